@@ -1,0 +1,1 @@
+// applying texts to the windows

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what is missing (Debian 12), then configures and builds into build/.
+# Usage: scripts/setup.sh [--tests]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
+          libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libmp3lame-dev
+          fonts-dejavu-core fonts-wqy-microhei)
+if [[ "${1:-}" == "--tests" ]]; then
+    packages+=(libgtest-dev libgmock-dev sox libsox-fmt-mp3 ffmpeg lame)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    sudo=""
+    [[ $(id -u) -eq 0 ]] || sudo="sudo"
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+testing=OFF
+[[ "${1:-}" == "--tests" ]] && testing=ON
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=$testing
+cmake --build build -j"$(nproc)"

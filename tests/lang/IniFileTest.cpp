@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "TestUtil.h"
+#include "lang/IniFile.h"
+
+using tandrel::IniFile;
+using tandrel::IniWriteError;
+using testutil::ReadFile;
+using testutil::TempDir;
+using testutil::WriteFile;
+
+TEST(IniFile, ReadsWithoutRegardToCaseAndCleansValues) {
+    TempDir dir;
+    WriteFile(dir.File("a.ini"), "; comment\r\n[ToolBar]\r\n  add =  &Add  \r\nQuoted=\"  x y \"\r\n"
+                                 "Single='z'\r\nHalf=\"open\r\nEmpty=\r\n[other]\r\nadd=no\r\n");
+    IniFile ini(dir.File("a.ini"));
+    EXPECT_EQ(ini.ReadString("toolbar", "ADD", "d"), "&Add");
+    EXPECT_EQ(ini.ReadString("ToolBar", "Quoted", "d"), "  x y ");
+    EXPECT_EQ(ini.ReadString("ToolBar", "Single", "d"), "z");
+    EXPECT_EQ(ini.ReadString("ToolBar", "Half", "d"), "\"open");
+    EXPECT_EQ(ini.ReadString("ToolBar", "Empty", "d"), "");
+    EXPECT_EQ(ini.ReadString("ToolBar", "Missing", "d"), "d");
+    EXPECT_EQ(ini.ReadString("NoSection", "add", "d"), "d");
+    EXPECT_EQ(IniFile(dir.File("missing.ini")).ReadString("ToolBar", "add", "dflt"), "dflt");
+}
+
+TEST(IniFile, CutsValuesAt2047Characters) {
+    TempDir dir;
+    WriteFile(dir.File("a.ini"), "[S]\nlong=" + std::string(3000, 'x') + "\nok=" +
+                                     std::string(2047, 'y') + "\n");
+    IniFile ini(dir.File("a.ini"));
+    EXPECT_EQ(ini.ReadString("S", "long", "").size(), 2047u);
+    EXPECT_EQ(ini.ReadString("S", "ok", "").size(), 2047u);
+}
+
+TEST(IniFile, WriteKeepsEverythingElse) {
+    TempDir dir;
+    const std::string path = dir.File("Tandrel.ini");
+    WriteFile(path, "; settings\n[General]\nAd=0\nlanguage=Old.ini\n\n[Other]\nKeep=1\n");
+    IniFile ini(path);
+    ini.WriteString("General", "Language", "German.ini");
+    EXPECT_EQ(ReadFile(path), "; settings\n[General]\nAd=0\nLanguage=German.ini\n\n[Other]\nKeep=1\n");
+    ini.WriteString("Other", "New", "v");
+    ini.WriteString("Third", "K", "w");
+    EXPECT_EQ(ini.ReadString("other", "new", ""), "v");
+    EXPECT_EQ(ini.ReadString("Other", "Keep", ""), "1");
+    EXPECT_EQ(ini.ReadString("third", "k", ""), "w");
+    EXPECT_EQ(ini.ReadString("General", "Ad", ""), "0");
+}
+
+TEST(IniFile, WriteCreatesFileAndReportsFailure) {
+    TempDir dir;
+    IniFile fresh(dir.File("new.ini"));
+    fresh.WriteString("General", "Language", "English.ini");
+    EXPECT_EQ(ReadFile(dir.File("new.ini")), "[General]\nLanguage=English.ini\n");
+
+    const std::string bad = dir.File("no/such/folder/Tandrel.ini");
+    try {
+        IniFile(bad).WriteString("General", "Language", "x");
+        FAIL() << "no error";
+    } catch (const IniWriteError &e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + bad);
+    }
+}

@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include "TestUtil.h"
+#include "lang/Language.h"
+
+using namespace tandrel;
+using testutil::ReadFile;
+using testutil::TempDir;
+using testutil::WriteFile;
+
+TEST(Language, FirstStartChoiceByLanguageIdentifier) {
+    const std::pair<std::uint16_t, const char *> cases[] = {
+        {0x0804, "ChineseGB.ini"},  {0x1004, "ChineseGB.ini"}, {0x0404, "ChineseBig5.ini"},
+        {0x0C04, "ChineseBig5.ini"}, {0x1404, "English.ini"},  {0x0419, "Russian.ini"},
+        {0x0807, "German.ini"},     {0x1407, "German.ini"},    {0x180C, "French.ini"},
+        {0x0415, "Polish.ini"},     {0x0C0A, "English.ini"},   {0x0409, "English.ini"}};
+    for (auto [id, file] : cases)
+        EXPECT_EQ(LanguageFileForLangId(id), file) << std::hex << id;
+}
+
+TEST(Language, LocaleNamesMapToLanguageIdentifiers) {
+    EXPECT_EQ(LangIdFromLocaleName("de_CH.UTF-8"), 0x0807);
+    EXPECT_EQ(LangIdFromLocaleName("de_DE"), 0x0407);
+    EXPECT_EQ(LangIdFromLocaleName("zh_TW.UTF-8"), 0x0404);
+    EXPECT_EQ(LangIdFromLocaleName("zh_MO"), 0x1404);
+    EXPECT_EQ(LangIdFromLocaleName("zh_CN.GB2312"), 0x0804);
+    EXPECT_EQ(LangIdFromLocaleName("zh-Hant"), 0x0404);
+    EXPECT_EQ(LangIdFromLocaleName("fr_CA"), 0x0C0C);
+    EXPECT_EQ(LangIdFromLocaleName("ru_RU.KOI8-R"), 0x0419);
+    EXPECT_EQ(LangIdFromLocaleName("pl_PL"), 0x0415);
+    EXPECT_EQ(LangIdFromLocaleName("es_ES"), 0x0C0A);
+    EXPECT_EQ(LangIdFromLocaleName("C"), 0x0409);
+    EXPECT_EQ(LanguageFileForLangId(LangIdFromLocaleName("sr_RS@latin")), "English.ini");
+}
+
+TEST(Language, ChoiceIsStoredOnceAndStoredValuesAreTrimmed) {
+    TempDir dir;
+    const std::string folder = dir.Path() + "/";
+    LanguageChoice c = ChooseLanguage(folder, 0x0807);
+    EXPECT_EQ(c.fileName, "German.ini");
+    EXPECT_FALSE(c.writeFailed);
+    EXPECT_EQ(ReadFile(folder + "Tandrel.ini"), "[General]\nLanguage=German.ini\n");
+    EXPECT_EQ(ChooseLanguage(folder, 0x0419).fileName, "German.ini");
+
+    WriteFile(folder + "Tandrel.ini", "[General]\nLanguage=\" French.ini \"\n");
+    EXPECT_EQ(ChooseLanguage(folder, 0x0419).fileName, "French.ini");
+    WriteFile(folder + "Tandrel.ini", "[General]\nLanguage=\n");
+    EXPECT_EQ(ChooseLanguage(folder, 0x0419).fileName, "Russian.ini");
+}
+
+TEST(Language, UnwritableSettingsStillChooseALanguage) {
+    LanguageChoice c = ChooseLanguage("/nonexistent-folder/x/", 0x0415);
+    EXPECT_EQ(c.fileName, "Polish.ini");
+    EXPECT_TRUE(c.writeFailed);
+    EXPECT_EQ(c.settingsPath, "/nonexistent-folder/x/Tandrel.ini");
+}
+
+TEST(Language, TextsAreDecodedByTheFilesCharSet) {
+    TempDir dir;
+    // "Русский" in windows-1251, "Zażółć" in windows-1250, "简体" in GBK.
+    WriteFile(dir.File("ru.ini"), "[LanguageProperty]\nName=\xD0\xF3\xF1\xF1\xEA\xE8\xE9\nCharSet=204\n");
+    WriteFile(dir.File("pl.ini"), "[LanguageProperty]\nCharSet=238\nName=Za\xBF\xF3\xB3\xE6\n");
+    WriteFile(dir.File("gb.ini"), "[LanguageProperty]\nName=\xBC\xF2\xCC\xE5\nCharSet=134\n");
+    WriteFile(dir.File("u8.ini"), "\xEF\xBB\xBF[LanguageProperty]\nName=Fran\xC3\xA7" "ais\nCharSet=0\n");
+    WriteFile(dir.File("fr.ini"), "[LanguageProperty]\nName=Fran\xE7" "ais\n");
+    EXPECT_EQ(LanguageFile(dir.File("ru.ini")).ReadString("LanguageProperty", "Name", ""), "Русский");
+    EXPECT_EQ(LanguageFile(dir.File("pl.ini")).ReadString("LanguageProperty", "Name", ""), "Zażółć");
+    EXPECT_EQ(LanguageFile(dir.File("gb.ini")).ReadString("LanguageProperty", "Name", ""), "简体");
+    EXPECT_EQ(LanguageFile(dir.File("u8.ini")).ReadString("languageproperty", "name", ""), "Français");
+    EXPECT_EQ(LanguageFile(dir.File("fr.ini")).ReadString("LanguageProperty", "Name", ""), "Français");
+}
+
+TEST(Language, FontSettingsFallBackWhenNotIntegers) {
+    TempDir dir;
+    WriteFile(dir.File("a.ini"), "[LanguageProperty]\nFontName=Arial\nFontSize=abc\nCharSet=204\n");
+    LanguageFont f = LanguageFile(dir.File("a.ini")).Font();
+    EXPECT_EQ(f.name, "Arial");
+    EXPECT_EQ(f.size, 8);
+    EXPECT_EQ(f.charSet, 204);
+    WriteFile(dir.File("b.ini"), "[LanguageProperty]\nFontSize=12\nCharSet=\n");
+    f = LanguageFile(dir.File("b.ini")).Font();
+    EXPECT_EQ(f.name, "Tahoma");
+    EXPECT_EQ(f.size, 12);
+    EXPECT_EQ(f.charSet, 1);
+    f = LanguageFile(dir.File("none.ini")).Font();
+    EXPECT_EQ(f.size, 8);
+    EXPECT_EQ(f.charSet, 1);
+    EXPECT_EQ(ToIntDef("x", 1), 1);
+    EXPECT_EQ(ToIntDef("-3", 1), -3);
+}

@@ -1,0 +1,152 @@
+#include "TestUtil.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace testutil {
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "tandrel-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+}
+
+std::string TempDir::File(const std::string &name) const { return path_ + "/" + name; }
+
+CommandResult Run(const std::string &commandLine) {
+    CommandResult result;
+    FILE *pipe = popen((commandLine + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return result;
+    std::array<char, 4096> buf{};
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0)
+        result.output.append(buf.data(), n);
+    int status = pclose(pipe);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::string Quote(const std::string &text) {
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
+    }
+    return out + "'";
+}
+
+void WriteFile(const std::string &path, const std::string &bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!f)
+        throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+std::uint64_t FileSize(const std::string &path) { return fs::file_size(path); }
+
+bool Exists(const std::string &path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+void PutLE16(std::string &out, std::uint16_t v) {
+    out += static_cast<char>(v & 0xFF);
+    out += static_cast<char>(v >> 8);
+}
+
+void PutLE32(std::string &out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        out += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+std::uint32_t GetLE32(const std::string &b, std::size_t at) {
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = (v << 8) | static_cast<unsigned char>(b.at(at + i));
+    return v;
+}
+
+std::uint16_t GetLE16(const std::string &b, std::size_t at) {
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(b.at(at)) |
+                                      (static_cast<unsigned char>(b.at(at + 1)) << 8));
+}
+
+std::string BuildWav(const WavSpec &s) {
+    std::string body = "WAVE";
+    body += "fmt ";
+    PutLE32(body, s.formatSize);
+    std::string fmt;
+    PutLE16(fmt, s.formatTag);
+    PutLE16(fmt, s.channels);
+    PutLE32(fmt, s.sampleRate);
+    std::uint16_t align = static_cast<std::uint16_t>(s.channels * s.bits / 8);
+    PutLE32(fmt, s.sampleRate * align);
+    PutLE16(fmt, align);
+    PutLE16(fmt, s.bits);
+    fmt.resize(s.formatSize, '\0');
+    body += fmt;
+    for (const auto &[id, chunk] : s.extraChunks) {
+        body += id;
+        PutLE32(body, static_cast<std::uint32_t>(chunk.size()));
+        body += chunk;
+    }
+    body += "data";
+    PutLE32(body, s.declaredDataSize >= 0 ? static_cast<std::uint32_t>(s.declaredDataSize)
+                                          : static_cast<std::uint32_t>(s.data.size()));
+    body += s.data;
+    std::string out = "RIFF";
+    PutLE32(out, static_cast<std::uint32_t>(body.size()));
+    return out + body;
+}
+
+std::string BinDir() {
+    const char *dir = std::getenv("TANDREL_BIN_DIR");
+    return dir ? dir : ".";
+}
+
+std::string ProbeStreamField(const std::string &path, const std::string &field) {
+    auto r = Run("ffprobe -v error -select_streams a:0 -show_entries stream=" + field +
+                 " -of default=nw=1:nk=1 " + Quote(path));
+    std::string v = r.output;
+    while (!v.empty() && (v.back() == '\n' || v.back() == '\r'))
+        v.pop_back();
+    return r.exitCode == 0 ? v : std::string();
+}
+
+double ProbeDuration(const std::string &path) {
+    auto r = Run("ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 " +
+                 Quote(path));
+    if (r.exitCode != 0)
+        return -1;
+    try {
+        return std::stod(r.output);
+    } catch (...) {
+        return -1;
+    }
+}
+
+} // namespace testutil

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &Path() const { return path_; }
+    // Path() + "/" + name
+    std::string File(const std::string &name) const;
+
+private:
+    std::string path_;
+};
+
+struct CommandResult {
+    int exitCode = -1;
+    std::string output; // standard output and standard error together
+};
+// Runs a shell command line and waits for it.
+CommandResult Run(const std::string &commandLine);
+// Quotes a text for the shell.
+std::string Quote(const std::string &text);
+
+void WriteFile(const std::string &path, const std::string &bytes);
+std::string ReadFile(const std::string &path);
+std::uint64_t FileSize(const std::string &path);
+bool Exists(const std::string &path);
+
+// Little-endian helpers for building headers by hand.
+void PutLE16(std::string &out, std::uint16_t v);
+void PutLE32(std::string &out, std::uint32_t v);
+std::uint32_t GetLE32(const std::string &bytes, std::size_t at);
+std::uint16_t GetLE16(const std::string &bytes, std::size_t at);
+
+// A WAV file built by hand: RIFF header, "fmt " chunk (formatSize bytes, padded with zeros),
+// the extra chunks in order, then a "data" chunk holding data.
+struct WavSpec {
+    std::uint16_t formatTag = 1;
+    std::uint16_t channels = 2;
+    std::uint32_t sampleRate = 44100;
+    std::uint16_t bits = 16;
+    std::uint32_t formatSize = 16;
+    std::vector<std::pair<std::string, std::string>> extraChunks; // id, body
+    std::string data;
+    // When set, the "data" header declares this size instead of data.size().
+    std::int64_t declaredDataSize = -1;
+};
+std::string BuildWav(const WavSpec &spec);
+
+// Folder of the built programs and libraries (TANDREL_BIN_DIR, set by ctest).
+std::string BinDir();
+
+// Duration in seconds of a media file as ffprobe reports it, or -1.
+double ProbeDuration(const std::string &path);
+// One field of the first audio stream as ffprobe reports it (e.g. "sample_rate"), or "".
+std::string ProbeStreamField(const std::string &path, const std::string &field);
+
+} // namespace testutil
