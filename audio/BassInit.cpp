@@ -37,6 +37,10 @@ BOOL BASS_Free() {
 }
 
 namespace tandrel {
-bool BassReady() { return g_ready; }
-void SetBassInitFailureForTesting(bool fail) { g_failForTesting = fail; }
+bool BassReady() {
+    return g_ready;
+}
+void SetBassInitFailureForTesting(bool fail) {
+    g_failForTesting = fail;
+}
 } // namespace tandrel

@@ -19,7 +19,9 @@ MessageSink *g_sink = nullptr;
 
 } // namespace
 
-MessageSink &Messages() { return g_sink ? *g_sink : g_stderrSink; }
+MessageSink &Messages() {
+    return g_sink ? *g_sink : g_stderrSink;
+}
 
 MessageSink *SetMessages(MessageSink *sink) {
     MessageSink *old = g_sink;

@@ -1,1 +1,145 @@
-// applying texts to the windows
+// Puts the current language on all five windows.
+#include <QDate>
+#include <QLocale>
+#include <QTreeWidget>
+
+#include "forms/AudioFileEntry.h"
+#include "forms/Dialogs.h"
+#include "forms/Formabout.h"
+#include "forms/Formlanguage.h"
+#include "forms/Formmain.h"
+#include "forms/Formoutput.h"
+#include "forms/Formprocess.h"
+#include "forms/Forms.h"
+#include "lang/Language.h"
+#include "ui_Formabout.h"
+#include "ui_Formlanguage.h"
+#include "ui_Formmain.h"
+#include "ui_Formoutput.h"
+#include "ui_Formprocess.h"
+
+namespace {
+
+void SetWindowFont(QWidget *window, const tandrel::LanguageFont &font) {
+    if (!window)
+        return;
+    QFont f = window->font();
+    f.setFamily(QString::fromStdString(font.name));
+    f.setPointSize(font.size > 0 ? font.size : 8);
+    window->setFont(f);
+    // Texts arrive decoded; the character set is kept for whoever draws them.
+    window->setProperty("CharSet", font.charSet);
+}
+
+} // namespace
+
+void TMainForm::ApplyLanguage() {
+    // Load: the settings file names the language; at the first start the locale chooses it.
+    tandrel::LanguageChoice choice = tandrel::ChooseLanguage(
+        ExeFolder.toStdString(),
+        tandrel::LangIdFromLocaleName(QLocale::system().name().toStdString()));
+    LanguageFile.reset();
+    LanguageFile = std::make_unique<tandrel::LanguageFile>(
+        (ExeFolder + tandrel::kLanguageFolder).toStdString() + choice.fileName);
+    if (choice.writeFailed && !settingsErrorShown_) {
+        // Once per run: the language chosen from the locale still applies for this run.
+        settingsErrorShown_ = true;
+        ShowException(QStringLiteral("Unable to write to %1")
+                          .arg(QString::fromStdString(choice.settingsPath)));
+    }
+
+    const tandrel::LanguageFont font = LanguageFile->Font();
+    QWidget *windows[] = {MainForm ? MainForm : this, AboutForm, ProcessForm, OutputForm,
+                          LanguageForm};
+    for (QWidget *w : windows)
+        SetWindowFont(w, font);
+
+    Ui::TMainForm *m = ui;
+    m->ButtonAdd->setText(Text("ToolBar", "Add"));
+    m->ButtonRemove->setText(Text("ToolBar", "Remove"));
+    m->ButtonClear->setText(Text("ToolBar", "Clear"));
+    m->ButtonJoin->setText(Text("ToolBar", "Join"));
+    m->ButtonLanguage->setText(Text("ToolBar", "Language"));
+    m->ButtonAbout->setText(Text("ToolBar", "About"));
+    m->ButtonUpdate->setText(Text("ToolBar", "Update"));
+    m->ButtonAdd->setToolTip(Text("Hint", "Add"));
+    m->ButtonRemove->setToolTip(Text("Hint", "Remove"));
+    m->ButtonClear->setToolTip(Text("Hint", "Clear"));
+    m->ButtonJoin->setToolTip(Text("Hint", "Join"));
+    m->ButtonLanguage->setToolTip(Text("Hint", "Language"));
+    m->ButtonAbout->setToolTip(Text("Hint", "About"));
+    m->ButtonUpdate->setToolTip(Text("Hint", "Update"));
+    m->ButtonUp->setToolTip(Text("Hint", "Up"));
+    m->ButtonDown->setToolTip(Text("Hint", "Down"));
+    const char *columnKeys[] = {"Name", "Frequency", "Channels", "Sample", "Size", "Time", "Path"};
+    QTreeWidgetItem *header = m->ListView1->headerItem();
+    for (int c = 0; c < 7; ++c)
+        header->setText(c, Text("ListView", columnKeys[c]));
+
+    // Rows already in the list follow the language at once.
+    const QString bits = Text("ListView", "Bits");
+    const QString mono = Text("ListView", "Mono");
+    const QString stereo = Text("ListView", "Stereo");
+    for (int i = 0; i < m->ListView1->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *row = m->ListView1->topLevelItem(i);
+        SetSubItem(row, 1, SubItem(row, 7) == QLatin1String("1") ? mono : stereo);
+        SetSubItem(row, 2, SubItem(row, 8) + ' ' + bits);
+    }
+
+    OpenDialog1.Filter = Text("OpenDialog", "Filter");
+    if (OutputForm) {
+        OutputForm->WavFilterText = Text("SaveDialog", "WAVFilter");
+        OutputForm->Mp3FilterText = Text("SaveDialog", "MP3Filter");
+        OutputForm->WmaFilterText = Text("SaveDialog", "WMAFilter");
+    }
+
+    if (AboutForm) {
+        Ui::TAboutForm *a = AboutForm->ui;
+        AboutForm->setWindowTitle(Text("AboutForm", "Caption"));
+        a->Label2->setText(Text("AboutForm", "Version"));
+        a->Label4->setText(Text("AboutForm", "HomePage"));
+        a->Label6->setText(Text("AboutForm", "Translator"));
+        a->Label7->setText(Text("LanguageProperty", "Translator"));
+        a->ButtonOk->setText(Text("Common", "Ok"));
+        a->Label8->setText(QString::fromStdString(tandrel::FillCopyrightYear(
+            LanguageFile->ReadString("AboutForm", "Copyright", ""), QDate::currentDate().year())));
+    }
+
+    if (ProcessForm) {
+        Ui::TProcessForm *p = ProcessForm->ui;
+        ProcessForm->setWindowTitle(Text("ProcessForm", "Caption"));
+        p->Label2->setText(Text("ProcessForm", "Joining"));
+        p->Label3->setText(Text("ProcessForm", "Encoding"));
+        p->ButtonCancel->setText(Text("Common", "Cancel"));
+    }
+
+    if (LanguageForm) {
+        Ui::TLanguageForm *l = LanguageForm->ui;
+        LanguageForm->setWindowTitle(Text("LanguageForm", "Caption"));
+        l->Label1->setText(Text("LanguageForm", "Language"));
+        l->Label2->setText(Text("LanguageForm", "Translate"));
+        l->ButtonOk->setText(Text("Common", "Ok"));
+        l->ButtonCancel->setText(Text("Common", "Cancel"));
+    }
+
+    if (OutputForm) {
+        Ui::TOutputForm *o = OutputForm->ui;
+        OutputForm->setWindowTitle(Text("OutputForm", "Caption"));
+        o->GroupBox1->setTitle(Text("OutputForm", "OutputFormat"));
+        o->GroupBox2->setTitle(Text("OutputForm", "Bitrate"));
+        o->GroupBox3->setTitle(Text("OutputForm", "Sign"));
+        o->CheckBoxMP3CRC->setText(Text("OutputForm", "CheckCRC"));
+        o->CheckBoxMP3Copyright->setText(Text("OutputForm", "CheckCopyright"));
+        o->CheckBoxMP3Original->setText(Text("OutputForm", "CheckOriginal"));
+        o->CheckBoxMP3Private->setText(Text("OutputForm", "CheckPrivate"));
+        o->GroupBox4->setTitle(Text("OutputForm", "Bitrate"));
+        o->GroupBox5->setTitle(Text("OutputForm", "OutputFile"));
+        o->ButtonBack->setText(Text("OutputForm", "Back"));
+        o->ButtonNext->setText(Text("OutputForm", "Next"));
+        o->ButtonCancel->setText(Text("Common", "Cancel"));
+        OutputForm->NextCaption = Text("OutputForm", "Next");
+        OutputForm->JoinCaption = Text("OutputForm", "Join");
+        OutputForm->MessageCaption = Text("Common", "Message");
+        OutputForm->QuestionText = Text("OutputForm", "Question");
+    }
+}

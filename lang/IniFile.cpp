@@ -184,6 +184,8 @@ void IniFile::WriteString(const std::string &section, const std::string &key,
         throw IniWriteError(path_);
 }
 
-std::string TrimBlanks(const std::string &text) { return std::string(Trim(text)); }
+std::string TrimBlanks(const std::string &text) {
+    return std::string(Trim(text));
+}
 
 } // namespace tandrel

@@ -34,8 +34,8 @@ public:
                      const std::string &value) const;
 
     // The same lookup on text already in memory.
-    static bool Lookup(const std::string &text, const std::string &section,
-                       const std::string &key, std::string &value);
+    static bool Lookup(const std::string &text, const std::string &section, const std::string &key,
+                       std::string &value);
 
 private:
     std::string path_;

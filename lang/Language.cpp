@@ -12,23 +12,40 @@ namespace tandrel {
 
 const char *CharSetEncoding(int charSet) {
     switch (charSet & 0xFF) {
-    case 77: return "MACINTOSH";
-    case 128: return "CP932";
-    case 129: return "CP949";
-    case 130: return "JOHAB";
-    case 134: return "GBK";
-    case 136: return "BIG5";
-    case 161: return "CP1253";
-    case 162: return "CP1254";
-    case 163: return "CP1258";
-    case 177: return "CP1255";
-    case 178: return "CP1256";
-    case 186: return "CP1257";
-    case 204: return "CP1251";
-    case 222: return "CP874";
-    case 238: return "CP1250";
-    case 255: return "CP437";
-    default: return "CP1252";
+    case 77:
+        return "MACINTOSH";
+    case 128:
+        return "CP932";
+    case 129:
+        return "CP949";
+    case 130:
+        return "JOHAB";
+    case 134:
+        return "GBK";
+    case 136:
+        return "BIG5";
+    case 161:
+        return "CP1253";
+    case 162:
+        return "CP1254";
+    case 163:
+        return "CP1258";
+    case 177:
+        return "CP1255";
+    case 178:
+        return "CP1256";
+    case 186:
+        return "CP1257";
+    case 204:
+        return "CP1251";
+    case 222:
+        return "CP874";
+    case 238:
+        return "CP1250";
+    case 255:
+        return "CP437";
+    default:
+        return "CP1252";
     }
 }
 
@@ -136,12 +153,10 @@ std::uint16_t LangIdFromLocaleName(const std::string &localeName) {
         {"zh", {0x04, {{"TW", 1}, {"CN", 2}, {"HK", 3}, {"SG", 4}, {"MO", 5}}}},
         {"ru", {0x19, {{"RU", 1}, {"MD", 2}}}},
         {"de", {0x07, {{"DE", 1}, {"CH", 2}, {"AT", 3}, {"LU", 4}, {"LI", 5}}}},
-        {"fr",
-         {0x0C, {{"FR", 1}, {"BE", 2}, {"CA", 3}, {"CH", 4}, {"LU", 5}, {"MC", 6}}}},
+        {"fr", {0x0C, {{"FR", 1}, {"BE", 2}, {"CA", 3}, {"CH", 4}, {"LU", 5}, {"MC", 6}}}},
         {"pl", {0x15, {{"PL", 1}}}},
         {"en",
-         {0x09,
-          {{"US", 1}, {"GB", 2}, {"AU", 3}, {"CA", 4}, {"NZ", 5}, {"IE", 6}, {"ZA", 7}}}},
+         {0x09, {{"US", 1}, {"GB", 2}, {"AU", 3}, {"CA", 4}, {"NZ", 5}, {"IE", 6}, {"ZA", 7}}}},
         {"es", {0x0A, {{"ES", 3}, {"MX", 2}}}},
         {"it", {0x10, {{"IT", 1}, {"CH", 2}}}},
         {"ja", {0x11, {{"JP", 1}}}},
@@ -165,21 +180,40 @@ std::uint16_t LangIdFromLocaleName(const std::string &localeName) {
 
 std::string LanguageFileForLangId(std::uint16_t id) {
     switch (id) {
-    case 0x0804: case 0x1004:
+    case 0x0804:
+    case 0x1004:
         return "ChineseGB.ini";
-    case 0x0404: case 0x0C04:
+    case 0x0404:
+    case 0x0C04:
         return "ChineseBig5.ini";
     case 0x0419:
         return "Russian.ini";
-    case 0x0407: case 0x0807: case 0x0C07: case 0x1007: case 0x1407:
+    case 0x0407:
+    case 0x0807:
+    case 0x0C07:
+    case 0x1007:
+    case 0x1407:
         return "German.ini";
-    case 0x040C: case 0x080C: case 0x0C0C: case 0x100C: case 0x140C: case 0x180C:
+    case 0x040C:
+    case 0x080C:
+    case 0x0C0C:
+    case 0x100C:
+    case 0x140C:
+    case 0x180C:
         return "French.ini";
     case 0x0415:
         return "Polish.ini";
     default:
         return "English.ini";
     }
+}
+
+std::string FillCopyrightYear(const std::string &line, int year) {
+    std::string out = line;
+    std::size_t at = out.find("[xxx]");
+    if (at != std::string::npos)
+        out.replace(at, 5, std::to_string(year));
+    return out;
 }
 
 LanguageChoice ChooseLanguage(const std::string &exeFolder, std::uint16_t langId) {

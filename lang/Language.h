@@ -45,7 +45,7 @@ std::uint16_t LangIdFromLocaleName(const std::string &localeName);
 std::string LanguageFileForLangId(std::uint16_t langId);
 
 struct LanguageChoice {
-    std::string fileName;  // name of the language file, without folder
+    std::string fileName;     // name of the language file, without folder
     bool writeFailed = false; // the first-start choice could not be stored
     std::string settingsPath;
 };
@@ -53,6 +53,9 @@ struct LanguageChoice {
 // Reads [General] Language from exeFolder + "Tandrel.ini"; when it is empty, chooses from
 // langId and stores the choice. A failed store is reported in the result, the choice stands.
 LanguageChoice ChooseLanguage(const std::string &exeFolder, std::uint16_t langId);
+
+// The copyright line with its first "[xxx]" replaced by the year.
+std::string FillCopyrightYear(const std::string &line, int year);
 
 inline constexpr const char *kSettingsFileName = "Tandrel.ini";
 inline constexpr const char *kLanguageFolder = "TDLanguage/";

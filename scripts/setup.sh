@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
+packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt6svg6
           libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libmp3lame-dev
           fonts-dejavu-core fonts-wqy-microhei)
 if [[ "${1:-}" == "--tests" ]]; then

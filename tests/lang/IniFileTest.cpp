@@ -13,8 +13,9 @@ using testutil::WriteFile;
 
 TEST(IniFile, ReadsWithoutRegardToCaseAndCleansValues) {
     TempDir dir;
-    WriteFile(dir.File("a.ini"), "; comment\r\n[ToolBar]\r\n  add =  &Add  \r\nQuoted=\"  x y \"\r\n"
-                                 "Single='z'\r\nHalf=\"open\r\nEmpty=\r\n[other]\r\nadd=no\r\n");
+    WriteFile(dir.File("a.ini"),
+              "; comment\r\n[ToolBar]\r\n  add =  &Add  \r\nQuoted=\"  x y \"\r\n"
+              "Single='z'\r\nHalf=\"open\r\nEmpty=\r\n[other]\r\nadd=no\r\n");
     IniFile ini(dir.File("a.ini"));
     EXPECT_EQ(ini.ReadString("toolbar", "ADD", "d"), "&Add");
     EXPECT_EQ(ini.ReadString("ToolBar", "Quoted", "d"), "  x y ");
@@ -28,8 +29,8 @@ TEST(IniFile, ReadsWithoutRegardToCaseAndCleansValues) {
 
 TEST(IniFile, CutsValuesAt2047Characters) {
     TempDir dir;
-    WriteFile(dir.File("a.ini"), "[S]\nlong=" + std::string(3000, 'x') + "\nok=" +
-                                     std::string(2047, 'y') + "\n");
+    WriteFile(dir.File("a.ini"),
+              "[S]\nlong=" + std::string(3000, 'x') + "\nok=" + std::string(2047, 'y') + "\n");
     IniFile ini(dir.File("a.ini"));
     EXPECT_EQ(ini.ReadString("S", "long", "").size(), 2047u);
     EXPECT_EQ(ini.ReadString("S", "ok", "").size(), 2047u);
@@ -41,7 +42,8 @@ TEST(IniFile, WriteKeepsEverythingElse) {
     WriteFile(path, "; settings\n[General]\nAd=0\nlanguage=Old.ini\n\n[Other]\nKeep=1\n");
     IniFile ini(path);
     ini.WriteString("General", "Language", "German.ini");
-    EXPECT_EQ(ReadFile(path), "; settings\n[General]\nAd=0\nLanguage=German.ini\n\n[Other]\nKeep=1\n");
+    EXPECT_EQ(ReadFile(path),
+              "; settings\n[General]\nAd=0\nLanguage=German.ini\n\n[Other]\nKeep=1\n");
     ini.WriteString("Other", "New", "v");
     ini.WriteString("Third", "K", "w");
     EXPECT_EQ(ini.ReadString("other", "new", ""), "v");

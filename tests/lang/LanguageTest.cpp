@@ -10,10 +10,10 @@ using testutil::WriteFile;
 
 TEST(Language, FirstStartChoiceByLanguageIdentifier) {
     const std::pair<std::uint16_t, const char *> cases[] = {
-        {0x0804, "ChineseGB.ini"},  {0x1004, "ChineseGB.ini"}, {0x0404, "ChineseBig5.ini"},
-        {0x0C04, "ChineseBig5.ini"}, {0x1404, "English.ini"},  {0x0419, "Russian.ini"},
-        {0x0807, "German.ini"},     {0x1407, "German.ini"},    {0x180C, "French.ini"},
-        {0x0415, "Polish.ini"},     {0x0C0A, "English.ini"},   {0x0409, "English.ini"}};
+        {0x0804, "ChineseGB.ini"},   {0x1004, "ChineseGB.ini"}, {0x0404, "ChineseBig5.ini"},
+        {0x0C04, "ChineseBig5.ini"}, {0x1404, "English.ini"},   {0x0419, "Russian.ini"},
+        {0x0807, "German.ini"},      {0x1407, "German.ini"},    {0x180C, "French.ini"},
+        {0x0415, "Polish.ini"},      {0x0C0A, "English.ini"},   {0x0409, "English.ini"}};
     for (auto [id, file] : cases)
         EXPECT_EQ(LanguageFileForLangId(id), file) << std::hex << id;
 }
@@ -58,16 +58,23 @@ TEST(Language, UnwritableSettingsStillChooseALanguage) {
 TEST(Language, TextsAreDecodedByTheFilesCharSet) {
     TempDir dir;
     // "Русский" in windows-1251, "Zażółć" in windows-1250, "简体" in GBK.
-    WriteFile(dir.File("ru.ini"), "[LanguageProperty]\nName=\xD0\xF3\xF1\xF1\xEA\xE8\xE9\nCharSet=204\n");
+    WriteFile(dir.File("ru.ini"),
+              "[LanguageProperty]\nName=\xD0\xF3\xF1\xF1\xEA\xE8\xE9\nCharSet=204\n");
     WriteFile(dir.File("pl.ini"), "[LanguageProperty]\nCharSet=238\nName=Za\xBF\xF3\xB3\xE6\n");
     WriteFile(dir.File("gb.ini"), "[LanguageProperty]\nName=\xBC\xF2\xCC\xE5\nCharSet=134\n");
-    WriteFile(dir.File("u8.ini"), "\xEF\xBB\xBF[LanguageProperty]\nName=Fran\xC3\xA7" "ais\nCharSet=0\n");
-    WriteFile(dir.File("fr.ini"), "[LanguageProperty]\nName=Fran\xE7" "ais\n");
-    EXPECT_EQ(LanguageFile(dir.File("ru.ini")).ReadString("LanguageProperty", "Name", ""), "Русский");
-    EXPECT_EQ(LanguageFile(dir.File("pl.ini")).ReadString("LanguageProperty", "Name", ""), "Zażółć");
+    WriteFile(dir.File("u8.ini"), "\xEF\xBB\xBF[LanguageProperty]\nName=Fran\xC3\xA7"
+                                  "ais\nCharSet=0\n");
+    WriteFile(dir.File("fr.ini"), "[LanguageProperty]\nName=Fran\xE7"
+                                  "ais\n");
+    EXPECT_EQ(LanguageFile(dir.File("ru.ini")).ReadString("LanguageProperty", "Name", ""),
+              "Русский");
+    EXPECT_EQ(LanguageFile(dir.File("pl.ini")).ReadString("LanguageProperty", "Name", ""),
+              "Zażółć");
     EXPECT_EQ(LanguageFile(dir.File("gb.ini")).ReadString("LanguageProperty", "Name", ""), "简体");
-    EXPECT_EQ(LanguageFile(dir.File("u8.ini")).ReadString("languageproperty", "name", ""), "Français");
-    EXPECT_EQ(LanguageFile(dir.File("fr.ini")).ReadString("LanguageProperty", "Name", ""), "Français");
+    EXPECT_EQ(LanguageFile(dir.File("u8.ini")).ReadString("languageproperty", "name", ""),
+              "Français");
+    EXPECT_EQ(LanguageFile(dir.File("fr.ini")).ReadString("LanguageProperty", "Name", ""),
+              "Français");
 }
 
 TEST(Language, FontSettingsFallBackWhenNotIntegers) {

@@ -25,7 +25,9 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-std::string TempDir::File(const std::string &name) const { return path_ + "/" + name; }
+std::string TempDir::File(const std::string &name) const {
+    return path_ + "/" + name;
+}
 
 CommandResult Run(const std::string &commandLine) {
     CommandResult result;
@@ -66,7 +68,9 @@ std::string ReadFile(const std::string &path) {
     return ss.str();
 }
 
-std::uint64_t FileSize(const std::string &path) { return fs::file_size(path); }
+std::uint64_t FileSize(const std::string &path) {
+    return fs::file_size(path);
+}
 
 bool Exists(const std::string &path) {
     std::error_code ec;
@@ -138,8 +142,8 @@ std::string ProbeStreamField(const std::string &path, const std::string &field) 
 }
 
 double ProbeDuration(const std::string &path) {
-    auto r = Run("ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 " +
-                 Quote(path));
+    auto r =
+        Run("ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 " + Quote(path));
     if (r.exitCode != 0)
         return -1;
     try {

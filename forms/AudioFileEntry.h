@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QIcon>
+#include <QString>
+#include <QTreeWidgetItem>
+
+// A row of the file list: the caption in column 0 and sub-item k in column k + 1.
+// Sub-items 6 to 9 (rate, channels, bits, whole seconds) sit in hidden columns.
+inline constexpr int kSubItemCount = 10;
+inline constexpr int kImageIndexRole = Qt::UserRole + 1;
+
+inline QString SubItem(const QTreeWidgetItem *row, int k) {
+    return row->text(k + 1);
+}
+inline void SetSubItem(QTreeWidgetItem *row, int k, const QString &text) {
+    row->setText(k + 1, text);
+}
+inline int ImageIndex(const QTreeWidgetItem *row) {
+    return row->data(0, kImageIndexRole).toInt();
+}
+inline void SetImageIndex(QTreeWidgetItem *row, int index, const QIcon &icon) {
+    row->setData(0, kImageIndexRole, index);
+    row->setIcon(0, icon);
+}
+// Full path of the row's file: the folder (sub-item 5) followed by the caption.
+inline QString RowPath(const QTreeWidgetItem *row) {
+    return SubItem(row, 5) + row->text(0);
+}

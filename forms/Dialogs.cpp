@@ -1,0 +1,109 @@
+#include "forms/Dialogs.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QUrl>
+
+#include "common/Messages.h"
+
+namespace {
+
+TDialogs g_realDialogs;
+TDialogs *g_dialogs = nullptr;
+
+QMessageBox::Icon ToQtIcon(tandrel::MsgIcon icon) {
+    switch (icon) {
+    case tandrel::MsgIcon::Information:
+        return QMessageBox::Information;
+    case tandrel::MsgIcon::Warning:
+        return QMessageBox::Warning;
+    case tandrel::MsgIcon::Error:
+        return QMessageBox::Critical;
+    case tandrel::MsgIcon::Question:
+        return QMessageBox::Question;
+    case tandrel::MsgIcon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+class EngineBridge : public tandrel::MessageSink {
+public:
+    tandrel::MsgAnswer Show(const std::string &caption, const std::string &text,
+                            tandrel::MsgIcon icon, tandrel::MsgButtons buttons) override {
+        auto qtButtons = buttons == tandrel::MsgButtons::Ok
+                             ? QMessageBox::StandardButtons(QMessageBox::Ok)
+                             : QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+        switch (Dialogs().MessageBox(nullptr, QString::fromStdString(caption),
+                                     QString::fromStdString(text), ToQtIcon(icon), qtButtons)) {
+        case QMessageBox::Yes:
+            return tandrel::MsgAnswer::Yes;
+        case QMessageBox::No:
+            return tandrel::MsgAnswer::No;
+        case QMessageBox::Cancel:
+            return tandrel::MsgAnswer::Cancel;
+        default:
+            return tandrel::MsgAnswer::Ok;
+        }
+    }
+};
+
+EngineBridge g_bridge;
+
+} // namespace
+
+TDialogs &Dialogs() {
+    return g_dialogs ? *g_dialogs : g_realDialogs;
+}
+
+TDialogs *SetDialogs(TDialogs *dialogs) {
+    TDialogs *old = g_dialogs;
+    g_dialogs = dialogs;
+    return old;
+}
+
+void InstallEngineMessageBridge() {
+    tandrel::SetMessages(&g_bridge);
+}
+
+QMessageBox::StandardButton TDialogs::MessageBox(QWidget *owner, const QString &caption,
+                                                 const QString &text, QMessageBox::Icon icon,
+                                                 QMessageBox::StandardButtons buttons) {
+    QMessageBox box(icon, caption, text, buttons, owner);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+QStringList TDialogs::GetOpenFileNames(QWidget *owner, const QString &filter) {
+    return QFileDialog::getOpenFileNames(owner, QString(), QString(), ToQtFilter(filter));
+}
+
+QString TDialogs::GetSaveFileName(QWidget *owner, const QString &filter) {
+    // The caller asks about overwriting itself.
+    return QFileDialog::getSaveFileName(owner, QString(), QString(), ToQtFilter(filter), nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
+}
+
+void TDialogs::ShellOpen(QWidget *, const QString &target) {
+    QUrl url = QFileInfo(target).isAbsolute() ? QUrl::fromLocalFile(target) : QUrl(target);
+    QDesktopServices::openUrl(url);
+}
+
+QString ToQtFilter(const QString &filter) {
+    const QStringList parts = filter.split('|');
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns = parts[i + 1].split(QRegularExpression("[;,]"), Qt::SkipEmptyParts);
+        for (QString &p : patterns)
+            p = p.trimmed();
+        out << QStringLiteral("%1 (%2)").arg(parts[i], patterns.join(' '));
+    }
+    return out.join(QStringLiteral(";;"));
+}
+
+void ShowException(const QString &message) {
+    Dialogs().MessageBox(QApplication::activeWindow(), QString::fromLatin1(tandrel::kAppTitle),
+                         message, QMessageBox::Critical, QMessageBox::Ok);
+}

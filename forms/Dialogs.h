@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+// The one seam through which every message box, file dialog and shell "open" of the program
+// passes. Tests install their own to see caption, text and icon and to answer without a window.
+class TDialogs {
+public:
+    virtual ~TDialogs() = default;
+
+    virtual QMessageBox::StandardButton MessageBox(QWidget *owner, const QString &caption,
+                                                   const QString &text, QMessageBox::Icon icon,
+                                                   QMessageBox::StandardButtons buttons);
+    // Filters are in the language files' form: "Description|*.a;*.b|...".
+    virtual QStringList GetOpenFileNames(QWidget *owner, const QString &filter);
+    // Empty when the user cancels.
+    virtual QString GetSaveFileName(QWidget *owner, const QString &filter);
+    // Hands an address or a local file to the desktop's associated program.
+    virtual void ShellOpen(QWidget *owner, const QString &target);
+};
+
+TDialogs &Dialogs();
+// Installs a seam (nullptr restores the real one); returns the previous one.
+TDialogs *SetDialogs(TDialogs *dialogs);
+
+// "All files(*.wav,*.mp3)|*.wav,*.mp3|All Files(*.*)|*.*" -> Qt's "All files(*.wav,*.mp3) (*.wav
+// *.mp3);;..."
+QString ToQtFilter(const QString &filter);
+
+// Routes the engine's messages (join, WAV reader, encoders) through Dialogs().
+void InstallEngineMessageBridge();
+
+// The application's standard error dialog for an exception that reached the top.
+void ShowException(const QString &message);

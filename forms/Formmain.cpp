@@ -1,0 +1,106 @@
+#include "forms/Formmain.h"
+
+#include <QDir>
+#include <QEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QStatusBar>
+
+#include "app/Encodestring.h"
+#include "audio/Bass.h"
+#include "forms/AppPaths.h"
+#include "forms/Dialogs.h"
+#include "lang/IniFile.h"
+#include "ui_Formmain.h"
+
+TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMainForm) {
+    ui->setupUi(this);
+
+    QHeaderView *header = ui->ListView1->header();
+    header->setSectionsMovable(false);
+    const int widths[] = {150, 80, 60, -1, 80, 60, 160};
+    for (int c = 0; c < 7; ++c)
+        if (widths[c] > 0)
+            ui->ListView1->setColumnWidth(c, widths[c]);
+    for (int c = 7; c < 11; ++c)
+        header->hideSection(c); // sub-items 6 to 9 carry raw values for the program only
+
+    for (int i = 0; i < 2; ++i) {
+        statusPanels_[i] = new QLabel(ui->StatusBar1);
+        statusPanels_[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        statusPanels_[i]->setFixedWidth(i == 0 ? 200 : 300);
+        ui->StatusBar1->addWidget(statusPanels_[i]);
+    }
+    ui->StatusBar1->setFixedHeight(19);
+
+    connect(ui->ButtonAdd, &QToolButton::clicked, this, &TMainForm::ButtonAddClick);
+    connect(ui->ButtonRemove, &QToolButton::clicked, this, &TMainForm::ButtonRemoveClick);
+    connect(ui->ButtonClear, &QToolButton::clicked, this, &TMainForm::ButtonClearClick);
+    connect(ui->ButtonUp, &QToolButton::clicked, this, &TMainForm::ButtonUpClick);
+    connect(ui->ButtonDown, &QToolButton::clicked, this, &TMainForm::ButtonDownClick);
+    connect(ui->ButtonJoin, &QToolButton::clicked, this, &TMainForm::ButtonJoinClick);
+    connect(ui->ButtonLanguage, &QToolButton::clicked, this, &TMainForm::ButtonLanguageClick);
+    connect(ui->ButtonAbout, &QToolButton::clicked, this, &TMainForm::ButtonAboutClick);
+    connect(ui->ButtonUpdate, &QToolButton::clicked, this, &TMainForm::ButtonUpdateClick);
+
+    FormCreate();
+}
+
+TMainForm::~TMainForm() {
+    FormDestroy();
+    delete ui;
+}
+
+void TMainForm::FormCreate() {
+    TempFolder = QDir::tempPath();
+    if (!TempFolder.isEmpty() && !TempFolder.endsWith('/'))
+        TempFolder += '/';
+    TempPcmPath = TempFolder + QStringLiteral("AudioTemp.pcm");
+    // Known before the audio library starts, so that the settings and language files are
+    // found beside the program even when it cannot start.
+    ExeFolder = ExecutableFolder();
+
+    if (!BASS_Init(-1, 44100, 0, this, nullptr)) {
+        BASS_Free();
+        Dialogs().MessageBox(nullptr, QStringLiteral("Error"),
+                             QStringLiteral("Cannot start default playing device!"),
+                             QMessageBox::Critical, QMessageBox::Ok);
+        return;
+    }
+
+    setAcceptDrops(true);
+    UpdateAddress = QString::fromLatin1(kScrambledHomePage);
+    tandrel::IniFile settings((ExeFolder + tandrel::kSettingsFileName).toStdString());
+    settings.ReadString("General", "Ad", "");
+    // Whatever "Ad" says, the banner stays hidden, outside the visible area.
+    ui->CppWebBrowser1->setVisible(false);
+    ui->CppWebBrowser1->move(width() + 100, ui->CppWebBrowser1->y());
+}
+
+void TMainForm::FormActivate() {
+    ApplyLanguage();
+}
+
+void TMainForm::FormDestroy() {
+    BASS_Free();
+    LanguageFile.reset();
+}
+
+bool TMainForm::event(QEvent *e) {
+    if (e->type() == QEvent::WindowActivate)
+        FormActivate();
+    return QMainWindow::event(e);
+}
+
+void TMainForm::showEvent(QShowEvent *e) {
+    QMainWindow::showEvent(e);
+    // The first showing counts as an activation even where no window manager activates us.
+    if (!LanguageFile)
+        FormActivate();
+}
+
+QString TMainForm::Text(const char *section, const char *key) const {
+    if (!LanguageFile)
+        return QString();
+    return QString::fromStdString(LanguageFile->ReadString(section, key, ""));
+}

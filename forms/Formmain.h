@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QIcon>
+#include <QList>
+#include <QMainWindow>
+#include <memory>
+
+#include "lang/Language.h"
+
+namespace Ui {
+class TMainForm;
+}
+class QLabel;
+class QTreeWidgetItem;
+
+// Settings of a file dialog that the language file fills in.
+struct TFileDialogSettings {
+    QString Filter;
+};
+
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget *parent = nullptr);
+    ~TMainForm() override;
+
+    // Controls are reachable from the other windows' code, as the forms are global.
+    Ui::TMainForm *ui;
+    QList<QIcon> ImageList1; // entry i is the icon of row i
+    TFileDialogSettings OpenDialog1;
+    TFileDialogSettings SaveDialog1;
+
+    QString TempFolder;
+    QString ExeFolder;
+    QString TempPcmPath;
+    QString UpdateAddress;
+    std::unique_ptr<tandrel::LanguageFile> LanguageFile;
+
+    void ApplyLanguage();
+    void UpdateStatusBar();
+    QString StatusPanelText(int panel) const;
+    // A resize is accepted only at an outer width of 718 pixels or more.
+    static bool FormCanResize(int newOuterWidth) { return newOuterWidth >= 718; }
+
+    // A language text, decoded, with the empty text as default.
+    QString Text(const char *section, const char *key) const;
+
+    void ButtonAddClick();
+    void ButtonRemoveClick();
+    void ButtonClearClick();
+    void ButtonUpClick();
+    void ButtonDownClick();
+    void ButtonJoinClick();
+    void ButtonLanguageClick();
+    void ButtonAboutClick();
+    void ButtonUpdateClick();
+
+    // Sorts Names and appends one row and one icon per file that can be read.
+    void AddFiles(QStringList &Names);
+    // Files dropped on the window, in drop order.
+    void WMDropFiles(const QStringList &names);
+
+protected:
+    bool event(QEvent *e) override;
+    void showEvent(QShowEvent *e) override;
+    void dragEnterEvent(QDragEnterEvent *e) override;
+    void dropEvent(QDropEvent *e) override;
+
+private:
+    void FormCreate();
+    void FormActivate();
+    void FormDestroy();
+    void RefreshImageIndexes();
+
+    QLabel *statusPanels_[2] = {nullptr, nullptr};
+    bool settingsErrorShown_ = false;
+};

@@ -1,0 +1,4 @@
+// Starting a join.
+#include "forms/Formmain.h"
+
+void TMainForm::ButtonJoinClick() {}

@@ -1,0 +1,90 @@
+// The file list's own operations and the status bar.
+#include <QLabel>
+#include <QTreeWidget>
+
+#include "forms/AudioFileEntry.h"
+#include "forms/Formmain.h"
+#include "forms/RowText.h"
+#include "ui_Formmain.h"
+
+void TMainForm::UpdateStatusBar() {
+    QTreeWidget *list = ui->ListView1;
+    statusPanels_[0]->setText(QString::number(list->topLevelItemCount()) + ' ' +
+                              Text("StatusBar", "Files"));
+    qint64 total = 0;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        total += SubItem(list->topLevelItem(i), 9).toLongLong();
+    statusPanels_[1]->setText(Text("StatusBar", "Time") + ' ' + StatusTimeText(total));
+}
+
+QString TMainForm::StatusPanelText(int panel) const {
+    return statusPanels_[panel]->text();
+}
+
+void TMainForm::RefreshImageIndexes() {
+    QTreeWidget *list = ui->ListView1;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        SetImageIndex(list->topLevelItem(i), i, i < ImageList1.size() ? ImageList1[i] : QIcon());
+}
+
+void TMainForm::ButtonRemoveClick() {
+    QTreeWidget *list = ui->ListView1;
+    for (int i = list->topLevelItemCount() - 1; i >= 0; --i) {
+        if (list->topLevelItem(i)->isSelected()) {
+            delete list->takeTopLevelItem(i);
+            if (i < ImageList1.size())
+                ImageList1.removeAt(i);
+        }
+    }
+    RefreshImageIndexes();
+    UpdateStatusBar();
+}
+
+void TMainForm::ButtonClearClick() {
+    ui->ListView1->clear();
+    ImageList1.clear();
+    UpdateStatusBar();
+}
+
+namespace {
+// The index of the only selected row, or -1.
+int SingleSelection(QTreeWidget *list) {
+    int found = -1;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        if (list->topLevelItem(i)->isSelected()) {
+            if (found >= 0)
+                return -1;
+            found = i;
+        }
+    }
+    return found;
+}
+
+void MoveRow(QTreeWidget *list, QList<QIcon> &icons, int from, int to) {
+    QTreeWidgetItem *item = list->takeTopLevelItem(from);
+    list->insertTopLevelItem(to, item);
+    list->clearSelection();
+    item->setSelected(true);
+    list->setCurrentItem(item);
+    if (from < icons.size() && to < icons.size())
+        icons.move(from, to);
+}
+} // namespace
+
+void TMainForm::ButtonUpClick() {
+    QTreeWidget *list = ui->ListView1;
+    int k = SingleSelection(list);
+    if (k < 1)
+        return;
+    MoveRow(list, ImageList1, k, k - 1);
+    RefreshImageIndexes();
+}
+
+void TMainForm::ButtonDownClick() {
+    QTreeWidget *list = ui->ListView1;
+    int k = SingleSelection(list);
+    if (k < 0 || k >= list->topLevelItemCount() - 1)
+        return;
+    MoveRow(list, ImageList1, k, k + 1);
+    RefreshImageIndexes();
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QList>
+#include <QStringList>
+#include <functional>
+
+#include "forms/Dialogs.h"
+
+// A dialog seam for window tests: records every box and answers from a script.
+class RecordingDialogs : public TDialogs {
+public:
+    struct Box {
+        QString caption;
+        QString text;
+        QMessageBox::Icon icon;
+        QMessageBox::StandardButtons buttons;
+        bool owned;
+    };
+    QList<Box> boxes;
+    QList<QMessageBox::StandardButton> answers; // taken in order; OK / Cancel when empty
+    std::function<void(const Box &)> onBox;     // runs while a box "is shown"
+    QList<QStringList> openAnswers;
+    QStringList saveAnswers;
+    QStringList saveFilters;
+    QStringList opened;
+
+    RecordingDialogs() { previous_ = SetDialogs(this); }
+    ~RecordingDialogs() override { SetDialogs(previous_); }
+
+    QMessageBox::StandardButton MessageBox(QWidget *owner, const QString &caption,
+                                           const QString &text, QMessageBox::Icon icon,
+                                           QMessageBox::StandardButtons buttons) override {
+        boxes.append({caption, text, icon, buttons, owner != nullptr});
+        if (onBox)
+            onBox(boxes.back());
+        if (!answers.isEmpty())
+            return answers.takeFirst();
+        return (buttons & QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::Cancel;
+    }
+    QStringList GetOpenFileNames(QWidget *, const QString &) override {
+        return openAnswers.isEmpty() ? QStringList() : openAnswers.takeFirst();
+    }
+    QString GetSaveFileName(QWidget *, const QString &filter) override {
+        saveFilters << filter;
+        return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
+    }
+    void ShellOpen(QWidget *, const QString &target) override { opened << target; }
+
+    QStringList Texts() const {
+        QStringList out;
+        for (const Box &b : boxes)
+            out << b.text;
+        return out;
+    }
+
+private:
+    TDialogs *previous_ = nullptr;
+};
