@@ -14,4 +14,11 @@ public:
 
     Ui::TAboutForm *ui;
     QString HomePageAddress; // the plain address that the link opens
+
+    void Label5Click();
+    void Label5MouseEnter();
+    void Label5MouseLeave();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *e) override;
 };

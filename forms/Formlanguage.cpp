@@ -1,13 +1,113 @@
 #include "forms/Formlanguage.h"
 
+#include <QCollator>
+#include <QDir>
+#include <QEvent>
+#include <QMouseEvent>
+#include <algorithm>
+
+#include "forms/AppPaths.h"
+#include "forms/Dialogs.h"
+#include "forms/Links.h"
+#include "lang/IniFile.h"
+#include "lang/Language.h"
 #include "ui_Formlanguage.h"
+
+namespace {
+
+QString DisplayName(const QString &exeFolder, const QString &file) {
+    tandrel::LanguageFile reader((exeFolder + tandrel::kLanguageFolder + file).toStdString());
+    return QString::fromStdString(reader.ReadString("LanguageProperty", "Name", ""));
+}
+
+tandrel::IniFile Settings(const QString &exeFolder) {
+    return tandrel::IniFile((exeFolder + tandrel::kSettingsFileName).toStdString());
+}
+
+} // namespace
 
 TLanguageForm::TLanguageForm(QWidget *parent) : QDialog(parent), ui(new Ui::TLanguageForm) {
     ui->setupUi(this);
-    connect(ui->ButtonOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ui->ButtonOk, &QPushButton::clicked, this, &TLanguageForm::ButtonOkClick);
     connect(ui->ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
+    ui->Label2->installEventFilter(this);
 }
 
 TLanguageForm::~TLanguageForm() {
     delete ui;
+}
+
+QStringList TLanguageForm::ListLanguageFiles(const QString &exeFolder) {
+    QDir dir(exeFolder + tandrel::kLanguageFolder);
+    QStringList files = dir.entryList({QStringLiteral("*.ini")},
+                                      QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(files.begin(), files.end(), [&](const QString &a, const QString &b) {
+        return collator.compare(a, b) < 0;
+    });
+    return files;
+}
+
+void TLanguageForm::showEvent(QShowEvent *e) {
+    // Every showing rebuilds the list, so files added to the folder appear.
+    FormActivate();
+    QDialog::showEvent(e);
+}
+
+void TLanguageForm::FormActivate() {
+    const QString folder = ExecutableFolder();
+    const QStringList files = ListLanguageFiles(folder);
+    const QString current = QString::fromStdString(
+        tandrel::TrimBlanks(Settings(folder).ReadString("General", "Language", "")));
+    ui->ComboBoxLanguage->clear();
+    int selected = -1;
+    for (int i = 0; i < files.size(); ++i) {
+        if (selected < 0 && files[i].compare(current, Qt::CaseInsensitive) == 0)
+            selected = i;
+        ui->ComboBoxLanguage->addItem(DisplayName(folder, files[i]));
+    }
+    ui->ComboBoxLanguage->setCurrentIndex(selected);
+}
+
+void TLanguageForm::ButtonOkClick() {
+    const QString folder = ExecutableFolder();
+    const QString chosen =
+        ui->ComboBoxLanguage->currentIndex() >= 0 ? ui->ComboBoxLanguage->currentText() : QString();
+    QString file;
+    if (!chosen.isEmpty()) {
+        for (const QString &f : ListLanguageFiles(folder)) {
+            if (DisplayName(folder, f).compare(chosen, Qt::CaseInsensitive) == 0) {
+                file = f;
+                break;
+            }
+        }
+    }
+    Settings(folder).WriteString("General", "Language", file.toStdString());
+    accept();
+}
+
+void TLanguageForm::Label2MouseEnter() {
+    SetUnderline(ui->Label2, true);
+}
+
+void TLanguageForm::Label2MouseLeave() {
+    SetUnderline(ui->Label2, false);
+}
+
+void TLanguageForm::Label2Click() {
+    Dialogs().ShellOpen(this, TranslateFilePath);
+}
+
+bool TLanguageForm::eventFilter(QObject *watched, QEvent *e) {
+    if (watched == ui->Label2) {
+        if (e->type() == QEvent::Enter)
+            Label2MouseEnter();
+        else if (e->type() == QEvent::Leave)
+            Label2MouseLeave();
+        else if (e->type() == QEvent::MouseButtonRelease &&
+                 static_cast<QMouseEvent *>(e)->button() == Qt::LeftButton)
+            Label2Click();
+    }
+    return QDialog::eventFilter(watched, e);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 
 namespace Ui {
 class TLanguageForm;
@@ -14,4 +15,17 @@ public:
 
     Ui::TLanguageForm *ui;
     QString TranslateFilePath; // the file that the translate link opens
+
+    // Names of the files "TDLanguage/*.ini" beside the program, sorted without regard to case.
+    static QStringList ListLanguageFiles(const QString &exeFolder);
+
+    void FormActivate();
+    void ButtonOkClick();
+    void Label2MouseEnter();
+    void Label2MouseLeave();
+    void Label2Click();
+
+protected:
+    void showEvent(QShowEvent *e) override;
+    bool eventFilter(QObject *watched, QEvent *e) override;
 };

@@ -9,6 +9,7 @@
 #include "app/Encodestring.h"
 #include "audio/Bass.h"
 #include "forms/AppPaths.h"
+#include "forms/CppWebBrowser.h"
 #include "forms/Dialogs.h"
 #include "lang/IniFile.h"
 #include "ui_Formmain.h"
@@ -42,6 +43,11 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMainFor
     connect(ui->ButtonLanguage, &QToolButton::clicked, this, &TMainForm::ButtonLanguageClick);
     connect(ui->ButtonAbout, &QToolButton::clicked, this, &TMainForm::ButtonAboutClick);
     connect(ui->ButtonUpdate, &QToolButton::clicked, this, &TMainForm::ButtonUpdateClick);
+    connect(ui->CppWebBrowser1, &TCppWebBrowser::DocumentComplete, this,
+            &TMainForm::CppWebBrowser1DocumentComplete);
+    ApplicationEvents1 = new TApplicationEvents(this);
+    connect(ApplicationEvents1, &TApplicationEvents::OnMessage, this,
+            &TMainForm::ApplicationEvents1Message);
 
     FormCreate();
 }

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <memory>
 
+#include "forms/ApplicationEvents.h"
 #include "lang/Language.h"
 
 namespace Ui {
@@ -29,6 +30,7 @@ public:
     QList<QIcon> ImageList1; // entry i is the icon of row i
     TFileDialogSettings OpenDialog1;
     TFileDialogSettings SaveDialog1;
+    TApplicationEvents *ApplicationEvents1;
 
     QString TempFolder;
     QString ExeFolder;
@@ -54,6 +56,9 @@ public:
     void ButtonLanguageClick();
     void ButtonAboutClick();
     void ButtonUpdateClick();
+
+    void CppWebBrowser1DocumentComplete(QObject *Sender, QObject *pDisp, const QVariant &URL);
+    void ApplicationEvents1Message(const TMsg &Msg, bool &Handled);
 
     // Sorts Names and appends one row and one icon per file that can be read.
     void AddFiles(QStringList &Names);
