@@ -1,15 +1,114 @@
 #include "forms/Formoutput.h"
 
+#include <QFileInfo>
 #include <QTabBar>
 
+#include "forms/Dialogs.h"
 #include "ui_Formoutput.h"
+
+namespace {
+enum Page { FormatChoice = 0, Mp3Settings = 1, WmaSettings = 2, OutputFile = 3 };
+}
 
 TOutputForm::TOutputForm(QWidget *parent) : QDialog(parent), ui(new Ui::TOutputForm) {
     ui->setupUi(this);
     ui->PageControl1->tabBar()->hide(); // only the wizard buttons move between the pages
+    connect(ui->ButtonNext, &QPushButton::clicked, this, &TOutputForm::ButtonNextClick);
+    connect(ui->ButtonBack, &QPushButton::clicked, this, &TOutputForm::ButtonBackClick);
     connect(ui->ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ui->ButtonSave, &QToolButton::clicked, this, &TOutputForm::ButtonSaveClick);
+    connect(ui->PageControl1, &QTabWidget::currentChanged, this, &TOutputForm::PageControl1Change);
+    connect(ui->EditOutputFile, &QLineEdit::textChanged, this, &TOutputForm::EditOutputFileChange);
 }
 
-TOutputForm::~TOutputForm() {
-    delete ui;
+TOutputForm::~TOutputForm() { delete ui; }
+
+void TOutputForm::showEvent(QShowEvent *e) {
+    FormShow();
+    QDialog::showEvent(e);
+}
+
+void TOutputForm::FormShow() {
+    // Nothing is remembered from an earlier join.
+    ui->RadioMP3->setChecked(true);
+    ui->ComboBoxMP3Bitrate->setCurrentIndex(3);
+    ui->CheckBoxMP3CRC->setChecked(false);
+    ui->CheckBoxMP3Copyright->setChecked(false);
+    ui->CheckBoxMP3Original->setChecked(false);
+    ui->CheckBoxMP3Private->setChecked(false);
+    ui->ComboBoxWMABitrate->setCurrentIndex(2);
+    ui->EditOutputFile->clear();
+    ui->PageControl1->setCurrentIndex(FormatChoice);
+    UpdateWizardButtons();
+}
+
+void TOutputForm::UpdateWizardButtons() {
+    const int page = ui->PageControl1->currentIndex();
+    ui->ButtonBack->setVisible(page != FormatChoice);
+    const bool last = page == OutputFile;
+    ui->ButtonNext->setText(last ? JoinCaption : NextCaption);
+    ui->ButtonNext->setEnabled(!last || !ui->EditOutputFile->text().isEmpty());
+}
+
+int TOutputForm::FormatPage() const {
+    if (ui->RadioWAV->isChecked())
+        return FormatChoice;
+    return ui->RadioMP3->isChecked() ? Mp3Settings : WmaSettings;
+}
+
+void TOutputForm::ButtonNextClick() {
+    const int page = ui->PageControl1->currentIndex();
+    if (page == OutputFile) {
+        accept(); // the Next button carries the result OK on the last page
+        return;
+    }
+    const int next = page == FormatChoice && FormatPage() != FormatChoice ? FormatPage() : OutputFile;
+    ui->PageControl1->setCurrentIndex(next);
+    UpdateWizardButtons();
+}
+
+void TOutputForm::ButtonBackClick() {
+    const int page = ui->PageControl1->currentIndex();
+    ui->PageControl1->setCurrentIndex(page == OutputFile ? FormatPage() : FormatChoice);
+    UpdateWizardButtons();
+}
+
+void TOutputForm::PageControl1Change() { UpdateWizardButtons(); }
+
+void TOutputForm::EditOutputFileChange() { UpdateWizardButtons(); }
+
+QString TOutputForm::CheckedExtension() const {
+    if (ui->RadioWAV->isChecked())
+        return QStringLiteral(".wav");
+    return ui->RadioMP3->isChecked() ? QStringLiteral(".mp3") : QStringLiteral(".wma");
+}
+
+QString WithExtension(const QString &name, const QString &extension) {
+    return name.endsWith(extension, Qt::CaseInsensitive) ? name : name + extension;
+}
+
+void TOutputForm::ButtonSaveClick() {
+    const QString filter = ui->RadioWAV->isChecked()   ? WavFilterText
+                           : ui->RadioMP3->isChecked() ? Mp3FilterText
+                                                       : WmaFilterText;
+    for (;;) {
+        const QString chosen = Dialogs().GetSaveFileName(this, filter);
+        if (chosen.isEmpty())
+            return;
+        const QString name = WithExtension(chosen, CheckedExtension());
+        if (!QFileInfo::exists(name)) {
+            ui->EditOutputFile->setText(name);
+            return;
+        }
+        switch (Dialogs().MessageBox(this, MessageCaption, QuestionText, QMessageBox::Question,
+                                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+        case QMessageBox::Yes:
+            ui->EditOutputFile->setText(name);
+            return;
+        case QMessageBox::No:
+            continue; // choose again
+        default:
+            return;
+        }
+    }
 }

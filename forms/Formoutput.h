@@ -6,6 +6,8 @@ namespace Ui {
 class TOutputForm;
 }
 
+// The wizard that asks for the output format, its settings and the output file. Its controls
+// are the join's settings: the join reads them after the wizard has closed.
 class TOutputForm : public QDialog {
     Q_OBJECT
 public:
@@ -22,4 +24,25 @@ public:
     QString JoinCaption;
     QString MessageCaption;
     QString QuestionText;
+
+    void FormShow();
+    void UpdateWizardButtons();
+    void ButtonNextClick();
+    void ButtonBackClick();
+    void ButtonSaveClick();
+    void PageControl1Change();
+    void EditOutputFileChange();
+
+    // The extension of the checked format (".wav", ".mp3" or ".wma").
+    QString CheckedExtension() const;
+
+protected:
+    void showEvent(QShowEvent *e) override;
+
+private:
+    // The settings page of the checked format: 0 for WAV (none), 1 for MP3, 2 for WMA.
+    int FormatPage() const;
 };
+
+// The chosen name with the extension appended unless it already ends in it (any case).
+QString WithExtension(const QString &name, const QString &extension);
