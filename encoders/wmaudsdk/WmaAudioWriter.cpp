@@ -166,8 +166,10 @@ HRESULT AudioWriter::SetOutputFormat(std::uint32_t bitrate, std::uint32_t sample
     if (!codec)
         return E_FAIL;
     codec_ = avcodec_alloc_context3(codec);
-    frame_ = av_frame_alloc();
-    packet_ = av_packet_alloc();
+    if (!frame_)
+        frame_ = av_frame_alloc();
+    if (!packet_)
+        packet_ = av_packet_alloc();
     if (!codec_ || !frame_ || !packet_)
         return E_OUTOFMEMORY;
     codec_->sample_fmt = AV_SAMPLE_FMT_FLTP;

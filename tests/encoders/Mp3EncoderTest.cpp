@@ -76,15 +76,7 @@ class Mp3Encode : public ::testing::TestWithParam<Mp3Case> {};
 
 } // namespace
 
-TEST(Mp3Settings, ConfigLayoutBitrateSnappingAndModes) {
-    EXPECT_EQ(offsetof(BE_CONFIG, format.mp3.dwSampleRate), 4u);
-    EXPECT_EQ(offsetof(BE_CONFIG, format.mp3.byMode), 8u);
-    EXPECT_EQ(offsetof(BE_CONFIG, format.mp3.wBitrate), 9u);
-    EXPECT_EQ(offsetof(BE_CONFIG, format.mp3.bPrivate), 11u);
-    EXPECT_EQ(offsetof(BE_CONFIG, format.mp3.bCRC), 15u);
-    EXPECT_EQ(offsetof(BE_CONFIG, format.mp3.bCopyright), 19u);
-    EXPECT_EQ(offsetof(BE_CONFIG, format.mp3.bOriginal), 23u);
-
+TEST(Mp3Settings, BitrateSnappingAndModes) {
     const unsigned in[] = {0, 36, 37, 67, 68, 120, 121, 288, 289, 100000};
     const unsigned out[] = {32, 32, 40, 64, 80, 112, 128, 256, 320, 320};
     for (std::size_t i = 0; i < std::size(in); ++i)
