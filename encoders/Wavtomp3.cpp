@@ -1,0 +1,192 @@
+#include "encoders/Wavtomp3.h"
+
+#include "common/Messages.h"
+#include "encoders/EncoderLibrary.h"
+
+#include <algorithm>
+#include <dlfcn.h>
+
+using namespace bladeenc;
+
+namespace {
+
+void Say(const char *text) {
+    tandrel::ShowMessage("Lame Encoder", text, tandrel::MsgIcon::None);
+}
+
+} // namespace
+
+WavToMp3::WavToMp3() {
+    Load(tandrel::ExecutableFolder());
+}
+
+WavToMp3::WavToMp3(const std::string &libraryFolder) {
+    Load(libraryFolder);
+}
+
+void WavToMp3::Load(const std::string &folder) {
+    Library = tandrel::LoadEncoderLibrary(folder, "lame_enc.so");
+    if (!Library) {
+        Say("Could not load lame_enc.dll file");
+        return;
+    }
+    InitStream = reinterpret_cast<BEINITSTREAM>(dlsym(Library, "beInitStream"));
+    if (!InitStream) {
+        Say("Could not found beInitStream library function");
+        return;
+    }
+    EncodeChunk = reinterpret_cast<BEENCODECHUNK>(dlsym(Library, "beEncodeChunk"));
+    if (!EncodeChunk) {
+        Say("Could not found beEncodeChunk library function");
+        return;
+    }
+    Version = reinterpret_cast<BEVERSION>(dlsym(Library, "beVersion"));
+    if (!Version) {
+        Say("Could not found beVersion library function");
+        return;
+    }
+    DeinitStream = reinterpret_cast<BEDEINITSTREAM>(dlsym(Library, "beDeinitStream"));
+    if (!DeinitStream) {
+        Say("Could not found beDeinitStream library function");
+        return;
+    }
+    CloseStream = reinterpret_cast<BECLOSESTREAM>(dlsym(Library, "beCloseStream"));
+    if (!CloseStream)
+        Say("Could not found beCloseStream library function");
+}
+
+WavToMp3::~WavToMp3() {
+    Close();
+    if (Library)
+        dlclose(Library);
+    Library = nullptr;
+    InitStream = nullptr;
+    EncodeChunk = nullptr;
+    Version = nullptr;
+    DeinitStream = nullptr;
+    CloseStream = nullptr;
+}
+
+unsigned WavToMp3::SnapBitrate(unsigned kbps) {
+    static const unsigned limits[][2] = {{36, 32},   {44, 40},   {52, 48},   {60, 56},   {67, 64},
+                                         {88, 80},   {104, 96},  {120, 112}, {144, 128}, {176, 160},
+                                         {208, 192}, {240, 224}, {288, 256}};
+    for (const auto &l : limits) {
+        if (kbps <= l[0])
+            return l[1];
+    }
+    return 320;
+}
+
+std::uint8_t WavToMp3::LibraryMode(int mode) {
+    switch (mode) {
+    case 2:
+        return BE_MP3_MODE_JSTEREO;
+    case 3:
+        return BE_MP3_MODE_DUALCHANNEL;
+    case 4:
+        return BE_MP3_MODE_MONO;
+    default:
+        return BE_MP3_MODE_STEREO;
+    }
+}
+
+int WavToMp3::Open(const std::string &FileName, int SampleRate, int Mode, unsigned Bitrate,
+                   bool Copyright, bool Crc, bool Original, bool Private) {
+    if (!InitStream || !EncodeChunk || !Version || !DeinitStream || !CloseStream)
+        return -1;
+    Close();
+    BE_CONFIG config{};
+    config.dwConfig = BE_CONFIG_MP3;
+    config.format.mp3.dwSampleRate = SampleRate > 0 ? static_cast<DWORD>(SampleRate) : 0;
+    config.format.mp3.byMode = LibraryMode(Mode);
+    config.format.mp3.wBitrate = static_cast<WORD>(SnapBitrate(Bitrate));
+    config.format.mp3.bPrivate = Private ? 1 : 0;
+    config.format.mp3.bCRC = Crc ? 1 : 0;
+    config.format.mp3.bCopyright = Copyright ? 1 : 0;
+    config.format.mp3.bOriginal = Original ? 1 : 0;
+
+    DWORD samples = 0;
+    DWORD bufferSize = 0;
+    if (InitStream(&config, &samples, &bufferSize, &Stream) != BE_ERR_SUCCESSFUL) {
+        Say("Could not initialize Lame encoder");
+        return -1;
+    }
+    StreamOpen = true;
+    if (samples == 0 || samples > (1u << 24) || bufferSize == 0 || bufferSize > (1u << 26)) {
+        CloseStream(Stream);
+        StreamOpen = false;
+        Say("Could not initialize Lame encoder");
+        return -1;
+    }
+    OutputFile = std::fopen(FileName.c_str(), "wb");
+    if (!OutputFile) {
+        CloseStream(Stream);
+        StreamOpen = false;
+        Say("Can not create the file.");
+        return -1;
+    }
+    OutputBuffer.assign(bufferSize, 0);
+    WriteError = false;
+    ChunkBytes = static_cast<int>(samples * 2);
+    return ChunkBytes;
+}
+
+bool WavToMp3::WriteOut(std::uint32_t bytes) {
+    if (bytes > OutputBuffer.size())
+        bytes = static_cast<std::uint32_t>(OutputBuffer.size());
+    if (bytes == 0 || std::fwrite(OutputBuffer.data(), 1, bytes, OutputFile) == bytes)
+        return true;
+    if (!WriteError)
+        Say("Could not write the file.");
+    WriteError = true;
+    return false;
+}
+
+int WavToMp3::Encode(const void *Samples, int ByteCount) {
+    if (!StreamOpen || !OutputFile || ByteCount < 0 || (!Samples && ByteCount > 0))
+        return -1;
+    const auto *pcm = static_cast<const std::int16_t *>(Samples);
+    int total = 0;
+    DWORD left = static_cast<DWORD>(ByteCount) / 2;
+    // A caller that hands over more than a chunk gets it encoded chunk by chunk.
+    do {
+        const DWORD count = std::min<DWORD>(left, static_cast<DWORD>(ChunkBytes / 2));
+        Written = 0;
+        if (EncodeChunk(Stream, count, pcm, OutputBuffer.data(), &Written) != BE_ERR_SUCCESSFUL) {
+            Say("Could not perform compression");
+            return -1;
+        }
+        if (!WriteOut(Written))
+            return -1;
+        total += static_cast<int>(Written);
+        pcm += count;
+        left -= count;
+    } while (left > 0);
+    return total;
+}
+
+bool WavToMp3::Close() {
+    bool ok = true;
+    if (StreamOpen) {
+        Written = 0;
+        if (DeinitStream(Stream, OutputBuffer.data(), &Written) != BE_ERR_SUCCESSFUL)
+            ok = false;
+        else if (OutputFile)
+            ok = WriteOut(Written);
+        CloseStream(Stream);
+        StreamOpen = false;
+    }
+    if (OutputFile) {
+        if (std::fclose(OutputFile) != 0) {
+            if (!WriteError)
+                Say("Could not write the file.");
+            WriteError = true;
+        }
+        OutputFile = nullptr;
+        ok = ok && !WriteError;
+    }
+    OutputBuffer.clear();
+    OutputBuffer.shrink_to_fit();
+    return ok;
+}

@@ -1,0 +1,148 @@
+#include "encoders/Wavtowma.h"
+
+#include "common/Messages.h"
+#include "encoders/EncoderLibrary.h"
+
+#include <dlfcn.h>
+
+using namespace wmaudsdk;
+
+namespace {
+
+void Say(const char *text) {
+    tandrel::ShowMessage("WMA Audio SDK", text, tandrel::MsgIcon::None);
+}
+
+// Bytes that are not valid UTF-8 travel as U+DC80..U+DCFF, so that any file name gets through.
+std::u16string ToUtf16(const std::string &text) {
+    std::u16string out;
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char b = p[i];
+        std::uint32_t c = 0;
+        std::size_t len = 0;
+        if (b < 0x80) {
+            c = b;
+            len = 1;
+        } else if ((b & 0xE0) == 0xC0) {
+            c = b & 0x1F;
+            len = 2;
+        } else if ((b & 0xF0) == 0xE0) {
+            c = b & 0x0F;
+            len = 3;
+        } else if ((b & 0xF8) == 0xF0) {
+            c = b & 0x07;
+            len = 4;
+        }
+        bool valid = len > 0 && i + len <= n;
+        for (std::size_t k = 1; valid && k < len; ++k) {
+            valid = (p[i + k] & 0xC0) == 0x80;
+            c = (c << 6) | (p[i + k] & 0x3F);
+        }
+        static const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        valid = valid && c >= least[len] && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
+        if (!valid) {
+            out += static_cast<char16_t>(0xDC00 + b);
+            ++i;
+            continue;
+        }
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (c >> 10));
+            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+        i += len;
+    }
+    return out;
+}
+
+} // namespace
+
+WavToWma::WavToWma() {
+    Load(tandrel::ExecutableFolder());
+}
+
+WavToWma::WavToWma(const std::string &libraryFolder) {
+    Load(libraryFolder);
+}
+
+void WavToWma::Load(const std::string &folder) {
+    Library = tandrel::LoadEncoderLibrary(folder, "wmaudsdk.so");
+    if (!Library) {
+        Say("Could not load wmaudsdk.dll file");
+        return;
+    }
+    CreateWriter = reinterpret_cast<WMAudioCreateWriterFn>(dlsym(Library, "WMAudioCreateWriter"));
+    if (!CreateWriter)
+        Say("Could not found WMAudioCreateWriter library function");
+}
+
+WavToWma::~WavToWma() {
+    if (Writer) {
+        Writer->Flush();
+        Drop();
+    }
+    if (Library)
+        dlclose(Library);
+    Library = nullptr;
+    CreateWriter = nullptr;
+}
+
+void WavToWma::Drop() {
+    Writer->Release();
+    Writer = nullptr;
+}
+
+int WavToWma::Open(const std::string &FileName, int SampleRate, int Channels, unsigned Bitrate) {
+    if (!CreateWriter)
+        return -1;
+    if (Writer) // a second Open abandons the unfinished file
+        Drop();
+    WAVEFORMATEX format{};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = static_cast<std::uint16_t>(Channels);
+    format.nSamplesPerSec = static_cast<std::uint32_t>(SampleRate);
+    format.nBlockAlign = static_cast<std::uint16_t>(format.nChannels * 2);
+    format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
+    format.wBitsPerSample = 16;
+    format.cbSize = 0;
+
+    const std::u16string path = ToUtf16(FileName);
+    IWMAudioWriter *writer = nullptr;
+    if (CreateWriter(path.c_str(), &writer) < 0 || !writer) {
+        Say("Failed to Create Audio Writer");
+        return -1;
+    }
+    Writer = writer;
+    if (Writer->SetInputFormat(&format) < 0) {
+        Drop();
+        Say("Failed to Set Input Format");
+        return -1;
+    }
+    if (Writer->SetOutputFormat(Bitrate, 44100, 2, 0) < 0) {
+        Drop();
+        Say("Failed to Set Output Format");
+        return -1;
+    }
+    return 16384;
+}
+
+bool WavToWma::Write(const void *Samples, unsigned ByteCount) {
+    if (ByteCount == 0)
+        return true;
+    if (!Writer || !Samples)
+        return false;
+    return Writer->WriteSamples(static_cast<const std::uint8_t *>(Samples), ByteCount) >= 0;
+}
+
+bool WavToWma::Close() {
+    if (!Writer)
+        return true;
+    if (Writer->Flush() < 0)
+        return false;
+    Drop();
+    return true;
+}

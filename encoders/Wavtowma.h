@@ -1,0 +1,38 @@
+#pragma once
+
+#include "encoders/WmaWriter.h"
+
+#include <string>
+
+// Writes 16-bit PCM as a WMA file through the writer library "wmaudsdk.so", loaded at run
+// time. Every message goes to tandrel::ShowMessage with the caption "WMA Audio SDK".
+//
+// Order of use: construct, Open, Write any number of times, Close, delete.
+// A missing library or entry point is reported by the constructor; Open then returns -1
+// silently. Write and Close report refusals (write errors included) by false, without a message.
+class WavToWma {
+public:
+    // Loads the library from the executable's folder, then by its bare name.
+    WavToWma();
+    // Loads the library from libraryFolder, then by its bare name.
+    explicit WavToWma(const std::string &libraryFolder);
+    ~WavToWma();
+    WavToWma(const WavToWma &) = delete;
+    WavToWma &operator=(const WavToWma &) = delete;
+
+    // FileName in UTF-8; Bitrate in bits per second. Returns the bytes one Write call should
+    // carry (16384), or -1.
+    int Open(const std::string &FileName, int SampleRate, int Channels, unsigned Bitrate);
+    // Samples: interleaved signed 16-bit PCM. False when the writer refused the data.
+    bool Write(const void *Samples, unsigned ByteCount);
+    // Finishes the file and releases the writer; true also when there is no writer.
+    bool Close();
+
+private:
+    void Load(const std::string &folder);
+    void Drop();
+
+    void *Library = nullptr;
+    wmaudsdk::WMAudioCreateWriterFn CreateWriter = nullptr;
+    wmaudsdk::IWMAudioWriter *Writer = nullptr;
+};

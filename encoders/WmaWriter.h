@@ -1,0 +1,58 @@
+#pragma once
+
+// The WMA audio writer interface, shared by the writer library and its caller.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace wmaudsdk {
+
+using HRESULT = std::int32_t;
+constexpr HRESULT S_OK = 0;
+constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
+constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002u);
+constexpr HRESULT E_POINTER = static_cast<HRESULT>(0x80004003u);
+constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
+constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFFu);
+constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
+constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
+constexpr HRESULT E_WRITE_FAULT = static_cast<HRESULT>(0x8007001Du);
+
+constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
+
+#pragma pack(push, 1)
+struct WAVEFORMATEX {
+    std::uint16_t wFormatTag;
+    std::uint16_t nChannels;
+    std::uint32_t nSamplesPerSec;
+    std::uint32_t nAvgBytesPerSec;
+    std::uint16_t nBlockAlign;
+    std::uint16_t wBitsPerSample;
+    std::uint16_t cbSize;
+};
+#pragma pack(pop)
+static_assert(sizeof(WAVEFORMATEX) == 18);
+
+// Methods sit at fixed places in the table: 0 query interface, 1 add reference, 2 release,
+// 3 unused, 4 set input format, 5 set output format, 6 unused, 7 write samples, 8 flush and
+// finish. No virtual destructor: it would take places in the table; Release frees the object.
+class IWMAudioWriter {
+public:
+    virtual HRESULT QueryInterface(const void *iid, void **object) = 0;
+    virtual std::uint32_t AddRef() = 0;
+    virtual std::uint32_t Release() = 0;
+    virtual HRESULT Reserved3() = 0;
+    virtual HRESULT SetInputFormat(const WAVEFORMATEX *format) = 0;
+    virtual HRESULT SetOutputFormat(std::uint32_t bitrate, std::uint32_t sampleRate,
+                                    std::uint32_t channels, std::uint32_t flags) = 0;
+    virtual HRESULT Reserved6() = 0;
+    virtual HRESULT WriteSamples(const std::uint8_t *data, std::uint32_t byteCount) = 0;
+    virtual HRESULT Flush() = 0;
+
+protected:
+    ~IWMAudioWriter() = default;
+};
+
+using WMAudioCreateWriterFn = HRESULT (*)(const char16_t *path, IWMAudioWriter **writer);
+
+} // namespace wmaudsdk

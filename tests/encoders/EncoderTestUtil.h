@@ -1,0 +1,44 @@
+#pragma once
+
+#include "common/Messages.h"
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace enctest {
+
+struct Shown {
+    std::string caption, text;
+    tandrel::MsgIcon icon;
+    tandrel::MsgButtons buttons;
+};
+
+// Records every message while it lives.
+class RecordingSink : public tandrel::MessageSink {
+public:
+    RecordingSink() { previous_ = tandrel::SetMessages(this); }
+    ~RecordingSink() override { tandrel::SetMessages(previous_); }
+    tandrel::MsgAnswer Show(const std::string &caption, const std::string &text,
+                            tandrel::MsgIcon icon, tandrel::MsgButtons buttons) override {
+        shown.push_back({caption, text, icon, buttons});
+        return tandrel::MsgAnswer::Ok;
+    }
+    std::vector<Shown> shown;
+
+private:
+    tandrel::MessageSink *previous_ = nullptr;
+};
+
+// Interleaved 16-bit sine, the same tone on every channel.
+std::vector<std::int16_t> Sine(int rate, int channels, std::size_t frames, double hz,
+                               double amplitude = 0.5);
+
+// Decodes a file with ffmpeg to interleaved 16-bit samples at its own rate and channel count.
+std::vector<std::int16_t> Decode(const std::string &path, int channels);
+
+// Share of the energy of the middle half of channel 0 that lies at hz.
+double ToneShare(const std::vector<std::int16_t> &pcm, int channels, int rate, double hz);
+
+} // namespace enctest

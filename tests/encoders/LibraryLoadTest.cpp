@@ -1,0 +1,125 @@
+#include "EncoderTestUtil.h"
+#include "TestUtil.h"
+#include "encoders/EncoderLibrary.h"
+#include "encoders/Wavtomp3.h"
+#include "encoders/Wavtowma.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+using enctest::RecordingSink;
+using namespace bladeenc;
+
+TEST(EncoderLibraries, AbsentLibrariesAreReportedOnce) {
+    testutil::TempDir empty;
+    testutil::TempDir dir;
+    RecordingSink sink;
+    {
+        WavToMp3 mp3(empty.Path());
+        EXPECT_EQ(mp3.Open(dir.File("a.mp3"), 44100, 1, 128, false, false, false, false), -1);
+        EXPECT_EQ(mp3.Encode("\0\0", 2), -1);
+        EXPECT_TRUE(mp3.Close());
+    }
+    {
+        WavToWma wma(empty.Path());
+        EXPECT_EQ(wma.Open(dir.File("a.wma"), 44100, 2, 128000), -1);
+        EXPECT_FALSE(wma.Write("\0\0", 2));
+        EXPECT_TRUE(wma.Close());
+    }
+    ASSERT_EQ(sink.shown.size(), 2u);
+    EXPECT_EQ(sink.shown[0].caption, "Lame Encoder");
+    EXPECT_EQ(sink.shown[0].text, "Could not load lame_enc.dll file");
+    EXPECT_EQ(sink.shown[1].caption, "WMA Audio SDK");
+    EXPECT_EQ(sink.shown[1].text, "Could not load wmaudsdk.dll file");
+    EXPECT_FALSE(testutil::Exists(dir.File("a.mp3")));
+    EXPECT_FALSE(testutil::Exists(dir.File("a.wma")));
+}
+
+TEST(EncoderLibraries, MissingEntryPointsAreNamed) {
+    const char *names[] = {"beInitStream", "beEncodeChunk", "beVersion", "beDeinitStream",
+                           "beCloseStream"};
+    testutil::TempDir dir;
+    for (int exported = 0; exported < 5; ++exported) {
+        RecordingSink sink;
+        WavToMp3 mp3(std::string(FAKE_LIB_DIR) + "/fake" + std::to_string(exported));
+        EXPECT_EQ(mp3.Open(dir.File("a.mp3"), 44100, 1, 128, false, false, false, false), -1);
+        EXPECT_TRUE(mp3.Close());
+        ASSERT_EQ(sink.shown.size(), 1u);
+        EXPECT_EQ(sink.shown[0].text,
+                  std::string("Could not found ") + names[exported] + " library function");
+    }
+    RecordingSink sink;
+    {
+        WavToWma wma(std::string(FAKE_LIB_DIR) + "/fake0");
+        EXPECT_EQ(wma.Open(dir.File("a.wma"), 44100, 2, 128000), -1);
+    }
+    ASSERT_EQ(sink.shown.size(), 1u);
+    EXPECT_EQ(sink.shown[0].caption, "WMA Audio SDK");
+    EXPECT_EQ(sink.shown[0].text, "Could not found WMAudioCreateWriter library function");
+}
+
+TEST(EncoderLibraries, RefusedCompressionIsReported) {
+    testutil::TempDir dir;
+    RecordingSink sink;
+    WavToMp3 mp3(std::string(FAKE_LIB_DIR) + "/fake5");
+    ASSERT_EQ(mp3.Open(dir.File("a.mp3"), 44100, 1, 128, false, false, false, false), 4608);
+    EXPECT_EQ(mp3.Encode("\0\0\0\0", 4), -1);
+    EXPECT_TRUE(mp3.Close());
+    ASSERT_EQ(sink.shown.size(), 1u);
+    EXPECT_EQ(sink.shown[0].caption, "Lame Encoder");
+    EXPECT_EQ(sink.shown[0].text, "Could not perform compression");
+}
+
+TEST(EncoderLibraries, LameLibraryRefusesBadCallsWithoutCrashing) {
+    void *lib = dlopen((testutil::BinDir() + "/lame_enc.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr);
+    auto init = reinterpret_cast<BEINITSTREAM>(dlsym(lib, "beInitStream"));
+    auto encode = reinterpret_cast<BEENCODECHUNK>(dlsym(lib, "beEncodeChunk"));
+    auto deinit = reinterpret_cast<BEDEINITSTREAM>(dlsym(lib, "beDeinitStream"));
+    auto close = reinterpret_cast<BECLOSESTREAM>(dlsym(lib, "beCloseStream"));
+    auto version = reinterpret_cast<BEVERSION>(dlsym(lib, "beVersion"));
+    ASSERT_TRUE(init && encode && deinit && close && version);
+
+    DWORD samples = 0, size = 0, written = 0;
+    HBE_STREAM s = 0;
+    BE_CONFIG config{};
+    EXPECT_NE(init(nullptr, &samples, &size, &s), 0u);
+    EXPECT_NE(init(&config, &samples, &size, &s), 0u); // no sample rate
+    config.format.mp3 = {44100, BE_MP3_MODE_JSTEREO, 128, 0, 0, 0, 0};
+    config.dwConfig = BE_CONFIG_LAME;
+    EXPECT_NE(init(&config, &samples, &size, &s), 0u);
+    config.dwConfig = BE_CONFIG_MP3;
+    ASSERT_EQ(init(&config, &samples, &size, &s), 0u);
+    EXPECT_EQ(samples, 2304u);
+    EXPECT_GE(size, 1.25 * samples + 7200);
+    std::vector<BYTE> out(size);
+    std::vector<short> pcm(samples * 2);
+    EXPECT_EQ(encode(s + 1, samples, pcm.data(), out.data(), &written), BE_ERR_INVALID_HANDLE);
+    EXPECT_NE(encode(s, samples, nullptr, out.data(), &written), 0u);
+    EXPECT_NE(encode(s, samples, pcm.data(), nullptr, &written), 0u);
+    EXPECT_NE(encode(s, samples * 2, pcm.data(), out.data(), &written), 0u); // above a chunk
+    EXPECT_EQ(encode(s, samples, pcm.data(), out.data(), &written), 0u);
+    EXPECT_EQ(deinit(s + 1, out.data(), &written), BE_ERR_INVALID_HANDLE);
+    EXPECT_EQ(deinit(s, out.data(), &written), 0u);
+    EXPECT_EQ(close(s), 0u);
+    EXPECT_EQ(close(s), BE_ERR_INVALID_HANDLE);
+    EXPECT_EQ(encode(s, samples, pcm.data(), out.data(), &written), BE_ERR_INVALID_HANDLE);
+    BE_VERSION v{};
+    version(&v);
+    version(nullptr);
+    EXPECT_EQ(v.byMajorVersion, 3);
+    dlclose(lib);
+}
+
+TEST(EncoderLibraries, DefaultLookIsTheExecutablesFolder) {
+    const std::string folder = tandrel::ExecutableFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_EQ(folder.back(), '/');
+    if (!testutil::Exists(folder + "lame_enc.so") || !testutil::Exists(folder + "wmaudsdk.so"))
+        GTEST_SKIP() << "libraries are not beside the test program";
+    RecordingSink sink;
+    WavToMp3 mp3;
+    WavToWma wma;
+    EXPECT_TRUE(sink.shown.empty());
+}
