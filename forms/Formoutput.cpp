@@ -21,7 +21,9 @@ TOutputForm::TOutputForm(QWidget *parent) : QDialog(parent), ui(new Ui::TOutputF
     connect(ui->EditOutputFile, &QLineEdit::textChanged, this, &TOutputForm::EditOutputFileChange);
 }
 
-TOutputForm::~TOutputForm() { delete ui; }
+TOutputForm::~TOutputForm() {
+    delete ui;
+}
 
 void TOutputForm::showEvent(QShowEvent *e) {
     FormShow();
@@ -62,7 +64,8 @@ void TOutputForm::ButtonNextClick() {
         accept(); // the Next button carries the result OK on the last page
         return;
     }
-    const int next = page == FormatChoice && FormatPage() != FormatChoice ? FormatPage() : OutputFile;
+    const int next =
+        page == FormatChoice && FormatPage() != FormatChoice ? FormatPage() : OutputFile;
     ui->PageControl1->setCurrentIndex(next);
     UpdateWizardButtons();
 }
@@ -73,9 +76,13 @@ void TOutputForm::ButtonBackClick() {
     UpdateWizardButtons();
 }
 
-void TOutputForm::PageControl1Change() { UpdateWizardButtons(); }
+void TOutputForm::PageControl1Change() {
+    UpdateWizardButtons();
+}
 
-void TOutputForm::EditOutputFileChange() { UpdateWizardButtons(); }
+void TOutputForm::EditOutputFileChange() {
+    UpdateWizardButtons();
+}
 
 QString TOutputForm::CheckedExtension() const {
     if (ui->RadioWAV->isChecked())

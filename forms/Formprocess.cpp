@@ -7,7 +7,9 @@ TProcessForm::TProcessForm(QWidget *parent) : QDialog(parent), ui(new Ui::TProce
     connect(ui->ButtonCancel, &QPushButton::clicked, this, &TProcessForm::ButtonCancelClick);
 }
 
-TProcessForm::~TProcessForm() { delete ui; }
+TProcessForm::~TProcessForm() {
+    delete ui;
+}
 
 void TProcessForm::ButtonCancelClick() {
     cancelled_ = true;
@@ -16,9 +18,13 @@ void TProcessForm::ButtonCancelClick() {
         StopRequest();
 }
 
-void TProcessForm::reject() { ButtonCancelClick(); }
+void TProcessForm::reject() {
+    ButtonCancelClick();
+}
 
-void TProcessForm::CloseByJoin() { done(cancelled_ ? ResultCancelled : ResultFinished); }
+void TProcessForm::CloseByJoin() {
+    done(cancelled_ ? ResultCancelled : ResultFinished);
+}
 
 void TProcessForm::Reset() {
     cancelled_ = false;

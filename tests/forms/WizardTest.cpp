@@ -1,0 +1,150 @@
+#include <QtTest>
+
+#include "RecordingDialogs.h"
+#include "TestUtil.h"
+#include "forms/Formoutput.h"
+#include "forms/Formprocess.h"
+#include "ui_Formoutput.h"
+#include "ui_Formprocess.h"
+
+using testutil::TempDir;
+using testutil::WriteFile;
+
+class WizardTest : public QObject {
+    Q_OBJECT
+    TOutputForm *form_ = nullptr;
+    RecordingDialogs *dialogs_ = nullptr;
+    Ui::TOutputForm *ui() { return form_->ui; }
+    int Page() { return ui()->PageControl1->currentIndex(); }
+
+private slots:
+    void init() {
+        dialogs_ = new RecordingDialogs;
+        form_ = new TOutputForm;
+        form_->NextCaption = "Next";
+        form_->JoinCaption = "Join";
+        form_->MessageCaption = "Message";
+        form_->QuestionText = "Replace?";
+        form_->WavFilterText = "WAV|*.wav";
+        form_->Mp3FilterText = "MP3|*.mp3";
+        form_->WmaFilterText = "WMA|*.wma";
+    }
+    void cleanup() {
+        delete form_;
+        delete dialogs_;
+    }
+
+    void everyShowingStartsFromTheDefaults() {
+        form_->show();
+        ui()->RadioWAV->setChecked(true);
+        ui()->ComboBoxMP3Bitrate->setCurrentIndex(0);
+        ui()->CheckBoxMP3CRC->setChecked(true);
+        ui()->ComboBoxWMABitrate->setCurrentIndex(5);
+        ui()->EditOutputFile->setText("/tmp/x.wav");
+        ui()->PageControl1->setCurrentIndex(3);
+        form_->hide();
+        form_->show();
+        QVERIFY(ui()->RadioMP3->isChecked());
+        QCOMPARE(ui()->ComboBoxMP3Bitrate->currentText(), QString("128 kbps"));
+        QVERIFY(!ui()->CheckBoxMP3CRC->isChecked());
+        QCOMPARE(ui()->ComboBoxWMABitrate->currentText(), QString("96 kbps"));
+        QCOMPARE(ui()->EditOutputFile->text(), QString());
+        QCOMPARE(Page(), 0);
+        QVERIFY(ui()->ButtonBack->isHidden());
+        QCOMPARE(ui()->ButtonNext->text(), QString("Next"));
+    }
+
+    void pagesFollowTheFormat() {
+        form_->show();
+        form_->ButtonNextClick(); // MP3
+        QCOMPARE(Page(), 1);
+        QVERIFY(!ui()->ButtonBack->isHidden());
+        form_->ButtonNextClick();
+        QCOMPARE(Page(), 3);
+        QCOMPARE(ui()->ButtonNext->text(), QString("Join"));
+        QVERIFY(!ui()->ButtonNext->isEnabled()); // no output file yet
+        form_->ButtonBackClick();
+        QCOMPARE(Page(), 1);
+        form_->ButtonBackClick();
+        QCOMPARE(Page(), 0);
+
+        ui()->RadioWMA->setChecked(true);
+        form_->ButtonNextClick();
+        QCOMPARE(Page(), 2);
+        form_->ButtonBackClick();
+        ui()->RadioWAV->setChecked(true);
+        form_->ButtonNextClick();
+        QCOMPARE(Page(), 3); // WAV has no settings page
+        ui()->EditOutputFile->setText("/tmp/out.wav");
+        QVERIFY(ui()->ButtonNext->isEnabled());
+        form_->ButtonBackClick();
+        QCOMPARE(Page(), 0);
+        form_->ButtonNextClick();
+        form_->ButtonNextClick();
+        QCOMPARE(form_->result(), int(QDialog::Accepted));
+    }
+
+    void savedNamesGetTheFormatsExtension() {
+        QCOMPARE(WithExtension("/a/song.mp3", ".wav"), QString("/a/song.mp3.wav"));
+        QCOMPARE(WithExtension("/a/Song.WAV", ".wav"), QString("/a/Song.WAV"));
+        QCOMPARE(WithExtension("/a/song", ".mp3"), QString("/a/song.mp3"));
+        QCOMPARE(WithExtension("/a/x.MP3", ".mp3"), QString("/a/x.MP3"));
+
+        form_->show();
+        dialogs_->saveAnswers << "/nonexistent-dir/song";
+        form_->ButtonSaveClick();
+        QCOMPARE(ui()->EditOutputFile->text(), QString("/nonexistent-dir/song.mp3"));
+        QCOMPARE(dialogs_->saveFilters, QStringList{"MP3|*.mp3"});
+        dialogs_->saveFilters.clear();
+        ui()->RadioWMA->setChecked(true);
+        form_->ButtonSaveClick(); // cancelled: keeps the name
+        QCOMPARE(ui()->EditOutputFile->text(), QString("/nonexistent-dir/song.mp3"));
+        QCOMPARE(dialogs_->saveFilters, QStringList{"WMA|*.wma"});
+    }
+
+    void existingFilesAreOnlyReplacedWhenTheUserSaysSo() {
+        TempDir dir;
+        const QString existing = QString::fromStdString(dir.File("old.mp3"));
+        WriteFile(existing.toStdString(), "x");
+        form_->show();
+        ui()->EditOutputFile->setText("/keep.mp3");
+
+        dialogs_->saveAnswers << existing;
+        dialogs_->answers << QMessageBox::Cancel;
+        form_->ButtonSaveClick();
+        QCOMPARE(ui()->EditOutputFile->text(), QString("/keep.mp3"));
+        QCOMPARE(dialogs_->boxes.size(), 1);
+        QCOMPARE(dialogs_->boxes[0].caption, QString("Message"));
+        QCOMPARE(dialogs_->boxes[0].text, QString("Replace?"));
+        QCOMPARE(dialogs_->boxes[0].icon, QMessageBox::Question);
+        QVERIFY(dialogs_->boxes[0].owned);
+
+        // No: the dialog opens again; Yes on the second name.
+        dialogs_->saveAnswers << existing << existing;
+        dialogs_->answers << QMessageBox::No << QMessageBox::Yes;
+        form_->ButtonSaveClick();
+        QCOMPARE(ui()->EditOutputFile->text(), existing);
+        QCOMPARE(dialogs_->boxes.size(), 3);
+    }
+
+    void cancelSurvivesTheJoinsClosing() {
+        TProcessForm process;
+        int stops = 0;
+        process.StopRequest = [&] { ++stops; };
+        process.Reset();
+        QTimer::singleShot(0, [&] { process.CloseByJoin(); });
+        QCOMPARE(process.exec(), TProcessForm::ResultFinished);
+
+        process.Reset();
+        QTimer::singleShot(0, [&] {
+            process.ui->ButtonCancel->click();
+            QCOMPARE(stops, 1); // at the moment of the click
+            QVERIFY(process.isVisible());
+            process.CloseByJoin();
+        });
+        QCOMPARE(process.exec(), TProcessForm::ResultCancelled);
+    }
+};
+
+QTEST_MAIN(WizardTest)
+#include "WizardTest.moc"
