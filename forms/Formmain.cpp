@@ -105,8 +105,10 @@ void TMainForm::showEvent(QShowEvent *e) {
         FormActivate();
 }
 
+std::string TMainForm::LanguageText(const char *section, const char *key) const {
+    return LanguageFile ? LanguageFile->ReadString(section, key, "") : std::string();
+}
+
 QString TMainForm::Text(const char *section, const char *key) const {
-    if (!LanguageFile)
-        return QString();
-    return QString::fromStdString(LanguageFile->ReadString(section, key, ""));
+    return QString::fromStdString(LanguageText(section, key));
 }

@@ -46,6 +46,7 @@ public:
 
     // A language text, decoded, with the empty text as default.
     QString Text(const char *section, const char *key) const;
+    std::string LanguageText(const char *section, const char *key) const;
 
     void ButtonAddClick();
     void ButtonRemoveClick();

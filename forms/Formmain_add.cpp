@@ -4,8 +4,16 @@
 #include <QMimeData>
 #include <QUrl>
 
+#include <QApplication>
+#include <QFile>
+#include <QMimeDatabase>
+#include <QTreeWidget>
+
+#include "audio/Probe.h"
+#include "forms/AudioFileEntry.h"
 #include "forms/Dialogs.h"
 #include "forms/Formmain.h"
+#include "ui_Formmain.h"
 
 void TMainForm::ButtonAddClick() {
     QStringList names = Dialogs().GetOpenFileNames(this, OpenDialog1.Filter);
@@ -41,4 +49,51 @@ void TMainForm::WMDropFiles(const QStringList &names) {
     UpdateStatusBar();
 }
 
-void TMainForm::AddFiles(QStringList &) {}
+namespace {
+
+// An icon for the file's type, from its extension alone: the file itself is not opened.
+QIcon IconForExtension(const QString &name) {
+    static const QIcon fallback(QStringLiteral(":/icons/file.svg"));
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(name, QMimeDatabase::MatchExtension);
+    return QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName(), fallback));
+}
+
+} // namespace
+
+void TMainForm::AddFiles(QStringList &Names) {
+    const std::string bits = LanguageText("ListView", "Bits");
+    const std::string mono = LanguageText("ListView", "Mono");
+    const std::string stereo = LanguageText("ListView", "Stereo");
+
+    std::vector<std::string> names;
+    names.reserve(Names.size());
+    for (const QString &name : Names)
+        names.push_back(QFile::encodeName(name).toStdString());
+    tandrel::SortNamesForAdding(names);
+    Names.clear();
+    for (const std::string &name : names)
+        Names << QFile::decodeName(QByteArray::fromStdString(name));
+
+    for (const std::string &name : names) {
+        tandrel::ProbedFile file;
+        const tandrel::Refusal refusal = tandrel::ProbeFile(name, file);
+        const QString qname = QFile::decodeName(QByteArray::fromStdString(name));
+        if (refusal != tandrel::Refusal::None) {
+            // One box per refused file; the next file is probed after it closes.
+            Dialogs().MessageBox(QApplication::activeWindow(), Text("Common", "Message"),
+                                 qname + '\n' + Text("OpenDialog", tandrel::RefusalKey(refusal)),
+                                 QMessageBox::Information, QMessageBox::Ok);
+            continue;
+        }
+        ImageList1.append(IconForExtension(qname));
+        const tandrel::RowTexts texts = tandrel::BuildRow(name, file, bits, mono, stereo);
+        auto *row = new QTreeWidgetItem(ui->ListView1);
+        SetImageIndex(row, ImageList1.size() - 1, ImageList1.back());
+        row->setText(0, QFile::decodeName(QByteArray::fromStdString(texts.caption)));
+        for (int k = 0; k < kSubItemCount; ++k) {
+            const std::string &text = texts.subItems[k];
+            SetSubItem(row, k, k == 5 ? QFile::decodeName(QByteArray::fromStdString(text))
+                                      : QString::fromStdString(text));
+        }
+    }
+}
