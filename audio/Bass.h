@@ -32,8 +32,7 @@ struct BASS_CHANNELINFO {
 BOOL BASS_Init(int device, DWORD freq, DWORD flags, void *win, void *dsguid);
 BOOL BASS_Free();
 
-HSTREAM BASS_StreamCreateFile(BOOL mem, const void *file, QWORD offset, QWORD length,
-                              DWORD flags);
+HSTREAM BASS_StreamCreateFile(BOOL mem, const void *file, QWORD offset, QWORD length, DWORD flags);
 HSTREAM BASS_WMA_StreamCreateFile(BOOL mem, const void *file, QWORD offset, QWORD length,
                                   DWORD flags);
 BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO *info);

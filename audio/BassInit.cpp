@@ -8,6 +8,10 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+namespace tandrel::detail {
+void FreeAllStreams();
+}
+
 namespace {
 bool g_ready = false;
 bool g_failForTesting = false;
@@ -32,11 +36,16 @@ BOOL BASS_Init(int, DWORD, DWORD, void *, void *) {
 }
 
 BOOL BASS_Free() {
+    tandrel::detail::FreeAllStreams();
     g_ready = false;
     return 1;
 }
 
 namespace tandrel {
-bool BassReady() { return g_ready; }
-void SetBassInitFailureForTesting(bool fail) { g_failForTesting = fail; }
+bool BassReady() {
+    return g_ready;
+}
+void SetBassInitFailureForTesting(bool fail) {
+    g_failForTesting = fail;
+}
 } // namespace tandrel
