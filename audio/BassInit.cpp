@@ -8,6 +8,10 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+namespace tandrel::detail {
+void FreeAllStreams();
+}
+
 namespace {
 bool g_ready = false;
 bool g_failForTesting = false;
@@ -32,6 +36,7 @@ BOOL BASS_Init(int, DWORD, DWORD, void *, void *) {
 }
 
 BOOL BASS_Free() {
+    tandrel::detail::FreeAllStreams();
     g_ready = false;
     return 1;
 }

@@ -1,0 +1,130 @@
+#include "audio/Mp3Header.h"
+
+#include "audio/FileAccess.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tandrel {
+namespace {
+
+// The decoder's own delay, which the demuxer adds to the encoder delay when it trims.
+constexpr int kDecoderDelay = 529;
+
+std::uint32_t BE32(const unsigned char *p) {
+    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
+           p[3];
+}
+
+struct FrameHeader {
+    bool mpeg1 = false;
+    bool mono = false;
+    int sampleRate = 0;
+    int bitrate = 0;
+    int samplesPerFrame = 0;
+};
+
+bool ParseFrameHeader(const unsigned char *b, FrameHeader &f) {
+    static const int kRates[3] = {44100, 48000, 32000};
+    static const int kBitrates1[15] = {0,   32,  40,  48,  56,  64,  80, 96,
+                                       112, 128, 160, 192, 224, 256, 320};
+    static const int kBitrates2[15] = {0,  8,  16, 24,  32,  40,  48, 56,
+                                       64, 80, 96, 112, 128, 144, 160};
+    if (b[0] != 0xFF || (b[1] & 0xE0) != 0xE0)
+        return false;
+    int version = (b[1] >> 3) & 3; // 0 MPEG 2.5, 1 reserved, 2 MPEG 2, 3 MPEG 1
+    int layer = (b[1] >> 1) & 3;   // 1 is layer III
+    int bitrateIndex = b[2] >> 4;
+    int rateIndex = (b[2] >> 2) & 3;
+    if (version == 1 || layer != 1 || bitrateIndex == 15 || rateIndex == 3)
+        return false;
+    f.mpeg1 = version == 3;
+    f.mono = (b[3] >> 6) == 3;
+    f.sampleRate = kRates[rateIndex] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
+    f.bitrate = (f.mpeg1 ? kBitrates1 : kBitrates2)[bitrateIndex] * 1000;
+    f.samplesPerFrame = f.mpeg1 ? 1152 : 576;
+    return true;
+}
+
+void ParseXing(const unsigned char *b, std::size_t n, const FrameHeader &f, Mp3Header &h) {
+    std::size_t at = 4 + (f.mpeg1 ? (f.mono ? 17 : 32) : (f.mono ? 9 : 17));
+    if (at + 8 > n || (std::memcmp(b + at, "Xing", 4) != 0 && std::memcmp(b + at, "Info", 4) != 0))
+        return;
+    std::uint32_t flags = BE32(b + at + 4);
+    at += 8;
+    if (flags & 1) {
+        if (at + 4 > n)
+            return;
+        h.frames = BE32(b + at);
+        h.hasFrameCount = true;
+        at += 4;
+    }
+    at += (flags & 2 ? 4 : 0) + (flags & 4 ? 100 : 0) + (flags & 8 ? 4 : 0);
+    if (at + 24 > n)
+        return;
+    const unsigned char *tag = b + at;
+    if (std::memcmp(tag, "LAME", 4) != 0 && std::memcmp(tag, "Lavf", 4) != 0 &&
+        std::memcmp(tag, "Lavc", 4) != 0)
+        return;
+    h.encoderDelay = (tag[21] << 4) | (tag[22] >> 4);
+    h.padding = ((tag[22] & 0x0F) << 8) | tag[23];
+    h.hasGapless = true;
+}
+
+} // namespace
+
+Mp3Header ReadMp3Header(int fd, std::uint64_t fileSize) {
+    Mp3Header h;
+    h.audioEnd = fileSize;
+    unsigned char tag[10];
+    // Skip ID3v2 tags by their headers alone: the body is never read or allocated.
+    for (int i = 0; i < 16 && h.audioStart + 10 <= fileSize; ++i) {
+        if (!ReadAt(fd, h.audioStart, tag, 10) || std::memcmp(tag, "ID3", 3) != 0 ||
+            tag[3] == 0xFF || tag[4] == 0xFF || ((tag[6] | tag[7] | tag[8] | tag[9]) & 0x80))
+            break;
+        std::uint64_t body = (std::uint64_t(tag[6]) << 21) | (std::uint64_t(tag[7]) << 14) |
+                             (std::uint64_t(tag[8]) << 7) | tag[9];
+        h.audioStart += 10 + body + ((tag[5] & 0x10) ? 10 : 0);
+    }
+    if (h.audioStart >= fileSize)
+        return h;
+    if (fileSize - h.audioStart >= 128 && ReadAt(fd, fileSize - 128, tag, 3) &&
+        std::memcmp(tag, "TAG", 3) == 0)
+        h.audioEnd = fileSize - 128;
+
+    unsigned char buf[256] = {};
+    std::size_t n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buf, fileSize - h.audioStart));
+    FrameHeader f;
+    if (n < 4 || !ReadAt(fd, h.audioStart, buf, n) || !ParseFrameHeader(buf, f))
+        return h;
+    h.frameFound = true;
+    h.sampleRate = f.sampleRate;
+    h.samplesPerFrame = f.samplesPerFrame;
+    h.bitrate = f.bitrate;
+    ParseXing(buf, n, f, h);
+    return h;
+}
+
+std::int64_t Mp3ExactSamples(const Mp3Header &h) {
+    if (!h.frameFound || !h.hasFrameCount)
+        return -1;
+    std::int64_t total = std::int64_t(h.frames) * h.samplesPerFrame;
+    if (h.hasGapless) {
+        total -= h.encoderDelay + kDecoderDelay;
+        total -= std::max(0, h.padding - kDecoderDelay);
+    }
+    return std::max<std::int64_t>(total, 0);
+}
+
+std::int64_t Mp3EstimatedSamples(const Mp3Header &h) {
+    if (!h.frameFound || h.bitrate <= 0 || h.audioEnd <= h.audioStart)
+        return -1;
+    std::int64_t total = static_cast<std::int64_t>(double(h.audioEnd - h.audioStart) * 8.0 *
+                                                   h.sampleRate / h.bitrate);
+    if (h.hasGapless)
+        total -= h.encoderDelay + kDecoderDelay;
+    return std::max<std::int64_t>(total, 0);
+}
+
+} // namespace tandrel

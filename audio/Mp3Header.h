@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+
+namespace tandrel {
+
+// What the start of an MP3 file tells without decoding: where the audio begins after any
+// ID3v2 tags, and the frame count and encoder delay/padding of a Xing/Info/LAME header.
+struct Mp3Header {
+    std::uint64_t audioStart = 0;
+    std::uint64_t audioEnd = 0; // before a trailing ID3v1 tag
+    bool frameFound = false;    // a layer III frame header right at audioStart
+    int sampleRate = 0;
+    int samplesPerFrame = 0;
+    int bitrate = 0; // bits per second of the first frame
+    bool hasFrameCount = false;
+    std::uint32_t frames = 0;
+    bool hasGapless = false;
+    int encoderDelay = 0;
+    int padding = 0;
+};
+
+// Reads the header of an MP3 file; a tag claiming more than the file holds leaves
+// audioStart at or beyond fileSize.
+Mp3Header ReadMp3Header(int fd, std::uint64_t fileSize);
+
+// Samples the decoder delivers once the delay and padding are removed, or -1 when the
+// header does not say.
+std::int64_t Mp3ExactSamples(const Mp3Header &h);
+
+// A guess from the first frame's bitrate and the audio size, or -1.
+std::int64_t Mp3EstimatedSamples(const Mp3Header &h);
+
+} // namespace tandrel

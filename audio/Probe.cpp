@@ -1,0 +1,77 @@
+#include "audio/Probe.h"
+
+#include "audio/Bass.h"
+#include "audio/FileAccess.h"
+#include "audio/Waveinf.h"
+
+#include <sys/stat.h>
+
+namespace tandrel {
+namespace {
+
+Refusal ProbeStream(const std::string &path, bool wma, ProbedFile &out) {
+    const Refusal refusal = wma ? Refusal::NotWMAInfo : Refusal::NotMP3Info;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return refusal;
+    HSTREAM h = wma ? BASS_WMA_StreamCreateFile(0, path.c_str(), 0, 0, 0)
+                    : BASS_StreamCreateFile(0, path.c_str(), 0, 0, 0);
+    if (h == 0)
+        return refusal;
+    BASS_CHANNELINFO info{};
+    BASS_ChannelGetInfo(h, &info);
+    const double seconds = BASS_ChannelBytes2Seconds(h, BASS_ChannelGetLength(h, BASS_POS_BYTE));
+    BASS_StreamFree(h);
+    out.sampleRate = info.freq;
+    out.channels = info.chans;
+    out.bits = info.flags == BASS_SAMPLE_8BITS ? 8 : info.flags == BASS_SAMPLE_FLOAT ? 32 : 16;
+    out.sizeKB = static_cast<std::uint64_t>(st.st_size) / 1024;
+    out.seconds = seconds > 0 && seconds < 4294967295.0 ? static_cast<std::uint32_t>(seconds) : 0;
+    return Refusal::None;
+}
+
+} // namespace
+
+const char *RefusalKey(Refusal refusal) {
+    switch (refusal) {
+    case Refusal::NotPCM:
+        return "NotPCM";
+    case Refusal::NotMP3Info:
+        return "NotMP3Info";
+    case Refusal::NotWMAInfo:
+        return "NotWMAInfo";
+    case Refusal::NotSupport:
+        return "NotSupport";
+    case Refusal::None:
+        break;
+    }
+    return "";
+}
+
+Refusal ProbeFile(const std::string &path, ProbedFile &out) {
+    out = ProbedFile{};
+    out.kind = KindOf(path);
+    switch (out.kind) {
+    case AudioKind::Wav: {
+        TWaveInfo info{};
+        if (!ReadWaveInfo(path, info))
+            return Refusal::NotPCM;
+        out.sampleRate = static_cast<std::uint32_t>(info.SampleRate);
+        out.channels = static_cast<std::uint32_t>(info.Channels);
+        out.bits = static_cast<std::uint32_t>(info.BitsPerSample);
+        // FileSize would wrap for data sizes within 44 bytes of 4 GiB; count in 64 bits.
+        out.sizeKB = (std::uint64_t(info.DataSize) + 44) >> 10;
+        out.seconds = info.Seconds;
+        return Refusal::None;
+    }
+    case AudioKind::Mp3:
+        return ProbeStream(path, false, out);
+    case AudioKind::Wma:
+        return ProbeStream(path, true, out);
+    case AudioKind::Other:
+        break;
+    }
+    return Refusal::NotSupport;
+}
+
+} // namespace tandrel

@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+
+#include "AudioTestSupport.h"
+#include "TestUtil.h"
+#include "audio/Bass.h"
+
+#include <chrono>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+using audiotest::Media;
+using testutil::TempDir;
+using testutil::WriteFile;
+
+namespace {
+
+struct Decoded {
+    DWORD rate = 0;
+    DWORD channels = 0;
+    QWORD lengthAtOpen = 0;
+    QWORD bytes = 0;
+    QWORD finalLength = 0;
+    bool positionAboveLength = false;
+    bool moreThanAsked = false;
+};
+
+HSTREAM Open(const std::string &path, DWORD flags = BASS_STREAM_DECODE) {
+    bool wma = path.size() > 4 && path.substr(path.size() - 4) == ".wma";
+    return wma ? BASS_WMA_StreamCreateFile(0, path.c_str(), 0, 0, flags)
+               : BASS_StreamCreateFile(0, path.c_str(), 0, 0, flags);
+}
+
+// Reads a stream the way the join does: a block, then position and length.
+Decoded DecodeAll(const std::string &path, DWORD block = 20480) {
+    Decoded d;
+    HSTREAM h = Open(path);
+    EXPECT_NE(h, 0u) << path;
+    if (!h)
+        return d;
+    BASS_CHANNELINFO info{};
+    EXPECT_TRUE(BASS_ChannelGetInfo(h, &info));
+    EXPECT_EQ(info.flags, 0u);
+    d.rate = info.freq;
+    d.channels = info.chans;
+    d.lengthAtOpen = BASS_ChannelGetLength(h, BASS_POS_BYTE);
+    std::vector<char> buf(block + 64, 'z');
+    while (BASS_ChannelIsActive(h)) {
+        DWORD n = BASS_ChannelGetData(h, buf.data(), block);
+        if (n == static_cast<DWORD>(-1) || n > block || buf[block] != 'z') {
+            d.moreThanAsked = true;
+            break;
+        }
+        d.bytes += n;
+        QWORD pos = BASS_ChannelGetPosition(h, BASS_POS_BYTE);
+        QWORD len = BASS_ChannelGetLength(h, BASS_POS_BYTE);
+        EXPECT_EQ(pos, d.bytes);
+        if (pos > len || pos * 100 / len > 100)
+            d.positionAboveLength = true;
+    }
+    EXPECT_EQ(BASS_ChannelGetData(h, buf.data(), block), 0u);
+    d.finalLength = BASS_ChannelGetLength(h, BASS_POS_BYTE);
+    EXPECT_TRUE(BASS_StreamFree(h));
+    return d;
+}
+
+class Bass : public ::testing::Test {
+protected:
+    void SetUp() override { audiotest::EnsureBassReady(); }
+};
+
+} // namespace
+
+TEST_F(Bass, GaplessLameFilesDecodeToTheOriginalSampleCount) {
+    const std::uint64_t samples = 145530;
+    const std::string files[] = {
+        Media("cbr.mp3", "lame --quiet -b 128 {in} {out}", samples),
+        Media("vbr.mp3", "lame --quiet -V 2 {in} {out}", samples),
+        Media("id3.mp3", "lame --quiet --add-id3v2 --tt Title --ta Artist {in} {out}", samples),
+        Media("short.mp3", "lame --quiet {in} {out}", 2205),
+        Media("low.mp3", "lame --quiet -b 64 {in} {out}", 32000, 16000, 1)};
+    const std::uint64_t expected[] = {samples, samples, samples, 2205, 32000};
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(files[i]);
+        Decoded d = DecodeAll(files[i], i % 2 ? 10240 : 20480);
+        const QWORD frameBytes = 2 * d.channels;
+        EXPECT_EQ(d.bytes, expected[i] * frameBytes);
+        EXPECT_EQ(d.lengthAtOpen, d.bytes) << "the LAME header gives the exact length";
+        EXPECT_EQ(d.finalLength, d.bytes);
+        EXPECT_FALSE(d.positionAboveLength);
+        EXPECT_FALSE(d.moreThanAsked);
+    }
+    EXPECT_EQ(DecodeAll(files[4]).rate, 16000u);
+    EXPECT_EQ(DecodeAll(files[4]).channels, 1u);
+}
+
+TEST_F(Bass, EstimatedLengthsGrowSoThatPositionNeverPassesLength) {
+    // No LAME header: a short 320 kbps file followed by a long 32 kbps one makes the
+    // estimate from the first frame far too small.
+    std::string fast = Media("fast.mp3", "lame --quiet -t -b 320 {in} {out}", 22050);
+    std::string slow = Media("slow.mp3", "lame --quiet -t -b 32 {in} {out}", 176400);
+    std::string joined = audiotest::MediaDir() + "/joined.mp3";
+    WriteFile(joined, testutil::ReadFile(fast) + testutil::ReadFile(slow));
+    Decoded d = DecodeAll(joined, 10240);
+    EXPECT_LT(d.lengthAtOpen, d.bytes);
+    EXPECT_FALSE(d.positionAboveLength);
+    EXPECT_EQ(d.finalLength, d.bytes);
+    EXPECT_GT(d.bytes, 198000u * 4);
+
+    // An odd request gives whole sample frames and never more than asked.
+    HSTREAM h = Open(fast);
+    ASSERT_NE(h, 0u);
+    char buf[16] = {};
+    EXPECT_EQ(BASS_ChannelGetData(h, buf, 7), 4u);
+    EXPECT_EQ(BASS_ChannelGetData(h, buf, 3), 0u);
+    EXPECT_EQ(BASS_ChannelGetPosition(h, BASS_POS_BYTE), 4u);
+    BASS_StreamFree(h);
+}
+
+TEST_F(Bass, WmaFilesMadeByFfmpeg) {
+    std::string v2 = Media("v2.wma", "ffmpeg -v error -i {in} -c:a wmav2 -b:a 128k {out}", 145530);
+    std::string v1 = Media("v1.wma", "ffmpeg -v error -i {in} -c:a wmav1 {out}", 46305, 22050, 1);
+    Decoded d = DecodeAll(v2);
+    EXPECT_EQ(d.rate, 44100u);
+    EXPECT_EQ(d.channels, 2u);
+    EXPECT_NEAR(double(d.bytes) / 4, 145530.0, 4096.0);
+    EXPECT_NEAR(double(d.lengthAtOpen) / 4, 145530.0, 4096.0);
+    EXPECT_FALSE(d.positionAboveLength);
+    EXPECT_EQ(d.finalLength, d.bytes);
+    d = DecodeAll(v1, 10240);
+    EXPECT_EQ(d.rate, 22050u);
+    EXPECT_EQ(d.channels, 1u);
+    EXPECT_NEAR(double(d.bytes) / 2, 46305.0, 4096.0);
+}
+
+TEST_F(Bass, WhatIsNotThatKindOfAudioGetsNoHandle) {
+    TempDir dir;
+    std::string mp3 = Media("cbr.mp3", "lame --quiet -b 128 {in} {out}", 145530);
+    std::string wma = Media("v2.wma", "ffmpeg -v error -i {in} -c:a wmav2 -b:a 128k {out}", 145530);
+    std::string random;
+    for (int i = 0; i < 300000; ++i)
+        random += static_cast<char>((i * 2654435761u) >> 13);
+    std::string tagOnly = std::string("ID3\x03\0\0\0\0\x01\0", 10) + std::string(128, '\0');
+    // A tag claiming 256 MB in a small file, in front of real audio.
+    std::string bogusTag = std::string("ID3\x03\0\0\x7F\x7F\x7F\x7F", 10) + testutil::ReadFile(mp3);
+    const std::pair<std::string, std::string> cases[] = {
+        {"empty.mp3", ""},
+        {"random.mp3", random},
+        {"tag.mp3", tagOnly},
+        {"bogus.mp3", bogusTag},
+        {"wave.mp3", testutil::ReadFile(audiotest::ToneWav(4410))},
+        {"mp3.wma", testutil::ReadFile(mp3)},
+        {"wma.mp3", testutil::ReadFile(wma)},
+        {"cut.wma", testutil::ReadFile(wma).substr(0, 300)},
+        {"random.wma", random}};
+    for (const auto &[name, bytes] : cases) {
+        WriteFile(dir.File(name), bytes);
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(Open(dir.File(name)), 0u) << name;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << name;
+    }
+
+    ASSERT_EQ(mkfifo(dir.File("pipe.mp3").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(dir.File("pipe.wma").c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(dir.File("folder.mp3").c_str(), 0700), 0);
+    ASSERT_EQ(symlink(dir.File("pipe.mp3").c_str(), dir.File("link.mp3").c_str()), 0);
+    for (const char *name : {"pipe.mp3", "pipe.wma", "folder.mp3", "link.mp3", "missing.mp3"})
+        EXPECT_EQ(Open(dir.File(name)), 0u) << name;
+    EXPECT_EQ(Open("/dev/zero"), 0u);
+}
+
+TEST_F(Bass, HandlesAreCheckedAndStreamsNeedInit) {
+    std::string mp3 = Media("cbr.mp3", "lame --quiet -b 128 {in} {out}", 145530);
+    HSTREAM a = Open(mp3, 0), b = Open(mp3, 0);
+    ASSERT_NE(a, 0u);
+    ASSERT_NE(b, 0u);
+    EXPECT_NE(a, b);
+    EXPECT_NEAR(BASS_ChannelBytes2Seconds(a, BASS_ChannelGetLength(a, BASS_POS_BYTE)), 3.3, 1e-9);
+    EXPECT_TRUE(BASS_StreamFree(a));
+    char buf[64];
+    BASS_CHANNELINFO info{};
+    for (DWORD bad : {a, 0u, 123456u}) {
+        EXPECT_FALSE(BASS_StreamFree(bad));
+        EXPECT_EQ(BASS_ChannelGetData(bad, buf, sizeof buf), static_cast<DWORD>(-1));
+        EXPECT_EQ(BASS_ChannelGetLength(bad, BASS_POS_BYTE), static_cast<QWORD>(-1));
+        EXPECT_EQ(BASS_ChannelGetPosition(bad, BASS_POS_BYTE), static_cast<QWORD>(-1));
+        EXPECT_EQ(BASS_ChannelIsActive(bad), 0u);
+        EXPECT_FALSE(BASS_ChannelGetInfo(bad, &info));
+    }
+    EXPECT_EQ(BASS_ChannelGetData(b, buf, sizeof buf), sizeof buf);
+
+    BASS_Free();
+    EXPECT_EQ(BASS_ChannelIsActive(b), 0u) << "streams end with the layer";
+    tandrel::SetBassInitFailureForTesting(true);
+    EXPECT_FALSE(BASS_Init(-1, 44100, 0, nullptr, nullptr));
+    EXPECT_EQ(Open(mp3), 0u);
+    tandrel::SetBassInitFailureForTesting(false);
+    ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr, nullptr));
+    HSTREAM c = Open(mp3);
+    EXPECT_NE(c, 0u);
+    BASS_StreamFree(c);
+}
