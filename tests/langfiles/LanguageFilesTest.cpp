@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cwctype>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "TestUtil.h"
+#include "lang/Language.h"
+
+using namespace tandrel;
+namespace fs = std::filesystem;
+
+namespace {
+
+using KeyMap = std::map<std::string, std::vector<std::string>>; // section -> keys in file order
+
+const std::string kDir = TANDREL_LANG_DIR;
+
+// The shipped files with the CharSet each must declare.
+const std::map<std::string, int> kCharSets = {
+    {"English.ini", 0},   {"German.ini", 0},      {"French.ini", 0},       {"Polish.ini", 238},
+    {"Russian.ini", 204}, {"ChineseGB.ini", 134}, {"ChineseBig5.ini", 136}};
+
+std::vector<std::string> ShippedFiles() {
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(kDir))
+        if (e.is_regular_file() && e.path().extension() == ".ini")
+            names.push_back(e.path().filename().string());
+    return names;
+}
+
+std::string Trimmed(const std::string &s) {
+    std::size_t b = s.find_first_not_of(" \t\r"), e = s.find_last_not_of(" \t\r");
+    return b == std::string::npos ? "" : s.substr(b, e - b + 1);
+}
+
+KeyMap ReadKeys(const std::string &path) {
+    KeyMap keys;
+    std::string section, line;
+    const std::string text = testutil::ReadFile(path);
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t nl = text.find('\n', at);
+        line = Trimmed(text.substr(at, nl == std::string::npos ? std::string::npos : nl - at));
+        at = nl == std::string::npos ? text.size() : nl + 1;
+        if (line.empty() || line[0] == ';')
+            continue;
+        if (line.front() == '[' && line.back() == ']')
+            keys[section = line.substr(1, line.size() - 2)];
+        else if (line.find('=') != std::string::npos)
+            keys[section].push_back(Trimmed(line.substr(0, line.find('='))));
+    }
+    return keys;
+}
+
+// The lower-cased character after the first single "&", or 0 when there is none.
+char32_t Accelerator(const std::string &utf8) {
+    for (std::size_t i = 0; i + 1 < utf8.size(); ++i) {
+        if (utf8[i] != '&')
+            continue;
+        if (utf8[i + 1] == '&') {
+            ++i;
+            continue;
+        }
+        std::mbstate_t state{};
+        wchar_t wc = 0;
+        if (std::mbrtowc(&wc, utf8.data() + i + 1, utf8.size() - i - 1, &state) == 0)
+            return 0;
+        return static_cast<char32_t>(std::towlower(static_cast<wint_t>(wc)));
+    }
+    return 0;
+}
+
+class LanguageFiles : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { std::setlocale(LC_CTYPE, "C.UTF-8"); }
+};
+
+TEST_F(LanguageFiles, AllSevenAreShippedUnderTheirOwnNames) {
+    std::set<std::string> files, names;
+    for (const std::string &f : ShippedFiles()) {
+        files.insert(f);
+        names.insert(LanguageFile(kDir + "/" + f).ReadString("LanguageProperty", "Name", ""));
+    }
+    std::set<std::string> expectedFiles;
+    for (const auto &[f, cs] : kCharSets)
+        expectedFiles.insert(f);
+    EXPECT_EQ(files, expectedFiles);
+    EXPECT_EQ(names, (std::set<std::string>{"English", "Deutsch", "Français", "Polski", "Русский",
+                                            "简体中文", "繁體中文"}));
+}
+
+TEST_F(LanguageFiles, EveryFileHasExactlyTheKeysOfEnglish) {
+    const KeyMap english = ReadKeys(kDir + "/English.ini");
+    ASSERT_GT(english.size(), 10u);
+    auto asSets = [](const KeyMap &m) {
+        std::map<std::string, std::set<std::string>> sets;
+        for (const auto &[section, keys] : m)
+            sets[section] = std::set<std::string>(keys.begin(), keys.end());
+        return sets;
+    };
+    for (const std::string &f : ShippedFiles()) {
+        const KeyMap keys = ReadKeys(kDir + "/" + f);
+        EXPECT_EQ(asSets(keys), asSets(english)) << f;
+        for (const auto &[section, list] : keys)
+            EXPECT_EQ(std::set<std::string>(list.begin(), list.end()).size(), list.size())
+                << f << ": a key repeats in [" << section << "]";
+    }
+}
+
+TEST_F(LanguageFiles, EveryValueDecodesCleanlyInItsCodePage) {
+    const KeyMap english = ReadKeys(kDir + "/English.ini");
+    for (const std::string &f : ShippedFiles()) {
+        SCOPED_TRACE(f);
+        const std::string raw = testutil::ReadFile(kDir + "/" + f);
+        EXPECT_NE(raw.rfind("\xEF\xBB\xBF", 0), 0u) << "stored as UTF-8, not in its code page";
+        EXPECT_EQ(raw.find('\r'), std::string::npos);
+        LanguageFile lang(kDir + "/" + f);
+        auto cs = kCharSets.find(f);
+        ASSERT_NE(cs, kCharSets.end());
+        EXPECT_EQ(lang.Font().charSet, cs->second);
+        EXPECT_GE(lang.Font().size, 8);
+        for (const auto &[section, keys] : english)
+            for (const std::string &key : keys) {
+                const std::string v = lang.ReadString(section, key, "");
+                EXPECT_FALSE(v.empty()) << section << "/" << key;
+                EXPECT_EQ(v.find("\xEF\xBF\xBD"), std::string::npos) << section << "/" << key;
+            }
+        const std::string copyright = lang.ReadString("AboutForm", "Copyright", "");
+        EXPECT_NE(copyright.find("[xxx]"), std::string::npos);
+        EXPECT_NE(FillCopyrightYear(copyright, 2031).find("2003-2031"), std::string::npos);
+    }
+}
+
+TEST_F(LanguageFiles, FiltersKeepTheEnglishPatterns) {
+    auto split = [](const std::string &s) {
+        std::vector<std::string> parts;
+        std::size_t at = 0, bar;
+        while ((bar = s.find('|', at)) != std::string::npos) {
+            parts.push_back(s.substr(at, bar - at));
+            at = bar + 1;
+        }
+        parts.push_back(s.substr(at));
+        return parts;
+    };
+    const std::pair<const char *, const char *> filters[] = {{"OpenDialog", "Filter"},
+                                                             {"SaveDialog", "WAVFilter"},
+                                                             {"SaveDialog", "MP3Filter"},
+                                                             {"SaveDialog", "WMAFilter"}};
+    LanguageFile english(kDir + "/English.ini");
+    for (const std::string &f : ShippedFiles()) {
+        LanguageFile lang(kDir + "/" + f);
+        for (auto [section, key] : filters) {
+            auto want = split(english.ReadString(section, key, ""));
+            auto got = split(lang.ReadString(section, key, ""));
+            ASSERT_EQ(got.size(), want.size()) << f << " " << key;
+            for (std::size_t i = 0; i < got.size(); i += 2) {
+                EXPECT_EQ(got[i + 1], want[i + 1]) << f << " " << key;
+                EXPECT_FALSE(got[i].empty()) << f << " " << key;
+            }
+        }
+    }
+}
+
+TEST_F(LanguageFiles, AcceleratorsAreUniqueWithinEachWindow) {
+    const std::vector<std::vector<std::pair<const char *, const char *>>> windows = {
+        {{"ToolBar", "Add"},
+         {"ToolBar", "Remove"},
+         {"ToolBar", "Clear"},
+         {"ToolBar", "Join"},
+         {"ToolBar", "Language"},
+         {"ToolBar", "About"},
+         {"ToolBar", "Update"}},
+        {{"OutputForm", "Back"}, {"OutputForm", "Next"}, {"Common", "Cancel"}},
+        {{"OutputForm", "Back"}, {"OutputForm", "Join"}, {"Common", "Cancel"}}};
+    LanguageFile english(kDir + "/English.ini");
+    for (const std::string &f : ShippedFiles()) {
+        LanguageFile lang(kDir + "/" + f);
+        for (const auto &window : windows) {
+            std::map<char32_t, std::string> used;
+            for (auto [section, key] : window) {
+                const std::string text = lang.ReadString(section, key, "");
+                const char32_t acc = Accelerator(text);
+                EXPECT_EQ(acc != 0, Accelerator(english.ReadString(section, key, "")) != 0)
+                    << f << " " << section << "/" << key << ": " << text;
+                if (acc == 0)
+                    continue;
+                auto [it, fresh] = used.emplace(acc, text);
+                EXPECT_TRUE(fresh) << f << ": " << text << " and " << it->second;
+            }
+        }
+    }
+}
+
+} // namespace
