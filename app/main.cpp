@@ -30,7 +30,6 @@ int main(int argc, char *argv[]) {
     try {
         TApplication app(argc, argv);
         TApplication::setApplicationName(QStringLiteral("Borvik Tandrel"));
-        InstallEngineMessageBridge();
         CreateForms();
         MainForm->show();
         TApplication::exec();

@@ -92,8 +92,9 @@ void TMainForm::AddFiles(QStringList &Names) {
         row->setText(0, QFile::decodeName(QByteArray::fromStdString(texts.caption)));
         for (int k = 0; k < kSubItemCount; ++k) {
             const std::string &text = texts.subItems[k];
-            SetSubItem(row, k, k == 5 ? QFile::decodeName(QByteArray::fromStdString(text))
-                                      : QString::fromStdString(text));
+            SetSubItem(row, k,
+                       k == 5 ? QFile::decodeName(QByteArray::fromStdString(text))
+                              : QString::fromStdString(text));
         }
     }
 }

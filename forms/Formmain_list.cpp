@@ -2,9 +2,9 @@
 #include <QLabel>
 #include <QTreeWidget>
 
+#include "audio/Probe.h"
 #include "forms/AudioFileEntry.h"
 #include "forms/Formmain.h"
-#include "forms/RowText.h"
 #include "ui_Formmain.h"
 
 void TMainForm::UpdateStatusBar() {
@@ -14,7 +14,8 @@ void TMainForm::UpdateStatusBar() {
     qint64 total = 0;
     for (int i = 0; i < list->topLevelItemCount(); ++i)
         total += SubItem(list->topLevelItem(i), 9).toLongLong();
-    statusPanels_[1]->setText(Text("StatusBar", "Time") + ' ' + StatusTimeText(total));
+    statusPanels_[1]->setText(Text("StatusBar", "Time") + ' ' +
+                              QString::fromStdString(tandrel::StatusTimeText(total)));
 }
 
 QString TMainForm::StatusPanelText(int panel) const {

@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include "forms/Dialogs.h"
 #include "forms/Formabout.h"
 #include "forms/Formlanguage.h"
 #include "forms/Formmain.h"
@@ -20,6 +21,7 @@ static void InitResources() {
 
 void CreateForms() {
     InitResources();
+    InstallEngineMessageBridge();
     MainForm = new TMainForm;
     AboutForm = new TAboutForm(MainForm);
     LanguageForm = new TLanguageForm(MainForm);

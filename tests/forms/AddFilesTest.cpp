@@ -1,0 +1,147 @@
+#include <QtTest>
+
+#include <QMimeData>
+#include <QTreeWidget>
+
+#include "RecordingDialogs.h"
+#include "TestUtil.h"
+#include "audio/Bass.h"
+#include "forms/AppPaths.h"
+#include "forms/AudioFileEntry.h"
+#include "forms/Formmain.h"
+#include "forms/Forms.h"
+#include "ui_Formmain.h"
+
+using testutil::Quote;
+using testutil::Run;
+using testutil::TempDir;
+using testutil::WriteFile;
+
+class AddFilesTest : public QObject {
+    Q_OBJECT
+    TempDir *dir_ = nullptr;
+    RecordingDialogs *dialogs_ = nullptr;
+
+    QString F(const std::string &name) { return QString::fromStdString(dir_->File(name)); }
+    QTreeWidget *List() { return MainForm->ui->ListView1; }
+    QStringList Row(int i) {
+        QStringList out{List()->topLevelItem(i)->text(0)};
+        for (int k = 0; k < 10; ++k)
+            out << SubItem(List()->topLevelItem(i), k);
+        return out;
+    }
+    QStringList Captions() {
+        QStringList out;
+        for (int i = 0; i < List()->topLevelItemCount(); ++i)
+            out << List()->topLevelItem(i)->text(0);
+        return out;
+    }
+    void Restart() {
+        DestroyForms();
+        CreateForms();
+        MainForm->ApplyLanguage();
+    }
+
+private slots:
+    void initTestCase() {
+        dir_ = new TempDir;
+        QDir().mkpath(F("TDLanguage"));
+        WriteFile(dir_->File("TDLanguage/English.ini"),
+                  "[ListView]\nBits=Bits\nMono=Mono\nStereo=Stereo\n[Common]\nMessage=Msg\n"
+                  "[OpenDialog]\nNotPCM=not pcm\nNotMP3Info=bad mp3\nNotWMAInfo=bad wma\n"
+                  "NotSupport=unsupported\n[StatusBar]\nFiles=Files\nTime=Time\n");
+        WriteFile(dir_->File("Tandrel.ini"), "[General]\nLanguage=English.ini\n");
+        const std::string d = dir_->Path() + "/";
+        auto ok = [](const std::string &cmd) { QCOMPARE(Run(cmd).exitCode, 0); };
+        ok("sox -n -r 44100 -c 2 -b 16 " + Quote(d + "b.wav") + " trim 0 10");
+        ok("sox -n -r 22050 -c 1 -b 8 " + Quote(d + "mono8.wav") + " synth 2 sine 440");
+        ok("sox -n -r 44100 -c 1 -b 16 " + Quote(d + "tone.wav") + " synth 3 sine 440");
+        ok("lame --quiet -b 64 " + Quote(d + "tone.wav") + " " + Quote(d + "A.mp3"));
+        ok("ffmpeg -v error -y -i " + Quote(d + "tone.wav") + " -c:a wmav2 -ac 2 " +
+           Quote(d + "c.WMA"));
+        WriteFile(d + "corrupt.wav", "RIFF....WAVEjunk");
+        WriteFile(d + "notes.txt", "hello");
+        WriteFile(d + "README", "hello");
+    }
+    void cleanupTestCase() { delete dir_; }
+    void init() {
+        SetExecutableFolderForTesting(QString::fromStdString(dir_->Path()));
+        dialogs_ = new RecordingDialogs;
+        CreateForms();
+        MainForm->ApplyLanguage();
+    }
+    void cleanup() {
+        DestroyForms();
+        delete dialogs_;
+        tandrel::SetBassInitFailureForTesting(false);
+        SetExecutableFolderForTesting(QString());
+    }
+
+    void addsSortedRowsWithAllTheirTexts() {
+        QStringList names = {F("b.wav"), F("A.mp3"), F("c.WMA"), F("b.wav")};
+        MainForm->AddFiles(names);
+        QVERIFY2(dialogs_->boxes.isEmpty(), qPrintable(dialogs_->Texts().join('|')));
+        QCOMPARE(Captions(), QStringList({"A.mp3", "b.wav", "b.wav", "c.WMA"}));
+        const QString folder = QString::fromStdString(dir_->Path()) + '/';
+        QCOMPARE(Row(1), QStringList({"b.wav", "44100 Hz", "Stereo", "16 Bits", "1.6 MB", "00:10",
+                                      folder, "44100", "2", "16", "10"}));
+        QCOMPARE(Row(1), Row(2)); // the same file twice gives two identical rows
+        QCOMPARE(SubItem(List()->topLevelItem(0), 1), QString("Mono"));
+        QCOMPARE(SubItem(List()->topLevelItem(0), 4), QString("00:03"));
+        QCOMPARE(SubItem(List()->topLevelItem(3), 6), QString("44100"));
+        QCOMPARE(SubItem(List()->topLevelItem(3), 8), QString("16"));
+        QCOMPARE(MainForm->ImageList1.size(), 4);
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(ImageIndex(List()->topLevelItem(i)), i);
+            QVERIFY(!List()->topLevelItem(i)->icon(0).isNull());
+        }
+    }
+
+    void refusedFilesGetOneBoxEachAndTheRestIsAdded() {
+        QStringList names = {F("notes.txt"), F("corrupt.wav"), F("mono8.wav"),
+                             F("README"),    F("missing.mp3"), F("TDLanguage")};
+        MainForm->AddFiles(names);
+        QCOMPARE(Captions(), QStringList({"mono8.wav"}));
+        QCOMPARE(SubItem(List()->topLevelItem(0), 2), QString("8 Bits"));
+        const QStringList texts = dialogs_->Texts();
+        QCOMPARE(texts.size(), 6); // the reader's own message, then one box per file
+        QCOMPARE(texts[0], QString("This is not a valid Wave file."));
+        QCOMPARE(texts[1], F("corrupt.wav") + "\nnot pcm");
+        QVERIFY(texts.contains(F("missing.mp3") + "\nbad mp3"));
+        QVERIFY(texts.contains(F("notes.txt") + "\nunsupported"));
+        QVERIFY(texts.contains(F("README") + "\nunsupported"));
+        QVERIFY(texts.contains(F("TDLanguage") + "\nunsupported"));
+        const RecordingDialogs::Box &box = dialogs_->boxes[1];
+        QCOMPARE(box.caption, QString("Msg"));
+        QCOMPARE(box.icon, QMessageBox::Information);
+    }
+
+    void withoutTheDecodingLayerOnlyWavFilesAreAdded() {
+        DestroyForms();
+        tandrel::SetBassInitFailureForTesting(true);
+        CreateForms();
+        MainForm->ApplyLanguage();
+        dialogs_->boxes.clear();
+        QStringList names = {F("A.mp3"), F("b.wav"), F("c.WMA")};
+        MainForm->AddFiles(names);
+        QCOMPARE(Captions(), QStringList({"b.wav"}));
+        QCOMPARE(dialogs_->Texts(),
+                 QStringList({F("A.mp3") + "\nbad mp3", F("c.WMA") + "\nbad wma"}));
+    }
+
+    void addButtonAndDropRefreshTheStatusBar() {
+        dialogs_->openAnswers << QStringList{F("b.wav"), F("mono8.wav")};
+        MainForm->ButtonAddClick();
+        QCOMPARE(MainForm->StatusPanelText(0), QString("2 Files"));
+        QCOMPARE(MainForm->StatusPanelText(1), QString("Time 00:00:12"));
+        MainForm->ButtonAddClick(); // cancelled: nothing changes
+        QCOMPARE(List()->topLevelItemCount(), 2);
+
+        MainForm->WMDropFiles({F("tone.wav"), F("A.mp3")});
+        QCOMPARE(Captions(), QStringList({"b.wav", "mono8.wav", "A.mp3", "tone.wav"}));
+        QCOMPARE(MainForm->StatusPanelText(0), QString("4 Files"));
+    }
+};
+
+QTEST_MAIN(AddFilesTest)
+#include "AddFilesTest.moc"
