@@ -17,6 +17,12 @@
 TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMainForm) {
     ui->setupUi(this);
 
+    // Captions under the pictures may take the buttons' whole width.
+    for (QToolButton *b : ui->Panel1->findChildren<QToolButton *>())
+        b->setStyleSheet(QStringLiteral("QToolButton { padding: 0px; border: none; }"
+                                        "QToolButton:hover { background: palette(midlight); }"
+                                        "QToolButton:pressed { background: palette(mid); }"));
+
     QHeaderView *header = ui->ListView1->header();
     header->setSectionsMovable(false);
     const int widths[] = {150, 80, 60, -1, 80, 60, 160};
