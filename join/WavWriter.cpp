@@ -83,7 +83,15 @@ bool WavFileWriter::Failed(int err) {
 
 bool WavFileWriter::Open(const std::string &path, const PcmFormat &format,
                          std::int64_t expectedBytes) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    // Truncating only a file that has something in it: closing a file truncated to nothing
+    // makes some file systems write it out at once.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    struct stat st;
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || (st.st_size > 0 && ::ftruncate(fd, 0) != 0))) {
+        ::close(fd);
+        ShowMessage("Error", "Cannot creat the output file.");
+        return false;
+    }
     if (fd < 0) {
         ShowMessage("Error", "Cannot creat the output file.");
         return false;
