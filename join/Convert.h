@@ -1,0 +1,63 @@
+#pragma once
+
+#include "join/PcmTypes.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace tandrel {
+
+// An unsigned 8-bit sample as a signed 16-bit one: (s - 128) * 32767 / 128, truncated.
+std::int16_t Sample8To16(std::uint8_t s);
+
+// Signed 16-bit samples from whole samples of the given width (8-bit unsigned by the rule
+// above; 24- and 32-bit signed rounded to the nearest 16-bit value). Trailing bytes of an
+// incomplete sample are ignored. Returns the number of samples written to out.
+std::size_t ConvertSamplesTo16(const std::uint8_t *in, std::size_t bytes, int bits,
+                               std::int16_t *out);
+
+enum class ConversionCheck {
+    Ok,
+    TooManyChannels, // more than two channels, and the formats differ
+    UnsupportedBits, // not 8, 16, 24 or 32 bits, or fewer bits wanted than given
+    UnsupportedRate, // a lower target rate, or a rate that cannot be repeated up
+    FewerChannels,   // two channels into one
+};
+// Whether PCM in format `in` can be brought to `out` (always upward: rate, channels, bits).
+ConversionCheck CheckConversion(const PcmFormat &in, const PcmFormat &out);
+
+// Brings the PCM of one input after the other to the target format. Rates are raised by
+// repeating whole frames, counted with a single-precision accumulator.
+class PcmConverter {
+public:
+    PcmConverter();
+    // Starts a new input. False (and nothing set up) when CheckConversion refuses.
+    bool PrepareConversion(const PcmFormat &in, const PcmFormat &out);
+    // Converts count bytes and hands the result to sink. A frame split by the end of the
+    // block is completed by the next block. False when the sink failed.
+    bool ConvertBlock(const std::uint8_t *bytes, std::size_t count, PcmSink &sink);
+    // Ends the input: an incomplete last frame is dropped.
+    void EndInput() { pendingBytes_ = 0; }
+
+    bool SameFormat() const { return same_; }
+    float RateRatio() const { return ratio_; }
+    float RepeatAccumulator() const { return acc_; }
+
+private:
+    std::size_t BuildFrame(const std::uint8_t *in, std::uint8_t *out) const;
+    bool Emit(const std::uint8_t *frame, PcmSink &sink);
+    bool FlushOut(PcmSink &sink);
+
+    PcmFormat in_, out_;
+    bool same_ = true;
+    float ratio_ = 0.0f;
+    float acc_ = 0.0f;
+    std::size_t inFrame_ = 1, outFrame_ = 1;
+    std::vector<std::uint8_t> pending_;
+    std::size_t pendingBytes_ = 0;
+    std::vector<std::uint8_t> outBuf_;
+    std::size_t outUsed_ = 0;
+};
+
+} // namespace tandrel

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "join/JoinPipeline.h"
+
+#include <memory>
+
+namespace tandrel {
+
+// The MP3 (WavToMp3) or WMA (WavToWma) stage for the wizard's settings, as a join output.
+// Use as JoinRequest::makeEncoder. Defined in EncoderSinks.cpp once the encoders are built.
+std::unique_ptr<OutputSink> MakeEncoderSink(const OutputSettings &settings);
+
+} // namespace tandrel

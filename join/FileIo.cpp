@@ -1,0 +1,230 @@
+#include "join/FileIo.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tandrel {
+
+std::string SystemError(int err) {
+    return std::strerror(err);
+}
+
+int CreateUniqueFile(const std::string &dir, const std::string &prefix, const std::string &suffix,
+                     mode_t mode, std::string &path) {
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = dir + "/" + prefix;
+        for (int i = 0; i < 6; ++i)
+            name += kChars[random() % (sizeof kChars - 1)];
+        name += suffix;
+        const int fd =
+            ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            path = name;
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+bool SameFile(const std::string &a, const std::string &b) {
+    struct stat sa, sb;
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0)
+        return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+std::string DirName(const std::string &path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseName(const std::string &path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+BufferedWriter::BufferedWriter(std::size_t bufferBytes) : buffer_(bufferBytes) {}
+
+BufferedWriter::~BufferedWriter() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void BufferedWriter::Attach(int fd) {
+    fd_ = fd;
+    used_ = 0;
+    error_ = 0;
+    written_ = 0;
+}
+
+bool BufferedWriter::WriteAll(const std::uint8_t *data, std::size_t count) {
+    while (count > 0) {
+        const ssize_t n = ::write(fd_, data, count);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error_ = n < 0 ? errno : EIO;
+            return false;
+        }
+        data += n;
+        count -= std::size_t(n);
+    }
+    return true;
+}
+
+bool BufferedWriter::Write(const void *data, std::size_t count) {
+    if (error_ != 0 || fd_ < 0)
+        return false;
+    const auto *p = static_cast<const std::uint8_t *>(data);
+    written_ += count;
+    if (used_ + count > buffer_.size()) {
+        if (!Flush())
+            return false;
+        if (count >= buffer_.size())
+            return WriteAll(p, count);
+    }
+    std::memcpy(buffer_.data() + used_, p, count);
+    used_ += count;
+    return true;
+}
+
+bool BufferedWriter::Flush() {
+    if (error_ != 0 || fd_ < 0)
+        return false;
+    const std::size_t n = used_;
+    used_ = 0;
+    return WriteAll(buffer_.data(), n);
+}
+
+bool BufferedWriter::WriteAt(std::uint64_t offset, const void *data, std::size_t count) {
+    if (!Flush())
+        return false;
+    const ssize_t n = ::pwrite(fd_, data, count, off_t(offset));
+    if (n != ssize_t(count)) {
+        error_ = n < 0 ? errno : EIO;
+        return false;
+    }
+    return true;
+}
+
+bool BufferedWriter::Close() {
+    if (fd_ < 0)
+        return error_ == 0;
+    const bool flushed = Flush();
+    if (::close(fd_) != 0 && error_ == 0)
+        error_ = errno;
+    fd_ = -1;
+    return flushed && error_ == 0;
+}
+
+BlockReader::BlockReader(std::size_t bufferBytes) : buffer_(bufferBytes) {}
+
+void BlockReader::Attach(int fd) {
+    fd_ = fd;
+    begin_ = end_ = 0;
+    error_ = 0;
+    eof_ = false;
+}
+
+std::size_t BlockReader::Next(std::size_t want, const std::uint8_t **data) {
+    want = std::min(want, buffer_.size());
+    if (end_ - begin_ < want && !eof_) {
+        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+        while (end_ < want) {
+            const ssize_t n = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                if (n < 0)
+                    error_ = errno;
+                eof_ = true;
+                break;
+            }
+            end_ += std::size_t(n);
+        }
+    }
+    const std::size_t n = std::min(want, end_ - begin_);
+    *data = buffer_.data() + begin_;
+    begin_ += n;
+    return n;
+}
+
+bool BlockReader::ReadExact(void *out, std::size_t count) {
+    const std::uint8_t *p;
+    const std::size_t n = Next(count, &p);
+    std::memcpy(out, p, n);
+    return n == count;
+}
+
+void BlockReader::Skip(std::uint64_t count) {
+    const std::uint64_t buffered = end_ - begin_;
+    if (count <= buffered) {
+        begin_ += std::size_t(count);
+        return;
+    }
+    begin_ = end_ = 0;
+    if (eof_)
+        return;
+    if (::lseek(fd_, off_t(count - buffered), SEEK_CUR) < 0) {
+        // A pipe or a device: read the rest away.
+        std::uint64_t left = count - buffered;
+        const std::uint8_t *p;
+        while (left > 0) {
+            const std::size_t n =
+                Next(std::size_t(std::min<std::uint64_t>(left, buffer_.size())), &p);
+            if (n == 0)
+                return;
+            left -= n;
+        }
+    }
+}
+
+bool PendingOutput::Create(const std::string &chosenPath) {
+    Discard();
+    const std::string name = BaseName(chosenPath);
+    const auto dot = name.find_last_of('.');
+    const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+    const std::string ext = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
+    std::string path;
+    const int fd = CreateUniqueFile(DirName(chosenPath), "." + stem + "-", ext, 0666, path);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    chosen_ = chosenPath;
+    tempPath_ = path;
+    return true;
+}
+
+bool PendingOutput::Commit() {
+    if (tempPath_.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    if (::rename(tempPath_.c_str(), chosen_.c_str()) != 0)
+        return false;
+    tempPath_.clear();
+    return true;
+}
+
+void PendingOutput::Discard() {
+    if (!tempPath_.empty())
+        ::unlink(tempPath_.c_str());
+    tempPath_.clear();
+}
+
+} // namespace tandrel

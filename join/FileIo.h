@@ -1,0 +1,100 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace tandrel {
+
+// The system's text for an errno value.
+std::string SystemError(int err);
+
+// Creates a new file exclusively, never through a link: dir/prefix + six random characters +
+// suffix, with the given permissions (before the umask). Returns the open descriptor and sets
+// path, or -1 with errno set.
+int CreateUniqueFile(const std::string &dir, const std::string &prefix, const std::string &suffix,
+                     mode_t mode, std::string &path);
+
+// Whether two names are the same file (device and inode), however spelled.
+bool SameFile(const std::string &a, const std::string &b);
+
+// Folder part of a path ("." when there is none) and the name part.
+std::string DirName(const std::string &path);
+std::string BaseName(const std::string &path);
+
+// A descriptor written through a large buffer; every write is checked. Error() holds the
+// errno of the first failure.
+class BufferedWriter {
+public:
+    explicit BufferedWriter(std::size_t bufferBytes = 1 << 20);
+    ~BufferedWriter();
+    BufferedWriter(const BufferedWriter &) = delete;
+    BufferedWriter &operator=(const BufferedWriter &) = delete;
+
+    // Takes the descriptor over (closes it in Close).
+    void Attach(int fd);
+    int Fd() const { return fd_; }
+    bool IsOpen() const { return fd_ >= 0; }
+    bool Write(const void *data, std::size_t count);
+    bool Flush();
+    // Writes at an absolute offset after flushing (for headers).
+    bool WriteAt(std::uint64_t offset, const void *data, std::size_t count);
+    bool Close();
+    int Error() const { return error_; }
+    std::uint64_t Written() const { return written_; }
+
+private:
+    bool WriteAll(const std::uint8_t *data, std::size_t count);
+    std::vector<std::uint8_t> buffer_;
+    std::size_t used_ = 0;
+    int fd_ = -1;
+    int error_ = 0;
+    std::uint64_t written_ = 0;
+};
+
+// Reads a descriptor in blocks handed out without copying, through large reads beneath.
+class BlockReader {
+public:
+    explicit BlockReader(std::size_t bufferBytes = 256 * 1024);
+    // Starts reading fd from its current position (the descriptor is not owned).
+    void Attach(int fd);
+    // Up to want bytes (want must not exceed the buffer); 0 at the end of the file or on a
+    // read error (Error() then is non-zero).
+    std::size_t Next(std::size_t want, const std::uint8_t **data);
+    // Reads exactly count bytes into out; false at the end of the file.
+    bool ReadExact(void *out, std::size_t count);
+    // Skips count bytes; past the end of the file the next read returns nothing.
+    void Skip(std::uint64_t count);
+    int Error() const { return error_; }
+
+private:
+    std::vector<std::uint8_t> buffer_;
+    std::size_t begin_ = 0, end_ = 0;
+    int fd_ = -1;
+    int error_ = 0;
+    bool eof_ = false;
+};
+
+// The output written under a temporary name beside the chosen one, then moved onto it.
+class PendingOutput {
+public:
+    PendingOutput() = default;
+    ~PendingOutput() { Discard(); }
+    PendingOutput(const PendingOutput &) = delete;
+    PendingOutput &operator=(const PendingOutput &) = delete;
+
+    // Reserves the temporary name (an empty file). False with errno set.
+    bool Create(const std::string &chosenPath);
+    const std::string &Path() const { return tempPath_; }
+    // Moves the file onto the chosen name. False with errno set.
+    bool Commit();
+    // Removes the temporary file, if any.
+    void Discard();
+
+private:
+    std::string chosen_, tempPath_;
+};
+
+} // namespace tandrel

@@ -1,0 +1,116 @@
+#include "join/JoinInputs.h"
+
+#include "audio/Bass.h"
+#include "common/Messages.h"
+#include "join/OutputStage.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tandrel {
+namespace {
+
+std::uint32_t Le32(const std::uint8_t *p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+           std::uint32_t(p[3]) << 24;
+}
+
+InputResult Fail(const std::string &text) {
+    ShowMessage("Error", text);
+    return InputResult::Failed;
+}
+
+class FdCloser {
+public:
+    explicit FdCloser(int fd) : fd_(fd) {}
+    ~FdCloser() { ::close(fd_); }
+
+private:
+    int fd_;
+};
+
+} // namespace
+
+InputResult ReadWavInput(const std::string &path, std::size_t blockBytes, BlockReader &reader,
+                         InputBlocks &blocks) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return Fail("Could not open '" + path + "'");
+    FdCloser closer(fd);
+    reader.Attach(fd);
+
+    std::uint8_t riff[12], fmt[24];
+    if (!reader.ReadExact(riff, sizeof riff) || !reader.ReadExact(fmt, sizeof fmt) ||
+        std::memcmp(fmt, "fmt ", 4) != 0)
+        return Fail("This is not a valid Wave file");
+    if ((fmt[8] | fmt[9] << 8) != 1)
+        return Fail("Can not handle compressed Wave file");
+    const std::int32_t fmtSize = std::int32_t(Le32(fmt + 4));
+    if (fmtSize > 16)
+        reader.Skip(std::uint64_t(fmtSize - 16));
+
+    std::uint8_t chunk[8];
+    for (;;) {
+        // A file that ends before its data chunk has nothing to join.
+        if (!reader.ReadExact(chunk, sizeof chunk))
+            return Fail("This is not a valid Wave file");
+        if (std::memcmp(chunk, "data", 4) == 0)
+            break;
+        const std::int32_t size = std::int32_t(Le32(chunk + 4));
+        if (size > 0)
+            reader.Skip(std::uint64_t(size));
+    }
+
+    const std::uint64_t dataSize = Le32(chunk + 4);
+    std::uint64_t consumed = 0;
+    while (consumed < dataSize) {
+        const std::uint8_t *data;
+        const std::size_t want =
+            std::size_t(std::min<std::uint64_t>(blockBytes, dataSize - consumed));
+        const std::size_t n = reader.Next(want, &data);
+        if (n == 0) {
+            if (reader.Error() != 0)
+                return Fail("Could not read '" + path + "': " + SystemError(reader.Error()));
+            break;
+        }
+        consumed += n;
+        if (!blocks.Block(data, n))
+            return InputResult::Failed;
+        if (blocks.AfterBlock(Percent(consumed, dataSize)))
+            return InputResult::Stopped;
+    }
+    return InputResult::Done;
+}
+
+InputResult ReadDecodedInput(const std::string &path, bool wma, std::size_t blockBytes,
+                             std::uint8_t *buffer, InputBlocks &blocks) {
+    const HSTREAM stream =
+        wma ? BASS_WMA_StreamCreateFile(0, path.c_str(), 0, 0, BASS_STREAM_DECODE)
+            : BASS_StreamCreateFile(0, path.c_str(), 0, 0, BASS_STREAM_DECODE);
+    if (stream == 0)
+        return Fail("Could not open '" + path + "'");
+    InputResult result = InputResult::Done;
+    while (BASS_ChannelIsActive(stream) != 0) {
+        const DWORD n = BASS_ChannelGetData(stream, buffer, DWORD(blockBytes));
+        // An error, or nothing more although the stream still claims to be active.
+        if (n == DWORD(-1) || n == 0)
+            break;
+        if (!blocks.Block(buffer, n)) {
+            result = InputResult::Failed;
+            break;
+        }
+        const QWORD position = BASS_ChannelGetPosition(stream, BASS_POS_BYTE);
+        const QWORD length = BASS_ChannelGetLength(stream, BASS_POS_BYTE);
+        const int percent = length == QWORD(-1) ? 0 : Percent(position, length);
+        if (blocks.AfterBlock(percent)) {
+            result = InputResult::Stopped;
+            break;
+        }
+    }
+    BASS_StreamFree(stream);
+    return result;
+}
+
+} // namespace tandrel

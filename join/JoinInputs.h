@@ -1,0 +1,34 @@
+#pragma once
+
+#include "join/FileIo.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tandrel {
+
+// What the join does with the blocks of one input.
+class InputBlocks {
+public:
+    virtual ~InputBlocks() = default;
+    // A block of the input's PCM; false when it could not be stored (message shown).
+    virtual bool Block(const std::uint8_t *data, std::size_t count) = 0;
+    // After each block, with the input's progress; true when the join is to stop.
+    virtual bool AfterBlock(int percent) = 0;
+};
+
+enum class InputResult { Done, Stopped, Failed };
+
+// Reads the data chunk of a WAV file in blocks of at most blockBytes. Messages (caption
+// "Error"): "Could not open '<path>'", "This is not a valid Wave file", "Can not handle
+// compressed Wave file".
+InputResult ReadWavInput(const std::string &path, std::size_t blockBytes, BlockReader &reader,
+                         InputBlocks &blocks);
+
+// Decodes an MP3 (or, with wma, a WMA) file through a decode-only stream of the decoding
+// layer, in blocks of at most blockBytes placed in buffer.
+InputResult ReadDecodedInput(const std::string &path, bool wma, std::size_t blockBytes,
+                             std::uint8_t *buffer, InputBlocks &blocks);
+
+} // namespace tandrel

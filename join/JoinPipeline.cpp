@@ -1,0 +1,314 @@
+#include "join/JoinPipeline.h"
+
+#include "common/Messages.h"
+#include "join/Convert.h"
+#include "join/EncoderFeed.h"
+#include "join/FileIo.h"
+#include "join/JoinInputs.h"
+#include "join/OutputStage.h"
+#include "join/WavWriter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <strings.h>
+#include <unistd.h>
+
+namespace tandrel {
+namespace {
+
+constexpr std::size_t kSmallBlock = 10240;
+constexpr std::size_t kLargeBlock = 20480;
+
+enum class InputKind { Wav, Mp3, Wma, Other };
+
+InputKind KindOf(const std::string &path) {
+    const auto dot = path.find_last_of("./");
+    if (dot == std::string::npos || path[dot] != '.')
+        return InputKind::Other;
+    const char *ext = path.c_str() + dot;
+    if (strcasecmp(ext, ".wav") == 0)
+        return InputKind::Wav;
+    if (strcasecmp(ext, ".mp3") == 0)
+        return InputKind::Mp3;
+    if (strcasecmp(ext, ".wma") == 0)
+        return InputKind::Wma;
+    return InputKind::Other;
+}
+
+bool IsPcmWidth(int bits) {
+    return bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+// Converted PCM appended to the join's temporary file.
+class TempPcmSink : public PcmSink {
+public:
+    TempPcmSink(BufferedWriter &file, const std::string &path) : file_(file), path_(path) {}
+    bool Write(const std::uint8_t *data, std::size_t count) override {
+        if (file_.Write(data, count))
+            return true;
+        ShowMessage("Error", "Could not write '" + path_ + "': " + SystemError(file_.Error()));
+        return false;
+    }
+
+private:
+    BufferedWriter &file_;
+    const std::string &path_;
+};
+
+class Join : private InputBlocks {
+public:
+    Join(const JoinRequest &request, JoinProgress &progress)
+        : req_(request), progress_(progress), reader_(256 * 1024), block_(kLargeBlock) {}
+    JoinStatus Run();
+
+private:
+    bool CheckInputs() const;
+    bool ReadInputs(PcmSink &sink);
+    bool OutputIsInput() const;
+    std::unique_ptr<OutputSink> MakeEncoder() const;
+    void TwoPassJoin(bool discardIfStopped);
+    void OutputStage(int pcmFd, std::uint64_t size, bool discardIfStopped);
+    void DirectJoin(bool discardIfStopped);
+    bool Stop() {
+        if (progress_.ProcessEventsAndShouldStop())
+            stop_ = true;
+        return stop_;
+    }
+    bool Block(const std::uint8_t *data, std::size_t count) override {
+        return converter_.ConvertBlock(data, count, *sink_);
+    }
+    bool AfterBlock(int percent) override {
+        progress_.Progress1(percent);
+        return Stop();
+    }
+
+    const JoinRequest &req_;
+    JoinProgress &progress_;
+    PcmConverter converter_;
+    BlockReader reader_;
+    std::vector<std::uint8_t> block_;
+    PcmSink *sink_ = nullptr;
+    std::string tempPath_;
+    bool stop_ = false;
+    bool failed_ = false;
+};
+
+bool Join::CheckInputs() const {
+    const OutputKind kind = req_.output.kind;
+    const bool encoded = kind == OutputKind::Mp3 || kind == OutputKind::Wma;
+    const std::string encoding = kind == OutputKind::Mp3 ? "MP3" : "WMA";
+    for (const JoinInput &in : req_.inputs) {
+        if (KindOf(in.path) == InputKind::Other)
+            continue;
+        const PcmFormat &f = in.format;
+        std::string why;
+        switch (CheckConversion(f, req_.target)) {
+        case ConversionCheck::Ok:
+            break;
+        case ConversionCheck::TooManyChannels:
+            why = "a file of more than two channels can only be joined with files of its "
+                  "own format";
+            break;
+        case ConversionCheck::UnsupportedBits:
+            why = std::to_string(f.bits) + " bits per sample cannot be converted to " +
+                  std::to_string(req_.target.bits);
+            break;
+        case ConversionCheck::UnsupportedRate:
+            why = std::to_string(f.sampleRate) + " Hz cannot be converted to " +
+                  std::to_string(req_.target.sampleRate) + " Hz";
+            break;
+        case ConversionCheck::FewerChannels:
+            why = std::to_string(f.channels) + " channels cannot be converted to " +
+                  std::to_string(req_.target.channels);
+            break;
+        }
+        if (why.empty() && encoded && f.channels > 2)
+            why = encoding + " output takes at most two channels";
+        if (why.empty() && encoded && !IsPcmWidth(req_.target.bits))
+            why = encoding + " output cannot be made from " + std::to_string(f.bits) +
+                  " bits per sample";
+        if (!why.empty()) {
+            ShowMessage("Error", "Can not join '" + in.path + "': " + why);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Join::ReadInputs(PcmSink &sink) {
+    sink_ = &sink;
+    for (const JoinInput &in : req_.inputs) {
+        progress_.SetLabel(in.path);
+        const InputKind kind = KindOf(in.path);
+        if (kind == InputKind::Other)
+            continue;
+        if (!converter_.PrepareConversion(in.format, req_.target))
+            return false;
+        const std::size_t block = InputBlockBytes(in.format, req_.target);
+        const InputResult result =
+            kind == InputKind::Wav
+                ? ReadWavInput(in.path, block, reader_, *this)
+                : ReadDecodedInput(in.path, kind == InputKind::Wma, block, block_.data(), *this);
+        converter_.EndInput();
+        if (result == InputResult::Failed)
+            return false;
+    }
+    return true;
+}
+
+bool Join::OutputIsInput() const {
+    return std::any_of(req_.inputs.begin(), req_.inputs.end(),
+                       [&](const JoinInput &in) { return SameFile(in.path, req_.output.path); });
+}
+
+std::unique_ptr<OutputSink> Join::MakeEncoder() const {
+    if (!req_.makeEncoder) {
+        ShowMessage("Error", "This program was built without encoders.");
+        return nullptr;
+    }
+    return req_.makeEncoder(req_.output);
+}
+
+void Join::OutputStage(int pcmFd, std::uint64_t size, bool discardIfStopped) {
+    const OutputSettings &out = req_.output;
+    progress_.SetLabel(out.path);
+    const ProgressReport report = [this](int percent) {
+        progress_.Progress2(percent);
+        return Stop();
+    };
+    StageResult result = StageResult::Failed;
+    if (out.kind == OutputKind::Wav) {
+        result = WriteWavOutput(pcmFd, size, tempPath_, req_.target, out.path, report,
+                                WavOutputOptions{kClassicWavDataLimit, discardIfStopped});
+    } else if (std::unique_ptr<OutputSink> encoder = MakeEncoder()) {
+        Pcm16Feed feed(*encoder);
+        result = WriteOutput(pcmFd, size, tempPath_, feed, req_.target, out.path, report,
+                             discardIfStopped);
+    }
+    if (result == StageResult::Failed)
+        failed_ = true;
+}
+
+void Join::TwoPassJoin(bool discardIfStopped) {
+    const std::string model = req_.tempPcmPath.empty() ? "/tmp/AudioTemp.pcm" : req_.tempPcmPath;
+    const std::string name = BaseName(model);
+    const auto dot = name.find_last_of('.');
+    const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+    const std::string ext = dot == std::string::npos ? "" : name.substr(dot);
+    const int fd = CreateUniqueFile(DirName(model), stem + "-", ext, 0600, tempPath_);
+    if (fd < 0) {
+        ShowMessage("Error", "Could not create a temporary file in '" + DirName(model) +
+                                 "': " + SystemError(errno));
+        failed_ = true;
+        return;
+    }
+    BufferedWriter temp;
+    temp.Attach(fd);
+    TempPcmSink sink(temp, tempPath_);
+    if (!ReadInputs(sink)) {
+        failed_ = true;
+    } else if (!temp.Flush()) {
+        ShowMessage("Error", "Could not write '" + tempPath_ + "': " + SystemError(temp.Error()));
+        failed_ = true;
+    }
+    if (!failed_ && req_.output.kind != OutputKind::None) {
+        if (::lseek(fd, 0, SEEK_SET) == 0) {
+            OutputStage(fd, temp.Written(), discardIfStopped);
+        } else {
+            ShowMessage("Error", "Could not read '" + tempPath_ + "': " + SystemError(errno));
+            failed_ = true;
+        }
+    }
+    temp.Close();
+    ::unlink(tempPath_.c_str());
+}
+
+void Join::DirectJoin(bool discardIfStopped) {
+    const OutputSettings &out = req_.output;
+    if (out.kind == OutputKind::None)
+        return;
+    PendingOutput pending;
+    if (!pending.Create(out.path)) {
+        ShowMessage("Error", "Cannot creat the output file.");
+        failed_ = true;
+        return;
+    }
+    WavFileWriter wav(out.path);
+    std::unique_ptr<OutputSink> encoder;
+    std::unique_ptr<Pcm16Feed> feed;
+    OutputSink *dest = &wav;
+    if (out.kind != OutputKind::Wav) {
+        encoder = MakeEncoder();
+        if (!encoder) {
+            failed_ = true;
+            return;
+        }
+        feed = std::make_unique<Pcm16Feed>(*encoder);
+        dest = feed.get();
+    }
+    if (!dest->Open(pending.Path(), req_.target, -1)) {
+        failed_ = true;
+        return;
+    }
+    if (!ReadInputs(*dest))
+        failed_ = true;
+    if (!dest->Close())
+        failed_ = true;
+    if (failed_ || (stop_ && discardIfStopped))
+        return;
+    if (!pending.Commit()) {
+        ShowMessage("Error", "Could not write '" + out.path + "': " + SystemError(errno));
+        failed_ = true;
+    }
+}
+
+JoinStatus Join::Run() {
+    if (!CheckInputs())
+        return JoinStatus::Failed;
+    // Cancelling a join onto one of its own inputs must leave that input as it was.
+    const bool discardIfStopped = OutputIsInput();
+    progress_.Progress1(0);
+    progress_.Progress2(0);
+    if (req_.direct)
+        DirectJoin(discardIfStopped);
+    else
+        TwoPassJoin(discardIfStopped);
+    return failed_ ? JoinStatus::Failed : stop_ ? JoinStatus::Stopped : JoinStatus::Ok;
+}
+
+} // namespace
+
+PcmFormat ComputeTargetFormat(const std::vector<PcmFormat> &rows) {
+    PcmFormat target{0, 1, 8};
+    for (const PcmFormat &row : rows) {
+        target.sampleRate = std::max(target.sampleRate, row.sampleRate);
+        target.channels = std::max(target.channels, row.channels);
+        target.bits = std::max(target.bits, row.bits);
+    }
+    return target;
+}
+
+int Mp3Kbps(int index, int sampleRate) {
+    static const int kKbps[] = {320, 256, 192, 128, 96, 64, 32};
+    const int kbps = kKbps[std::clamp(index, 0, 6)];
+    return sampleRate <= 11025 && kbps > 64 ? 64 : kbps;
+}
+
+int Mp3Mode(int channels) {
+    return channels == 2 ? 1 : 4;
+}
+
+int WmaBitrate(int index) {
+    static const int kBitrates[] = {160000, 128000, 96000, 80000, 64000, 48000};
+    return kBitrates[std::clamp(index, 0, 5)];
+}
+
+std::size_t InputBlockBytes(const PcmFormat &input, const PcmFormat &target) {
+    return input == target || input.bits == 8 ? kSmallBlock : kLargeBlock;
+}
+
+JoinStatus RunJoin(const JoinRequest &request, JoinProgress &progress) {
+    return Join(request, progress).Run();
+}
+
+} // namespace tandrel

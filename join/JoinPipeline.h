@@ -1,0 +1,80 @@
+#pragma once
+
+#include "join/PcmTypes.h"
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tandrel {
+
+// One row of the list: the full path and the format the row states.
+struct JoinInput {
+    std::string path;
+    PcmFormat format;
+};
+
+enum class OutputKind { None, Wav, Mp3, Wma };
+
+// What the output wizard chose.
+struct OutputSettings {
+    OutputKind kind = OutputKind::Wav;
+    int mp3BitrateIndex = 0; // 0 = 320 kbps ... 6 = 32 kbps
+    bool mp3Copyright = false;
+    bool mp3Crc = false;
+    bool mp3Original = false;
+    bool mp3Private = false;
+    int wmaBitrateIndex = 0; // 0 = 160000 ... 5 = 48000 bits per second
+    std::string path;
+};
+
+// Highest rate (from 0), channel count (from 1) and bits (from 8) over the rows.
+PcmFormat ComputeTargetFormat(const std::vector<PcmFormat> &rows);
+// kbps for the MP3 bitrate list's index; at most 64 kbps for rates of 11025 Hz and below.
+int Mp3Kbps(int index, int sampleRate);
+// The MP3 encoder's mode: 1 (stereo) for two channels, 4 (mono) otherwise.
+int Mp3Mode(int channels);
+// Bits per second for the WMA bitrate list's index.
+int WmaBitrate(int index);
+// Bytes read per block of an input: 10240 when it needs no conversion or is 8-bit, else 20480.
+std::size_t InputBlockBytes(const PcmFormat &input, const PcmFormat &target);
+
+// How the join shows itself; the window's progress dialog in the program.
+class JoinProgress {
+public:
+    virtual ~JoinProgress() = default;
+    // The input being read; during the output stage, the output path.
+    virtual void SetLabel(const std::string &text) = 0;
+    virtual void Progress1(int percent) = 0; // within the current input
+    virtual void Progress2(int percent) = 0; // of the output stage
+    // Called after every block and chunk: let pending events run, then answer whether the
+    // user asked to stop. Once true, the join treats the request as standing.
+    virtual bool ProcessEventsAndShouldStop() = 0;
+};
+
+// Creates the MP3 or WMA stage for the settings; it takes signed 16-bit PCM and writes the
+// file named at its Open. nullptr after the stage has shown its own message.
+using EncoderFactory = std::function<std::unique_ptr<OutputSink>(const OutputSettings &)>;
+
+enum class JoinStatus { Ok, Failed, Stopped };
+
+struct JoinRequest {
+    std::vector<JoinInput> inputs;
+    PcmFormat target;
+    OutputSettings output;
+    // "<temporary folder>/AudioTemp.pcm": the join makes its own file of a unique name
+    // beside it ("AudioTemp-XXXXXX.pcm"), readable by the user alone, and removes it.
+    std::string tempPcmPath;
+    // One pass: the converted PCM goes straight to the output, no temporary file, no
+    // output stage (for the command-line joiner).
+    bool direct = false;
+    EncoderFactory makeEncoder;
+};
+
+// The join: every input in order, converted to the target and stored, then written out as
+// the chosen output. Failures have shown their message (caption "Error") when this returns.
+JoinStatus RunJoin(const JoinRequest &request, JoinProgress &progress);
+
+} // namespace tandrel

@@ -1,0 +1,68 @@
+#include "join/OutputStage.h"
+
+#include "common/Messages.h"
+#include "join/FileIo.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+namespace tandrel {
+
+int Percent(std::uint64_t done, std::uint64_t total) {
+    if (total == 0)
+        return 0;
+    const unsigned __int128 p = static_cast<unsigned __int128>(done) * 100 / total;
+    return p > 100 ? 100 : int(p);
+}
+
+StageResult CopyToSink(int pcmFd, std::uint64_t size, OutputSink &sink,
+                       const ProgressReport &progress, const std::string &pcmName) {
+    const std::size_t chunk = sink.ChunkBytes();
+    if (chunk == 0)
+        return StageResult::Failed;
+    BlockReader reader(std::max<std::size_t>(chunk, 256 * 1024));
+    reader.Attach(pcmFd);
+    std::uint64_t total = 0;
+    while (total < size) {
+        const std::uint8_t *data;
+        const std::size_t n = reader.Next(chunk, &data);
+        if (n == 0) {
+            if (reader.Error() == 0)
+                break;
+            ShowMessage("Error",
+                        "Could not read '" + pcmName + "': " + SystemError(reader.Error()));
+            return StageResult::Failed;
+        }
+        if (!sink.Write(data, n))
+            return StageResult::Failed;
+        total += n;
+        if (progress && progress(Percent(total, size)))
+            return StageResult::Stopped;
+    }
+    return StageResult::Done;
+}
+
+StageResult WriteOutput(int pcmFd, std::uint64_t size, const std::string &pcmName, OutputSink &sink,
+                        const PcmFormat &format, const std::string &outputPath,
+                        const ProgressReport &progress, bool discardIfStopped) {
+    PendingOutput out;
+    if (!out.Create(outputPath)) {
+        ShowMessage("Error", "Cannot creat the output file.");
+        return StageResult::Failed;
+    }
+    if (!sink.Open(out.Path(), format, std::int64_t(size)))
+        return StageResult::Failed;
+    StageResult result = CopyToSink(pcmFd, size, sink, progress, pcmName);
+    if (!sink.Close())
+        result = StageResult::Failed;
+    if (result == StageResult::Failed || (result == StageResult::Stopped && discardIfStopped))
+        return result;
+    if (!out.Commit()) {
+        ShowMessage("Error", "Could not write '" + outputPath + "': " + SystemError(errno));
+        return StageResult::Failed;
+    }
+    return result;
+}
+
+} // namespace tandrel

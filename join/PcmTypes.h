@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tandrel {
+
+// Sample rate in Hz, channel count and bits per sample, as a list row states them.
+struct PcmFormat {
+    std::int32_t sampleRate = 0;
+    std::int32_t channels = 0;
+    std::int32_t bits = 0;
+    bool operator==(const PcmFormat &) const = default;
+};
+
+// Bytes of one interleaved frame (whole bytes per sample); 0 for a nonsense format.
+std::size_t FrameBytes(const PcmFormat &format);
+
+// Receives PCM in order. A false result means the destination failed and has already
+// shown its message; the caller stops feeding it.
+class PcmSink {
+public:
+    virtual ~PcmSink() = default;
+    virtual bool Write(const std::uint8_t *data, std::size_t count) = 0;
+};
+
+// A final destination of the join: a WAV file or an encoder. One object serves one file.
+class OutputSink : public PcmSink {
+public:
+    // Creates the file at path for PCM in format. expectedBytes is the amount of PCM to come
+    // when known, else -1. False after the sink has shown its own message.
+    virtual bool Open(const std::string &path, const PcmFormat &format,
+                      std::int64_t expectedBytes) = 0;
+    // Largest byte count one Write should carry (the encoder's chunk, the writer's block).
+    virtual std::size_t ChunkBytes() const = 0;
+    // Completes and closes the file; also called after a failed Write. False when the
+    // file could not be completed (the message has been shown).
+    virtual bool Close() = 0;
+};
+
+} // namespace tandrel

@@ -1,0 +1,186 @@
+#include "join/WavWriter.h"
+
+#include "common/Messages.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tandrel {
+namespace {
+
+template <std::size_t N> struct HeaderBytes {
+    std::array<std::uint8_t, N> bytes{};
+    std::size_t at = 0;
+    void Id(const char *id) {
+        std::memcpy(bytes.data() + at, id, 4);
+        at += 4;
+    }
+    void Le(std::uint64_t v, int width) {
+        for (int i = 0; i < width; ++i)
+            bytes[at++] = std::uint8_t(v >> (8 * i));
+    }
+};
+
+template <std::size_t N> void PutFormatChunk(HeaderBytes<N> &h, const PcmFormat &format) {
+    const std::uint32_t blockAlign = std::uint32_t(format.channels * format.bits / 8);
+    h.Id("fmt ");
+    h.Le(16, 4);
+    h.Le(1, 2);
+    h.Le(std::uint32_t(format.channels), 2);
+    h.Le(std::uint32_t(format.sampleRate), 4);
+    h.Le(std::uint32_t(format.sampleRate) * blockAlign, 4);
+    h.Le(blockAlign, 2);
+    h.Le(std::uint32_t(format.bits), 2);
+}
+
+} // namespace
+
+std::array<std::uint8_t, kWavHeaderBytes> MakeWavHeader(const PcmFormat &format,
+                                                        std::uint32_t dataBytes) {
+    HeaderBytes<kWavHeaderBytes> h;
+    h.Id("RIFF");
+    h.Le(std::uint32_t(dataBytes + 36), 4);
+    h.Id("WAVE");
+    PutFormatChunk(h, format);
+    h.Id("data");
+    h.Le(dataBytes, 4);
+    return h.bytes;
+}
+
+std::array<std::uint8_t, kRf64HeaderBytes> MakeRf64Header(const PcmFormat &format,
+                                                          std::uint64_t dataBytes) {
+    const std::uint64_t blockAlign = std::uint64_t(format.channels * format.bits / 8);
+    HeaderBytes<kRf64HeaderBytes> h;
+    h.Id("RF64");
+    h.Le(0xFFFFFFFF, 4);
+    h.Id("WAVE");
+    h.Id("ds64");
+    h.Le(28, 4);
+    h.Le(kRf64HeaderBytes - 8 + dataBytes, 8);
+    h.Le(dataBytes, 8);
+    h.Le(blockAlign ? dataBytes / blockAlign : 0, 8);
+    h.Le(0, 4);
+    PutFormatChunk(h, format);
+    h.Id("data");
+    h.Le(0xFFFFFFFF, 4);
+    return h.bytes;
+}
+
+WavFileWriter::WavFileWriter(std::string displayPath, std::uint64_t classicLimit)
+    : display_(std::move(displayPath)), limit_(classicLimit) {}
+
+bool WavFileWriter::Failed(int err) {
+    if (!failed_)
+        ShowMessage("Error", "Could not write '" + display_ + "': " + SystemError(err));
+    failed_ = true;
+    return false;
+}
+
+bool WavFileWriter::Open(const std::string &path, const PcmFormat &format,
+                         std::int64_t expectedBytes) {
+    // Truncating only a file that has something in it: closing a file truncated to nothing
+    // makes some file systems write it out at once.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    struct stat st;
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || (st.st_size > 0 && ::ftruncate(fd, 0) != 0))) {
+        ::close(fd);
+        ShowMessage("Error", "Cannot creat the output file.");
+        return false;
+    }
+    if (fd < 0) {
+        ShowMessage("Error", "Cannot creat the output file.");
+        return false;
+    }
+    out_.Attach(fd);
+    format_ = format;
+    data_ = 0;
+    failed_ = false;
+    rf64_ = expectedBytes > 0 && std::uint64_t(expectedBytes) > limit_;
+    bool ok;
+    if (rf64_) {
+        ok = out_.Write(MakeRf64Header(format, 0).data(), kRf64HeaderBytes);
+    } else {
+        // Both sizes stay 0 until the data is complete.
+        auto header = MakeWavHeader(format, 0);
+        std::memset(header.data() + 4, 0, 4);
+        ok = out_.Write(header.data(), header.size());
+    }
+    return ok || Failed(out_.Error());
+}
+
+bool WavFileWriter::Write(const std::uint8_t *data, std::size_t count) {
+    if (failed_)
+        return false;
+    if (!out_.Write(data, count))
+        return Failed(out_.Error());
+    data_ += count;
+    return true;
+}
+
+bool WavFileWriter::MoveDataForRf64() {
+    constexpr std::size_t kChunk = 1 << 20;
+    std::vector<std::uint8_t> buffer(kChunk);
+    const int fd = out_.Fd();
+    std::uint64_t left = data_;
+    while (left > 0) {
+        const std::size_t n = std::size_t(std::min<std::uint64_t>(left, kChunk));
+        left -= n;
+        if (::pread(fd, buffer.data(), n, off_t(kWavHeaderBytes + left)) != ssize_t(n))
+            return Failed(errno ? errno : EIO);
+        if (::pwrite(fd, buffer.data(), n, off_t(kRf64HeaderBytes + left)) != ssize_t(n))
+            return Failed(errno ? errno : EIO);
+    }
+    rf64_ = true;
+    return true;
+}
+
+bool WavFileWriter::Close() {
+    if (!out_.IsOpen())
+        return !failed_;
+    bool ok = !failed_ && out_.Flush();
+    if (ok && !rf64_ && data_ > limit_) {
+        errno = 0;
+        ok = MoveDataForRf64();
+    }
+    if (ok) {
+        ok = rf64_ ? out_.WriteAt(0, MakeRf64Header(format_, data_).data(), kRf64HeaderBytes)
+                   : out_.WriteAt(0, MakeWavHeader(format_, std::uint32_t(data_)).data(),
+                                  kWavHeaderBytes);
+    }
+    const bool closed = out_.Close();
+    if (!failed_ && (!ok || !closed))
+        Failed(out_.Error() ? out_.Error() : EIO);
+    return !failed_;
+}
+
+StageResult WriteWavOutput(int pcmFd, std::uint64_t size, const std::string &pcmName,
+                           const PcmFormat &format, const std::string &outputPath,
+                           const ProgressReport &progress, const WavOutputOptions &options) {
+    WavFileWriter writer(outputPath, options.classicLimit);
+    return WriteOutput(pcmFd, size, pcmName, writer, format, outputPath, progress,
+                       options.discardIfStopped);
+}
+
+bool WriteWavOutput(const std::string &tempPath, const PcmFormat &format,
+                    const std::string &outputPath, const ProgressReport &progress,
+                    const WavOutputOptions &options) {
+    const int fd = ::open(tempPath.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        ShowMessage("Error", "Could not open '" + tempPath + "'");
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    const StageResult result = WriteWavOutput(fd, std::uint64_t(st.st_size), tempPath, format,
+                                              outputPath, progress, options);
+    ::close(fd);
+    return result != StageResult::Failed;
+}
+
+} // namespace tandrel

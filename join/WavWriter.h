@@ -1,0 +1,71 @@
+#pragma once
+
+#include "join/FileIo.h"
+#include "join/OutputStage.h"
+#include "join/PcmTypes.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace tandrel {
+
+// Largest data chunk the 32-bit RIFF sizes can describe; larger data is written as RF64.
+inline constexpr std::uint64_t kClassicWavDataLimit = 0xFFFFFFFFull - 36;
+inline constexpr std::size_t kWavHeaderBytes = 44;
+inline constexpr std::size_t kRf64HeaderBytes = 80;
+inline constexpr std::size_t kWavBlockBytes = 10240;
+
+// The canonical 44-byte header for dataBytes of PCM (sizes as the finished file has them).
+std::array<std::uint8_t, kWavHeaderBytes> MakeWavHeader(const PcmFormat &format,
+                                                        std::uint32_t dataBytes);
+// The RF64 header: "RF64", a ds64 chunk with the 64-bit sizes and frame count, "fmt ", "data".
+std::array<std::uint8_t, kRf64HeaderBytes> MakeRf64Header(const PcmFormat &format,
+                                                          std::uint64_t dataBytes);
+
+// Writes a WAV file from PCM handed to it block by block: a placeholder header first, the
+// sizes at Close. Data above classicLimit makes the file RF64 (chosen at Open when the
+// expected size says so, otherwise by moving the data at Close).
+class WavFileWriter : public OutputSink {
+public:
+    // displayPath names the file in messages (the chosen output, not its temporary name).
+    explicit WavFileWriter(std::string displayPath,
+                           std::uint64_t classicLimit = kClassicWavDataLimit);
+    bool Open(const std::string &path, const PcmFormat &format,
+              std::int64_t expectedBytes) override;
+    std::size_t ChunkBytes() const override { return kWavBlockBytes; }
+    bool Write(const std::uint8_t *data, std::size_t count) override;
+    bool Close() override;
+    std::uint64_t DataBytes() const { return data_; }
+
+private:
+    bool Failed(int err);
+    bool MoveDataForRf64();
+
+    std::string display_;
+    std::uint64_t limit_;
+    PcmFormat format_;
+    BufferedWriter out_;
+    bool rf64_ = false;
+    bool failed_ = false;
+    std::uint64_t data_ = 0;
+};
+
+struct WavOutputOptions {
+    std::uint64_t classicLimit = kClassicWavDataLimit;
+    // After a stop, remove the partial output instead of giving it the chosen name.
+    bool discardIfStopped = false;
+};
+
+// Writes the headerless PCM file tempPath, in format, out as the WAV file outputPath,
+// reporting progress after every 10240-byte block. False when the output could not be
+// created or written (the message has been shown); true also after a stop.
+bool WriteWavOutput(const std::string &tempPath, const PcmFormat &format,
+                    const std::string &outputPath, const ProgressReport &progress,
+                    const WavOutputOptions &options = {});
+// The same for an already open PCM file, from its current position (size bytes).
+StageResult WriteWavOutput(int pcmFd, std::uint64_t size, const std::string &pcmName,
+                           const PcmFormat &format, const std::string &outputPath,
+                           const ProgressReport &progress, const WavOutputOptions &options = {});
+
+} // namespace tandrel

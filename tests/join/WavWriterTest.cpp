@@ -1,0 +1,134 @@
+#include "join/WavWriter.h"
+#include "JoinTestSupport.h"
+#include "TestUtil.h"
+
+#include <gtest/gtest.h>
+
+using namespace tandrel;
+using namespace testutil;
+
+namespace {
+
+std::uint64_t Le64(const std::string &b, std::size_t at) {
+    return GetLE32(b, at) | std::uint64_t(GetLE32(b, at + 4)) << 32;
+}
+
+struct Written {
+    bool ok;
+    std::string file;
+    std::vector<int> progress;
+};
+
+Written WriteWav(const TempDir &dir, const PcmFormat &format, const std::string &pcm,
+                 int stopAfter = -1, WavOutputOptions options = {}) {
+    WriteFile(dir.File("in.pcm"), pcm);
+    Written w;
+    w.ok = WriteWavOutput(
+        dir.File("in.pcm"), format, dir.File("out.wav"),
+        [&](int percent) {
+            w.progress.push_back(percent);
+            return int(w.progress.size()) == stopAfter;
+        },
+        options);
+    w.file = Exists(dir.File("out.wav")) ? ReadFile(dir.File("out.wav")) : "";
+    return w;
+}
+
+TEST(WavWriter, CanonicalHeaderFromTheFormatAndTheData) {
+    TempDir dir;
+    std::string pcm(1000000, '\0');
+    for (std::size_t i = 0; i < pcm.size(); ++i)
+        pcm[i] = char(i * 7);
+    Written w = WriteWav(dir, {44100, 2, 16}, pcm);
+    ASSERT_TRUE(w.ok);
+    ASSERT_EQ(w.file.size(), 1000044u);
+    EXPECT_EQ(w.file.substr(0, 4), "RIFF");
+    EXPECT_EQ(GetLE32(w.file, 4), 1000036u);
+    EXPECT_EQ(w.file.substr(8, 8), "WAVEfmt ");
+    EXPECT_EQ(GetLE32(w.file, 16), 16u);
+    EXPECT_EQ(GetLE16(w.file, 20), 1);
+    EXPECT_EQ(GetLE16(w.file, 22), 2);
+    EXPECT_EQ(GetLE32(w.file, 24), 44100u);
+    EXPECT_EQ(GetLE32(w.file, 28), 176400u);
+    EXPECT_EQ(GetLE16(w.file, 32), 4);
+    EXPECT_EQ(GetLE16(w.file, 34), 16);
+    EXPECT_EQ(w.file.substr(36, 4), "data");
+    EXPECT_EQ(GetLE32(w.file, 40), 1000000u);
+    EXPECT_EQ(w.file.substr(44), pcm);
+    EXPECT_EQ(w.progress.size(), (1000000u + 10239) / 10240);
+    EXPECT_EQ(w.progress.front(), 1);
+    EXPECT_EQ(w.progress.back(), 100);
+
+    w = WriteWav(dir, {11025, 1, 8}, "abc");
+    EXPECT_EQ(GetLE32(w.file, 28), 11025u);
+    EXPECT_EQ(GetLE16(w.file, 32), 1);
+    w = WriteWav(dir, {96000, 2, 16}, "abcd");
+    EXPECT_EQ(GetLE32(w.file, 24), 96000u);
+    EXPECT_EQ(GetLE32(w.file, 28), 384000u);
+    w = WriteWav(dir, {48000, 6, 24}, std::string(18, 'x'));
+    EXPECT_EQ(GetLE16(w.file, 22), 6);
+    EXPECT_EQ(GetLE16(w.file, 32), 18);
+}
+
+TEST(WavWriter, EmptyDataAndStopAfterTheFirstBlock) {
+    TempDir dir;
+    Written w = WriteWav(dir, {44100, 2, 16}, "");
+    ASSERT_TRUE(w.ok);
+    EXPECT_EQ(w.file.size(), 44u);
+    EXPECT_EQ(GetLE32(w.file, 4), 36u);
+    EXPECT_EQ(GetLE32(w.file, 40), 0u);
+    EXPECT_TRUE(w.progress.empty());
+
+    w = WriteWav(dir, {44100, 2, 16}, std::string(50000, 'q'), 1);
+    ASSERT_TRUE(w.ok);
+    EXPECT_EQ(w.file.size(), 44u + 10240);
+    EXPECT_EQ(GetLE32(w.file, 4), 36u + 10240);
+    EXPECT_EQ(GetLE32(w.file, 40), 10240u);
+    EXPECT_EQ(w.progress, std::vector<int>{20});
+}
+
+TEST(WavWriter, LargeDataBecomesRf64WhetherKnownAheadOrNot) {
+    TempDir dir;
+    std::string pcm(5000, '\0');
+    for (std::size_t i = 0; i < pcm.size(); ++i)
+        pcm[i] = char(i % 251);
+    Written w = WriteWav(dir, {48000, 2, 16}, pcm, -1, {1000, false});
+    ASSERT_TRUE(w.ok);
+    ASSERT_EQ(w.file.size(), 80u + 5000);
+    EXPECT_EQ(w.file.substr(0, 4), "RF64");
+    EXPECT_EQ(GetLE32(w.file, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(w.file.substr(8, 8), "WAVEds64");
+    EXPECT_EQ(GetLE32(w.file, 16), 28u);
+    EXPECT_EQ(Le64(w.file, 20), 80u + 5000 - 8);
+    EXPECT_EQ(Le64(w.file, 28), 5000u);
+    EXPECT_EQ(Le64(w.file, 36), 1250u);
+    EXPECT_EQ(w.file.substr(48, 4), "fmt ");
+    EXPECT_EQ(GetLE16(w.file, 58), 2);
+    EXPECT_EQ(w.file.substr(72, 4), "data");
+    EXPECT_EQ(GetLE32(w.file, 76), 0xFFFFFFFFu);
+    EXPECT_EQ(w.file.substr(80), pcm);
+    EXPECT_EQ(ProbeStreamField(dir.File("out.wav"), "sample_rate"), "48000");
+
+    // Streaming, the size is only known at the end: the data is moved behind the ds64 chunk.
+    WavFileWriter writer(dir.File("s.wav"), 1000);
+    ASSERT_TRUE(writer.Open(dir.File("s.wav"), {48000, 2, 16}, -1));
+    for (std::size_t at = 0; at < pcm.size(); at += 700)
+        ASSERT_TRUE(writer.Write(reinterpret_cast<const std::uint8_t *>(pcm.data()) + at,
+                                 std::min<std::size_t>(700, pcm.size() - at)));
+    ASSERT_TRUE(writer.Close());
+    EXPECT_EQ(ReadFile(dir.File("s.wav")), w.file);
+
+    w = WriteWav(dir, {48000, 2, 16}, pcm.substr(0, 1000), -1, {1000, false});
+    EXPECT_EQ(w.file.substr(0, 4), "RIFF");
+}
+
+TEST(WavWriter, OutputThatCannotBeCreated) {
+    TempDir dir;
+    jointest::MessageLog log;
+    WriteFile(dir.File("in.pcm"), "abcd");
+    EXPECT_FALSE(
+        WriteWavOutput(dir.File("in.pcm"), {44100, 2, 16}, dir.File("no/such/out.wav"), nullptr));
+    EXPECT_EQ(log.shown, std::vector<std::string>{"Error: Cannot creat the output file."});
+}
+
+} // namespace
