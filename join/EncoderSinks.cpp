@@ -1,9 +1,8 @@
-// Thin adapters from the join's output stage to the two encoder classes. Add to the build
-// (rename to EncoderSinks.cpp, list it in join/CMakeLists.txt) once encoders/ has them.
+// Thin adapters from the join's output stage to the two encoder classes.
 #include "join/EncoderSinks.h"
 
-#include "encoders/WavToMp3.h"
-#include "encoders/WavToWma.h"
+#include "encoders/Wavtomp3.h"
+#include "encoders/Wavtowma.h"
 
 #include <cstdint>
 
@@ -23,13 +22,12 @@ public:
     }
     std::size_t ChunkBytes() const override { return chunk_ > 0 ? std::size_t(chunk_) & ~1u : 0; }
     bool Write(const std::uint8_t *data, std::size_t count) override {
-        return encoder_.Encode(reinterpret_cast<const std::int16_t *>(data), int(count)) != -1;
+        return encoder_.Encode(data, int(count)) != -1;
     }
     bool Close() override {
-        if (open_)
-            encoder_.Close();
+        const bool ok = !open_ || encoder_.Close();
         open_ = false;
-        return true;
+        return ok;
     }
 
 private:
@@ -49,7 +47,7 @@ public:
     }
     std::size_t ChunkBytes() const override { return chunk_ > 0 ? std::size_t(chunk_) & ~1u : 0; }
     bool Write(const std::uint8_t *data, std::size_t count) override {
-        return encoder_.Write(reinterpret_cast<const std::int16_t *>(data), std::uint32_t(count));
+        return encoder_.Write(data, unsigned(count));
     }
     bool Close() override { return encoder_.Close(); }
 
