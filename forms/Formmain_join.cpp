@@ -1,4 +1,47 @@
 // Starting a join.
-#include "forms/Formmain.h"
+#include <QPointer>
+#include <QTreeWidget>
 
-void TMainForm::ButtonJoinClick() {}
+#include "forms/AudioFileEntry.h"
+#include "forms/Dialogs.h"
+#include "forms/Formmain.h"
+#include "forms/Formoutput.h"
+#include "forms/Formprocess.h"
+#include "forms/Forms.h"
+#include "join/JoinPipeline.h"
+#include "join/Jointhread.h"
+#include "ui_Formmain.h"
+
+void TMainForm::ButtonJoinClick() {
+    QTreeWidget *list = ui->ListView1;
+    if (list->topLevelItemCount() < 2)
+        return;
+    if (OutputForm->exec() != QDialog::Accepted)
+        return;
+
+    QPointer<TJoinThread> thread = new TJoinThread(true);
+    thread->TempFileName = TempPcmPath;
+    std::vector<tandrel::PcmFormat> rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *row = list->topLevelItem(i);
+        rows.push_back({SubItem(row, 6).toInt(), SubItem(row, 7).toInt(), SubItem(row, 8).toInt()});
+    }
+    const tandrel::PcmFormat target = tandrel::ComputeTargetFormat(rows);
+    thread->OutSampleRate = target.sampleRate;
+    thread->OutChannels = target.channels;
+    thread->OutBits = target.bits;
+
+    ProcessForm->StopRequest = [thread] {
+        if (thread)
+            thread->requestInterruption();
+    };
+    thread->start();
+    ProcessForm->JoinFailed = false;
+    ProcessForm->Reset();
+    const int result = ProcessForm->exec();
+    ProcessForm->StopRequest = nullptr;
+    if (result == TProcessForm::ResultCancelled || ProcessForm->JoinFailed)
+        return;
+    Dialogs().MessageBox(nullptr, Text("Common", "Message"), Text("Join", "Complete"),
+                         QMessageBox::Information, QMessageBox::Ok);
+}

@@ -1,0 +1,161 @@
+#include <QtTest>
+
+#include <QTreeWidget>
+
+#include "RecordingDialogs.h"
+#include "TestUtil.h"
+#include "forms/AppPaths.h"
+#include "forms/Formmain.h"
+#include "forms/Formoutput.h"
+#include "forms/Formprocess.h"
+#include "forms/Forms.h"
+#include "ui_Formmain.h"
+#include "ui_Formoutput.h"
+#include "ui_Formprocess.h"
+
+using testutil::ProbeDuration;
+using testutil::ProbeStreamField;
+using testutil::Quote;
+using testutil::ReadFile;
+using testutil::Run;
+using testutil::TempDir;
+using testutil::WriteFile;
+
+class JoinTest : public QObject {
+    Q_OBJECT
+    TempDir *dir_ = nullptr;
+    TempDir *tmp_ = nullptr;
+    RecordingDialogs *dialogs_ = nullptr;
+
+    std::string D(const std::string &name) { return dir_->File(name); }
+    QString Q(const std::string &name) { return QString::fromStdString(D(name)); }
+    void Add(QStringList names) {
+        for (QString &n : names)
+            n = Q(n.toStdString());
+        MainForm->AddFiles(names);
+    }
+    // Answers the wizard: format radio, output file; then Join.
+    void AnswerWizard(QRadioButton *Ui::TOutputForm::*radio, const QString &output) {
+        QTimer::singleShot(0, [=] {
+            Ui::TOutputForm *w = OutputForm->ui;
+            (w->*radio)->setChecked(true);
+            w->ButtonNext->click();
+            if (w->PageControl1->currentIndex() != 3)
+                w->ButtonNext->click();
+            w->EditOutputFile->setText(output);
+            w->ButtonNext->click();
+        });
+    }
+    QStringList TempLeftovers() {
+        return QDir(QString::fromStdString(tmp_->Path())).entryList(QDir::Files | QDir::Hidden);
+    }
+    std::string DataChunk(const std::string &wav) { return ReadFile(wav).substr(44); }
+
+private slots:
+    void initTestCase() {
+        dir_ = new TempDir;
+        QDir().mkpath(Q("TDLanguage"));
+        WriteFile(
+            D("TDLanguage/English.ini"),
+            "[Common]\nMessage=Msg\n[Join]\nComplete=Done\n[OutputForm]\nNext=Next\nJoin=Join\n");
+        WriteFile(D("Tandrel.ini"), "[General]\nLanguage=English.ini\n");
+        auto ok = [](const std::string &cmd) { QCOMPARE(Run(cmd).exitCode, 0); };
+        ok("sox -n -r 44100 -c 2 -b 16 " + Quote(D("a.wav")) + " synth 1.5 sine 440");
+        ok("sox -n -r 44100 -c 2 -b 16 " + Quote(D("b.wav")) + " synth 2.25 sine 660");
+        ok("sox -n -r 22050 -c 1 -b 8 " + Quote(D("c8.wav")) + " synth 1 sine 300");
+        ok("lame --quiet -b 128 " + Quote(D("a.wav")) + " " + Quote(D("d.mp3")));
+        ok("ffmpeg -v error -y -i " + Quote(D("b.wav")) + " -c:a wmav2 " + Quote(D("e.wma")));
+        ok("sox -n -r 44100 -c 2 -b 16 " + Quote(D("long.wav")) + " trim 0 120");
+    }
+    void cleanupTestCase() { delete dir_; }
+    void init() {
+        tmp_ = new TempDir;
+        qputenv("TMPDIR", QByteArray::fromStdString(tmp_->Path()));
+        SetExecutableFolderForTesting(QString::fromStdString(dir_->Path()));
+        dialogs_ = new RecordingDialogs;
+        CreateForms();
+        MainForm->ApplyLanguage();
+    }
+    void cleanup() {
+        DestroyForms();
+        delete dialogs_;
+        SetExecutableFolderForTesting(QString());
+        qunsetenv("TMPDIR");
+        delete tmp_;
+    }
+
+    void fewerThanTwoRowsOrACancelledWizardStartNothing() {
+        Add({"a.wav"});
+        bool wizardShown = false;
+        QTimer::singleShot(0, [&] { wizardShown = OutputForm->isVisible(); });
+        MainForm->ButtonJoinClick();
+        QCoreApplication::processEvents();
+        QVERIFY(!wizardShown);
+        Add({"b.wav"});
+        QTimer::singleShot(0, [] { OutputForm->ui->ButtonCancel->click(); });
+        MainForm->ButtonJoinClick();
+        QVERIFY(dialogs_->boxes.isEmpty());
+        QVERIFY(TempLeftovers().isEmpty());
+    }
+
+    void sameFormatWavJoinIsTheDataChunksEnd2End() {
+        Add({"a.wav", "b.wav"});
+        const QString out = Q("joined.wav");
+        AnswerWizard(&Ui::TOutputForm::RadioWAV, out);
+        MainForm->ButtonJoinClick();
+        QCOMPARE(dialogs_->Texts(), QStringList{"Done"});
+        QCOMPARE(dialogs_->boxes[0].caption, QString("Msg"));
+        QVERIFY(DataChunk(out.toStdString()) == DataChunk(D("a.wav")) + DataChunk(D("b.wav")));
+        QCOMPARE(ProcessForm->ui->ProgressBar2->value(), 100);
+        QVERIFY(TempLeftovers().isEmpty());
+    }
+
+    void mixedListToMp3AndWma() {
+        Add({"c8.wav", "d.mp3", "e.wma", "a.wav"}); // 1 + 1.5 + 2.25 + 1.5 s
+        const double total = 6.25;
+        AnswerWizard(&Ui::TOutputForm::RadioMP3, Q("mixed.mp3"));
+        MainForm->ButtonJoinClick();
+        QCOMPARE(dialogs_->Texts(), QStringList{"Done"});
+        QCOMPARE(ProbeStreamField(D("mixed.mp3"), "codec_name"), std::string("mp3"));
+        QCOMPARE(ProbeStreamField(D("mixed.mp3"), "channels"), std::string("2"));
+        QVERIFY(std::abs(ProbeDuration(D("mixed.mp3")) - total) < 0.12);
+
+        AnswerWizard(&Ui::TOutputForm::RadioWMA, Q("mixed.wma"));
+        MainForm->ButtonJoinClick();
+        QCOMPARE(dialogs_->Texts(), QStringList({"Done", "Done"}));
+        QCOMPARE(ProbeStreamField(D("mixed.wma"), "codec_name"), std::string("wmav2"));
+        QVERIFY(std::abs(ProbeDuration(D("mixed.wma")) - total) < 0.2);
+        QVERIFY(TempLeftovers().isEmpty());
+    }
+
+    void cancelStopsTheJoinWithoutTheCompletionMessage() {
+        Add({"long.wav", "long.wav"});
+        AnswerWizard(&Ui::TOutputForm::RadioMP3, Q("cancelled.mp3"));
+        QTimer::singleShot(300, [] { ProcessForm->ui->ButtonCancel->click(); });
+        QElapsedTimer timer;
+        timer.start();
+        MainForm->ButtonJoinClick();
+        QVERIFY(timer.elapsed() < 5000); // encoding all of it would take far longer
+        QCOMPARE(ProcessForm->result(), TProcessForm::ResultCancelled);
+        QVERIFY(dialogs_->boxes.isEmpty());
+        QVERIFY(TempLeftovers().isEmpty());
+    }
+
+    void aMissingInputIsReportedAndNothingIsWritten() {
+        Add({"a.wav", "b.wav"});
+        QFile::copy(Q("b.wav"), Q("gone.wav"));
+        Add({"gone.wav"});
+        QFile::remove(Q("gone.wav"));
+        WriteFile(D("keep.wav"), "old contents");
+        AnswerWizard(&Ui::TOutputForm::RadioWAV, Q("keep.wav"));
+        MainForm->ButtonJoinClick();
+        QCOMPARE(dialogs_->Texts(), QStringList{"Could not open '" + Q("gone.wav") + "'"});
+        QCOMPARE(dialogs_->boxes[0].caption, QString("Error"));
+        QVERIFY(ProcessForm->JoinFailed);
+        QCOMPARE(ReadFile(D("keep.wav")), std::string("old contents"));
+        QVERIFY(TempLeftovers().isEmpty());
+    }
+};
+
+QTEST_MAIN(JoinTest)
+#include "JoinTest.moc"
