@@ -1,8 +1,5 @@
 #include "forms/Formabout.h"
 
-#include <QEvent>
-#include <QMouseEvent>
-
 #include "forms/Dialogs.h"
 #include "forms/Links.h"
 #include "ui_Formabout.h"
@@ -10,7 +7,9 @@
 TAboutForm::TAboutForm(QWidget *parent) : QDialog(parent), ui(new Ui::TAboutForm) {
     ui->setupUi(this);
     connect(ui->ButtonOk, &QPushButton::clicked, this, &QDialog::accept);
-    ui->Label5->installEventFilter(this);
+    new TLinkEvents(
+        ui->Label5, [this] { Label5MouseEnter(); }, [this] { Label5MouseLeave(); },
+        [this] { Label5Click(); });
 }
 
 TAboutForm::~TAboutForm() {
@@ -27,17 +26,4 @@ void TAboutForm::Label5MouseEnter() {
 
 void TAboutForm::Label5MouseLeave() {
     SetUnderline(ui->Label5, false);
-}
-
-bool TAboutForm::eventFilter(QObject *watched, QEvent *e) {
-    if (watched == ui->Label5) {
-        if (e->type() == QEvent::Enter)
-            Label5MouseEnter();
-        else if (e->type() == QEvent::Leave)
-            Label5MouseLeave();
-        else if (e->type() == QEvent::MouseButtonRelease &&
-                 static_cast<QMouseEvent *>(e)->button() == Qt::LeftButton)
-            Label5Click();
-    }
-    return QDialog::eventFilter(watched, e);
 }

@@ -18,7 +18,4 @@ public:
     void Label5Click();
     void Label5MouseEnter();
     void Label5MouseLeave();
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *e) override;
 };

@@ -2,8 +2,6 @@
 
 #include <QCollator>
 #include <QDir>
-#include <QEvent>
-#include <QMouseEvent>
 #include <algorithm>
 
 #include "forms/AppPaths.h"
@@ -30,7 +28,9 @@ TLanguageForm::TLanguageForm(QWidget *parent) : QDialog(parent), ui(new Ui::TLan
     ui->setupUi(this);
     connect(ui->ButtonOk, &QPushButton::clicked, this, &TLanguageForm::ButtonOkClick);
     connect(ui->ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
-    ui->Label2->installEventFilter(this);
+    new TLinkEvents(
+        ui->Label2, [this] { Label2MouseEnter(); }, [this] { Label2MouseLeave(); },
+        [this] { Label2Click(); });
 }
 
 TLanguageForm::~TLanguageForm() {
@@ -97,17 +97,4 @@ void TLanguageForm::Label2MouseLeave() {
 
 void TLanguageForm::Label2Click() {
     Dialogs().ShellOpen(this, TranslateFilePath);
-}
-
-bool TLanguageForm::eventFilter(QObject *watched, QEvent *e) {
-    if (watched == ui->Label2) {
-        if (e->type() == QEvent::Enter)
-            Label2MouseEnter();
-        else if (e->type() == QEvent::Leave)
-            Label2MouseLeave();
-        else if (e->type() == QEvent::MouseButtonRelease &&
-                 static_cast<QMouseEvent *>(e)->button() == Qt::LeftButton)
-            Label2Click();
-    }
-    return QDialog::eventFilter(watched, e);
 }

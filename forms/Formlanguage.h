@@ -27,5 +27,4 @@ public:
 
 protected:
     void showEvent(QShowEvent *e) override;
-    bool eventFilter(QObject *watched, QEvent *e) override;
 };

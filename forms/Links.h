@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QEvent>
+#include <QMouseEvent>
 #include <QWidget>
+#include <functional>
 
 // Links underline while the mouse is over them; their other font styles stay.
 inline void SetUnderline(QWidget *link, bool on) {
@@ -8,3 +11,29 @@ inline void SetUnderline(QWidget *link, bool on) {
     f.setUnderline(on);
     link->setFont(f);
 }
+
+// Hands a label's mouse entering, leaving and left clicks to its window's handlers.
+class TLinkEvents : public QObject {
+public:
+    TLinkEvents(QWidget *link, std::function<void()> enter, std::function<void()> leave,
+                std::function<void()> click)
+        : QObject(link), enter_(std::move(enter)), leave_(std::move(leave)),
+          click_(std::move(click)) {
+        link->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *e) override {
+        if (e->type() == QEvent::Enter)
+            enter_();
+        else if (e->type() == QEvent::Leave)
+            leave_();
+        else if (e->type() == QEvent::MouseButtonRelease &&
+                 static_cast<QMouseEvent *>(e)->button() == Qt::LeftButton)
+            click_();
+        return QObject::eventFilter(watched, e);
+    }
+
+private:
+    std::function<void()> enter_, leave_, click_;
+};

@@ -1,5 +1,6 @@
 #include "join/JoinPipeline.h"
 
+#include "audio/Probe.h"
 #include "common/Messages.h"
 #include "join/Convert.h"
 #include "join/EncoderFeed.h"
@@ -10,7 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <strings.h>
 #include <unistd.h>
 
 namespace tandrel {
@@ -18,22 +18,6 @@ namespace {
 
 constexpr std::size_t kSmallBlock = 10240;
 constexpr std::size_t kLargeBlock = 20480;
-
-enum class InputKind { Wav, Mp3, Wma, Other };
-
-InputKind KindOf(const std::string &path) {
-    const auto dot = path.find_last_of("./");
-    if (dot == std::string::npos || path[dot] != '.')
-        return InputKind::Other;
-    const char *ext = path.c_str() + dot;
-    if (strcasecmp(ext, ".wav") == 0)
-        return InputKind::Wav;
-    if (strcasecmp(ext, ".mp3") == 0)
-        return InputKind::Mp3;
-    if (strcasecmp(ext, ".wma") == 0)
-        return InputKind::Wma;
-    return InputKind::Other;
-}
 
 bool IsPcmWidth(int bits) {
     return bits == 8 || bits == 16 || bits == 24 || bits == 32;
@@ -98,7 +82,7 @@ bool Join::CheckInputs() const {
     const bool encoded = kind == OutputKind::Mp3 || kind == OutputKind::Wma;
     const std::string encoding = kind == OutputKind::Mp3 ? "MP3" : "WMA";
     for (const JoinInput &in : req_.inputs) {
-        if (KindOf(in.path) == InputKind::Other)
+        if (KindOf(in.path) == AudioKind::Other)
             continue;
         const PcmFormat &f = in.format;
         std::string why;
@@ -139,16 +123,16 @@ bool Join::ReadInputs(PcmSink &sink) {
     sink_ = &sink;
     for (const JoinInput &in : req_.inputs) {
         progress_.SetLabel(in.path);
-        const InputKind kind = KindOf(in.path);
-        if (kind == InputKind::Other)
+        const AudioKind kind = KindOf(in.path);
+        if (kind == AudioKind::Other)
             continue;
         if (!converter_.PrepareConversion(in.format, req_.target))
             return false;
         const std::size_t block = InputBlockBytes(in.format, req_.target);
         const InputResult result =
-            kind == InputKind::Wav
+            kind == AudioKind::Wav
                 ? ReadWavInput(in.path, block, reader_, *this)
-                : ReadDecodedInput(in.path, kind == InputKind::Wma, block, block_.data(), *this);
+                : ReadDecodedInput(in.path, kind == AudioKind::Wma, block, block_.data(), *this);
         converter_.EndInput();
         if (result == InputResult::Failed)
             return false;

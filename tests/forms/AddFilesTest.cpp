@@ -3,7 +3,7 @@
 #include <QMimeData>
 #include <QTreeWidget>
 
-#include "RecordingDialogs.h"
+#include "ProgramWindows.h"
 #include "TestUtil.h"
 #include "audio/Bass.h"
 #include "forms/AppPaths.h"
@@ -20,6 +20,7 @@ using testutil::WriteFile;
 class AddFilesTest : public QObject {
     Q_OBJECT
     TempDir *dir_ = nullptr;
+    ProgramWindows *program_ = nullptr;
     RecordingDialogs *dialogs_ = nullptr;
 
     QString F(const std::string &name) { return QString::fromStdString(dir_->File(name)); }
@@ -36,21 +37,14 @@ class AddFilesTest : public QObject {
             out << List()->topLevelItem(i)->text(0);
         return out;
     }
-    void Restart() {
-        DestroyForms();
-        CreateForms();
-        MainForm->ApplyLanguage();
-    }
 
 private slots:
     void initTestCase() {
         dir_ = new TempDir;
-        QDir().mkpath(F("TDLanguage"));
-        WriteFile(dir_->File("TDLanguage/English.ini"),
-                  "[ListView]\nBits=Bits\nMono=Mono\nStereo=Stereo\n[Common]\nMessage=Msg\n"
-                  "[OpenDialog]\nNotPCM=not pcm\nNotMP3Info=bad mp3\nNotWMAInfo=bad wma\n"
-                  "NotSupport=unsupported\n[StatusBar]\nFiles=Files\nTime=Time\n");
-        WriteFile(dir_->File("Tandrel.ini"), "[General]\nLanguage=English.ini\n");
+        MakeProgramFolder(*dir_, "English.ini",
+                          "[ListView]\nBits=Bits\nMono=Mono\nStereo=Stereo\n[Common]\nMessage=Msg\n"
+                          "[OpenDialog]\nNotPCM=not pcm\nNotMP3Info=bad mp3\nNotWMAInfo=bad wma\n"
+                          "NotSupport=unsupported\n[StatusBar]\nFiles=Files\nTime=Time\n");
         const std::string d = dir_->Path() + "/";
         auto ok = [](const std::string &cmd) { QCOMPARE(Run(cmd).exitCode, 0); };
         ok("sox -n -r 44100 -c 2 -b 16 " + Quote(d + "b.wav") + " trim 0 10");
@@ -65,17 +59,10 @@ private slots:
     }
     void cleanupTestCase() { delete dir_; }
     void init() {
-        SetExecutableFolderForTesting(QString::fromStdString(dir_->Path()));
-        dialogs_ = new RecordingDialogs;
-        CreateForms();
-        MainForm->ApplyLanguage();
+        program_ = new ProgramWindows(dir_->Path());
+        dialogs_ = &program_->dialogs;
     }
-    void cleanup() {
-        DestroyForms();
-        delete dialogs_;
-        tandrel::SetBassInitFailureForTesting(false);
-        SetExecutableFolderForTesting(QString());
-    }
+    void cleanup() { delete program_; }
 
     void addsSortedRowsWithAllTheirTexts() {
         QStringList names = {F("b.wav"), F("A.mp3"), F("c.WMA"), F("b.wav")};
@@ -117,10 +104,8 @@ private slots:
     }
 
     void withoutTheDecodingLayerOnlyWavFilesAreAdded() {
-        DestroyForms();
         tandrel::SetBassInitFailureForTesting(true);
-        CreateForms();
-        MainForm->ApplyLanguage();
+        program_->Restart();
         dialogs_->boxes.clear();
         QStringList names = {F("A.mp3"), F("b.wav"), F("c.WMA")};
         MainForm->AddFiles(names);

@@ -3,7 +3,7 @@
 #include <QComboBox>
 #include <QTreeWidget>
 
-#include "RecordingDialogs.h"
+#include "ProgramWindows.h"
 #include "TestUtil.h"
 #include "forms/AppPaths.h"
 #include "forms/AudioFileEntry.h"
@@ -23,6 +23,7 @@ using testutil::WriteFile;
 class ExtrasTest : public QObject {
     Q_OBJECT
     TempDir *dir_ = nullptr;
+    ProgramWindows *program_ = nullptr;
     RecordingDialogs *dialogs_ = nullptr;
 
     void Language(const std::string &file, const std::string &body) {
@@ -49,15 +50,11 @@ private slots:
                                "[StatusBar]\nFiles=Dateien\n");
         QDir().mkpath(QString::fromStdString(dir_->File("TDLanguage/Old.ini")));
         WriteFile(dir_->File("Tandrel.ini"), "[General]\nLanguage=ENGLISH.INI\n");
-        SetExecutableFolderForTesting(QString::fromStdString(dir_->Path()));
-        dialogs_ = new RecordingDialogs;
-        CreateForms();
-        MainForm->ApplyLanguage();
+        program_ = new ProgramWindows(dir_->Path());
+        dialogs_ = &program_->dialogs;
     }
     void cleanup() {
-        DestroyForms();
-        delete dialogs_;
-        SetExecutableFolderForTesting(QString());
+        delete program_;
         delete dir_;
     }
 
@@ -142,6 +139,8 @@ private slots:
         QCOMPARE(dialogs_->opened,
                  QStringList({"https://tandrel.example.org/", "https://tandrel.example.org/"}));
         QCOMPARE(AboutForm->ui->Label3->text(), QString("2.5"));
+        QTest::mouseClick(LanguageForm->ui->Label2, Qt::LeftButton);
+        QCOMPARE(dialogs_->opened.last(), MainForm->ExeFolder + "TDLanguage/English.ini");
     }
 
     void bannerLosesItsBorderAndSwallowsRightClicksInside() {

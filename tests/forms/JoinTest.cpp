@@ -2,7 +2,7 @@
 
 #include <QTreeWidget>
 
-#include "RecordingDialogs.h"
+#include "ProgramWindows.h"
 #include "TestUtil.h"
 #include "forms/AppPaths.h"
 #include "forms/Formmain.h"
@@ -25,6 +25,7 @@ class JoinTest : public QObject {
     Q_OBJECT
     TempDir *dir_ = nullptr;
     TempDir *tmp_ = nullptr;
+    ProgramWindows *program_ = nullptr;
     RecordingDialogs *dialogs_ = nullptr;
 
     std::string D(const std::string &name) { return dir_->File(name); }
@@ -71,15 +72,11 @@ private slots:
     void init() {
         tmp_ = new TempDir;
         qputenv("TMPDIR", QByteArray::fromStdString(tmp_->Path()));
-        SetExecutableFolderForTesting(QString::fromStdString(dir_->Path()));
-        dialogs_ = new RecordingDialogs;
-        CreateForms();
-        MainForm->ApplyLanguage();
+        program_ = new ProgramWindows(dir_->Path());
+        dialogs_ = &program_->dialogs;
     }
     void cleanup() {
-        DestroyForms();
-        delete dialogs_;
-        SetExecutableFolderForTesting(QString());
+        delete program_;
         qunsetenv("TMPDIR");
         delete tmp_;
     }

@@ -2,9 +2,8 @@
 
 #include <QLabel>
 #include <QTreeWidget>
-#include <sys/stat.h>
 
-#include "RecordingDialogs.h"
+#include "ProgramWindows.h"
 #include "TestUtil.h"
 #include "audio/Bass.h"
 #include "forms/AppPaths.h"
@@ -44,6 +43,7 @@ QColor RowColour(int i) {
 class MainFormTest : public QObject {
     Q_OBJECT
     TempDir *dir_ = nullptr;
+    ProgramWindows *program_ = nullptr;
     RecordingDialogs *dialogs_ = nullptr;
 
     void AddRow(const QString &name, int channels, int bits, int seconds) {
@@ -91,19 +91,13 @@ class MainFormTest : public QObject {
 private slots:
     void init() {
         dir_ = new TempDir;
-        QDir().mkpath(QString::fromStdString(dir_->File("TDLanguage")));
-        WriteFile(dir_->File("TDLanguage/Test.ini"), kTestLanguage);
+        MakeProgramFolder(*dir_, "Test.ini", kTestLanguage);
         WriteFile(dir_->File("Tandrel.ini"), "[General]\nLanguage= Test.ini \n");
-        SetExecutableFolderForTesting(QString::fromStdString(dir_->Path()));
-        dialogs_ = new RecordingDialogs;
-        CreateForms();
-        MainForm->ApplyLanguage();
+        program_ = new ProgramWindows(dir_->Path());
+        dialogs_ = &program_->dialogs;
     }
     void cleanup() {
-        DestroyForms();
-        delete dialogs_;
-        SetExecutableFolderForTesting(QString());
-        tandrel::SetBassInitFailureForTesting(false);
+        delete program_;
         delete dir_;
     }
 
@@ -121,12 +115,10 @@ private slots:
     }
 
     void audioFailureIsReportedOnceAndTheWindowStillOpens() {
-        DestroyForms();
         tandrel::SetBassInitFailureForTesting(true);
         dialogs_->boxes.clear();
-        CreateForms();
+        program_->Restart();
         MainForm->show();
-        MainForm->ApplyLanguage();
         QCOMPARE(dialogs_->Texts(), QStringList{"Cannot start default playing device!"});
         QCOMPARE(dialogs_->boxes[0].icon, QMessageBox::Critical);
         QVERIFY(!dialogs_->boxes[0].owned);
@@ -273,23 +265,14 @@ private slots:
     }
 
     void unwritableSettingsAreReportedOnceAndTheProgramGoesOn() {
-        DestroyForms();
         QFile::remove(QString::fromStdString(dir_->File("Tandrel.ini")));
         WriteFile(dir_->File("TDLanguage/English.ini"), "[ToolBar]\nJoin=English join\n");
-        chmod(dir_->Path().c_str(), 0555);
-        if (access(dir_->Path().c_str(), W_OK) ==
-            0) { // running as root: make writes fail otherwise
-            chmod(dir_->Path().c_str(), 0755);
-            QDir().mkpath(QString::fromStdString(dir_->File("Tandrel.ini/x")));
-        }
-        qputenv("LANG", "en_US.UTF-8");
-        qputenv("LC_ALL", "en_US.UTF-8");
+        // A folder in the settings file's place makes every write fail, for root too.
+        QDir().mkpath(QString::fromStdString(dir_->File("Tandrel.ini/x")));
         dialogs_->boxes.clear();
-        CreateForms();
+        program_->Restart(); // the locale (C or English here) chooses English.ini
         MainForm->ApplyLanguage();
         MainForm->ApplyLanguage();
-        MainForm->ApplyLanguage();
-        chmod(dir_->Path().c_str(), 0755);
         QCOMPARE(dialogs_->boxes.size(), 1);
         QVERIFY(dialogs_->boxes[0].text.startsWith("Unable to write to "));
         QVERIFY(dialogs_->boxes[0].text.endsWith("Tandrel.ini"));
