@@ -139,8 +139,9 @@ private slots:
         QCOMPARE(dialogs_->opened,
                  QStringList({"https://tandrel.example.org/", "https://tandrel.example.org/"}));
         QCOMPARE(AboutForm->ui->Label3->text(), QString("2.5"));
+        LanguageForm->TranslateFilePath = "/x/TDLanguage/English.ini";
         QTest::mouseClick(LanguageForm->ui->Label2, Qt::LeftButton);
-        QCOMPARE(dialogs_->opened.last(), MainForm->ExeFolder + "TDLanguage/English.ini");
+        QCOMPARE(dialogs_->opened.last(), QString("/x/TDLanguage/English.ini"));
     }
 
     void bannerLosesItsBorderAndSwallowsRightClicksInside() {
