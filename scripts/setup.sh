@@ -20,7 +20,7 @@ if ((${#missing[@]})); then
     [[ $(id -u) -eq 0 ]] || sudo="sudo"
     echo "Installing: ${missing[*]}"
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 fi
 
 testing=OFF
