@@ -1,6 +1,8 @@
 #include "forms/Formmain.h"
 
 #include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QEvent>
 #include <QHeaderView>
 #include <QLabel>
@@ -54,6 +56,10 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMainFor
     ApplicationEvents1 = new TApplicationEvents(this);
     connect(ApplicationEvents1, &TApplicationEvents::OnMessage, this,
             &TMainForm::ApplicationEvents1Message);
+
+    // Centred on the desktop at start.
+    if (QScreen *desktop = QGuiApplication::primaryScreen())
+        move(desktop->availableGeometry().center() - rect().center());
 
     FormCreate();
 }
