@@ -1,5 +1,6 @@
 #pragma once
 
+#include <dlfcn.h>
 #include <string>
 
 namespace tandrel {
@@ -11,4 +12,19 @@ std::string ExecutableFolder();
 // Returns the handle, or null.
 void *LoadEncoderLibrary(const std::string &folder, const char *name);
 
+// Resolves one entry point into fn; when it is missing, shows caption's message
+// "Could not found <name> library function" and answers false.
+template <typename Fn>
+bool ResolveEntryPoint(void *library, const char *name, Fn &fn, const char *caption);
+
 } // namespace tandrel
+
+#include "common/Messages.h"
+
+template <typename Fn>
+bool tandrel::ResolveEntryPoint(void *library, const char *name, Fn &fn, const char *caption) {
+    fn = reinterpret_cast<Fn>(dlsym(library, name));
+    if (!fn)
+        ShowMessage(caption, std::string("Could not found ") + name + " library function");
+    return fn != nullptr;
+}

@@ -30,29 +30,13 @@ void WavToMp3::Load(const std::string &folder) {
         Say("Could not load lame_enc.dll file");
         return;
     }
-    InitStream = reinterpret_cast<BEINITSTREAM>(dlsym(Library, "beInitStream"));
-    if (!InitStream) {
-        Say("Could not found beInitStream library function");
-        return;
-    }
-    EncodeChunk = reinterpret_cast<BEENCODECHUNK>(dlsym(Library, "beEncodeChunk"));
-    if (!EncodeChunk) {
-        Say("Could not found beEncodeChunk library function");
-        return;
-    }
-    Version = reinterpret_cast<BEVERSION>(dlsym(Library, "beVersion"));
-    if (!Version) {
-        Say("Could not found beVersion library function");
-        return;
-    }
-    DeinitStream = reinterpret_cast<BEDEINITSTREAM>(dlsym(Library, "beDeinitStream"));
-    if (!DeinitStream) {
-        Say("Could not found beDeinitStream library function");
-        return;
-    }
-    CloseStream = reinterpret_cast<BECLOSESTREAM>(dlsym(Library, "beCloseStream"));
-    if (!CloseStream)
-        Say("Could not found beCloseStream library function");
+    // In this order; the first one missing is reported and the rest are not looked for.
+    const char *caption = "Lame Encoder";
+    tandrel::ResolveEntryPoint(Library, "beInitStream", InitStream, caption) &&
+        tandrel::ResolveEntryPoint(Library, "beEncodeChunk", EncodeChunk, caption) &&
+        tandrel::ResolveEntryPoint(Library, "beVersion", Version, caption) &&
+        tandrel::ResolveEntryPoint(Library, "beDeinitStream", DeinitStream, caption) &&
+        tandrel::ResolveEntryPoint(Library, "beCloseStream", CloseStream, caption);
 }
 
 WavToMp3::~WavToMp3() {

@@ -75,9 +75,7 @@ void WavToWma::Load(const std::string &folder) {
         Say("Could not load wmaudsdk.dll file");
         return;
     }
-    CreateWriter = reinterpret_cast<WMAudioCreateWriterFn>(dlsym(Library, "WMAudioCreateWriter"));
-    if (!CreateWriter)
-        Say("Could not found WMAudioCreateWriter library function");
+    tandrel::ResolveEntryPoint(Library, "WMAudioCreateWriter", CreateWriter, "WMA Audio SDK");
 }
 
 WavToWma::~WavToWma() {
