@@ -122,7 +122,15 @@ private slots:
         MainForm->ButtonAddClick(); // cancelled: nothing changes
         QCOMPARE(List()->topLevelItemCount(), 2);
 
-        MainForm->WMDropFiles({F("tone.wav"), F("A.mp3")});
+        // A real drop of two local files, in drop order; sorted when added.
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(F("tone.wav")), QUrl::fromLocalFile(F("A.mp3"))});
+        QDragEnterEvent enter(QPoint(50, 150), Qt::CopyAction, &mime, Qt::LeftButton,
+                              Qt::NoModifier);
+        QCoreApplication::sendEvent(MainForm, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(50, 150), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(MainForm, &drop);
         QCOMPARE(Captions(), QStringList({"b.wav", "mono8.wav", "A.mp3", "tone.wav"}));
         QCOMPARE(MainForm->StatusPanelText(0), QString("4 Files"));
     }
