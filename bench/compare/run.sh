@@ -79,7 +79,7 @@ sox_pipe() { echo "|sox $1 -t wav -r 48000 -c 2 -b 16 -"; }
 
 jobs_fast() {
     run wav2wav tandrel-join "$work/wav2wav.wav" "$tj" -q --force -o "$work/wav2wav.wav" "${wavs[@]}"
-    run wav2wav cat "$work/wav2wav.cat" bash -c 'f=$1; shift; cat "$@" >"$f"' _ "$work/wav2wav.cat" "${wavs[@]}"
+    run wav2wav cat "$work/wav2wav.cat.wav" bash -c 'f=$1; shift; cat "$@" >"$f"' _ "$work/wav2wav.cat.wav" "${wavs[@]}"
     if command -v shntool >/dev/null; then
         run wav2wav shntool "$work/joined-shn.wav" shntool join -q -O always -d "$work" -a joined-shn "${wavs[@]}"
     fi
@@ -190,7 +190,9 @@ for entry in "${titles[@]}"; do
         cpu=$(cut -d' ' -f2 "$work/$job.$t" | median)
         rss=$(cut -d' ' -f3 "$work/$job.$t" | median)
         ratio="-"
-        [ "$t" != tandrel-join ] && ratio=$(printf '%.2fx' "$(echo "$tj_wall / $wall" | bc -l)")
+        if [ "$t" != tandrel-join ] && [ "$(echo "$wall > 0" | bc)" = 1 ]; then
+            ratio=$(printf '%.2fx' "$(echo "$tj_wall / $wall" | bc -l)")
+        fi
         dur=$(cat "$work/$job.$t.dur" 2>/dev/null || echo "?")
         note=""
         [ "$t" = cat ] && note=" (floor; one header)"
