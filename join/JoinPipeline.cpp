@@ -250,7 +250,7 @@ JoinStatus Join::Run() {
     if (!CheckInputs())
         return JoinStatus::Failed;
     // Cancelling a join onto one of its own inputs must leave that input as it was.
-    const bool discardIfStopped = OutputIsInput();
+    const bool discardIfStopped = req_.discardOnStop || OutputIsInput();
     progress_.Progress1(0);
     progress_.Progress2(0);
     if (req_.direct)

@@ -70,6 +70,9 @@ struct JoinRequest {
     // One pass: the converted PCM goes straight to the output, no temporary file, no
     // output stage (for the command-line joiner).
     bool direct = false;
+    // After a stop, remove the partial output instead of giving it the chosen name (the
+    // command-line joiner leaves nothing half-written; the window keeps what was joined).
+    bool discardOnStop = false;
     EncoderFactory makeEncoder;
 };
 

@@ -122,6 +122,26 @@ TEST(JoinFaults, CancelledJoinOntoOneOfItsInputsLeavesItIntact) {
     EXPECT_EQ(DataChunk(ReadFile(a)), std::string(30720, 'a') + std::string(30720, 'b'));
 }
 
+TEST(JoinFaults, DiscardOnStopLeavesTheOldOutputAndNoPartialFile) {
+    TempDir dir, tmp;
+    const std::string a = MakeWav(dir, "a.wav", 30720, 'a');
+    const std::string b = MakeWav(dir, "b.wav", 30720, 'b');
+    WriteFile(dir.File("out.wav"), "OLD");
+    for (bool direct : {false, true}) {
+        for (int stopAt : {1, 4}) {
+            Recorder rec;
+            rec.stopAt = stopAt;
+            JoinRequest req = WavJoin(tmp, {{a, kCd}, {b, kCd}}, dir.File("out.wav"));
+            req.direct = direct;
+            req.discardOnStop = true;
+            EXPECT_EQ(RunJoin(req, rec), JoinStatus::Stopped);
+            EXPECT_EQ(ReadFile(dir.File("out.wav")), "OLD");
+            EXPECT_EQ(Listing(dir.Path()), (std::vector<std::string>{"a.wav", "b.wav", "out.wav"}));
+            EXPECT_TRUE(Listing(tmp.Path()).empty());
+        }
+    }
+}
+
 TEST(JoinFaults, JoinsSharingTheTemporaryNameNeitherMeetNorFollowLinks) {
     TempDir dir, tmp;
     WriteFile(dir.File("victim"), "precious");

@@ -1,0 +1,202 @@
+#!/usr/bin/env bash
+# tandrel-join against the tools people join audio with today, side by side on one corpus:
+# medians of wall time, CPU time (user + system) and peak resident memory over several rounds,
+# the ratio of tandrel-join's wall time to each peer's, and each output's duration by ffprobe.
+#   bench/compare/run.sh [BUILD_DIR] [ROUNDS] [ENCODE_ROUNDS]
+# ENCODE_ROUNDS (default ROUNDS) applies to the jobs that encode MP3, which take minutes.
+# Needs sox, lame, ffmpeg/ffprobe, bc and GNU time (/usr/bin/time: apt-get install time).
+# shntool and mpg123 are measured when installed. The corpus is kept in bench/corpus/.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/../.." && pwd)"
+build="${1:-$root/build}"
+rounds="${2:-5}"
+encode_rounds="${3:-$rounds}"
+tj="$build/bin/tandrel-join"
+corpus="$root/bench/corpus"
+work="$(mktemp -d "${TMPDIR:-/tmp}/tandrel-compare-XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+
+for tool in sox lame ffmpeg ffprobe bc /usr/bin/time; do
+    command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
+done
+cmake --build "$build" --target tandrel-join -j2 >/dev/null
+
+# Corpus: ten 5-minute 44100 Hz stereo WAV files, the same as 128 kbps CBR and as VBR MP3,
+# and a mixed set (22050 Hz mono 8-bit WAV, 44100 Hz stereo WAV, 48000 Hz MP3, WMA).
+mkdir -p "$corpus"
+wavs=() cbrs=() vbrs=()
+for i in 0 1 2 3 4 5 6 7 8 9; do
+    w="$corpus/in$i.wav"
+    [ -s "$w" ] || sox -R -n -r 44100 -c 2 -b 16 -t wavpcm "$w" \
+        synth 300 pinknoise synth 300 sine mix $((220 + 55 * i)) tremolo 3 40 vol 0.5 2>/dev/null
+    [ -s "$corpus/cbr$i.mp3" ] || lame --quiet --noreplaygain -b 128 "$w" "$corpus/cbr$i.mp3"
+    [ -s "$corpus/vbr$i.mp3" ] || lame --quiet --noreplaygain -V 4 "$w" "$corpus/vbr$i.mp3"
+    wavs+=("$w") cbrs+=("$corpus/cbr$i.mp3") vbrs+=("$corpus/vbr$i.mp3")
+done
+m="$corpus/mixed"
+mkdir -p "$m"
+[ -s "$m/a-22050-mono-8.wav" ] || sox "${wavs[0]}" -r 22050 -c 1 -b 8 -t wavpcm "$m/a-22050-mono-8.wav"
+[ -s "$m/b-44100-stereo-16.wav" ] || cp "${wavs[1]}" "$m/b-44100-stereo-16.wav"
+[ -s "$m/c-48000.mp3" ] || ffmpeg -v error -i "${wavs[2]}" -ar 48000 -c:a libmp3lame -b:a 192k "$m/c-48000.mp3"
+[ -s "$m/d.wma" ] || ffmpeg -v error -i "${wavs[3]}" -c:a wmav2 -b:a 128k "$m/d.wma"
+mixed=("$m/a-22050-mono-8.wav" "$m/b-44100-stereo-16.wav" "$m/c-48000.mp3" "$m/d.wma")
+cat "${wavs[@]}" "${cbrs[@]}" "${vbrs[@]}" "${mixed[@]}" >/dev/null # warm the page cache
+
+duration() { ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$1" 2>/dev/null || echo 0; }
+total() { local t=0; for f in "$@"; do t=$(echo "$t + $(duration "$f")" | bc); done; echo "$t"; }
+median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
+for f in "${wavs[@]}"; do echo "file '$f'"; done >"$work/wavs.txt"
+for f in "${cbrs[@]}"; do echo "file '$f'"; done >"$work/cbrs.txt"
+for f in "${vbrs[@]}"; do echo "file '$f'"; done >"$work/vbrs.txt"
+
+# One timed run: job, tool, output file, command. Each run starts without dirty pages.
+run() {
+    local job=$1 tool=$2 file=$3
+    shift 3
+    rm -f "$file"
+    sync
+    if ! /usr/bin/time -f "%e %U %S %M" -o "$work/t" "$@" >/dev/null 2>"$work/err"; then
+        echo "$job / $tool failed:" >&2
+        tail -3 "$work/err" >&2
+        return
+    fi
+    read -r e u s kb <"$work/t"
+    echo "$e $(echo "$u + $s" | bc) $kb" >>"$work/$job.$tool"
+    echo "$file" >"$work/$job.$tool.file"
+}
+
+# Mixed set through ffmpeg's concat filter, to the target tandrel-join computes.
+mixed_filter="[0]aresample=48000,aformat=sample_fmts=s16:channel_layouts=stereo[a0];"
+mixed_filter+="[1]aresample=48000,aformat=sample_fmts=s16:channel_layouts=stereo[a1];"
+mixed_filter+="[2]aresample=48000,aformat=sample_fmts=s16:channel_layouts=stereo[a2];"
+mixed_filter+="[3]aresample=48000,aformat=sample_fmts=s16:channel_layouts=stereo[a3];"
+mixed_filter+="[a0][a1][a2][a3]concat=n=4:v=0:a=1"
+ff_mixed=(ffmpeg -v error -y -i "${mixed[0]}" -i "${mixed[1]}" -i "${mixed[2]}" -i "${mixed[3]}" -filter_complex "$mixed_filter")
+sox_pipe() { echo "|sox $1 -t wav -r 48000 -c 2 -b 16 -"; }
+
+# The encoder floor: lame alone on the joined PCM, made once before the timing.
+"$tj" -q --force -o "$work/joined.wav" "${wavs[@]}"
+
+jobs_fast() {
+    run wav2wav tandrel-join "$work/wav2wav.wav" "$tj" -q --force -o "$work/wav2wav.wav" "${wavs[@]}"
+    run wav2wav cat "$work/wav2wav.cat.wav" bash -c 'f=$1; shift; cat "$@" >"$f"' _ "$work/wav2wav.cat.wav" "${wavs[@]}"
+    if command -v shntool >/dev/null; then
+        run wav2wav shntool "$work/joined-shn.wav" shntool join -q -O always -d "$work" -a joined-shn "${wavs[@]}"
+    fi
+    run wav2wav ffmpeg "$work/wav2wav.ff.wav" ffmpeg -v error -f concat -safe 0 -i "$work/wavs.txt" -c copy "$work/wav2wav.ff.wav"
+    run wav2wav sox "$work/wav2wav.sox.wav" sox "${wavs[@]}" "$work/wav2wav.sox.wav"
+
+    for kind in cbr vbr; do
+        local -n mp3s=${kind}s
+        run "${kind}2wav" tandrel-join "$work/${kind}2wav.wav" "$tj" -q --force -o "$work/${kind}2wav.wav" "${mp3s[@]}"
+        if command -v mpg123 >/dev/null; then
+            run "${kind}2wav" mpg123 "$work/${kind}2wav.mpg.wav" mpg123 -q -w "$work/${kind}2wav.mpg.wav" "${mp3s[@]}"
+        fi
+        run "${kind}2wav" ffmpeg "$work/${kind}2wav.ff.wav" ffmpeg -v error -f concat -safe 0 -i "$work/${kind}s.txt" "$work/${kind}2wav.ff.wav"
+        run "${kind}2wav" sox "$work/${kind}2wav.sox.wav" sox "${mp3s[@]}" "$work/${kind}2wav.sox.wav"
+    done
+
+    run mixed2wav tandrel-join "$work/mixed2wav.wav" "$tj" -q --force -o "$work/mixed2wav.wav" "${mixed[@]}"
+    run mixed2wav ffmpeg "$work/mixed2wav.ff.wav" "${ff_mixed[@]}" "$work/mixed2wav.ff.wav"
+    run mixed2wav sox "$work/mixed2wav.sox.wav" sox "$(sox_pipe "${mixed[0]}")" "$(sox_pipe "${mixed[1]}")" \
+        "$(sox_pipe "${mixed[2]}")" -t s16 -r 48000 -c 2 "|ffmpeg -v error -i ${mixed[3]} -ar 48000 -ac 2 -f s16le -" \
+        "$work/mixed2wav.sox.wav"
+
+    run mixed2wma tandrel-join "$work/mixed2wma.wma" "$tj" -q --force --wma-bitrate 96 -o "$work/mixed2wma.wma" "${mixed[@]}"
+    run mixed2wma ffmpeg "$work/mixed2wma.ff.wma" "${ff_mixed[@]}" -c:a wmav2 -b:a 96k "$work/mixed2wma.ff.wma"
+    "$tj" -q --force -o "$work/mixed.wav" "${mixed[@]}"
+    run mixed2wma "wmav2 alone" "$work/mixed2wma.enc.wma" ffmpeg -v error -i "$work/mixed.wav" -c:a wmav2 -b:a 96k "$work/mixed2wma.enc.wma"
+}
+
+jobs_encode() {
+    run wav2mp3 tandrel-join "$work/wav2mp3.mp3" "$tj" -q --force --mp3-bitrate 128 -o "$work/wav2mp3.mp3" "${wavs[@]}"
+    run wav2mp3 "lame alone" "$work/wav2mp3.lame.mp3" lame --quiet --noreplaygain -b 128 "$work/joined.wav" "$work/wav2mp3.lame.mp3"
+    run wav2mp3 ffmpeg "$work/wav2mp3.ff.mp3" ffmpeg -v error -f concat -safe 0 -i "$work/wavs.txt" -c:a libmp3lame -b:a 128k "$work/wav2mp3.ff.mp3"
+    run wav2mp3 sox "$work/wav2mp3.sox.mp3" sox "${wavs[@]}" -C 128 "$work/wav2mp3.sox.mp3"
+
+    run mp32mp3 tandrel-join "$work/mp32mp3.mp3" "$tj" -q --force --mp3-bitrate 128 -o "$work/mp32mp3.mp3" "${cbrs[@]}"
+    run mp32mp3 ffmpeg "$work/mp32mp3.ff.mp3" ffmpeg -v error -f concat -safe 0 -i "$work/cbrs.txt" -c:a libmp3lame -b:a 128k "$work/mp32mp3.ff.mp3"
+    run mp32mp3 sox "$work/mp32mp3.sox.mp3" sox "${cbrs[@]}" -C 128 "$work/mp32mp3.sox.mp3"
+}
+
+declare -A expect
+expect[wav2wav]=$(total "${wavs[@]}")
+expect[wav2mp3]=${expect[wav2wav]}
+expect[cbr2wav]=$(total "${cbrs[@]}")
+expect[mp32mp3]=${expect[cbr2wav]}
+expect[vbr2wav]=$(total "${vbrs[@]}")
+expect[mixed2wav]=$(total "${mixed[@]}")
+expect[mixed2wma]=${expect[mixed2wav]}
+
+# The last round's output of each tool is kept for the duration check.
+check() {
+    local job=$1 tool=$2 file
+    file=$(cat "$work/$job.$tool.file" 2>/dev/null) || return 0
+    local d
+    d=$(duration "$file")
+    echo "$d" >"$work/$job.$tool.dur"
+}
+
+for r in $(seq "$rounds"); do
+    echo "round $r of $rounds: WAV, MP3 decoding, mixed" >&2
+    jobs_fast
+done
+for job in wav2wav cbr2wav vbr2wav mixed2wav mixed2wma; do
+    for f in "$work/$job".*.file; do
+        t=${f#"$work/$job."}
+        t=${t%.file}
+        check "$job" "$t"
+    done
+done
+for r in $(seq "$encode_rounds"); do
+    echo "round $r of $encode_rounds: MP3 encoding" >&2
+    jobs_encode
+done
+for job in wav2mp3 mp32mp3; do
+    for f in "$work/$job".*.file; do
+        t=${f#"$work/$job."}
+        t=${t%.file}
+        check "$job" "$t"
+    done
+done
+
+titles=(
+    "wav2wav|10 WAV -> WAV, same format"
+    "wav2mp3|10 WAV -> MP3 128 kbps"
+    "mp32mp3|10 MP3 (CBR 128) -> MP3 128 kbps"
+    "cbr2wav|10 MP3 (CBR 128) -> WAV"
+    "vbr2wav|10 MP3 (VBR -V4) -> WAV"
+    "mixed2wav|mixed set -> WAV (48000 Hz stereo 16-bit)"
+    "mixed2wma|mixed set -> WMA 96 kbps"
+)
+echo
+echo "Date: $(date -u '+%Y-%m-%d %H:%M UTC'); machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(awk '/MemTotal/ {printf "%.0f GB RAM", $2 / 1048576}' /proc/meminfo)"
+echo "Rounds: $rounds ($encode_rounds for the MP3-encoding jobs); medians; page cache warm; sync before each run."
+echo
+echo "| job | tool | wall s | CPU s | peak RSS MB | tandrel-join / tool (wall) | duration s (expected) |"
+echo "|---|---|---:|---:|---:|---:|---|"
+for entry in "${titles[@]}"; do
+    job=${entry%%|*}
+    title=${entry#*|}
+    [ -s "$work/$job.tandrel-join" ] || continue
+    tj_wall=$(cut -d' ' -f1 "$work/$job.tandrel-join" | median)
+    for f in "$work/$job".*.file; do
+        t=${f#"$work/$job."}
+        t=${t%.file}
+        [ "$t" = tandrel-join ] && order=0 || order=1
+        echo "$order $t"
+    done | sort -k1,1n -s | while read -r _ t; do
+        wall=$(cut -d' ' -f1 "$work/$job.$t" | median)
+        cpu=$(cut -d' ' -f2 "$work/$job.$t" | median)
+        rss=$(cut -d' ' -f3 "$work/$job.$t" | median)
+        ratio="-"
+        if [ "$t" != tandrel-join ] && [ "$(echo "$wall > 0" | bc)" = 1 ]; then
+            ratio=$(printf '%.2fx' "$(echo "$tj_wall / $wall" | bc -l)")
+        fi
+        dur=$(cat "$work/$job.$t.dur" 2>/dev/null || echo "?")
+        note=""
+        [ "$t" = cat ] && note=" (floor; one header)"
+        printf '| %s | %s | %.2f | %.2f | %.1f | %s | %.2f (%.2f)%s |\n' "$title" "$t" "$wall" "$cpu" \
+            "$(echo "$rss / 1024" | bc -l)" "$ratio" "$dur" "${expect[$job]}" "$note"
+    done
+done

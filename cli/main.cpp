@@ -1,0 +1,254 @@
+// tandrel-join: the window's join from the command line.
+#include "audio/Bass.h"
+#include "audio/Probe.h"
+#include "cli/Options.h"
+#include "cli/Terminal.h"
+#include "join/EncoderSinks.h"
+#include "join/JoinPipeline.h"
+#include "lang/Language.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace tandrel;
+using namespace tandrel::cli;
+
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitStopped = 130;
+
+struct Accepted {
+    std::string path;
+    ProbedFile file;
+};
+
+std::string ExeFolder() {
+    char path[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        return "./";
+    path[n] = 0;
+    const std::string full(path);
+    return full.substr(0, full.rfind('/') + 1);
+}
+
+// The window works with full names: its folder column and messages show them.
+std::string Absolute(const std::string &path) {
+    if (!path.empty() && path[0] == '/')
+        return path;
+    char cwd[PATH_MAX];
+    if (!getcwd(cwd, sizeof cwd))
+        return path;
+    std::string dir(cwd);
+    return (dir == "/" ? dir : dir + "/") + (path.rfind("./", 0) == 0 ? path.substr(2) : path);
+}
+
+// English texts of the rows and the refusals, as the window shows them.
+class Texts {
+public:
+    Texts() : file_(ExeFolder() + kLanguageFolder + "English.ini") {}
+    std::string Get(const char *section, const char *key, const char *fallback) const {
+        const std::string text = file_.ReadString(section, key, "");
+        return text.empty() ? fallback : text;
+    }
+    std::string Reason(Refusal refusal) const {
+        switch (refusal) {
+        case Refusal::NotPCM:
+            return Get("OpenDialog", "NotPCM",
+                       "This file is not a PCM wave file that can be joined.");
+        case Refusal::NotMP3Info:
+            return Get("OpenDialog", "NotMP3Info", "This MP3 file cannot be read.");
+        case Refusal::NotWMAInfo:
+            return Get("OpenDialog", "NotWMAInfo", "This WMA file cannot be read.");
+        default:
+            return Get("OpenDialog", "NotSupport", "This type of file is not supported.");
+        }
+    }
+
+private:
+    LanguageFile file_;
+};
+
+// Probes every input as the Add button does; refused ones are reported. Returns the count
+// of refused inputs.
+int ProbeAll(const std::vector<std::string> &names, const Texts &texts, StderrMessages &messages,
+             std::vector<Accepted> &accepted) {
+    int refused = 0;
+    for (const std::string &name : names) {
+        Accepted in{name, {}};
+        messages.Collect(true);
+        const Refusal refusal = ProbeFile(name, in.file);
+        messages.Collect(false);
+        std::string detail;
+        for (const std::string &line : messages.TakeCollected())
+            detail += (detail.empty() ? " (" : "; ") + line;
+        if (refusal == Refusal::None) {
+            accepted.push_back(std::move(in));
+            continue;
+        }
+        ++refused;
+        PrintError(name + ": " + texts.Reason(refusal) + (detail.empty() ? "" : detail + ")"));
+    }
+    return refused;
+}
+
+PcmFormat FormatOf(const ProbedFile &f) {
+    return PcmFormat{std::int32_t(f.sampleRate), std::int32_t(f.channels), std::int32_t(f.bits)};
+}
+
+PcmFormat TargetOf(const std::vector<Accepted> &accepted) {
+    std::vector<PcmFormat> rows;
+    for (const Accepted &in : accepted)
+        rows.push_back(FormatOf(in.file));
+    return ComputeTargetFormat(rows);
+}
+
+int List(const std::vector<Accepted> &accepted, const Texts &texts, int refused) {
+    const std::string bits = texts.Get("ListView", "Bits", "Bits");
+    const std::string mono = texts.Get("ListView", "Mono", "Mono");
+    const std::string stereo = texts.Get("ListView", "Stereo", "Stereo");
+    for (const Accepted &in : accepted) {
+        const RowTexts row = BuildRow(in.path, in.file, bits, mono, stereo);
+        std::string line = row.caption;
+        for (const std::string &item : row.subItems)
+            line += "\t" + item;
+        std::printf("%s\n", line.c_str());
+    }
+    const PcmFormat t = TargetOf(accepted);
+    std::printf("target\t%d\t%d\t%d\n", t.sampleRate, t.channels, t.bits);
+    return refused ? kExitFailed : 0;
+}
+
+std::string TempPcmPath() {
+    const char *tmp = std::getenv("TMPDIR");
+    std::string dir = tmp && *tmp ? tmp : "/tmp";
+    if (dir.back() != '/')
+        dir += '/';
+    return dir + "AudioTemp.pcm";
+}
+
+int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessages &messages) {
+    const std::string output = Absolute(o.output);
+    struct stat st;
+    if (::stat(output.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            PrintError("'" + o.output + "' is a folder");
+            return kExitFailed;
+        }
+        if (!o.force) {
+            PrintError("'" + o.output + "' already exists; give --force to overwrite it");
+            return kExitFailed;
+        }
+    }
+
+    JoinRequest req;
+    std::vector<std::uint32_t> seconds;
+    for (const Accepted &in : accepted) {
+        req.inputs.push_back(JoinInput{in.path, FormatOf(in.file)});
+        seconds.push_back(in.file.seconds);
+    }
+    req.target = TargetOf(accepted);
+    req.output.kind = o.kind;
+    req.output.mp3BitrateIndex = o.mp3BitrateIndex;
+    req.output.mp3Crc = o.mp3Crc;
+    req.output.mp3Copyright = o.mp3Copyright;
+    req.output.mp3Original = o.mp3Original;
+    req.output.mp3Private = o.mp3Private;
+    req.output.wmaBitrateIndex = o.wmaBitrateIndex;
+    req.output.path = output;
+    req.tempPcmPath = TempPcmPath();
+    req.direct = true;
+    req.discardOnStop = true;
+    req.makeEncoder = MakeEncoderSink;
+
+    ProgressBar bar(seconds, !o.quiet && isatty(STDERR_FILENO));
+    messages.SetBar(&bar);
+    const auto start = std::chrono::steady_clock::now();
+    const JoinStatus status = RunJoin(req, bar);
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    bar.Clear();
+    messages.SetBar(nullptr);
+
+    if (status == JoinStatus::Stopped) {
+        PrintError("interrupted; nothing was written");
+        return kExitStopped;
+    }
+    if (status == JoinStatus::Failed)
+        return kExitFailed;
+    if (!o.quiet) {
+        std::uint64_t total = 0;
+        for (std::uint32_t s : seconds)
+            total += s;
+        const std::uint64_t size = ::stat(output.c_str(), &st) == 0 ? std::uint64_t(st.st_size) : 0;
+        std::fprintf(stderr, "Joined %zu file%s (%s) into %s: %s in %.2f s\n", accepted.size(),
+                     accepted.size() == 1 ? "" : "s", TimeText(std::uint32_t(total)).c_str(),
+                     o.output.c_str(), SizeText(size / 1024).c_str(), elapsed);
+    }
+    return 0;
+}
+
+int Main(const std::vector<std::string> &args) {
+    CliOptions o;
+    std::string error;
+    switch (ParseOptions(args, o, error)) {
+    case ParseOutcome::Help:
+        std::fputs(kUsage, stdout);
+        return 0;
+    case ParseOutcome::Version:
+        std::printf("tandrel-join 2.5\n");
+        return 0;
+    case ParseOutcome::Usage:
+        PrintError(error);
+        std::fprintf(stderr, "Try 'tandrel-join --help' for more information.\n");
+        return kExitUsage;
+    case ParseOutcome::Run:
+        break;
+    }
+
+    InstallStopSignals();
+    StderrMessages messages;
+    SetMessages(&messages);
+    const Texts texts;
+    std::vector<std::string> names;
+    for (const std::string &name : o.inputs)
+        names.push_back(Absolute(name));
+    if (o.sort)
+        SortNamesForAdding(names);
+
+    std::vector<Accepted> accepted;
+    const int refused = ProbeAll(names, texts, messages, accepted);
+    if (o.list)
+        return List(accepted, texts, refused);
+    if (StopRequested())
+        return kExitStopped;
+    if (refused && !o.skipBad) {
+        PrintError(std::to_string(refused) + " input" + (refused == 1 ? "" : "s") +
+                   " could not be read; nothing was written (--skip-bad leaves them out)");
+        return kExitFailed;
+    }
+    if (accepted.empty()) {
+        PrintError("no input could be read; nothing was written");
+        return kExitFailed;
+    }
+    return Join(o, accepted, messages);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    // Without the decoding layer MP3 and WMA inputs are refused; WAV still joins.
+    BASS_Init(-1, 44100, 0, nullptr, nullptr);
+    const int status = Main(args);
+    BASS_Free();
+    SetMessages(nullptr);
+    std::fflush(stdout);
+    return status;
+}

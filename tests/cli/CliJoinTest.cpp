@@ -1,0 +1,178 @@
+#include "CliTestSupport.h"
+
+#include "audio/Bass.h"
+#include "audio/Probe.h"
+#include "join/EncoderSinks.h"
+#include "join/JoinPipeline.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char **environ;
+
+using namespace testutil;
+using namespace clitest;
+using namespace tandrel;
+
+namespace {
+
+class QuietProgress : public JoinProgress {
+public:
+    void SetLabel(const std::string &) override {}
+    void Progress1(int) override {}
+    void Progress2(int) override {}
+    bool ProcessEventsAndShouldStop() override { return false; }
+};
+
+class CliJoin : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { BASS_Init(-1, 44100, 0, nullptr, nullptr); }
+    static void TearDownTestSuite() { BASS_Free(); }
+
+    // The window's join of the same list: probed rows, the target, the two-pass pipeline.
+    static void WindowJoin(const std::vector<std::string> &inputs, const OutputSettings &output,
+                           const TempDir &tmp) {
+        JoinRequest req;
+        std::vector<PcmFormat> rows;
+        for (const std::string &path : inputs) {
+            ProbedFile f;
+            ASSERT_EQ(ProbeFile(path, f), Refusal::None) << path;
+            const PcmFormat format{int(f.sampleRate), int(f.channels), int(f.bits)};
+            req.inputs.push_back({path, format});
+            rows.push_back(format);
+        }
+        req.target = ComputeTargetFormat(rows);
+        req.output = output;
+        req.tempPcmPath = tmp.File("AudioTemp.pcm");
+        req.makeEncoder = MakeEncoderSink;
+        QuietProgress progress;
+        ASSERT_EQ(RunJoin(req, progress), JoinStatus::Ok);
+    }
+
+    // A mixed list: 22050 Hz mono 8-bit, 44100 Hz stereo 16-bit, 48000 Hz stereo MP3.
+    void MakeMixed() {
+        mixed_ = {Synth(in_, "low.wav", "-r 22050 -c 1 -b 8", "1.5 sine 300"),
+                  Synth(in_, "cd.wav", "-r 44100 -c 2 -b 16", "2 sine 440"),
+                  Synth(in_, "hi.mp3", "-r 48000 -c 2", "2.5 sine 550")};
+        mixedSeconds_ = 6.0;
+    }
+
+    TempDir in_, out_, tmp_;
+    std::vector<std::string> mixed_;
+    double mixedSeconds_ = 0;
+};
+
+TEST_F(CliJoin, WavJoinIsTheWindowsJoinByteForByte) {
+    MakeMixed();
+    OutputSettings settings;
+    settings.kind = OutputKind::Wav;
+    settings.path = out_.File("window.wav");
+    WindowJoin(mixed_, settings, tmp_);
+    const CliResult r =
+        RunCli(in_.Path(), {"-q", "-o", out_.File("cli.wav"), mixed_[0], mixed_[1], mixed_[2]});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string bytes = ReadFile(out_.File("cli.wav"));
+    EXPECT_EQ(bytes, ReadFile(out_.File("window.wav")));
+    EXPECT_EQ(ProbeStreamField(out_.File("cli.wav"), "sample_rate"), "48000");
+    EXPECT_EQ(ProbeStreamField(out_.File("cli.wav"), "channels"), "2");
+    // The MP3 decoder's padding may add a frame or so.
+    EXPECT_NEAR(ProbeDuration(out_.File("cli.wav")), mixedSeconds_, 0.06);
+}
+
+TEST_F(CliJoin, Mp3JoinIsTheWindowsJoinByteForByte) {
+    MakeMixed();
+    OutputSettings settings;
+    settings.kind = OutputKind::Mp3;
+    settings.mp3BitrateIndex = 4;
+    settings.mp3Crc = true;
+    settings.mp3Original = true;
+    settings.path = out_.File("window.mp3");
+    WindowJoin(mixed_, settings, tmp_);
+    const CliResult r =
+        RunCli(in_.Path(), {"-q", "--mp3-bitrate", "96", "--crc", "--original", "-o",
+                            out_.File("cli.mp3"), mixed_[0], mixed_[1], mixed_[2]});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(ReadFile(out_.File("cli.mp3")) == ReadFile(out_.File("window.mp3")));
+    EXPECT_EQ(ProbeStreamField(out_.File("cli.mp3"), "bit_rate"), "96000");
+    EXPECT_NEAR(ProbeDuration(out_.File("cli.mp3")), mixedSeconds_, 0.1);
+}
+
+TEST_F(CliJoin, WmaJoinLastsAsLongAsItsInputs) {
+    MakeMixed();
+    const CliResult r = RunCli(in_.Path(), {"--wma-bitrate", "64", "-o", out_.File("cli.wma"),
+                                            mixed_[0], mixed_[1], mixed_[2]});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Contains(r.err, "Joined 3 files")) << r.err;
+    // The WMA writer codes 44100 Hz and holds back a few frames of 2048 samples.
+    EXPECT_EQ(ProbeStreamField(out_.File("cli.wma"), "sample_rate"), "44100");
+    EXPECT_GE(ProbeDuration(out_.File("cli.wma")), mixedSeconds_ - 0.01);
+    EXPECT_LE(ProbeDuration(out_.File("cli.wma")), mixedSeconds_ + 0.2);
+}
+
+// Starts tandrel-join with TMPDIR set, standard output and error into files.
+pid_t Spawn(const std::vector<std::string> &args, const std::string &tmpdir,
+            const std::string &errFile) {
+    std::vector<std::string> argv{Cli()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char *> cargv;
+    for (std::string &a : argv)
+        cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    std::vector<std::string> env{"TMPDIR=" + tmpdir};
+    for (char **e = environ; *e; ++e)
+        if (std::string(*e).rfind("TMPDIR=", 0) != 0)
+            env.push_back(*e);
+    std::vector<char *> cenv;
+    for (std::string &e : env)
+        cenv.push_back(e.data());
+    cenv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT, 0600);
+    pid_t pid = -1;
+    posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+TEST_F(CliJoin, InterruptLeavesNothingBehindAndTheOldOutputAlone) {
+    const std::string big = Synth(in_, "big.wav", "-r 44100 -c 2 -b 16", "120 whitenoise");
+    for (int sig : {SIGINT, SIGTERM}) {
+        for (const std::string name : {"out.mp3", "out.wav"}) {
+            SCOPED_TRACE(name + " signal " + std::to_string(sig));
+            const std::string output = out_.File(name);
+            WriteFile(output, "OLD");
+            const std::string err = in_.File("err.txt");
+            // A WAV join of one input would be over too soon: join the input many times.
+            std::vector<std::string> args{"--force", "-o", output};
+            for (int i = 0; i < (name == "out.wav" ? 40 : 1); ++i)
+                args.push_back(big);
+            const pid_t pid = Spawn(args, tmp_.Path(), err);
+            ASSERT_GT(pid, 0);
+            // Interrupt once the output's temporary file exists, i.e. mid-join.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (Listing(out_.Path()).size() < 2 && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            kill(pid, sig);
+            int status = 0;
+            ASSERT_EQ(waitpid(pid, &status, 0), pid);
+            ASSERT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), 130) << ReadFile(err);
+            EXPECT_TRUE(Contains(ReadFile(err), "interrupted; nothing was written"));
+            EXPECT_EQ(ReadFile(output), "OLD");
+            EXPECT_EQ(Listing(out_.Path()), std::vector<std::string>{name});
+            EXPECT_TRUE(Listing(tmp_.Path()).empty());
+            ::unlink(output.c_str());
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,163 @@
+#include "CliTestSupport.h"
+
+#include <climits>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+using namespace testutil;
+using namespace clitest;
+
+namespace {
+
+std::string RealDir(const TempDir &dir) {
+    char buf[PATH_MAX];
+    return realpath(dir.Path().c_str(), buf) ? std::string(buf) + "/" : dir.Path() + "/";
+}
+
+std::string Wav(const TempDir &dir, const std::string &name, std::uint32_t rate,
+                std::uint16_t channels, std::uint16_t bits, std::size_t bytes) {
+    WavSpec spec;
+    spec.sampleRate = rate;
+    spec.channels = channels;
+    spec.bits = bits;
+    spec.data = std::string(bytes, bits == 8 ? '\x80' : '\0');
+    WriteFile(dir.File(name), BuildWav(spec));
+    return dir.File(name);
+}
+
+TEST(CliOptions, WrongUsageExitsWithTwoAndWritesNothing) {
+    TempDir dir;
+    Wav(dir, "a.wav", 44100, 2, 16, 4000);
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, "no input files given"},
+        {{"a.wav"}, "no output file given"},
+        {{"-o"}, "option '-o' needs a value"},
+        {{"--bogus", "-o", "o.wav", "a.wav"}, "unknown option '--bogus'"},
+        {{"-o", "o.wav"}, "no input files given"},
+        {{"-o", "o.flac", "a.wav"}, "cannot tell the output format from 'o.flac'"},
+        {{"--format", "ogg", "-o", "o.wav", "a.wav"}, "unknown format 'ogg'"},
+        {{"--mp3-bitrate", "100", "-o", "o.mp3", "a.wav"}, "is not one of 320, 256, 192"},
+        {{"--wma-bitrate=192", "-o", "o.wma", "a.wav"}, "is not one of 160, 128, 96, 80"},
+        {{"--crc", "-o", "o.wav", "a.wav"}, "apply to MP3 output only"},
+        {{"--wma-bitrate", "96", "-o", "o.mp3", "a.wav"}, "applies to WMA output only"},
+        {{"--force=yes", "-o", "o.wav", "a.wav"}, "option '--force' takes no value"},
+        {{"--list", "-o", "o.wav", "a.wav"}, "takes no output file"},
+        {{"-o", "o.wav", "-o", "p.wav", "a.wav"}, "only one output file"},
+    };
+    for (const auto &[args, message] : cases) {
+        const CliResult r = RunCli(dir.Path(), args);
+        EXPECT_EQ(r.exitCode, 2) << message;
+        EXPECT_EQ(r.err.rfind("tandrel-join: ", 0), 0u) << r.err;
+        EXPECT_TRUE(Contains(r.err, message)) << r.err;
+        EXPECT_TRUE(Contains(r.err, "--help")) << r.err;
+    }
+    EXPECT_EQ(Listing(dir.Path()), std::vector<std::string>{"a.wav"});
+
+    const CliResult help = RunCli(dir.Path(), {"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(Contains(help.out, "Usage: tandrel-join [options] -o OUTPUT INPUT..."));
+    const CliResult version = RunCli(dir.Path(), {"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "tandrel-join 2.5\n");
+}
+
+TEST(CliOptions, ListShowsTheRowsAndTheTargetAsTheWindowWould) {
+    TempDir dir;
+    const std::string folder = RealDir(dir);
+    Wav(dir, "c.WAV", 44100, 2, 16, 1764000);
+    Wav(dir, "b.wav", 22050, 1, 8, 44100);
+    Synth(dir, "A.mp3", "-r 48000 -c 1", "2 sine 440");
+    WriteFile(dir.File("bad.wav"), "not a wave file");
+    WriteFile(dir.File("notes.txt"), "text");
+
+    const std::string cRow =
+        "c.WAV\t44100 Hz\tStereo\t16 Bits\t1.6 MB\t00:10\t" + folder + "\t44100\t2\t16\t10\n";
+    const std::string bRow =
+        "b.wav\t22050 Hz\tMono\t8 Bits\t43 KB\t00:02\t" + folder + "\t22050\t1\t8\t2\n";
+    CliResult r = RunCli(dir.Path(), {"--list", "c.WAV", "bad.wav", "b.wav", "notes.txt"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, cRow + bRow + "target\t44100\t2\t16\n");
+    EXPECT_TRUE(Contains(r.err, folder + "bad.wav: This file is not a PCM wave file that can "
+                                         "be joined."))
+        << r.err;
+    EXPECT_TRUE(Contains(r.err, folder + "notes.txt: This type of file is not supported."));
+
+    // --sort lists in the window's add order; an MP3's row comes from its stream.
+    r = RunCli(dir.Path(), {"--list", "--sort", "c.WAV", "b.wav", "A.mp3"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string mp3Row = r.out.substr(0, r.out.find('\n') + 1);
+    std::vector<std::string> fields;
+    for (std::size_t at = 0, tab; at < mp3Row.size(); at = tab + 1) {
+        tab = mp3Row.find_first_of("\t\n", at);
+        fields.push_back(mp3Row.substr(at, tab - at));
+    }
+    fields.erase(fields.begin() + 4); // the size depends on the encoder
+    EXPECT_EQ(fields, (std::vector<std::string>{"A.mp3", "48000 Hz", "Mono", "16 Bits", "00:02",
+                                                folder, "48000", "1", "16", "2"}));
+    EXPECT_EQ(r.out.substr(mp3Row.size()), bRow + cRow + "target\t48000\t2\t16\n");
+}
+
+TEST(CliOptions, RefusedInputsStopTheJoinUnlessSkipped) {
+    TempDir dir;
+    Wav(dir, "a.wav", 44100, 2, 16, 176400);
+    WriteFile(dir.File("bad.wav"), "RIFF");
+    WriteFile(dir.File("bad.mp3"), std::string(3000, 'x'));
+    WriteFile(dir.File("bad.wma"), std::string(3000, 'y'));
+    const std::vector<std::string> args = {"-o",      "out.wav", "a.wav", "bad.wav",
+                                           "bad.mp3", "bad.wma", "a.wav"};
+    CliResult r = RunCli(dir.Path(), args);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Contains(r.err, "bad.wav: This file is not a PCM wave file")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "bad.mp3: This MP3 file cannot be read.")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "bad.wma: This WMA file cannot be read.")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "3 inputs could not be read; nothing was written"));
+    EXPECT_FALSE(Exists(dir.File("out.wav")));
+
+    r = RunCli(dir.Path(), {"--skip-bad", "-q", "-o", "out.wav", "a.wav", "bad.wav", "a.wav"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Contains(r.err, "bad.wav: This file is not a PCM wave file"));
+    EXPECT_NEAR(ProbeDuration(dir.File("out.wav")), 2.0, 0.001);
+
+    r = RunCli(dir.Path(), {"--skip-bad", "-o", "none.wav", "bad.wav", "bad.mp3"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Contains(r.err, "no input could be read")) << r.err;
+    EXPECT_FALSE(Exists(dir.File("none.wav")));
+}
+
+TEST(CliOptions, ExistingOutputNeedsForce) {
+    TempDir dir;
+    Wav(dir, "a.wav", 44100, 2, 16, 176400);
+    WriteFile(dir.File("out.wav"), "OLD");
+    CliResult r = RunCli(dir.Path(), {"-o", "out.wav", "a.wav", "a.wav"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Contains(r.err, "'out.wav' already exists; give --force")) << r.err;
+    EXPECT_EQ(ReadFile(dir.File("out.wav")), "OLD");
+
+    r = RunCli(dir.Path(), {"--force", "-o", "out.wav", "a.wav", "a.wav"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Contains(r.err, "Joined 2 files (00:02) into out.wav: 344 KB in ")) << r.err;
+    EXPECT_NEAR(ProbeDuration(dir.File("out.wav")), 2.0, 0.001);
+    EXPECT_EQ(Listing(dir.Path()), (std::vector<std::string>{"a.wav", "out.wav"}));
+}
+
+TEST(CliOptions, FormatComesFromTheOptionOrTheExtension) {
+    TempDir dir;
+    Wav(dir, "a.wav", 22050, 1, 16, 44100);
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"-q", "-o", "x.MP3", "a.wav"}, "mp3"},
+        {{"-q", "-o", "y.Wma", "a.wav"}, "wmav2"},
+        {{"-q", "-o", "z.wav", "a.wav"}, "pcm_s16le"},
+        {{"-q", "--format", "mp3", "-o", "z.bin", "a.wav"}, "mp3"},
+        {{"-q", "-f", "wav", "-o", "w.mp3", "a.wav"}, "pcm_s16le"},
+    };
+    for (const auto &[args, codec] : cases) {
+        const CliResult r = RunCli(dir.Path(), args);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        const std::string out = dir.File(*(args.end() - 2));
+        EXPECT_EQ(ProbeStreamField(out, "codec_name"), codec) << out;
+    }
+}
+
+} // namespace
