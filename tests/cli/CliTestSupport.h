@@ -38,20 +38,7 @@ inline bool Contains(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
 }
 
-// Names in a folder, without "." and "..", sorted.
-inline std::vector<std::string> Listing(const std::string &dir) {
-    std::vector<std::string> names;
-    if (DIR *d = opendir(dir.c_str())) {
-        while (dirent *e = readdir(d)) {
-            const std::string n = e->d_name;
-            if (n != "." && n != "..")
-                names.push_back(n);
-        }
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using testutil::Listing;
 
 // Makes a file with sox's synth (arguments after the output name), or fails the test.
 inline std::string Synth(const testutil::TempDir &dir, const std::string &name,

@@ -74,20 +74,7 @@ inline std::string DataChunk(const std::string &wav) {
     return "";
 }
 
-// Names in a folder, without "." and "..".
-inline std::vector<std::string> Listing(const std::string &dir) {
-    std::vector<std::string> names;
-    if (DIR *d = opendir(dir.c_str())) {
-        while (dirent *e = readdir(d)) {
-            const std::string n = e->d_name;
-            if (n != "." && n != "..")
-                names.push_back(n);
-        }
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using testutil::Listing;
 
 inline tandrel::JoinRequest WavJoin(const testutil::TempDir &tmp,
                                     std::vector<tandrel::JoinInput> inputs,

@@ -1,5 +1,6 @@
 #include "TestUtil.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +53,15 @@ std::string Quote(const std::string &text) {
             out += c;
     }
     return out + "'";
+}
+
+std::vector<std::string> Listing(const std::string &dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto &entry : fs::directory_iterator(dir, ec))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 void WriteFile(const std::string &path, const std::string &bytes) {

@@ -30,6 +30,9 @@ CommandResult Run(const std::string &commandLine);
 // Quotes a text for the shell.
 std::string Quote(const std::string &text);
 
+// Names in a folder, without "." and "..", sorted.
+std::vector<std::string> Listing(const std::string &dir);
+
 void WriteFile(const std::string &path, const std::string &bytes);
 std::string ReadFile(const std::string &path);
 std::uint64_t FileSize(const std::string &path);
