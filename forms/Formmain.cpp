@@ -1,11 +1,11 @@
 #include "forms/Formmain.h"
 
 #include <QDir>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QScreen>
 #include <QStatusBar>
 
 #include "app/Encodestring.h"
