@@ -1,6 +1,8 @@
 #include "forms/AppPaths.h"
 
-#include <QCoreApplication>
+#include <QFile>
+
+#include "encoders/EncoderLibrary.h"
 
 namespace {
 QString g_override;
@@ -9,7 +11,7 @@ QString g_override;
 QString ExecutableFolder() {
     if (!g_override.isEmpty())
         return g_override.endsWith('/') ? g_override : g_override + '/';
-    return QCoreApplication::applicationDirPath() + '/';
+    return QFile::decodeName(QByteArray::fromStdString(tandrel::ExecutableFolder()));
 }
 
 void SetExecutableFolderForTesting(const QString &folder) {

@@ -23,10 +23,6 @@ inline float RoundedSum(float a, float b) {
 #endif
 }
 
-bool IsPcmWidth(int bits) {
-    return bits == 8 || bits == 16 || bits == 24 || bits == 32;
-}
-
 std::int32_t LoadSigned(const std::uint8_t *p, int bytes) {
     std::uint32_t u = 0;
     for (int i = 0; i < bytes; ++i)
@@ -41,6 +37,10 @@ void StoreLE(std::uint8_t *p, std::uint32_t v, int bytes) {
 }
 
 } // namespace
+
+bool IsPcmWidth(int bits) {
+    return bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
 
 std::size_t FrameBytes(const PcmFormat &format) {
     if (format.channels < 1 || format.bits < 1)

@@ -8,6 +8,9 @@
 
 namespace tandrel {
 
+// Whether samples of this many bits are plain PCM the conversion knows: 8, 16, 24 or 32.
+bool IsPcmWidth(int bits);
+
 // An unsigned 8-bit sample as a signed 16-bit one: (s - 128) * 32767 / 128, truncated.
 std::int16_t Sample8To16(std::uint8_t s);
 

@@ -19,10 +19,6 @@ namespace {
 constexpr std::size_t kSmallBlock = 10240;
 constexpr std::size_t kLargeBlock = 20480;
 
-bool IsPcmWidth(int bits) {
-    return bits == 8 || bits == 16 || bits == 24 || bits == 32;
-}
-
 // Converted PCM appended to the join's temporary file.
 class TempPcmSink : public PcmSink {
 public:

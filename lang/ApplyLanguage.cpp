@@ -49,8 +49,7 @@ void TMainForm::ApplyLanguage() {
     }
 
     const tandrel::LanguageFont font = LanguageFile->Font();
-    QWidget *windows[] = {MainForm ? MainForm : this, AboutForm, ProcessForm, OutputForm,
-                          LanguageForm};
+    QWidget *windows[] = {this, AboutForm, ProcessForm, OutputForm, LanguageForm};
     for (QWidget *w : windows)
         SetWindowFont(w, font);
 
