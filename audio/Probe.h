@@ -23,6 +23,9 @@ struct ProbedFile {
     std::uint32_t bits = 0;
     std::uint64_t sizeKB = 0;
     std::uint32_t seconds = 0;
+    // The PCM bytes (in the file's own format) that joining it must yield, when the file
+    // states them exactly; -1 when its length is only an estimate.
+    std::int64_t exactBytes = -1;
 };
 
 // Text from the last "." of the file-name part on, dot included; empty when there is none.

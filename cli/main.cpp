@@ -150,7 +150,7 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
     JoinRequest req;
     std::vector<std::uint32_t> seconds;
     for (const Accepted &in : accepted) {
-        req.inputs.push_back(JoinInput{in.path, FormatOf(in.file)});
+        req.inputs.push_back(JoinInput{in.path, FormatOf(in.file), in.file.exactBytes});
         seconds.push_back(in.file.seconds);
     }
     req.target = TargetOf(accepted);

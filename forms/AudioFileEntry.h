@@ -8,6 +8,8 @@
 // Sub-items 6 to 9 (rate, channels, bits, whole seconds) sit in hidden columns.
 inline constexpr int kSubItemCount = 10;
 inline constexpr int kImageIndexRole = Qt::UserRole + 1;
+// The exact PCM length in bytes found when the row was added (-1: only an estimate).
+inline constexpr int kExactBytesRole = Qt::UserRole + 2;
 
 inline QString SubItem(const QTreeWidgetItem *row, int k) {
     return row->text(k + 1);
@@ -21,6 +23,13 @@ inline int ImageIndex(const QTreeWidgetItem *row) {
 inline void SetImageIndex(QTreeWidgetItem *row, int index, const QIcon &icon) {
     row->setData(0, kImageIndexRole, index);
     row->setIcon(0, icon);
+}
+inline qint64 ExactBytes(const QTreeWidgetItem *row) {
+    const QVariant v = row->data(0, kExactBytesRole);
+    return v.isValid() ? v.toLongLong() : -1;
+}
+inline void SetExactBytes(QTreeWidgetItem *row, qint64 bytes) {
+    row->setData(0, kExactBytesRole, bytes);
 }
 // Full path of the row's file: the folder (sub-item 5) followed by the caption.
 inline QString RowPath(const QTreeWidgetItem *row) {

@@ -89,6 +89,7 @@ void TMainForm::AddFiles(QStringList &Names) {
         const tandrel::RowTexts texts = tandrel::BuildRow(name, file, bits, mono, stereo);
         auto *row = new QTreeWidgetItem(ui->ListView1);
         SetImageIndex(row, ImageList1.size() - 1, ImageList1.back());
+        SetExactBytes(row, file.exactBytes);
         row->setText(0, QFile::decodeName(QByteArray::fromStdString(texts.caption)));
         for (int k = 0; k < kSubItemCount; ++k) {
             const std::string &text = texts.subItems[k];

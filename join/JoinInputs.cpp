@@ -1,6 +1,5 @@
 #include "join/JoinInputs.h"
 
-#include "audio/Bass.h"
 #include "common/Messages.h"
 #include "join/OutputStage.h"
 
@@ -33,8 +32,9 @@ private:
 
 } // namespace
 
-InputResult ReadWavInput(const std::string &path, std::size_t blockBytes, BlockReader &reader,
+InputResult ReadWavInput(const JoinInput &input, std::size_t blockBytes, BlockReader &reader,
                          InputBlocks &blocks) {
+    const std::string &path = input.path;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return Fail("Could not open '" + path + "'");
@@ -82,35 +82,6 @@ InputResult ReadWavInput(const std::string &path, std::size_t blockBytes, BlockR
             return InputResult::Stopped;
     }
     return InputResult::Done;
-}
-
-InputResult ReadDecodedInput(const std::string &path, bool wma, std::size_t blockBytes,
-                             std::uint8_t *buffer, InputBlocks &blocks) {
-    const HSTREAM stream =
-        wma ? BASS_WMA_StreamCreateFile(0, path.c_str(), 0, 0, BASS_STREAM_DECODE)
-            : BASS_StreamCreateFile(0, path.c_str(), 0, 0, BASS_STREAM_DECODE);
-    if (stream == 0)
-        return Fail("Could not open '" + path + "'");
-    InputResult result = InputResult::Done;
-    while (BASS_ChannelIsActive(stream) != 0) {
-        const DWORD n = BASS_ChannelGetData(stream, buffer, DWORD(blockBytes));
-        // An error, or nothing more although the stream still claims to be active.
-        if (n == DWORD(-1) || n == 0)
-            break;
-        if (!blocks.Block(buffer, n)) {
-            result = InputResult::Failed;
-            break;
-        }
-        const QWORD position = BASS_ChannelGetPosition(stream, BASS_POS_BYTE);
-        const QWORD length = BASS_ChannelGetLength(stream, BASS_POS_BYTE);
-        const int percent = length == QWORD(-1) ? 0 : Percent(position, length);
-        if (blocks.AfterBlock(percent)) {
-            result = InputResult::Stopped;
-            break;
-        }
-    }
-    BASS_StreamFree(stream);
-    return result;
 }
 
 } // namespace tandrel

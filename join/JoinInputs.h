@@ -1,12 +1,21 @@
 #pragma once
 
 #include "join/FileIo.h"
+#include "join/PcmTypes.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace tandrel {
+
+// One row of the list: the full path and the format the row states.
+struct JoinInput {
+    std::string path;
+    PcmFormat format;
+    // The PCM bytes the file held when it was listed, when known exactly; -1 otherwise.
+    std::int64_t expectedBytes = -1;
+};
 
 // What the join does with the blocks of one input.
 class InputBlocks {
@@ -20,15 +29,15 @@ public:
 
 enum class InputResult { Done, Stopped, Failed };
 
-// Reads the data chunk of a WAV file in blocks of at most blockBytes. Messages (caption
-// "Error"): "Could not open '<path>'", "This is not a valid Wave file", "Can not handle
+// Reads the data chunk of a WAV file (input.path) in blocks of at most blockBytes. Messages
+// (caption "Error"): "Could not open '<path>'", "This is not a valid Wave file", "Can not handle
 // compressed Wave file".
-InputResult ReadWavInput(const std::string &path, std::size_t blockBytes, BlockReader &reader,
+InputResult ReadWavInput(const JoinInput &input, std::size_t blockBytes, BlockReader &reader,
                          InputBlocks &blocks);
 
 // Decodes an MP3 (or, with wma, a WMA) file through a decode-only stream of the decoding
 // layer, in blocks of at most blockBytes placed in buffer.
-InputResult ReadDecodedInput(const std::string &path, bool wma, std::size_t blockBytes,
+InputResult ReadDecodedInput(const JoinInput &input, bool wma, std::size_t blockBytes,
                              std::uint8_t *buffer, InputBlocks &blocks);
 
 } // namespace tandrel

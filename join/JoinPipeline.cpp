@@ -127,8 +127,8 @@ bool Join::ReadInputs(PcmSink &sink) {
         const std::size_t block = InputBlockBytes(in.format, req_.target);
         const InputResult result =
             kind == AudioKind::Wav
-                ? ReadWavInput(in.path, block, reader_, *this)
-                : ReadDecodedInput(in.path, kind == AudioKind::Wma, block, block_.data(), *this);
+                ? ReadWavInput(in, block, reader_, *this)
+                : ReadDecodedInput(in, kind == AudioKind::Wma, block, block_.data(), *this);
         converter_.EndInput();
         if (result == InputResult::Failed)
             return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "join/JoinInputs.h"
 #include "join/PcmTypes.h"
 
 #include <cstddef>
@@ -9,12 +10,6 @@
 #include <vector>
 
 namespace tandrel {
-
-// One row of the list: the full path and the format the row states.
-struct JoinInput {
-    std::string path;
-    PcmFormat format;
-};
 
 enum class OutputKind { None, Wav, Mp3, Wma };
 

@@ -85,7 +85,8 @@ void TJoinThread::JoinFiles() {
         const QTreeWidgetItem *row = list->topLevelItem(i);
         request.inputs.push_back(
             {QFile::encodeName(RowPath(row)).toStdString(),
-             {SubItem(row, 6).toInt(), SubItem(row, 7).toInt(), SubItem(row, 8).toInt()}});
+             {SubItem(row, 6).toInt(), SubItem(row, 7).toInt(), SubItem(row, 8).toInt()},
+             ExactBytes(row)});
     }
     request.target = {OutSampleRate, OutChannels, OutBits};
     request.output = WizardSettings();
