@@ -4,6 +4,7 @@
 #include "join/OutputStage.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -30,7 +31,34 @@ private:
     int fd_;
 };
 
+std::string Seconds(std::uint64_t bytes, const PcmFormat &f) {
+    const std::size_t frame = FrameBytes(f);
+    if (frame == 0 || f.sampleRate <= 0)
+        return "?";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", double(bytes / frame) / f.sampleRate);
+    return text;
+}
+
+std::string FormatText(const PcmFormat &f) {
+    return std::to_string(f.sampleRate) + " Hz, " + std::to_string(f.channels) + " channel" +
+           (f.channels == 1 ? "" : "s") + ", " + std::to_string(f.bits) + " bits";
+}
+
 } // namespace
+
+InputResult ReportEndedEarly(const JoinInput &input, std::uint64_t expectedBytes,
+                             std::uint64_t actualBytes) {
+    return Fail("Can not join '" + input.path + "': it ended after " + std::to_string(actualBytes) +
+                " of the " + std::to_string(expectedBytes) +
+                " bytes of audio it held when it was added (" + Seconds(actualBytes, input.format) +
+                " of " + Seconds(expectedBytes, input.format) + " seconds)");
+}
+
+InputResult ReportFormatChanged(const JoinInput &input, const PcmFormat &now) {
+    return Fail("Can not join '" + input.path + "': it has changed since it was added (now " +
+                FormatText(now) + "; the list says " + FormatText(input.format) + ")");
+}
 
 InputResult ReadWavInput(const JoinInput &input, std::size_t blockBytes, BlockReader &reader,
                          InputBlocks &blocks) {

@@ -29,6 +29,14 @@ public:
 
 enum class InputResult { Done, Stopped, Failed };
 
+// "Can not join '<path>': it ended after X of the Y bytes of audio it held when it was
+// added (a of b seconds)": shown when an input yields less than it promised. Returns Failed.
+InputResult ReportEndedEarly(const JoinInput &input, std::uint64_t expectedBytes,
+                             std::uint64_t actualBytes);
+// "Can not join '<path>': it has changed since it was added (now R Hz, C channels, B bits;
+// the list says ...)". Returns Failed.
+InputResult ReportFormatChanged(const JoinInput &input, const PcmFormat &now);
+
 // Reads the data chunk of a WAV file (input.path) in blocks of at most blockBytes. Messages
 // (caption "Error"): "Could not open '<path>'", "This is not a valid Wave file", "Can not handle
 // compressed Wave file".
