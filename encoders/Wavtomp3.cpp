@@ -4,7 +4,11 @@
 #include "encoders/EncoderLibrary.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace bladeenc;
 
@@ -75,7 +79,16 @@ std::uint8_t WavToMp3::LibraryMode(int mode) {
     }
 }
 
+void WavToMp3::FileError(const char *text, int err) {
+    Say((std::string(text) + "\n" + OutputName + "\n" + std::strerror(err ? err : EIO)).c_str());
+}
+
 int WavToMp3::Open(const std::string &FileName, int SampleRate, int Mode, unsigned Bitrate,
+                   bool Copyright, bool Crc, bool Original, bool Private) {
+    return Open(-1, FileName, SampleRate, Mode, Bitrate, Copyright, Crc, Original, Private);
+}
+
+int WavToMp3::Open(int Fd, const std::string &FileName, int SampleRate, int Mode, unsigned Bitrate,
                    bool Copyright, bool Crc, bool Original, bool Private) {
     if (!InitStream || !EncodeChunk || !Version || !DeinitStream || !CloseStream)
         return -1;
@@ -103,11 +116,23 @@ int WavToMp3::Open(const std::string &FileName, int SampleRate, int Mode, unsign
         Say("Could not initialize Lame encoder");
         return -1;
     }
-    OutputFile = std::fopen(FileName.c_str(), "wb");
+    OutputName = FileName;
+    if (Fd >= 0) {
+        const int own = ::fcntl(Fd, F_DUPFD_CLOEXEC, 3);
+        OutputFile = own >= 0 ? ::fdopen(own, "wb") : nullptr;
+        if (!OutputFile && own >= 0) {
+            const int err = errno;
+            ::close(own);
+            errno = err;
+        }
+    } else {
+        OutputFile = std::fopen(FileName.c_str(), "wbe");
+    }
     if (!OutputFile) {
+        const int err = errno;
         CloseStream(Stream);
         StreamOpen = false;
-        Say("Can not create the file.");
+        FileError("Can not create the file.", err);
         return -1;
     }
     OutputBuffer.assign(bufferSize, 0);
@@ -119,10 +144,11 @@ int WavToMp3::Open(const std::string &FileName, int SampleRate, int Mode, unsign
 bool WavToMp3::WriteOut(std::uint32_t bytes) {
     if (bytes > OutputBuffer.size())
         bytes = static_cast<std::uint32_t>(OutputBuffer.size());
+    errno = 0;
     if (bytes == 0 || std::fwrite(OutputBuffer.data(), 1, bytes, OutputFile) == bytes)
         return true;
     if (!WriteError)
-        Say("Could not write the file.");
+        FileError("Could not write the file.", errno);
     WriteError = true;
     return false;
 }
@@ -162,9 +188,10 @@ bool WavToMp3::Close() {
         StreamOpen = false;
     }
     if (OutputFile) {
+        errno = 0;
         if (std::fclose(OutputFile) != 0) {
             if (!WriteError)
-                Say("Could not write the file.");
+                FileError("Could not write the file.", errno);
             WriteError = true;
         }
         OutputFile = nullptr;

@@ -16,6 +16,7 @@
 //  - Open: -1 after "Could not initialize Lame encoder" or "Can not create the file.".
 //  - Encode: -1 after "Could not perform compression", or after "Could not write the file."
 //    when the output file refuses the data (shown once per object).
+//  The two file messages name the file and give the system's reason on the lines below.
 //  - Close: false when the last frames could not be produced or written, or the file could not
 //    be closed completely; the file is closed in every case.
 class WavToMp3 {
@@ -32,6 +33,9 @@ public:
     // standard value. Returns the bytes one Encode call takes, or -1.
     int Open(const std::string &FileName, int SampleRate, int Mode, unsigned Bitrate,
              bool Copyright, bool Crc, bool Original, bool Private);
+    // The same into a duplicate of the open descriptor Fd; FileName names it in messages.
+    int Open(int Fd, const std::string &FileName, int SampleRate, int Mode, unsigned Bitrate,
+             bool Copyright, bool Crc, bool Original, bool Private);
     // Samples: interleaved signed 16-bit PCM. Returns the MP3 bytes written by this call, or -1.
     int Encode(const void *Samples, int ByteCount);
     // Flushes the encoder and closes the file. Returns false when the file is incomplete.
@@ -47,6 +51,7 @@ public:
 private:
     void Load(const std::string &folder);
     bool WriteOut(std::uint32_t bytes);
+    void FileError(const char *text, int err);
 
     void *Library = nullptr;
     bladeenc::BEINITSTREAM InitStream = nullptr;
@@ -58,6 +63,7 @@ private:
     bool StreamOpen = false;
     std::uint32_t Written = 0;
     std::FILE *OutputFile = nullptr;
+    std::string OutputName;
     std::vector<std::uint8_t> OutputBuffer;
     int ChunkBytes = 0;
     bool WriteError = false;

@@ -3,13 +3,14 @@
 #include "common/Messages.h"
 #include "encoders/EncoderLibrary.h"
 
+#include <cstring>
 #include <dlfcn.h>
 
 using namespace wmaudsdk;
 
 namespace {
 
-void Say(const char *text) {
+void Say(const std::string &text) {
     tandrel::ShowMessage("WMA Audio SDK", text, tandrel::MsgIcon::None);
 }
 
@@ -110,8 +111,11 @@ int WavToWma::Open(const std::string &FileName, int SampleRate, int Channels, un
 
     const std::u16string path = ToUtf16(FileName);
     IWMAudioWriter *writer = nullptr;
-    if (CreateWriter(path.c_str(), &writer) < 0 || !writer) {
-        Say("Failed to Create Audio Writer");
+    Status = CreateWriter(path.c_str(), &writer);
+    if (Status < 0 || !writer) {
+        const int err = ErrnoFromHResult(Status);
+        Say(err ? "Failed to Create Audio Writer\n" + FileName + "\n" + std::strerror(err)
+                : "Failed to Create Audio Writer");
         return -1;
     }
     Writer = writer;
@@ -133,14 +137,19 @@ bool WavToWma::Write(const void *Samples, unsigned ByteCount) {
         return true;
     if (!Writer || !Samples)
         return false;
-    return Writer->WriteSamples(static_cast<const std::uint8_t *>(Samples), ByteCount) >= 0;
+    const HRESULT hr = Writer->WriteSamples(static_cast<const std::uint8_t *>(Samples), ByteCount);
+    if (hr < 0)
+        Status = hr;
+    return hr >= 0;
 }
 
 bool WavToWma::Close() {
     if (!Writer)
         return true;
-    if (Writer->Flush() < 0)
+    if (const HRESULT hr = Writer->Flush(); hr < 0) {
+        Status = hr;
         return false;
+    }
     Drop();
     return true;
 }

@@ -27,6 +27,8 @@ public:
     bool Write(const void *Samples, unsigned ByteCount);
     // Finishes the file and releases the writer; true also when there is no writer.
     bool Close();
+    // The writer's status of the last failure (0 when none); see wmaudsdk::ErrnoFromHResult.
+    wmaudsdk::HRESULT LastError() const { return Status; }
 
 private:
     void Load(const std::string &folder);
@@ -35,4 +37,5 @@ private:
     void *Library = nullptr;
     wmaudsdk::WMAudioCreateWriterFn CreateWriter = nullptr;
     wmaudsdk::IWMAudioWriter *Writer = nullptr;
+    wmaudsdk::HRESULT Status = 0;
 };

@@ -18,6 +18,16 @@ constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 constexpr HRESULT E_WRITE_FAULT = static_cast<HRESULT>(0x8007001Du);
 
+// A failure of the file system travels as 0x80FF0000 | errno, so the caller can say why.
+constexpr HRESULT HResultFromErrno(int err) {
+    return static_cast<HRESULT>(0x80FF0000u | (static_cast<std::uint32_t>(err) & 0xFFFFu));
+}
+constexpr int ErrnoFromHResult(HRESULT hr) {
+    return (static_cast<std::uint32_t>(hr) & 0xFFFF0000u) == 0x80FF0000u
+               ? static_cast<int>(static_cast<std::uint32_t>(hr) & 0xFFFFu)
+               : 0;
+}
+
 constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
 
 #pragma pack(push, 1)

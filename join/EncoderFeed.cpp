@@ -6,12 +6,13 @@
 
 namespace tandrel {
 
-bool Pcm16Feed::Open(const std::string &path, const PcmFormat &format, std::int64_t expectedBytes) {
+bool Pcm16Feed::Open(const OutputTarget &target, const PcmFormat &format,
+                     std::int64_t expectedBytes) {
     bits_ = format.bits;
     const std::size_t width = std::size_t(std::max(1, bits_ / 8));
     const std::int64_t expected16 =
         expectedBytes < 0 ? -1 : expectedBytes / std::int64_t(width) * 2;
-    if (!encoder_.Open(path, PcmFormat{format.sampleRate, format.channels, 16}, expected16))
+    if (!encoder_.Open(target, PcmFormat{format.sampleRate, format.channels, 16}, expected16))
         return false;
     // Whole frames per chunk, so that no chunk splits a left/right pair.
     const std::size_t channels = std::size_t(std::max(1, format.channels));

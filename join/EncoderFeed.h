@@ -13,7 +13,7 @@ namespace tandrel {
 class Pcm16Feed : public OutputSink {
 public:
     explicit Pcm16Feed(OutputSink &encoder) : encoder_(encoder) {}
-    bool Open(const std::string &path, const PcmFormat &format,
+    bool Open(const OutputTarget &target, const PcmFormat &format,
               std::int64_t expectedBytes) override;
     // Input bytes that make one encoder chunk.
     std::size_t ChunkBytes() const override { return inChunk_; }

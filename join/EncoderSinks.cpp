@@ -3,8 +3,12 @@
 
 #include "encoders/Wavtomp3.h"
 #include "encoders/Wavtowma.h"
+#include "join/OutputStage.h"
 
+#include <cerrno>
 #include <cstdint>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace tandrel {
 namespace {
@@ -12,11 +16,11 @@ namespace {
 class Mp3Sink : public OutputSink {
 public:
     explicit Mp3Sink(const OutputSettings &settings) : settings_(settings) {}
-    bool Open(const std::string &path, const PcmFormat &format, std::int64_t) override {
-        chunk_ = encoder_.Open(path, format.sampleRate, Mp3Mode(format.channels),
-                               Mp3Kbps(settings_.mp3BitrateIndex, format.sampleRate),
-                               settings_.mp3Copyright, settings_.mp3Crc, settings_.mp3Original,
-                               settings_.mp3Private);
+    bool Open(const OutputTarget &target, const PcmFormat &format, std::int64_t) override {
+        chunk_ = encoder_.Open(
+            target.fd, target.display, format.sampleRate, Mp3Mode(format.channels),
+            Mp3Kbps(settings_.mp3BitrateIndex, format.sampleRate), settings_.mp3Copyright,
+            settings_.mp3Crc, settings_.mp3Original, settings_.mp3Private);
         open_ = chunk_ >= 0;
         return open_;
     }
@@ -40,21 +44,56 @@ private:
 class WmaSink : public OutputSink {
 public:
     explicit WmaSink(const OutputSettings &settings) : settings_(settings) {}
-    bool Open(const std::string &path, const PcmFormat &format, std::int64_t) override {
+    ~WmaSink() override { ClosePipe(); }
+    bool Open(const OutputTarget &target, const PcmFormat &format, std::int64_t) override {
+        display_ = target.display;
+        shown_ = false;
+        std::string path = target.writePath;
+        if (path.empty() || !target.seekable) {
+            // A pipe, socket or device: the writer streams into the descriptor.
+            pipeFd_ = ::fcntl(target.fd, F_DUPFD_CLOEXEC, 3);
+            if (pipeFd_ < 0)
+                return Failed(errno);
+            path = "pipe:" + std::to_string(pipeFd_);
+        }
         chunk_ = encoder_.Open(path, format.sampleRate, format.channels,
                                WmaBitrate(settings_.wmaBitrateIndex));
         return chunk_ >= 0;
     }
     std::size_t ChunkBytes() const override { return chunk_ > 0 ? std::size_t(chunk_) & ~1u : 0; }
     bool Write(const std::uint8_t *data, std::size_t count) override {
-        return encoder_.Write(data, unsigned(count));
+        return encoder_.Write(data, unsigned(count)) || Failed(Reason());
     }
-    bool Close() override { return encoder_.Close(); }
+    bool Close() override {
+        const bool ok = encoder_.Close() || Failed(Reason());
+        ClosePipe();
+        return ok && !shown_;
+    }
 
 private:
+    int Reason() const {
+        const int err = wmaudsdk::ErrnoFromHResult(encoder_.LastError());
+        return err ? err : EIO;
+    }
+    // The writer says nothing of its own failures: the output's one message, once.
+    bool Failed(int err) {
+        if (!shown_)
+            ShowOutputError(display_, err);
+        shown_ = true;
+        return false;
+    }
+    void ClosePipe() {
+        if (pipeFd_ >= 0)
+            ::close(pipeFd_);
+        pipeFd_ = -1;
+    }
+
     OutputSettings settings_;
     WavToWma encoder_;
+    std::string display_;
     int chunk_ = -1;
+    int pipeFd_ = -1;
+    bool shown_ = false;
 };
 
 } // namespace

@@ -194,37 +194,4 @@ void BlockReader::Skip(std::uint64_t count) {
     }
 }
 
-bool PendingOutput::Create(const std::string &chosenPath) {
-    Discard();
-    const std::string name = BaseName(chosenPath);
-    const auto dot = name.find_last_of('.');
-    const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-    const std::string ext = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
-    std::string path;
-    const int fd = CreateUniqueFile(DirName(chosenPath), "." + stem + "-", ext, 0666, path);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    chosen_ = chosenPath;
-    tempPath_ = path;
-    return true;
-}
-
-bool PendingOutput::Commit() {
-    if (tempPath_.empty()) {
-        errno = ENOENT;
-        return false;
-    }
-    if (::rename(tempPath_.c_str(), chosen_.c_str()) != 0)
-        return false;
-    tempPath_.clear();
-    return true;
-}
-
-void PendingOutput::Discard() {
-    if (!tempPath_.empty())
-        ::unlink(tempPath_.c_str());
-    tempPath_.clear();
-}
-
 } // namespace tandrel

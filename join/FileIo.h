@@ -77,24 +77,4 @@ private:
     bool eof_ = false;
 };
 
-// The output written under a temporary name beside the chosen one, then moved onto it.
-class PendingOutput {
-public:
-    PendingOutput() = default;
-    ~PendingOutput() { Discard(); }
-    PendingOutput(const PendingOutput &) = delete;
-    PendingOutput &operator=(const PendingOutput &) = delete;
-
-    // Reserves the temporary name (an empty file). False with errno set.
-    bool Create(const std::string &chosenPath);
-    const std::string &Path() const { return tempPath_; }
-    // Moves the file onto the chosen name. False with errno set.
-    bool Commit();
-    // Removes the temporary file, if any.
-    void Discard();
-
-private:
-    std::string chosen_, tempPath_;
-};
-
 } // namespace tandrel

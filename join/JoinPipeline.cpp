@@ -6,11 +6,13 @@
 #include "join/EncoderFeed.h"
 #include "join/FileIo.h"
 #include "join/JoinInputs.h"
+#include "join/OutputFile.h"
 #include "join/OutputStage.h"
 #include "join/WavWriter.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace tandrel {
@@ -46,6 +48,9 @@ private:
     bool ReadInputs(PcmSink &sink);
     bool OutputIsInput() const;
     std::unique_ptr<OutputSink> MakeEncoder() const;
+    std::string TempModel() const;
+    std::string TempFolder() const;
+    int CreateTempPcm();
     void TwoPassJoin(bool discardIfStopped);
     void OutputStage(int pcmFd, std::uint64_t size, bool discardIfStopped);
     void DirectJoin(bool discardIfStopped);
@@ -69,6 +74,7 @@ private:
     std::vector<std::uint8_t> block_;
     PcmSink *sink_ = nullptr;
     std::string tempPath_;
+    bool tempNamed_ = false;
     bool stop_ = false;
     bool failed_ = false;
 };
@@ -158,26 +164,48 @@ void Join::OutputStage(int pcmFd, std::uint64_t size, bool discardIfStopped) {
     };
     StageResult result = StageResult::Failed;
     if (out.kind == OutputKind::Wav) {
-        result = WriteWavOutput(pcmFd, size, tempPath_, req_.target, out.path, report,
-                                WavOutputOptions{kClassicWavDataLimit, discardIfStopped});
+        WavFileWriter wav;
+        result = WriteOutput(pcmFd, size, tempPath_, wav, req_.target, out.path, report,
+                             discardIfStopped, TempFolder());
     } else if (std::unique_ptr<OutputSink> encoder = MakeEncoder()) {
         Pcm16Feed feed(*encoder);
         result = WriteOutput(pcmFd, size, tempPath_, feed, req_.target, out.path, report,
-                             discardIfStopped);
+                             discardIfStopped, TempFolder());
     }
     if (result == StageResult::Failed)
         failed_ = true;
 }
 
-void Join::TwoPassJoin(bool discardIfStopped) {
-    const std::string model = req_.tempPcmPath.empty() ? "/tmp/AudioTemp.pcm" : req_.tempPcmPath;
+std::string Join::TempModel() const {
+    return req_.tempPcmPath.empty() ? "/tmp/AudioTemp.pcm" : req_.tempPcmPath;
+}
+
+std::string Join::TempFolder() const {
+    return DirName(TempModel());
+}
+
+// The temporary PCM file: unnamed, so that it goes with the process however that ends; a
+// unique name readable by the user alone where the file system has no unnamed files.
+int Join::CreateTempPcm() {
+    const std::string model = TempModel();
+    const int fd = ::open(TempFolder().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) {
+        tempPath_ = model;
+        return fd;
+    }
     const std::string name = BaseName(model);
     const auto dot = name.find_last_of('.');
     const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
     const std::string ext = dot == std::string::npos ? "" : name.substr(dot);
-    const int fd = CreateUniqueFile(DirName(model), stem + "-", ext, 0600, tempPath_);
+    const int named = CreateUniqueFile(TempFolder(), stem + "-", ext, 0600, tempPath_);
+    tempNamed_ = named >= 0;
+    return named;
+}
+
+void Join::TwoPassJoin(bool discardIfStopped) {
+    const int fd = CreateTempPcm();
     if (fd < 0) {
-        ShowMessage("Error", "Could not create a temporary file in '" + DirName(model) +
+        ShowMessage("Error", "Could not create a temporary file in '" + TempFolder() +
                                  "': " + SystemError(errno));
         failed_ = true;
         return;
@@ -200,20 +228,24 @@ void Join::TwoPassJoin(bool discardIfStopped) {
         }
     }
     temp.Close();
-    ::unlink(tempPath_.c_str());
+    if (tempNamed_)
+        ::unlink(tempPath_.c_str());
 }
 
 void Join::DirectJoin(bool discardIfStopped) {
     const OutputSettings &out = req_.output;
     if (out.kind == OutputKind::None)
         return;
-    PendingOutput pending;
-    if (!pending.Create(out.path)) {
-        ShowMessage("Error", "Cannot creat the output file.");
-        failed_ = true;
+    OutputFile file;
+    if (!file.Open(out.path, [this] { return Stop(); }, {true, TempFolder()})) {
+        if (file.Error() != 0) {
+            ShowOutputError(out.path, file.Error());
+            failed_ = true;
+        }
         return;
     }
-    WavFileWriter wav(out.path);
+    WavFileWriter wav;
+    wav.SetStopCheck([this] { return Stop(); });
     std::unique_ptr<OutputSink> encoder;
     std::unique_ptr<Pcm16Feed> feed;
     OutputSink *dest = &wav;
@@ -226,18 +258,18 @@ void Join::DirectJoin(bool discardIfStopped) {
         feed = std::make_unique<Pcm16Feed>(*encoder);
         dest = feed.get();
     }
-    if (!dest->Open(pending.Path(), req_.target, -1)) {
+    if (!dest->Open({file.Fd(), file.WritePath(), out.path, file.Seekable()}, req_.target, -1)) {
         failed_ = true;
         return;
     }
     if (!ReadInputs(*dest))
         failed_ = true;
-    if (!dest->Close())
+    if (!dest->Close() && !wav.Interrupted())
         failed_ = true;
-    if (failed_ || (stop_ && discardIfStopped))
+    if (failed_ || (stop_ && discardIfStopped) || wav.Interrupted())
         return;
-    if (!pending.Commit()) {
-        ShowMessage("Error", "Could not write '" + out.path + "': " + SystemError(errno));
+    if (!file.Commit()) {
+        ShowOutputError(out.path, file.Error());
         failed_ = true;
     }
 }

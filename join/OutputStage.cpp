@@ -2,12 +2,17 @@
 
 #include "common/Messages.h"
 #include "join/FileIo.h"
+#include "join/OutputFile.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <vector>
 
 namespace tandrel {
+
+void ShowOutputError(const std::string &path, int err) {
+    ShowMessage("Error", "Cannot creat the output file.\n" + path + "\n" + SystemError(err));
+}
 
 int Percent(std::uint64_t done, std::uint64_t total) {
     if (total == 0)
@@ -45,21 +50,31 @@ StageResult CopyToSink(int pcmFd, std::uint64_t size, OutputSink &sink,
 
 StageResult WriteOutput(int pcmFd, std::uint64_t size, const std::string &pcmName, OutputSink &sink,
                         const PcmFormat &format, const std::string &outputPath,
-                        const ProgressReport &progress, bool discardIfStopped) {
-    PendingOutput out;
-    if (!out.Create(outputPath)) {
-        ShowMessage("Error", "Cannot creat the output file.");
+                        const ProgressReport &progress, bool discardIfStopped,
+                        const std::string &spareFolder) {
+    int lastPercent = 0;
+    const ProgressReport report = [&](int percent) {
+        lastPercent = percent;
+        return progress && progress(percent);
+    };
+    const auto shouldStop = [&] { return report(lastPercent); };
+    OutputFile out;
+    if (!out.Open(outputPath, shouldStop, {true, spareFolder})) {
+        if (out.Error() == 0)
+            return StageResult::Stopped;
+        ShowOutputError(outputPath, out.Error());
         return StageResult::Failed;
     }
-    if (!sink.Open(out.Path(), format, std::int64_t(size)))
+    if (!sink.Open({out.Fd(), out.WritePath(), outputPath, out.Seekable()}, format,
+                   std::int64_t(size)))
         return StageResult::Failed;
-    StageResult result = CopyToSink(pcmFd, size, sink, progress, pcmName);
+    StageResult result = CopyToSink(pcmFd, size, sink, report, pcmName);
     if (!sink.Close())
         result = StageResult::Failed;
     if (result == StageResult::Failed || (result == StageResult::Stopped && discardIfStopped))
         return result;
     if (!out.Commit()) {
-        ShowMessage("Error", "Could not write '" + outputPath + "': " + SystemError(errno));
+        ShowOutputError(outputPath, out.Error());
         return StageResult::Failed;
     }
     return result;

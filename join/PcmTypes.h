@@ -25,12 +25,21 @@ public:
     virtual bool Write(const std::uint8_t *data, std::size_t count) = 0;
 };
 
+// Where a final destination writes: an open descriptor (the sink uses a duplicate of it)
+// and, for libraries that open files by name, a name that opens the same file.
+struct OutputTarget {
+    int fd = -1;
+    std::string writePath; // empty when the file can only be reached through fd
+    std::string display;   // the name the user chose, for messages
+    bool seekable = true;
+};
+
 // A final destination of the join: a WAV file or an encoder. One object serves one file.
 class OutputSink : public PcmSink {
 public:
-    // Creates the file at path for PCM in format. expectedBytes is the amount of PCM to come
-    // when known, else -1. False after the sink has shown its own message.
-    virtual bool Open(const std::string &path, const PcmFormat &format,
+    // Starts the file for PCM in format. expectedBytes is the amount of PCM to come when
+    // known, else -1. False after the sink has shown its own message.
+    virtual bool Open(const OutputTarget &target, const PcmFormat &format,
                       std::int64_t expectedBytes) = 0;
     // Largest byte count one Write should carry (the encoder's chunk, the writer's block).
     virtual std::size_t ChunkBytes() const = 0;

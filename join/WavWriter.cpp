@@ -44,7 +44,7 @@ std::array<std::uint8_t, kWavHeaderBytes> MakeWavHeader(const PcmFormat &format,
                                                         std::uint32_t dataBytes) {
     HeaderBytes<kWavHeaderBytes> h;
     h.Id("RIFF");
-    h.Le(std::uint32_t(dataBytes + 36), 4);
+    h.Le(std::uint32_t(std::uint64_t(dataBytes) + 36 + (dataBytes & 1)), 4);
     h.Id("WAVE");
     PutFormatChunk(h, format);
     h.Id("data");
@@ -61,7 +61,7 @@ std::array<std::uint8_t, kRf64HeaderBytes> MakeRf64Header(const PcmFormat &forma
     h.Id("WAVE");
     h.Id("ds64");
     h.Le(28, 4);
-    h.Le(kRf64HeaderBytes - 8 + dataBytes, 8);
+    h.Le(kRf64HeaderBytes - 8 + dataBytes + (dataBytes & 1), 8);
     h.Le(dataBytes, 8);
     h.Le(blockAlign ? dataBytes / blockAlign : 0, 8);
     h.Le(0, 4);
@@ -71,43 +71,42 @@ std::array<std::uint8_t, kRf64HeaderBytes> MakeRf64Header(const PcmFormat &forma
     return h.bytes;
 }
 
-WavFileWriter::WavFileWriter(std::string displayPath, std::uint64_t classicLimit)
-    : display_(std::move(displayPath)), limit_(classicLimit) {}
+WavFileWriter::WavFileWriter(std::uint64_t classicLimit) : limit_(classicLimit) {}
 
 bool WavFileWriter::Failed(int err) {
     if (!failed_)
-        ShowMessage("Error", "Could not write '" + display_ + "': " + SystemError(err));
+        ShowOutputError(display_, err);
     failed_ = true;
     return false;
 }
 
-bool WavFileWriter::Open(const std::string &path, const PcmFormat &format,
+bool WavFileWriter::Open(const OutputTarget &target, const PcmFormat &format,
                          std::int64_t expectedBytes) {
-    // Truncating only a file that has something in it: closing a file truncated to nothing
-    // makes some file systems write it out at once.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-    struct stat st;
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || (st.st_size > 0 && ::ftruncate(fd, 0) != 0))) {
-        ::close(fd);
-        ShowMessage("Error", "Cannot creat the output file.");
-        return false;
-    }
-    if (fd < 0) {
-        ShowMessage("Error", "Cannot creat the output file.");
-        return false;
-    }
-    out_.Attach(fd);
+    display_ = target.display;
+    seekable_ = target.seekable;
     format_ = format;
     data_ = 0;
-    failed_ = false;
+    failed_ = interrupted_ = false;
+    const int fd = ::fcntl(target.fd, F_DUPFD_CLOEXEC, 3);
+    if (fd < 0)
+        return Failed(errno);
+    out_.Attach(fd);
     rf64_ = expectedBytes > 0 && std::uint64_t(expectedBytes) > limit_;
     bool ok;
     if (rf64_) {
-        ok = out_.Write(MakeRf64Header(format, 0).data(), kRf64HeaderBytes);
-    } else {
+        ok = out_.Write(MakeRf64Header(format, seekable_ ? 0 : std::uint64_t(expectedBytes)).data(),
+                        kRf64HeaderBytes);
+    } else if (seekable_) {
         // Both sizes stay 0 until the data is complete.
         auto header = MakeWavHeader(format, 0);
         std::memset(header.data() + 4, 0, 4);
+        ok = out_.Write(header.data(), header.size());
+    } else {
+        // No going back: the sizes as they will be, or the largest ones when unknown.
+        auto header =
+            MakeWavHeader(format, expectedBytes >= 0 ? std::uint32_t(expectedBytes) : 0xFFFFFFFFu);
+        if (expectedBytes < 0)
+            std::memset(header.data() + 4, 0xFF, 4);
         ok = out_.Write(header.data(), header.size());
     }
     return ok || Failed(out_.Error());
@@ -128,6 +127,10 @@ bool WavFileWriter::MoveDataForRf64() {
     const int fd = out_.Fd();
     std::uint64_t left = data_;
     while (left > 0) {
+        if (shouldStop_ && shouldStop_()) {
+            interrupted_ = failed_ = true;
+            return false;
+        }
         const std::size_t n = std::size_t(std::min<std::uint64_t>(left, kChunk));
         left -= n;
         if (::pread(fd, buffer.data(), n, off_t(kWavHeaderBytes + left)) != ssize_t(n))
@@ -142,12 +145,13 @@ bool WavFileWriter::MoveDataForRf64() {
 bool WavFileWriter::Close() {
     if (!out_.IsOpen())
         return !failed_;
-    bool ok = !failed_ && out_.Flush();
-    if (ok && !rf64_ && data_ > limit_) {
+    static const std::uint8_t kPad = 0;
+    bool ok = !failed_ && (data_ % 2 == 0 || out_.Write(&kPad, 1)) && out_.Flush();
+    if (ok && seekable_ && !rf64_ && data_ > limit_) {
         errno = 0;
         ok = MoveDataForRf64();
     }
-    if (ok) {
+    if (ok && seekable_) {
         ok = rf64_ ? out_.WriteAt(0, MakeRf64Header(format_, data_).data(), kRf64HeaderBytes)
                    : out_.WriteAt(0, MakeWavHeader(format_, std::uint32_t(data_)).data(),
                                   kWavHeaderBytes);
@@ -161,7 +165,7 @@ bool WavFileWriter::Close() {
 StageResult WriteWavOutput(int pcmFd, std::uint64_t size, const std::string &pcmName,
                            const PcmFormat &format, const std::string &outputPath,
                            const ProgressReport &progress, const WavOutputOptions &options) {
-    WavFileWriter writer(outputPath, options.classicLimit);
+    WavFileWriter writer(options.classicLimit);
     return WriteOutput(pcmFd, size, pcmName, writer, format, outputPath, progress,
                        options.discardIfStopped);
 }

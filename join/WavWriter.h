@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace tandrel {
@@ -16,7 +17,8 @@ inline constexpr std::size_t kWavHeaderBytes = 44;
 inline constexpr std::size_t kRf64HeaderBytes = 80;
 inline constexpr std::size_t kWavBlockBytes = 10240;
 
-// The canonical 44-byte header for dataBytes of PCM (sizes as the finished file has them).
+// The canonical 44-byte header for dataBytes of PCM (sizes as the finished file has them,
+// a pad byte after odd data counted in the RIFF size).
 std::array<std::uint8_t, kWavHeaderBytes> MakeWavHeader(const PcmFormat &format,
                                                         std::uint32_t dataBytes);
 // The RF64 header: "RF64", a ds64 chunk with the 64-bit sizes and frame count, "fmt ", "data".
@@ -25,24 +27,30 @@ std::array<std::uint8_t, kRf64HeaderBytes> MakeRf64Header(const PcmFormat &forma
 
 // Writes a WAV file from PCM handed to it block by block: a placeholder header first, the
 // sizes at Close. Data above classicLimit makes the file RF64 (chosen at Open when the
-// expected size says so, otherwise by moving the data at Close).
+// expected size says so, otherwise by moving the data at Close). An output that cannot seek
+// gets the expected sizes up front, or the largest ones when they are not known.
 class WavFileWriter : public OutputSink {
 public:
-    // displayPath names the file in messages (the chosen output, not its temporary name).
-    explicit WavFileWriter(std::string displayPath,
-                           std::uint64_t classicLimit = kClassicWavDataLimit);
-    bool Open(const std::string &path, const PcmFormat &format,
+    explicit WavFileWriter(std::uint64_t classicLimit = kClassicWavDataLimit);
+    bool Open(const OutputTarget &target, const PcmFormat &format,
               std::int64_t expectedBytes) override;
     std::size_t ChunkBytes() const override { return kWavBlockBytes; }
     bool Write(const std::uint8_t *data, std::size_t count) override;
     bool Close() override;
     std::uint64_t DataBytes() const { return data_; }
+    // Asked between the steps of moving the data for RF64; a stop there leaves the file
+    // unusable (Interrupted()), to be discarded.
+    void SetStopCheck(std::function<bool()> shouldStop) { shouldStop_ = std::move(shouldStop); }
+    bool Interrupted() const { return interrupted_; }
 
 private:
     bool Failed(int err);
     bool MoveDataForRf64();
 
     std::string display_;
+    std::function<bool()> shouldStop_;
+    bool interrupted_ = false;
+    bool seekable_ = true;
     std::uint64_t limit_;
     PcmFormat format_;
     BufferedWriter out_;

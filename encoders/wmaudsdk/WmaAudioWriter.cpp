@@ -61,6 +61,7 @@ bool Utf16ToUtf8(const char16_t *in, std::string &out) {
 class AudioWriter final : public IWMAudioWriter {
 public:
     HRESULT Create(const std::string &path);
+    HRESULT WriteFault(int r) const;
 
     HRESULT QueryInterface(const void *, void **object) override {
         if (object)
@@ -109,12 +110,22 @@ private:
     int carried_ = 0;
 };
 
+HRESULT FromAvError(int r, HRESULT otherwise) {
+    // FFmpeg's own error codes lie far below the system's.
+    return r < 0 && r > -4096 ? HResultFromErrno(-r) : otherwise;
+}
+
+// The file's own error where it has one, else the operation's.
+HRESULT AudioWriter::WriteFault(int r) const {
+    const int pbError = format_ && format_->pb ? format_->pb->error : 0;
+    return FromAvError(pbError < 0 ? pbError : r, E_WRITE_FAULT);
+}
+
 HRESULT AudioWriter::Create(const std::string &path) {
     if (avformat_alloc_output_context2(&format_, nullptr, "asf", nullptr) < 0 || !format_)
         return E_OUTOFMEMORY;
-    if (avio_open(&format_->pb, path.c_str(), AVIO_FLAG_WRITE) < 0)
-        return E_FAIL;
-    return S_OK;
+    const int r = avio_open(&format_->pb, path.c_str(), AVIO_FLAG_WRITE);
+    return r < 0 ? FromAvError(r, E_FAIL) : S_OK;
 }
 
 AudioWriter::~AudioWriter() {
@@ -212,8 +223,8 @@ HRESULT AudioWriter::SetOutputFormat(std::uint32_t bitrate, std::uint32_t sample
     if (!stream_ || avcodec_parameters_from_context(stream_->codecpar, codec_) < 0)
         return Fail(E_FAIL);
     stream_->time_base = codec_->time_base;
-    if (avformat_write_header(format_, nullptr) < 0)
-        return Fail(E_WRITE_FAULT);
+    if (const int r = avformat_write_header(format_, nullptr); r < 0)
+        return Fail(WriteFault(r));
     // Decoders give nothing for the first frame, so the audio starts one silent frame late.
     const HRESULT hr = SendSilence();
     if (hr < 0)
@@ -236,7 +247,7 @@ HRESULT AudioWriter::Send(AVFrame *frame) {
         r = av_write_frame(format_, packet_);
         av_packet_unref(packet_);
         if (r < 0 || format_->pb->error < 0)
-            return E_WRITE_FAULT;
+            return WriteFault(r);
     }
 }
 
@@ -335,14 +346,16 @@ HRESULT AudioWriter::Flush() {
         hr = SendSilence();
     if (hr >= 0)
         hr = Send(nullptr);
-    if (hr >= 0 && av_write_trailer(format_) < 0)
-        hr = E_WRITE_FAULT;
+    if (hr >= 0) {
+        if (const int r = av_write_trailer(format_); r < 0)
+            hr = WriteFault(r);
+    }
     if (format_->pb) {
         avio_flush(format_->pb);
-        if (format_->pb->error < 0)
-            hr = E_WRITE_FAULT;
-        if (avio_closep(&format_->pb) < 0)
-            hr = E_WRITE_FAULT;
+        if (format_->pb->error < 0 && hr >= 0)
+            hr = WriteFault(format_->pb->error);
+        if (const int r = avio_closep(&format_->pb); r < 0 && hr >= 0)
+            hr = WriteFault(r);
     }
     if (hr < 0)
         return Fail(hr);

@@ -202,7 +202,8 @@ TEST(Mp3Encoder, FailuresAreReportedWithTheirMessages) {
         EXPECT_TRUE(enc.Close());
         ASSERT_EQ(sink.shown.size(), 2u);
         EXPECT_EQ(sink.shown[0].text, "Could not initialize Lame encoder");
-        EXPECT_EQ(sink.shown[1].text, "Can not create the file.");
+        EXPECT_EQ(sink.shown[1].text, "Can not create the file.\n" + dir.File("no/such/folder.mp3") +
+                                          "\nNo such file or directory");
         for (const auto &m : sink.shown) {
             EXPECT_EQ(m.caption, "Lame Encoder");
             EXPECT_EQ(m.icon, tandrel::MsgIcon::None);
@@ -211,9 +212,12 @@ TEST(Mp3Encoder, FailuresAreReportedWithTheirMessages) {
     }
     {
         // A full disk: the failed write is not reported as success.
+        const std::string full = testutil::MakeFullDevice(dir);
+        if (full.empty())
+            GTEST_SKIP() << "cannot make a device here";
         RecordingSink sink;
         WavToMp3 enc(testutil::BinDir());
-        const int chunk = enc.Open("/dev/full", 44100, 1, 320, false, false, false, false);
+        const int chunk = enc.Open(full, 44100, 1, 320, false, false, false, false);
         ASSERT_GT(chunk, 0);
         const auto pcm = enctest::Sine(44100, 2, 44100, 1000);
         bool failed = false;
@@ -223,6 +227,7 @@ TEST(Mp3Encoder, FailuresAreReportedWithTheirMessages) {
         EXPECT_TRUE(enc.WriteFailed());
         EXPECT_FALSE(enc.Close());
         ASSERT_EQ(sink.shown.size(), 1u);
-        EXPECT_EQ(sink.shown[0].text, "Could not write the file.");
+        EXPECT_EQ(sink.shown[0].text,
+                  "Could not write the file.\n" + full + "\nNo space left on device");
     }
 }

@@ -88,7 +88,8 @@ TEST(WmaEncoder, RefusalsGiveTheirMessages) {
     EXPECT_TRUE(enc.Close());
     EXPECT_TRUE(enc.Write(nullptr, 0));
     ASSERT_EQ(sink.shown.size(), 3u);
-    EXPECT_EQ(sink.shown[0].text, "Failed to Create Audio Writer");
+    EXPECT_EQ(sink.shown[0].text, "Failed to Create Audio Writer\n" +
+                                      dir.File("no/such/folder.wma") + "\nNo such file or directory");
     EXPECT_EQ(sink.shown[1].text, "Failed to Set Input Format");
     EXPECT_EQ(sink.shown[2].text, "Failed to Set Output Format");
     for (const auto &m : sink.shown) {
@@ -98,13 +99,18 @@ TEST(WmaEncoder, RefusalsGiveTheirMessages) {
     }
 }
 
-TEST(WmaEncoder, FailedWritesAreNotSuccess) {
+TEST(WmaEncoder, FailedWritesAreNotSuccessAndTellWhy) {
+    testutil::TempDir dir;
+    const std::string full = testutil::MakeFullDevice(dir);
+    if (full.empty())
+        GTEST_SKIP() << "cannot make a device here";
     RecordingSink sink;
     WavToWma enc(testutil::BinDir());
-    ASSERT_EQ(enc.Open("/dev/full", 44100, 2, 160000), 16384);
+    ASSERT_EQ(enc.Open(full, 44100, 2, 160000), 16384);
     const std::size_t failures = WriteAll(enc, enctest::Sine(44100, 2, 44100, 1000), 16384);
     const bool closed = enc.Close();
     EXPECT_TRUE(failures > 0 || !closed);
+    EXPECT_EQ(ErrnoFromHResult(enc.LastError()), ENOSPC);
     EXPECT_TRUE(sink.shown.empty());
 }
 

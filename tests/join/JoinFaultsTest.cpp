@@ -199,7 +199,8 @@ TEST(JoinFaults, JoinsSharingTheTemporaryNameNeitherMeetNorFollowLinks) {
     t2.join();
     EXPECT_EQ(s1, JoinStatus::Ok);
     EXPECT_EQ(s2, JoinStatus::Ok);
-    ASSERT_EQ(during.size(), 3u);
+    // Unnamed temporary files; named ones only where the file system has no unnamed files.
+    ASSERT_TRUE(during.size() == 1u || during.size() == 3u);
     for (std::size_t i = 0; i < during.size(); ++i) {
         if (during[i] == "AudioTemp.pcm")
             continue;
@@ -245,7 +246,7 @@ TEST(JoinFaults, FullDiskIsReportedAndKeepsTheOldOutput) {
     Recorder rec;
     EXPECT_EQ(RunJoin(WavJoin(tmp, {{a, kCd}}, full + "/out.wav"), rec), JoinStatus::Failed);
     ASSERT_EQ(log.shown.size(), 1u);
-    EXPECT_NE(log.shown[0].find("Could not write '" + full + "/out.wav'"), std::string::npos);
+    EXPECT_EQ(log.shown[0].find("Error: Cannot creat the output file.\n" + full + "/out.wav\n"), 0u);
     EXPECT_NE(log.shown[0].find("No space left on device"), std::string::npos);
     EXPECT_EQ(ReadFile(full + "/out.wav"), "OLD");
     EXPECT_EQ(Listing(full), std::vector<std::string>{"out.wav"});

@@ -101,8 +101,8 @@ struct FakeEncoderLog {
 class FakeEncoder : public OutputSink {
 public:
     explicit FakeEncoder(FakeEncoderLog &log) : log_(log) {}
-    bool Open(const std::string &path, const PcmFormat &format, std::int64_t) override {
-        log_.path = path;
+    bool Open(const OutputTarget &target, const PcmFormat &format, std::int64_t) override {
+        log_.path = target.writePath;
         log_.opened = format;
         return true;
     }
@@ -140,7 +140,8 @@ TEST(JoinPipeline, EncodersGetSixteenBitSamplesOnePerEightBitByte) {
     Recorder rec;
     ASSERT_EQ(RunJoin(req, rec), JoinStatus::Ok);
     EXPECT_EQ(fake.opened, (PcmFormat{11025, 1, 16}));
-    EXPECT_EQ(DirName(fake.path), dir.Path());
+    // The encoder writes an unnamed file beside the output (or a hidden one where there are none).
+    EXPECT_TRUE(fake.path.rfind("/proc/self/fd/", 0) == 0 || DirName(fake.path) == dir.Path());
     ASSERT_EQ(fake.pcm.size(), spec.data.size() * 2);
     EXPECT_EQ(fake.pcm.substr(0, 14), Samples16({-32767, -32511, -16383, -255, 0, 255, 32511}));
     EXPECT_EQ(fake.largestWrite, 4608u);

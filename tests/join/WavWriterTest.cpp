@@ -1,8 +1,10 @@
 #include "join/WavWriter.h"
 #include "JoinTestSupport.h"
 #include "TestUtil.h"
+#include "join/OutputFile.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace tandrel;
 using namespace testutil;
@@ -110,12 +112,22 @@ TEST(WavWriter, LargeDataBecomesRf64WhetherKnownAheadOrNot) {
     EXPECT_EQ(ProbeStreamField(dir.File("out.wav"), "sample_rate"), "48000");
 
     // Streaming, the size is only known at the end: the data is moved behind the ds64 chunk.
-    WavFileWriter writer(dir.File("s.wav"), 1000);
-    ASSERT_TRUE(writer.Open(dir.File("s.wav"), {48000, 2, 16}, -1));
-    for (std::size_t at = 0; at < pcm.size(); at += 700)
-        ASSERT_TRUE(writer.Write(reinterpret_cast<const std::uint8_t *>(pcm.data()) + at,
-                                 std::min<std::size_t>(700, pcm.size() - at)));
-    ASSERT_TRUE(writer.Close());
+    for (bool stop : {false, true}) {
+        OutputFile file;
+        ASSERT_TRUE(file.Open(dir.File("s.wav"), nullptr));
+        WavFileWriter writer(1000);
+        writer.SetStopCheck([stop] { return stop; });
+        ASSERT_TRUE(writer.Open({file.Fd(), file.WritePath(), "s.wav", true}, {48000, 2, 16}, -1));
+        for (std::size_t at = 0; at < pcm.size(); at += 700)
+            ASSERT_TRUE(writer.Write(reinterpret_cast<const std::uint8_t *>(pcm.data()) + at,
+                                     std::min<std::size_t>(700, pcm.size() - at)));
+        // A stop while the data is moved is heard, and leaves a file only fit to discard.
+        EXPECT_EQ(writer.Close(), !stop);
+        EXPECT_EQ(writer.Interrupted(), stop);
+        if (!stop) {
+            ASSERT_TRUE(file.Commit());
+        }
+    }
     EXPECT_EQ(ReadFile(dir.File("s.wav")), w.file);
 
     w = WriteWav(dir, {48000, 2, 16}, pcm.substr(0, 1000), -1, {1000, false});
@@ -128,7 +140,41 @@ TEST(WavWriter, OutputThatCannotBeCreated) {
     WriteFile(dir.File("in.pcm"), "abcd");
     EXPECT_FALSE(
         WriteWavOutput(dir.File("in.pcm"), {44100, 2, 16}, dir.File("no/such/out.wav"), nullptr));
-    EXPECT_EQ(log.shown, std::vector<std::string>{"Error: Cannot creat the output file."});
+    EXPECT_EQ(log.shown, std::vector<std::string>{"Error: Cannot creat the output file.\n" +
+                                                  dir.File("no/such/out.wav") +
+                                                  "\nNo such file or directory"});
+}
+
+TEST(WavWriter, OddDataIsFollowedByAPadByte) {
+    TempDir dir;
+    Written w = WriteWav(dir, {11025, 1, 8}, "abc");
+    ASSERT_TRUE(w.ok);
+    EXPECT_EQ(w.file.size(), 48u);
+    EXPECT_EQ(GetLE32(w.file, 4), 40u);
+    EXPECT_EQ(GetLE32(w.file, 40), 3u);
+    EXPECT_EQ(w.file.substr(44), std::string("abc\0", 4));
+    EXPECT_NEAR(ProbeDuration(dir.File("out.wav")) * 11025, 3.0, 0.01);
+}
+
+// An output that cannot seek gets its sizes before the data: exact when known, else the largest.
+TEST(WavWriter, OutputThatCannotSeek) {
+    TempDir dir;
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    for (std::int64_t expected : {std::int64_t(5), std::int64_t(-1)}) {
+        WavFileWriter writer;
+        ASSERT_TRUE(writer.Open({fds[1], "", "pipe", false}, {8000, 1, 8}, expected));
+        ASSERT_TRUE(writer.Write(reinterpret_cast<const std::uint8_t *>("hello"), 5));
+        ASSERT_TRUE(writer.Close());
+        char buf[64];
+        ASSERT_EQ(read(fds[0], buf, sizeof buf), 50);
+        const std::string file(buf, 50);
+        EXPECT_EQ(GetLE32(file, 4), expected < 0 ? 0xFFFFFFFFu : 42u);
+        EXPECT_EQ(GetLE32(file, 40), expected < 0 ? 0xFFFFFFFFu : 5u);
+        EXPECT_EQ(file.substr(44), std::string("hello\0", 6));
+    }
+    close(fds[0]);
+    close(fds[1]);
 }
 
 } // namespace

@@ -1,5 +1,8 @@
 #include "TestUtil.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -18,6 +21,11 @@ TempDir::TempDir() {
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
+}
+
+std::string MakeFullDevice(const TempDir &dir) {
+    const std::string path = dir.File("full-device");
+    return mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0 ? path : "";
 }
 
 TempDir::~TempDir() {

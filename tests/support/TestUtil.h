@@ -59,6 +59,10 @@ struct WavSpec {
 };
 std::string BuildWav(const WavSpec &spec);
 
+// A "full" device (writes fail with ENOSPC) made in dir with mknod; empty when this user may
+// not make devices.
+std::string MakeFullDevice(const TempDir &dir);
+
 // Folder of the built programs and libraries (TANDREL_BIN_DIR, set by ctest).
 std::string BinDir();
 

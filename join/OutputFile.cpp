@@ -1,0 +1,372 @@
+#include "join/OutputFile.h"
+
+#include "join/FileIo.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tandrel {
+namespace {
+
+constexpr int kMaxLinks = 40;
+constexpr std::size_t kCopyChunk = 64 << 20;
+
+std::string ProcFdPath(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+bool ProcFdWorks() {
+    return ::access("/proc/self/fd", X_OK) == 0;
+}
+
+mode_t CurrentUmask() {
+    // Read, not set: umask() would change it under other threads for a moment.
+    if (std::FILE *f = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned mask = 022;
+        while (std::fgets(line, sizeof line, f))
+            if (std::sscanf(line, "Umask: %o", &mask) == 1)
+                break;
+        std::fclose(f);
+        return mode_t(mask);
+    }
+    return 022;
+}
+
+bool InGroup(gid_t gid) {
+    if (gid == ::getegid())
+        return true;
+    const int n = ::getgroups(0, nullptr);
+    if (n <= 0)
+        return false;
+    std::vector<gid_t> groups(std::size_t(n), 0);
+    const int got = ::getgroups(n, groups.data());
+    return got > 0 && std::find(groups.begin(), groups.begin() + got, gid) != groups.end();
+}
+
+// Whether a new file can be given this file's owner, group and permission bits.
+bool MayTakeOver(const struct stat &st) {
+    if (::geteuid() == 0)
+        return true;
+    return st.st_uid == ::geteuid() && InGroup(st.st_gid);
+}
+
+bool HasAcl(const std::string &path) {
+    return ::getxattr(path.c_str(), "system.posix_acl_access", nullptr, 0) > 0;
+}
+
+bool SameInode(const struct stat &a, int fd) {
+    struct stat b {};
+    return ::fstat(fd, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+int ConnectSocket(const std::string &path) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return -1;
+    if (::connect(s, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0) {
+        const int err = errno;
+        ::close(s);
+        errno = err;
+        return -1;
+    }
+    return s;
+}
+
+} // namespace
+
+bool FollowLinks(const std::string &path, std::string &result) {
+    std::string p = path;
+    for (int hops = 0; hops <= kMaxLinks; ++hops) {
+        struct stat st {};
+        if (::lstat(p.c_str(), &st) != 0) {
+            if (errno != ENOENT)
+                return false;
+            result = p; // a link to a name that does not exist yet
+            return true;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            result = p;
+            return true;
+        }
+        std::vector<char> buf(PATH_MAX + 1);
+        const ssize_t n = ::readlink(p.c_str(), buf.data(), buf.size() - 1);
+        if (n < 0)
+            return false;
+        const std::string to(buf.data(), std::size_t(n));
+        p = to.empty() || to[0] == '/' ? to : DirName(p) + "/" + to;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+OutputFile::~OutputFile() {
+    Discard();
+}
+
+bool OutputFile::Fail(int err) {
+    error_ = err;
+    return false;
+}
+
+void OutputFile::CloseAll() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (targetFd_ >= 0)
+        ::close(targetFd_);
+    fd_ = targetFd_ = -1;
+}
+
+void OutputFile::Discard() {
+    CloseAll();
+    if (!tempName_.empty())
+        ::unlink(tempName_.c_str());
+    tempName_.clear();
+    mode_ = Mode::None;
+}
+
+std::string OutputFile::WritePath() const {
+    if (fd_ < 0)
+        return "";
+    if (mode_ == Mode::Direct)
+        return socket_ ? "" : target_;
+    return tempName_.empty() ? ProcFdPath(fd_) : tempName_;
+}
+
+bool OutputFile::CreateTemp(const std::string &folder, bool privateMode) {
+    const mode_t mode = privateMode ? 0600 : 0666;
+    if (ProcFdWorks()) {
+        const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            fd_ = fd;
+            return true;
+        }
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return Fail(errno);
+    }
+    const int fd = CreateUniqueFile(folder, ".tandrel-", ".part", 0600, tempName_);
+    if (fd < 0)
+        return Fail(errno);
+    fd_ = fd;
+    return true;
+}
+
+bool OutputFile::OpenDirect(const std::string &path, const struct stat &st,
+                            const std::function<bool()> &shouldStop) {
+    mode_ = Mode::Direct;
+    target_ = path;
+    seekable_ = false;
+    if (S_ISSOCK(st.st_mode)) {
+        socket_ = true;
+        // Our own standard output or error, given by name: a socket cannot be opened.
+        for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+            if (SameInode(st, fd)) {
+                fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+                return fd_ >= 0 || Fail(errno);
+            }
+        }
+        fd_ = ConnectSocket(path);
+        return fd_ >= 0 || Fail(errno);
+    }
+    const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY;
+    if (S_ISFIFO(st.st_mode)) {
+        // Waits for a reader without blocking, so that a stop is still heard.
+        for (;;) {
+            fd_ = ::open(path.c_str(), flags | O_NONBLOCK);
+            if (fd_ >= 0)
+                break;
+            if (errno != ENXIO && errno != EINTR)
+                return Fail(errno);
+            if (shouldStop && shouldStop())
+                return Fail(0);
+            ::usleep(20000);
+        }
+        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+        return true;
+    }
+    fd_ = ::open(path.c_str(), flags);
+    if (fd_ < 0)
+        return Fail(errno);
+    seekable_ = ::lseek(fd_, 0, SEEK_CUR) >= 0;
+    return true;
+}
+
+bool OutputFile::Open(const std::string &chosen, const std::function<bool()> &shouldStop,
+                      const OutputFileOptions &options) {
+    Discard();
+    error_ = 0;
+    socket_ = false;
+    seekable_ = true;
+    durable_ = options.durable;
+    shouldStop_ = shouldStop;
+    struct stat st {};
+    if (::stat(chosen.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return Fail(EISDIR);
+        if (!S_ISREG(st.st_mode))
+            return OpenDirect(chosen, st, shouldStop);
+    } else if (errno != ENOENT) {
+        return Fail(errno);
+    }
+    if (!FollowLinks(chosen, target_))
+        return Fail(errno);
+    const std::string folder = DirName(target_);
+    if (::stat(target_.c_str(), &old_) != 0) {
+        if (errno != ENOENT)
+            return Fail(errno);
+        mode_ = Mode::Create;
+        return CreateTemp(folder, false);
+    }
+    if (!S_ISREG(old_.st_mode))
+        return Fail(EEXIST); // became something else since the first look
+    if (::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0)
+        return Fail(errno);
+    if (old_.st_nlink == 1 && MayTakeOver(old_) && !HasAcl(target_) && CreateTemp(folder, true)) {
+        mode_ = Mode::Rename;
+        return true;
+    }
+    error_ = 0;
+    mode_ = Mode::CopyInto;
+    targetFd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (targetFd_ < 0)
+        return Fail(errno);
+    if (CreateTemp(folder, true))
+        return true;
+    if (options.spareFolder.empty())
+        return false;
+    error_ = 0;
+    return CreateTemp(options.spareFolder, true);
+}
+
+bool OutputFile::Name(const std::string &dest, bool replace) {
+    if (!tempName_.empty()) {
+        if (::rename(tempName_.c_str(), dest.c_str()) != 0)
+            return Fail(errno);
+        tempName_.clear();
+        return true;
+    }
+    const std::string from = ProcFdPath(fd_);
+    if (!replace) {
+        if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, dest.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return true;
+        if (errno != EEXIST)
+            return Fail(errno);
+    }
+    // Linked in under a short unique name, then moved over the old file in one step.
+    std::string stand;
+    const int probe = CreateUniqueFile(DirName(dest), ".tandrel-", ".part", 0600, stand);
+    if (probe < 0)
+        return Fail(errno);
+    ::close(probe);
+    ::unlink(stand.c_str());
+    if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, stand.c_str(), AT_SYMLINK_FOLLOW) != 0)
+        return Fail(errno);
+    if (::rename(stand.c_str(), dest.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(stand.c_str());
+        return Fail(err);
+    }
+    return true;
+}
+
+bool OutputFile::CopyIntoPlace() {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0)
+        return Fail(errno);
+    const off_t size = st.st_size;
+    // Space first: a full disk refuses here, before a byte of the old file is overwritten.
+    const int r = ::posix_fallocate(targetFd_, 0, std::max<off_t>(size, 1));
+    if (r != 0 && r != EOPNOTSUPP && r != EINVAL)
+        return Fail(r);
+    off_t in = 0, out = 0;
+    bool kernelCopy = true;
+    std::vector<std::uint8_t> buffer;
+    while (in < size) {
+        const std::size_t want = std::size_t(std::min<off_t>(size - in, kCopyChunk));
+        ssize_t n = -1;
+        if (kernelCopy) {
+            n = ::copy_file_range(fd_, &in, targetFd_, &out, want, 0);
+            if (n < 0 &&
+                (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+                kernelCopy = false;
+                continue;
+            }
+        } else {
+            buffer.resize(1 << 20);
+            n = ::pread(fd_, buffer.data(), std::min(want, buffer.size()), in);
+            if (n > 0 && ::pwrite(targetFd_, buffer.data(), std::size_t(n), out) != n)
+                n = -1;
+            if (n > 0) {
+                in += n;
+                out += n;
+            }
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return Fail(n < 0 ? errno : EIO);
+        // The old file is being overwritten: this step finishes, but the window stays alive.
+        if (shouldStop_)
+            shouldStop_();
+    }
+    if (::ftruncate(targetFd_, size) != 0)
+        return Fail(errno);
+    if (durable_ && ::fsync(targetFd_) != 0)
+        return Fail(errno);
+    return true;
+}
+
+void OutputFile::SyncFolder(const std::string &folder) {
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
+bool OutputFile::Commit() {
+    bool ok = true;
+    switch (mode_) {
+    case Mode::None:
+        return Fail(EBADF);
+    case Mode::Direct:
+        break;
+    case Mode::Create:
+        ok = (!durable_ || ::fsync(fd_) == 0 || Fail(errno)) &&
+             (tempName_.empty() || ::fchmod(fd_, 0666 & ~CurrentUmask()) == 0 || Fail(errno)) &&
+             Name(target_, false);
+        break;
+    case Mode::Rename: {
+        const bool owner = old_.st_uid != ::geteuid() || old_.st_gid != ::getegid();
+        ok = (!durable_ || ::fsync(fd_) == 0 || Fail(errno)) &&
+             (!owner || ::fchown(fd_, old_.st_uid, old_.st_gid) == 0 || Fail(errno)) &&
+             (::fchmod(fd_, old_.st_mode & 07777) == 0 || Fail(errno)) && Name(target_, true);
+        break;
+    }
+    case Mode::CopyInto:
+        ok = CopyIntoPlace();
+        break;
+    }
+    if (ok && durable_ && (mode_ == Mode::Create || mode_ == Mode::Rename))
+        SyncFolder(DirName(target_));
+    Discard();
+    return ok;
+}
+
+} // namespace tandrel

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <sys/stat.h>
+
+namespace tandrel {
+
+struct OutputFileOptions {
+    // Data and folder entry reach the disk before Commit returns.
+    bool durable = true;
+    // Where an unfinished file may wait when the output's own folder takes no new file.
+    std::string spareFolder;
+};
+
+// The join's output on its way to the chosen name, so that nothing half-written ever carries
+// it and nothing is left behind by a killed join:
+// - a new name: written unnamed (O_TMPFILE) in its folder, linked in at Commit;
+// - an existing file of one name that the user may give the same owner: written unnamed
+//   beside it, then renamed over it with its permission bits, owner and group;
+// - any other existing file (hard links, a folder that takes no new file, another owner):
+//   finished unnamed, then copied into the file itself, so every name of it shows the join;
+// - a symbolic link: all of this for its final target; the link stays a link;
+// - a FIFO, a device or a socket: written straight through, never renamed or removed.
+// Where the file system refuses unnamed files, a short unique hidden name stands in.
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile();
+    OutputFile(const OutputFile &) = delete;
+    OutputFile &operator=(const OutputFile &) = delete;
+
+    // Prepares writing to chosen. shouldStop is asked while a FIFO waits for its reader and
+    // while a file is copied into place. False with Error() set (0 after a stop).
+    bool Open(const std::string &chosen, const std::function<bool()> &shouldStop,
+              const OutputFileOptions &options = {});
+    // Open for reading and writing (write-only for a FIFO, device or socket).
+    int Fd() const { return fd_; }
+    // A name that opens this same file for writing ("/proc/self/fd/N" or the stand-in name);
+    // empty for a socket.
+    std::string WritePath() const;
+    // Written straight through: no rename, no removal, no seeking on a FIFO or socket.
+    bool Direct() const { return mode_ == Mode::Direct; }
+    bool Seekable() const { return seekable_; }
+    // Gives the written file the chosen name. False with Error() set; the old file is intact.
+    bool Commit();
+    // Forgets the written data; the chosen name keeps what it had.
+    void Discard();
+    int Error() const { return error_; }
+
+private:
+    enum class Mode { None, Create, Rename, CopyInto, Direct };
+    bool Fail(int err);
+    bool OpenDirect(const std::string &path, const struct stat &st,
+                    const std::function<bool()> &shouldStop);
+    bool CreateTemp(const std::string &folder, bool privateMode);
+    bool Name(const std::string &dest, bool replace);
+    bool CopyIntoPlace();
+    void SyncFolder(const std::string &folder);
+    void CloseAll();
+
+    Mode mode_ = Mode::None;
+    int fd_ = -1;
+    int targetFd_ = -1; // the existing file itself, when copying into it
+    bool seekable_ = true;
+    bool socket_ = false;
+    bool durable_ = true;
+    std::string target_;   // the chosen name with its links followed
+    std::string tempName_; // the stand-in name, when the file system has no unnamed files
+    struct stat old_ {};
+    std::function<bool()> shouldStop_;
+    int error_ = 0;
+};
+
+// The final name a chain of symbolic links leads to (the name itself when it is none).
+// Relative links count from their own folder. False with errno set (ELOOP after 40 links).
+bool FollowLinks(const std::string &path, std::string &result);
+
+} // namespace tandrel
