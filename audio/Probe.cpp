@@ -54,14 +54,18 @@ Refusal ProbeFile(const std::string &path, ProbedFile &out) {
     switch (out.kind) {
     case AudioKind::Wav: {
         TWaveInfo info{};
-        if (!ReadWaveInfo(path, info))
+        WavChunks chunks;
+        if (!ReadWaveInfo(path, info, &chunks))
             return Refusal::NotPCM;
         out.sampleRate = static_cast<std::uint32_t>(info.SampleRate);
         out.channels = static_cast<std::uint32_t>(info.Channels);
         out.bits = static_cast<std::uint32_t>(info.BitsPerSample);
-        // FileSize would wrap for data sizes within 44 bytes of 4 GiB; count in 64 bits.
-        out.sizeKB = (std::uint64_t(info.DataSize) + 44) >> 10;
-        out.seconds = info.Seconds;
+        // TWaveInfo stops at 4 GiB; RF64 files go beyond.
+        const std::uint64_t byteRate = std::uint64_t(out.sampleRate) * out.channels * out.bits / 8;
+        const std::uint64_t seconds = chunks.availableBytes / byteRate;
+        out.sizeKB = (chunks.availableBytes + 44) >> 10;
+        out.seconds = seconds > 0xFFFFFFFF ? 0xFFFFFFFF : static_cast<std::uint32_t>(seconds);
+        out.exactBytes = static_cast<std::int64_t>(chunks.availableBytes);
         return Refusal::None;
     }
     case AudioKind::Mp3:

@@ -1,35 +1,22 @@
 #include "join/JoinInputs.h"
 
+#include "audio/FileAccess.h"
+#include "audio/WavChunks.h"
 #include "common/Messages.h"
 #include "join/OutputStage.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace tandrel {
 namespace {
 
-std::uint32_t Le32(const std::uint8_t *p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
-}
-
 InputResult Fail(const std::string &text) {
     ShowMessage("Error", text);
     return InputResult::Failed;
 }
-
-class FdCloser {
-public:
-    explicit FdCloser(int fd) : fd_(fd) {}
-    ~FdCloser() { ::close(fd_); }
-
-private:
-    int fd_;
-};
 
 std::string Seconds(std::uint64_t bytes, const PcmFormat &f) {
     const std::size_t frame = FrameBytes(f);
@@ -63,50 +50,46 @@ InputResult ReportFormatChanged(const JoinInput &input, const PcmFormat &now) {
 InputResult ReadWavInput(const JoinInput &input, std::size_t blockBytes, BlockReader &reader,
                          InputBlocks &blocks) {
     const std::string &path = input.path;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::uint64_t size = 0;
+    const int fd = OpenRegularFile(path, size);
     if (fd < 0)
         return Fail("Could not open '" + path + "'");
-    FdCloser closer(fd);
+    FdGuard closer(fd);
+
+    WavChunks c;
+    if (!ReadWavChunks(fd, size, c))
+        return Fail("This is not a valid Wave file");
+    if (c.formatTag != kWavPcmTag)
+        return Fail("Can not handle compressed Wave file");
+    if (!WavRateInRange(c.sampleRate))
+        return Fail("This is not a valid Wave file");
+    const PcmFormat now{std::int32_t(c.sampleRate), c.channels, c.bits};
+    if (now != input.format)
+        return ReportFormatChanged(input, now);
+    // A file that grew since it was listed is read to its listed length.
+    const std::uint64_t expected =
+        input.expectedBytes >= 0 ? std::uint64_t(input.expectedBytes) : c.availableBytes;
+    if (c.availableBytes < expected)
+        return ReportEndedEarly(input, expected, c.availableBytes);
+    if (::lseek(fd, off_t(c.dataOffset), SEEK_SET) < 0)
+        return Fail("Could not read '" + path + "': " + SystemError(errno));
     reader.Attach(fd);
 
-    std::uint8_t riff[12], fmt[24];
-    if (!reader.ReadExact(riff, sizeof riff) || !reader.ReadExact(fmt, sizeof fmt) ||
-        std::memcmp(fmt, "fmt ", 4) != 0)
-        return Fail("This is not a valid Wave file");
-    if ((fmt[8] | fmt[9] << 8) != 1)
-        return Fail("Can not handle compressed Wave file");
-    const std::int32_t fmtSize = std::int32_t(Le32(fmt + 4));
-    if (fmtSize > 16)
-        reader.Skip(std::uint64_t(fmtSize - 16));
-
-    std::uint8_t chunk[8];
-    for (;;) {
-        // A file that ends before its data chunk has nothing to join.
-        if (!reader.ReadExact(chunk, sizeof chunk))
-            return Fail("This is not a valid Wave file");
-        if (std::memcmp(chunk, "data", 4) == 0)
-            break;
-        const std::int32_t size = std::int32_t(Le32(chunk + 4));
-        if (size > 0)
-            reader.Skip(std::uint64_t(size));
-    }
-
-    const std::uint64_t dataSize = Le32(chunk + 4);
     std::uint64_t consumed = 0;
-    while (consumed < dataSize) {
+    while (consumed < expected) {
         const std::uint8_t *data;
         const std::size_t want =
-            std::size_t(std::min<std::uint64_t>(blockBytes, dataSize - consumed));
+            std::size_t(std::min<std::uint64_t>(blockBytes, expected - consumed));
         const std::size_t n = reader.Next(want, &data);
         if (n == 0) {
             if (reader.Error() != 0)
                 return Fail("Could not read '" + path + "': " + SystemError(reader.Error()));
-            break;
+            return ReportEndedEarly(input, expected, consumed);
         }
         consumed += n;
         if (!blocks.Block(data, n))
             return InputResult::Failed;
-        if (blocks.AfterBlock(Percent(consumed, dataSize)))
+        if (blocks.AfterBlock(Percent(consumed, expected)))
             return InputResult::Stopped;
     }
     return InputResult::Done;

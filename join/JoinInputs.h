@@ -37,9 +37,10 @@ InputResult ReportEndedEarly(const JoinInput &input, std::uint64_t expectedBytes
 // the list says ...)". Returns Failed.
 InputResult ReportFormatChanged(const JoinInput &input, const PcmFormat &now);
 
-// Reads the data chunk of a WAV file (input.path) in blocks of at most blockBytes. Messages
-// (caption "Error"): "Could not open '<path>'", "This is not a valid Wave file", "Can not handle
-// compressed Wave file".
+// Reads the data chunk of a WAV file (input.path) in blocks of at most blockBytes: the bytes
+// it held when listed (input.expectedBytes), else what it holds when opened. Messages (caption
+// "Error"): "Could not open '<path>'", "This is not a valid Wave file", "Can not handle
+// compressed Wave file", and those of ReportFormatChanged and ReportEndedEarly.
 InputResult ReadWavInput(const JoinInput &input, std::size_t blockBytes, BlockReader &reader,
                          InputBlocks &blocks);
 

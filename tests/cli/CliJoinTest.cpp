@@ -12,6 +12,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 extern char **environ;
 
@@ -173,6 +174,26 @@ TEST_F(CliJoin, InterruptLeavesNothingBehindAndTheOldOutputAlone) {
             ::unlink(output.c_str());
         }
     }
+}
+
+TEST_F(CliJoin, InputTruncatedDuringTheJoinFailsAndWritesNothing) {
+    const std::string big = Synth(in_, "big.wav", "-r 44100 -c 2 -b 16", "120 whitenoise");
+    const std::string output = out_.File("out.mp3");
+    const std::string err = in_.File("err.txt");
+    const pid_t pid = Spawn({"-o", output, big}, tmp_.Path(), err);
+    ASSERT_GT(pid, 0);
+    // Once the output's temporary file exists the join is reading the input.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (Listing(out_.Path()).empty() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(::truncate(big.c_str(), 100000), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1) << ReadFile(err);
+    EXPECT_TRUE(Contains(ReadFile(err), "': it ended after ")) << ReadFile(err);
+    EXPECT_TRUE(Listing(out_.Path()).empty());
+    EXPECT_TRUE(Listing(tmp_.Path()).empty());
 }
 
 } // namespace
