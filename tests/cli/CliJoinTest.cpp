@@ -135,7 +135,8 @@ pid_t Spawn(const std::vector<std::string> &args, const std::string &tmpdir,
     cenv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, (errFile + ".out").c_str(), O_WRONLY | O_CREAT,
+                                     0600);
     posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT, 0600);
     pid_t pid = -1;
     posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data());
@@ -157,9 +158,9 @@ TEST_F(CliJoin, InterruptLeavesNothingBehindAndTheOldOutputAlone) {
                 args.push_back(big);
             const pid_t pid = Spawn(args, tmp_.Path(), err);
             ASSERT_GT(pid, 0);
-            // Interrupt once the output's temporary file exists, i.e. mid-join.
+            // Interrupt once the output is being written, i.e. mid-join.
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-            while (Listing(out_.Path()).size() < 2 && std::chrono::steady_clock::now() < deadline)
+            while (!WritesInto(pid, out_.Path()) && std::chrono::steady_clock::now() < deadline)
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             kill(pid, sig);
@@ -182,9 +183,9 @@ TEST_F(CliJoin, InputTruncatedDuringTheJoinFailsAndWritesNothing) {
     const std::string err = in_.File("err.txt");
     const pid_t pid = Spawn({"-o", output, big}, tmp_.Path(), err);
     ASSERT_GT(pid, 0);
-    // Once the output's temporary file exists the join is reading the input.
+    // Once the output is being written the join is reading the input.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (Listing(out_.Path()).empty() && std::chrono::steady_clock::now() < deadline)
+    while (!WritesInto(pid, out_.Path()) && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     ASSERT_EQ(::truncate(big.c_str(), 100000), 0);
     int status = 0;

@@ -3,6 +3,7 @@
 #include "TestUtil.h"
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -39,6 +40,24 @@ inline bool Contains(const std::string &text, const std::string &part) {
 }
 
 using testutil::Listing;
+
+// Whether the process pid has a file open in folder (an unnamed one included): the join's
+// output is under way.
+inline bool WritesInto(int pid, const std::string &folder) {
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    DIR *dir = opendir(fds.c_str());
+    if (!dir)
+        return false;
+    bool found = false;
+    while (dirent *e = readdir(dir)) {
+        char target[4096];
+        const ssize_t n = readlink((fds + "/" + e->d_name).c_str(), target, sizeof target - 1);
+        if (n > 0 && std::string(target, std::size_t(n)).rfind(folder + "/", 0) == 0)
+            found = true;
+    }
+    closedir(dir);
+    return found;
+}
 
 // Makes a file with sox's synth (arguments after the output name), or fails the test.
 inline std::string Synth(const testutil::TempDir &dir, const std::string &name,
