@@ -106,3 +106,14 @@ BOOL BASS_StreamFree(HSTREAM handle) {
     g_streams.erase(it);
     return 1;
 }
+
+bool tandrel::GetStreamCompleteness(DWORD handle, StreamCompleteness &out) {
+    tandrel::Decoder *d = Find(handle);
+    if (!d)
+        return false;
+    out.exactLength = d->LengthIsExact();
+    std::uint64_t promised = 0;
+    out.endedEarly = d->EndedEarly(promised);
+    out.promisedBytes = promised;
+    return true;
+}

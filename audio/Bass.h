@@ -45,6 +45,19 @@ QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode);
 BOOL BASS_StreamFree(HSTREAM handle);
 
 namespace tandrel {
+// What a stream's file promised, beside the operations above.
+struct StreamCompleteness {
+    // The length was stated by the file (an MP3 frame count), not estimated.
+    bool exactLength = false;
+    // Once the stream has stopped: it ended before the audio its file promised, the file
+    // having been cut short or its decoding having failed.
+    bool endedEarly = false;
+    // The bytes the stream should give in all.
+    QWORD promisedBytes = 0;
+};
+// False for an unknown handle.
+bool GetStreamCompleteness(DWORD handle, StreamCompleteness &out);
+
 // Whether BASS_Init succeeded and BASS_Free has not run since.
 bool BassReady();
 // Makes the next BASS_Init calls fail, as a missing output device would; for tests.

@@ -1,6 +1,8 @@
 #include "audio/Decoder.h"
 
+#include "audio/AsfHeader.h"
 #include "audio/FileAccess.h"
+#include "audio/Mp3Frames.h"
 #include "audio/Mp3Header.h"
 
 #include <algorithm>
@@ -27,6 +29,13 @@ constexpr int kOpenPacketBudget = 500;
 constexpr int kMaxConsecutiveErrors = 64;
 constexpr int kMaxChannels = 64;
 constexpr int kMaxRate = 1536000;
+// How far into the audio part the first run of MP3 frames may begin.
+constexpr std::uint64_t kMp3SearchBytes = 1 << 20;
+// The decoder's own delay, which the encoder delay and padding of a LAME tag leave out.
+constexpr int kMp3DecoderDelay = 529;
+// A WMA header's duration is an estimate; only a clearly shorter stream counts as cut short.
+constexpr double kWmaShortFraction = 0.02;
+constexpr double kWmaShortSeconds = 1.0;
 
 bool IsWmaCodec(AVCodecID id) {
     return id == AV_CODEC_ID_WMAV1 || id == AV_CODEC_ID_WMAV2 || id == AV_CODEC_ID_WMAPRO ||
@@ -46,8 +55,10 @@ int Decoder::ReadSource(void *opaque, std::uint8_t *buf, int size) {
     } while (got < 0 && errno == EINTR);
     if (got < 0)
         return AVERROR(EIO);
-    if (got == 0)
+    if (got == 0) {
+        s.shrunk = true;
         return AVERROR_EOF;
+    }
     s.pos += got;
     return static_cast<int>(got);
 }
@@ -85,25 +96,72 @@ std::unique_ptr<Decoder> Decoder::Open(const std::string &path, AudioContainer k
     d->fd_ = OpenRegularFile(path, size);
     if (d->fd_ < 0 || size == 0)
         return nullptr;
-    std::uint64_t start = 0;
-    std::int64_t samples = -1;
-    if (kind == AudioContainer::Mp3) {
-        Mp3Header h = ReadMp3Header(d->fd_, size);
-        if (h.audioStart >= size)
+    if (kind == AudioContainer::Wma) {
+        d->source_ = {d->fd_, 0, static_cast<std::int64_t>(size), 0};
+        if (!d->SetupWma())
             return nullptr;
-        start = h.audioStart;
-        samples = Mp3ExactSamples(h);
-        if (samples < 0)
-            samples = Mp3EstimatedSamples(h);
+        const AsfHeader asf = ReadAsfHeader(d->fd_, size);
+        if (asf.found && !asf.broadcast && asf.fileSize > size) {
+            d->source_.shrunk = true;
+            d->estimatedBytes_ = std::max<std::uint64_t>(
+                d->estimatedBytes_,
+                std::uint64_t(av_rescale(std::int64_t(asf.duration), d->rate_, 10000000)) *
+                    d->frameBytes_);
+        }
+        return d;
     }
-    d->source_ = {d->fd_, static_cast<std::int64_t>(start), static_cast<std::int64_t>(size - start),
-                  0};
-    if (!d->Setup(samples))
+    const Mp3Header h = ReadMp3Header(d->fd_, size);
+    if (h.audioStart >= size)
         return nullptr;
-    return d;
+    return d->SetupMp3(h, size) ? std::move(d) : nullptr;
 }
 
-bool Decoder::Setup(std::int64_t samples) {
+bool Decoder::SetupMp3(const Mp3Header &h, std::uint64_t size) {
+    frames_ = std::make_unique<Mp3Frames>(fd_, h.audioStart + h.infoFrameBytes, h.audioEnd);
+    if (!frames_->FindFirst(kMp3SearchBytes))
+        return false;
+    std::int64_t samples = Mp3ExactSamples(h);
+    const bool exact = samples >= 0;
+    if (!exact)
+        samples = Mp3EstimatedSamples(h);
+    if (h.hasGapless) {
+        skipStart_ = h.encoderDelay + kMp3DecoderDelay;
+        if (h.hasFrameCount) {
+            discardTo_ = std::int64_t(h.frames) * h.samplesPerFrame;
+            discardFrom_ = discardTo_ - h.padding + kMp3DecoderDelay;
+        }
+    }
+    source_.size = static_cast<std::int64_t>(size);
+    if (!OpenCodec(avcodec_find_decoder(AV_CODEC_ID_MP3), nullptr) || !Finish(samples))
+        return false;
+    if (exact)
+        exactBytes_ = static_cast<std::int64_t>(length_);
+    return true;
+}
+
+bool Decoder::OpenCodec(const AVCodec *codec, const AVStream *st) {
+    // The floating-point MP3 decoder (FFmpeg's default) is a third faster than the
+    // fixed-point one; its output is rounded to 16-bit on the way out.
+    if (!codec || !(codec_ = avcodec_alloc_context3(codec)) ||
+        (st && avcodec_parameters_to_context(codec_, st->codecpar) < 0))
+        return false;
+    if (st)
+        codec_->pkt_timebase = st->time_base;
+    codec_->thread_count = 1;
+    codec_->request_sample_fmt = AV_SAMPLE_FMT_S16;
+    if (avcodec_open2(codec_, codec, nullptr) < 0)
+        return false;
+    packet_ = av_packet_alloc();
+    frame_ = av_frame_alloc();
+    if (!packet_ || !frame_)
+        return false;
+    packetBudget_ = kOpenPacketBudget;
+    const bool decoded = DecodeMore();
+    packetBudget_ = -1;
+    return decoded && rate_ > 0;
+}
+
+bool Decoder::SetupWma() {
     auto *buf = static_cast<unsigned char *>(av_malloc(kIoBufferSize));
     if (!buf)
         return false;
@@ -120,59 +178,37 @@ bool Decoder::Setup(std::int64_t samples) {
     // No file name: the decision rests on the content, not on the extension.
     if (avformat_open_input(&format_, "", nullptr, nullptr) < 0)
         return false; // format_ was freed and reset
-    const char *name = format_->iformat->name;
-    if (kind_ == AudioContainer::Mp3) {
-        if (std::strcmp(name, "mp3") != 0 || format_->probe_score < kMinMp3ProbeScore)
-            return false;
-    } else if (std::strncmp(name, "asf", 3) != 0) {
+    if (std::strncmp(format_->iformat->name, "asf", 3) != 0)
         return false;
-    }
     // Rate and channels are not known before decoding, so the first audio stream is taken.
     int index = -1;
     for (unsigned i = 0; i < format_->nb_streams && index < 0; ++i)
         if (format_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
             index = static_cast<int>(i);
-    if (index < 0)
-        return false;
-    AVStream *st = format_->streams[index];
-    AVCodecID id = st->codecpar->codec_id;
-    if (kind_ == AudioContainer::Mp3 ? id != AV_CODEC_ID_MP3 : !IsWmaCodec(id))
+    if (index < 0 || !IsWmaCodec(format_->streams[index]->codecpar->codec_id))
         return false;
     for (unsigned i = 0; i < format_->nb_streams; ++i)
         if (static_cast<int>(i) != index)
             format_->streams[i]->discard = AVDISCARD_ALL;
     streamIndex_ = index;
-
-    // The floating-point MP3 decoder (FFmpeg's default) is a third faster than the
-    // fixed-point one; its output is rounded to 16-bit on the way out.
-    const AVCodec *codec = avcodec_find_decoder(id);
-    if (!codec || !(codec_ = avcodec_alloc_context3(codec)) ||
-        avcodec_parameters_to_context(codec_, st->codecpar) < 0)
-        return false;
-    codec_->pkt_timebase = st->time_base;
-    codec_->thread_count = 1;
-    codec_->request_sample_fmt = AV_SAMPLE_FMT_S16;
-    if (avcodec_open2(codec_, codec, nullptr) < 0)
-        return false;
-    packet_ = av_packet_alloc();
-    frame_ = av_frame_alloc();
-    if (!packet_ || !frame_)
+    AVStream *st = format_->streams[index];
+    if (!OpenCodec(avcodec_find_decoder(st->codecpar->codec_id), st))
         return false;
 
-    packetBudget_ = kOpenPacketBudget;
-    bool decoded = DecodeMore();
-    packetBudget_ = -1;
-    if (!decoded || rate_ <= 0)
-        return false;
-
-    if (samples < 0 && st->duration > 0 && st->duration != AV_NOPTS_VALUE)
+    std::int64_t samples = -1;
+    if (st->duration > 0 && st->duration != AV_NOPTS_VALUE)
         samples = av_rescale_q(st->duration, st->time_base, AVRational{1, rate_});
     if (samples < 0 && format_->duration > 0 && format_->duration != AV_NOPTS_VALUE)
         samples = av_rescale(format_->duration, rate_, AV_TIME_BASE);
     if (samples < 0 && codec_->bit_rate > 0)
         samples = static_cast<std::int64_t>(double(source_.size) * 8.0 * rate_ /
                                             double(codec_->bit_rate));
+    return Finish(samples);
+}
+
+bool Decoder::Finish(std::int64_t samples) {
     length_ = static_cast<std::uint64_t>(std::max<std::int64_t>(samples, 0)) * frameBytes_;
+    estimatedBytes_ = length_;
     UpdateLength();
     return true;
 }
@@ -191,6 +227,26 @@ Decoder::~Decoder() {
         ::close(fd_);
 }
 
+int Decoder::NextPacket() {
+    if (frames_) {
+        Mp3Frame f;
+        const std::uint8_t *data = frames_->Next(f);
+        if (!data)
+            return AVERROR_EOF;
+        // Not reference-counted: the decoder takes its own copy.
+        packet_->data = const_cast<std::uint8_t *>(data);
+        packet_->size = f.bytes;
+        lastFrameSamples_ = f.samples;
+        return 0;
+    }
+    for (;;) {
+        const int r = av_read_frame(format_, packet_);
+        if (r < 0 || packet_->stream_index == streamIndex_)
+            return r;
+        av_packet_unref(packet_);
+    }
+}
+
 bool Decoder::DecodeMore() {
     const std::size_t before = pendSize_;
     while (!ended_ && pendSize_ == before) {
@@ -198,31 +254,48 @@ bool Decoder::DecodeMore() {
         if (r == 0) {
             bool ok = Convert(frame_);
             av_frame_unref(frame_);
-            if (!ok)
+            if (!ok) {
+                failed_ = true;
                 ended_ = true;
-            else
+            } else {
                 errors_ = 0;
+            }
             continue;
         }
+        if (r != AVERROR_EOF && r != AVERROR(EAGAIN)) {
+            lostSamples_ += static_cast<std::uint64_t>(lastFrameSamples_);
+            nextPts_ += lastFrameSamples_;
+        }
+        // Damaged MP3 frames are passed over, however many; other streams give up after a
+        // long run of them.
         if (r == AVERROR_EOF || draining_ ||
-            (r != AVERROR(EAGAIN) && ++errors_ > kMaxConsecutiveErrors)) {
+            (r != AVERROR(EAGAIN) && ++errors_ > kMaxConsecutiveErrors && !frames_)) {
+            if (r != AVERROR_EOF && r != AVERROR(EAGAIN))
+                failed_ = true;
             FlushResampler();
             ended_ = true;
             break;
         }
         if (packetBudget_ == 0)
             break;
-        if (av_read_frame(format_, packet_) < 0) {
+        r = NextPacket();
+        if (r < 0) {
+            if (r != AVERROR_EOF)
+                failed_ = true;
             draining_ = true;
             avcodec_send_packet(codec_, nullptr);
             continue;
         }
-        if (packet_->stream_index == streamIndex_) {
-            if (packetBudget_ > 0)
-                --packetBudget_;
-            // A damaged packet is skipped; decoding goes on with the next one.
-            if (avcodec_send_packet(codec_, packet_) < 0 && ++errors_ > kMaxConsecutiveErrors)
+        if (packetBudget_ > 0)
+            --packetBudget_;
+        // A damaged packet is skipped; decoding goes on with the next one.
+        if (avcodec_send_packet(codec_, packet_) < 0) {
+            lostSamples_ += static_cast<std::uint64_t>(lastFrameSamples_);
+            nextPts_ += lastFrameSamples_;
+            if (++errors_ > kMaxConsecutiveErrors && !frames_) {
+                failed_ = true;
                 draining_ = true;
+            }
         }
         av_packet_unref(packet_);
     }
@@ -259,8 +332,34 @@ bool Decoder::Convert(AVFrame *frame) {
                           frame->nb_samples);
     if (got < 0)
         return false;
+    const std::size_t region = pendSize_;
     pendSize_ += static_cast<std::size_t>(got) * frameBytes_;
+    if (skipStart_ > 0 || discardTo_ > 0)
+        Trim(region, nextPts_);
+    nextPts_ += got;
     return true;
+}
+
+// Drops the encoder delay and padding from the samples just converted, which begin at
+// regionStart in the pending buffer and at sample firstSample of the decoded stream.
+void Decoder::Trim(std::size_t regionStart, std::int64_t firstSample) {
+    const std::int64_t count = std::int64_t((pendSize_ - regionStart) / frameBytes_);
+    const std::int64_t end = firstSample + count;
+    auto erase = [&](std::int64_t from, std::int64_t to) {
+        from = std::max(from, firstSample);
+        to = std::min(to, end);
+        if (from >= to)
+            return;
+        std::uint8_t *base = pending_.data() + pendHead_ + regionStart;
+        const std::size_t a = std::size_t(from - firstSample) * frameBytes_;
+        const std::size_t b = std::size_t(to - firstSample) * frameBytes_;
+        const std::size_t regionBytes = pendSize_ - regionStart;
+        std::memmove(base + a, base + b, regionBytes - b);
+        pendSize_ -= b - a;
+    };
+    // The padding first: erasing the delay moves what follows it.
+    erase(discardFrom_, discardTo_);
+    erase(0, skipStart_);
 }
 
 bool Decoder::ConfigureResampler(const AVFrame *frame) {
@@ -317,6 +416,31 @@ void Decoder::UpdateLength() {
     const std::uint64_t decoded = position_ + pendSize_;
     if (ended_ || decoded > length_)
         length_ = decoded;
+}
+
+bool Decoder::EndedEarly(std::uint64_t &promised) const {
+    promised = length_;
+    if (!ended_)
+        return false;
+    const std::uint64_t decoded = position_ + pendSize_;
+    const bool truncated = source_.shrunk || (frames_ && frames_->Truncated());
+    const std::uint64_t lost =
+        (lostSamples_ + (truncated && frames_ ? std::uint64_t(lastFrameSamples_) : 0)) *
+        frameBytes_;
+    if (exactBytes_ >= 0) {
+        promised = std::max(std::uint64_t(exactBytes_), decoded + lost);
+        return failed_ || truncated || decoded < std::uint64_t(exactBytes_);
+    }
+    promised = decoded + lost;
+    if (!frames_ && rate_ > 0) {
+        const double slack = std::max(kWmaShortFraction * double(estimatedBytes_),
+                                      kWmaShortSeconds * rate_ * double(frameBytes_));
+        if (source_.shrunk || double(decoded) + slack < double(estimatedBytes_)) {
+            promised = std::max(promised, estimatedBytes_);
+            return true;
+        }
+    }
+    return failed_ || truncated || lost > 0;
 }
 
 bool Decoder::HasData() {

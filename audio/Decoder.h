@@ -10,11 +10,16 @@ struct AVIOContext;
 struct AVCodecContext;
 struct AVPacket;
 struct AVFrame;
+struct AVCodec;
+struct AVStream;
 struct SwrContext;
 
 namespace tandrel {
 
 enum class AudioContainer { Mp3, Wma };
+
+class Mp3Frames;
+struct Mp3Header;
 
 // One decoding stream over a file: interleaved signed 16-bit PCM at the file's own rate and
 // channel count, with MP3 encoder delay and padding removed.
@@ -36,11 +41,21 @@ public:
     bool HasData();
     // Up to n bytes (whole sample frames), fewer only at the end.
     std::size_t Read(std::uint8_t *dst, std::size_t n);
+    // Whether the length at open was stated by the file (an MP3 frame count), not estimated.
+    bool LengthIsExact() const { return exactBytes_ >= 0; }
+    // Once the end is reached: the file ended or stopped decoding before the audio it
+    // promised; promised receives the bytes it should have given.
+    bool EndedEarly(std::uint64_t &promised) const;
 
 private:
     Decoder() = default;
-    bool Setup(std::int64_t samples);
+    bool SetupMp3(const Mp3Header &h, std::uint64_t size);
+    bool SetupWma();
+    bool OpenCodec(const AVCodec *codec, const AVStream *st);
+    bool Finish(std::int64_t samples);
+    int NextPacket();
     bool DecodeMore();
+    void Trim(std::size_t regionStart, std::int64_t firstSample);
     bool Convert(AVFrame *frame);
     bool ConfigureResampler(const AVFrame *frame);
     void FlushResampler();
@@ -55,6 +70,7 @@ private:
         std::int64_t base = 0;
         std::int64_t size = 0;
         std::int64_t pos = 0;
+        bool shrunk = false; // the file ended before the size it had at open
     };
     Source source_;
     static int ReadSource(void *opaque, std::uint8_t *buf, int size);
@@ -82,6 +98,18 @@ private:
     std::size_t pendSize_ = 0;
     std::uint64_t position_ = 0;
     std::uint64_t length_ = 0;
+    std::unique_ptr<Mp3Frames> frames_;
+    // Samples of the decoded stream before skipStart_ and in [discardFrom_, discardTo_)
+    // are the encoder's delay and padding.
+    std::int64_t skipStart_ = 0;
+    std::int64_t discardFrom_ = -1;
+    std::int64_t discardTo_ = -1;
+    std::int64_t nextPts_ = 0;
+    std::int64_t exactBytes_ = -1;
+    std::uint64_t estimatedBytes_ = 0;
+    std::uint64_t lostSamples_ = 0;
+    int lastFrameSamples_ = 0;
+    bool failed_ = false;
 };
 
 } // namespace tandrel

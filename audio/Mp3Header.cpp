@@ -16,37 +16,11 @@ std::uint32_t BE32(const unsigned char *p) {
            p[3];
 }
 
-struct FrameHeader {
-    bool mpeg1 = false;
-    bool mono = false;
-    int sampleRate = 0;
-    int bitrate = 0;
-    int samplesPerFrame = 0;
-};
-
-bool ParseFrameHeader(const unsigned char *b, FrameHeader &f) {
-    static const int kRates[3] = {44100, 48000, 32000};
-    static const int kBitrates1[15] = {0,   32,  40,  48,  56,  64,  80, 96,
-                                       112, 128, 160, 192, 224, 256, 320};
-    static const int kBitrates2[15] = {0,  8,  16, 24,  32,  40,  48, 56,
-                                       64, 80, 96, 112, 128, 144, 160};
-    if (b[0] != 0xFF || (b[1] & 0xE0) != 0xE0)
-        return false;
-    int version = (b[1] >> 3) & 3; // 0 MPEG 2.5, 1 reserved, 2 MPEG 2, 3 MPEG 1
-    int layer = (b[1] >> 1) & 3;   // 1 is layer III
-    int bitrateIndex = b[2] >> 4;
-    int rateIndex = (b[2] >> 2) & 3;
-    if (version == 1 || layer != 1 || bitrateIndex == 15 || rateIndex == 3)
-        return false;
-    f.mpeg1 = version == 3;
-    f.mono = (b[3] >> 6) == 3;
-    f.sampleRate = kRates[rateIndex] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
-    f.bitrate = (f.mpeg1 ? kBitrates1 : kBitrates2)[bitrateIndex] * 1000;
-    f.samplesPerFrame = f.mpeg1 ? 1152 : 576;
-    return true;
-}
-
-void ParseXing(const unsigned char *b, std::size_t n, const FrameHeader &f, Mp3Header &h) {
+void ParseXing(const unsigned char *b, std::size_t n, const Mp3Frame &f, Mp3Header &h) {
+    if (n >= 4 + 32 + 18 && std::memcmp(b + 36, "VBRI", 4) == 0 && b[40] == 0 && b[41] == 1) {
+        h.infoFrameBytes = std::uint32_t(f.bytes);
+        return;
+    }
     std::size_t at = 4 + (f.mpeg1 ? (f.mono ? 17 : 32) : (f.mono ? 9 : 17));
     if (at + 8 > n || (std::memcmp(b + at, "Xing", 4) != 0 && std::memcmp(b + at, "Info", 4) != 0))
         return;
@@ -59,6 +33,9 @@ void ParseXing(const unsigned char *b, std::size_t n, const FrameHeader &f, Mp3H
         h.hasFrameCount = true;
         at += 4;
     }
+    // A tag stating neither frames nor bytes is decoded as an ordinary frame.
+    if (at + ((flags & 2) ? 4 : 0) <= n && (h.frames != 0 || ((flags & 2) && BE32(b + at) != 0)))
+        h.infoFrameBytes = std::uint32_t(f.bytes);
     at += (flags & 2 ? 4 : 0) + (flags & 4 ? 100 : 0) + (flags & 8 ? 4 : 0);
     if (at + 24 > n)
         return;
@@ -72,6 +49,29 @@ void ParseXing(const unsigned char *b, std::size_t n, const FrameHeader &f, Mp3H
 }
 
 } // namespace
+
+bool ParseMp3Frame(std::uint32_t header, Mp3Frame &f) {
+    static const int kRates[3] = {44100, 48000, 32000};
+    static const int kBitrates1[15] = {0,   32,  40,  48,  56,  64,  80, 96,
+                                       112, 128, 160, 192, 224, 256, 320};
+    static const int kBitrates2[15] = {0,  8,  16, 24,  32,  40,  48, 56,
+                                       64, 80, 96, 112, 128, 144, 160};
+    if ((header & 0xFFE00000u) != 0xFFE00000u)
+        return false;
+    const int version = (header >> 19) & 3; // 0 MPEG 2.5, 1 reserved, 2 MPEG 2, 3 MPEG 1
+    const int layer = (header >> 17) & 3;   // 1 is layer III
+    const int bitrateIndex = (header >> 12) & 15;
+    const int rateIndex = (header >> 10) & 3;
+    if (version == 1 || layer != 1 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3)
+        return false;
+    f.mpeg1 = version == 3;
+    f.mono = ((header >> 6) & 3) == 3;
+    f.sampleRate = kRates[rateIndex] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
+    f.bitrate = (f.mpeg1 ? kBitrates1 : kBitrates2)[bitrateIndex] * 1000;
+    f.samples = f.mpeg1 ? 1152 : 576;
+    f.bytes = (f.mpeg1 ? 144 : 72) * f.bitrate / f.sampleRate + int((header >> 9) & 1);
+    return true;
+}
 
 Mp3Header ReadMp3Header(int fd, std::uint64_t fileSize) {
     Mp3Header h;
@@ -95,12 +95,12 @@ Mp3Header ReadMp3Header(int fd, std::uint64_t fileSize) {
     unsigned char buf[256] = {};
     std::size_t n =
         static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buf, fileSize - h.audioStart));
-    FrameHeader f;
-    if (n < 4 || !ReadAt(fd, h.audioStart, buf, n) || !ParseFrameHeader(buf, f))
+    Mp3Frame f;
+    if (n < 4 || !ReadAt(fd, h.audioStart, buf, n) || !ParseMp3Frame(BE32(buf), f))
         return h;
     h.frameFound = true;
     h.sampleRate = f.sampleRate;
-    h.samplesPerFrame = f.samplesPerFrame;
+    h.samplesPerFrame = f.samples;
     h.bitrate = f.bitrate;
     ParseXing(buf, n, f, h);
     return h;

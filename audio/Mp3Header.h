@@ -18,7 +18,24 @@ struct Mp3Header {
     bool hasGapless = false;
     int encoderDelay = 0;
     int padding = 0;
+    // Bytes of a first frame that only carries a Xing/Info/VBRI header and is not decoded.
+    std::uint32_t infoFrameBytes = 0;
 };
+
+// One MPEG audio layer III frame header (free-format frames are not taken).
+struct Mp3Frame {
+    bool mpeg1 = false;
+    bool mono = false;
+    int sampleRate = 0;
+    int bitrate = 0;
+    int samples = 0;
+    int bytes = 0; // the whole frame, header included
+};
+
+// Frames of one stream agree on these header bits: sync, version, layer and sample rate.
+inline constexpr std::uint32_t kMp3StreamMask = 0xFFFE0C00;
+
+bool ParseMp3Frame(std::uint32_t header, Mp3Frame &f);
 
 // Reads the header of an MP3 file; a tag claiming more than the file holds leaves
 // audioStart at or beyond fileSize.

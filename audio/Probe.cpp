@@ -20,7 +20,11 @@ Refusal ProbeStream(const std::string &path, bool wma, ProbedFile &out) {
         return refusal;
     BASS_CHANNELINFO info{};
     BASS_ChannelGetInfo(h, &info);
-    const double seconds = BASS_ChannelBytes2Seconds(h, BASS_ChannelGetLength(h, BASS_POS_BYTE));
+    const QWORD length = BASS_ChannelGetLength(h, BASS_POS_BYTE);
+    const double seconds = BASS_ChannelBytes2Seconds(h, length);
+    StreamCompleteness completeness;
+    if (GetStreamCompleteness(h, completeness) && completeness.exactLength)
+        out.exactBytes = static_cast<std::int64_t>(length);
     BASS_StreamFree(h);
     out.sampleRate = info.freq;
     out.channels = info.chans;

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -195,6 +196,55 @@ TEST_F(CliJoin, InputTruncatedDuringTheJoinFailsAndWritesNothing) {
     EXPECT_TRUE(Contains(ReadFile(err), "': it ended after ")) << ReadFile(err);
     EXPECT_TRUE(Listing(out_.Path()).empty());
     EXPECT_TRUE(Listing(tmp_.Path()).empty());
+}
+
+// Runs tandrel-join and gives its exit code and its peak resident memory in KB.
+std::pair<int, long> RunMeasured(const std::vector<std::string> &args, const TempDir &tmp) {
+    std::vector<std::string> all{Cli()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const std::string log = tmp.File("log.txt");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return {-1, 0};
+    int status = 0;
+    struct rusage usage {};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status))
+        return {-1, 0};
+    return {WEXITSTATUS(status), usage.ru_maxrss};
+}
+
+TEST_F(CliJoin, CutMp3ExitsWithAnErrorAndWritesNothing) {
+    const std::string mp3 = Synth(in_, "cut.mp3", "-r 44100 -c 2", "3 sine 440");
+    const std::string bytes = ReadFile(mp3);
+    WriteFile(mp3, bytes.substr(0, bytes.size() * 2 / 3));
+    const CliResult r = RunCli(in_.Path(), {"-q", "-o", out_.File("out.wav"), mp3});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Contains(r.err, "Can not join '" + mp3 + "': it ended after")) << r.err;
+    EXPECT_TRUE(Listing(out_.Path()).empty());
+}
+
+TEST_F(CliJoin, MemoryStaysFlatAcrossALongRunOfZerosBetweenFrames) {
+    const std::string mp3 = Synth(in_, "a.mp3", "-r 44100 -c 2", "2 sine 440");
+    const std::string bytes = ReadFile(mp3);
+    const std::string gap = in_.File("gap.mp3");
+    WriteFile(gap, bytes.substr(0, bytes.size() / 2) + std::string(48 << 20, '\0') +
+                       bytes.substr(bytes.size() / 2));
+    const auto plain = RunMeasured({"-q", "-o", out_.File("a.wav"), mp3}, tmp_);
+    const auto zeros = RunMeasured({"-q", "-o", out_.File("gap.wav"), gap}, tmp_);
+    ASSERT_EQ(plain.first, 0);
+    ASSERT_EQ(zeros.first, 0) << ReadFile(tmp_.File("log.txt"));
+    EXPECT_LT(zeros.second - plain.second, 8 * 1024) << "KB more for the run of zeros";
+    EXPECT_NEAR(ProbeDuration(out_.File("gap.wav")), 2.0, 0.06);
 }
 
 } // namespace

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "audio/Mp3Header.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace tandrel {
+
+// Splits the audio part of an MP3 file into whole layer III frames, reading through a buffer
+// of fixed size. Bytes that are not frames are skipped: after damage the stream is found
+// again where two frames follow each other with agreeing headers.
+class Mp3Frames {
+public:
+    Mp3Frames(int fd, std::uint64_t start, std::uint64_t end);
+
+    // Moves to the first frame within `within` bytes that two more agreeing frames follow
+    // (or fewer, when the file ends with them); false when there is none.
+    bool FindFirst(std::uint64_t within);
+    // The next frame, valid until the next call; null at the end.
+    const std::uint8_t *Next(Mp3Frame &frame);
+
+    // The file ended inside a frame its header announced, or shrank while being read.
+    bool Truncated() const { return truncated_; }
+    // Bytes passed over between frames after the first one.
+    std::uint64_t SkippedBytes() const { return skipped_; }
+
+private:
+    bool Have(std::uint64_t at, std::size_t n);
+    bool HeaderAt(std::uint64_t at, std::uint32_t &header, Mp3Frame &frame);
+    bool Follows(std::uint64_t at, std::uint32_t header, const Mp3Frame &frame, int more);
+    void SkipToNextSync();
+
+    int fd_;
+    std::uint64_t end_;
+    std::uint64_t pos_;
+    std::vector<std::uint8_t> buf_;
+    std::uint64_t bufAt_ = 0;
+    std::size_t bufLen_ = 0;
+    std::uint32_t stream_ = 0;
+    bool synced_ = false;
+    bool truncated_ = false;
+    std::uint64_t skipped_ = 0;
+};
+
+} // namespace tandrel
