@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <csignal>
 #include <exception>
 
 #include "forms/Dialogs.h"
@@ -27,6 +28,8 @@ public:
 } // namespace
 
 int main(int argc, char *argv[]) {
+    // A FIFO output whose reader goes away is a failed write with its message, not the end.
+    std::signal(SIGPIPE, SIG_IGN);
     try {
         TApplication app(argc, argv);
         TApplication::setApplicationName(QStringLiteral("Borvik Tandrel"));

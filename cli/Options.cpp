@@ -55,7 +55,8 @@ const char *const kUsage =
     "      --wma-bitrate KBPS 160, 128, 96 (default), 80, 64 or 48\n"
     "      --sort             join in the order the window adds files (by full name,\n"
     "                         ignoring case) instead of the order given\n"
-    "      --force            overwrite an existing output file\n"
+    "      --force            replace an existing output file (its permissions, owner and\n"
+    "                         other names are kept); a FIFO or device is written to as is\n"
     "      --skip-bad         leave out inputs that cannot be read instead of stopping\n"
     "      --list             join nothing: print each input's row (tab-separated) and the\n"
     "                         target format a join would use\n"
@@ -64,7 +65,8 @@ const char *const kUsage =
     "  -V, --version          show the version\n"
     "\n"
     "Exit status: 0 done, 1 an input was refused or the join failed, 2 wrong usage,\n"
-    "130 interrupted (nothing is left behind).\n";
+    "130 interrupted by Ctrl-C, SIGTERM or SIGHUP (nothing is left behind).\n"
+    "A WAV written to a FIFO or device carries the largest sizes in its header.\n";
 
 int Mp3BitrateIndexOf(int kbps) {
     return IndexOf(kMp3Kbps, kbps);

@@ -10,7 +10,7 @@
 
 namespace tandrel::cli {
 
-// SIGINT and SIGTERM only raise a flag; the join polls it after every block.
+// SIGINT, SIGTERM and SIGHUP only raise a flag; the join polls it after every block.
 void InstallStopSignals();
 bool StopRequested();
 

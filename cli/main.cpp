@@ -141,7 +141,8 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
             PrintError("'" + o.output + "' is a folder");
             return kExitFailed;
         }
-        if (!o.force) {
+        // A FIFO, device or socket is written through; nothing in it is overwritten.
+        if (S_ISREG(st.st_mode) && !o.force) {
             PrintError("'" + o.output + "' already exists; give --force to overwrite it");
             return kExitFailed;
         }
@@ -186,10 +187,11 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
         std::uint64_t total = 0;
         for (std::uint32_t s : seconds)
             total += s;
-        const std::uint64_t size = ::stat(output.c_str(), &st) == 0 ? std::uint64_t(st.st_size) : 0;
-        std::fprintf(stderr, "Joined %zu file%s (%s) into %s: %s in %.2f s\n", accepted.size(),
+        const bool file = ::stat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        const std::string size = file ? SizeText(std::uint64_t(st.st_size) / 1024) + " " : "";
+        std::fprintf(stderr, "Joined %zu file%s (%s) into %s: %sin %.2f s\n", accepted.size(),
                      accepted.size() == 1 ? "" : "s", TimeText(std::uint32_t(total)).c_str(),
-                     o.output.c_str(), SizeText(size / 1024).c_str(), elapsed);
+                     o.output.c_str(), size.c_str(), elapsed);
     }
     return 0;
 }

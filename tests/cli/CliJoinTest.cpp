@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -147,7 +148,7 @@ pid_t Spawn(const std::vector<std::string> &args, const std::string &tmpdir,
 
 TEST_F(CliJoin, InterruptLeavesNothingBehindAndTheOldOutputAlone) {
     const std::string big = Synth(in_, "big.wav", "-r 44100 -c 2 -b 16", "120 whitenoise");
-    for (int sig : {SIGINT, SIGTERM}) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
         for (const std::string name : {"out.mp3", "out.wav"}) {
             SCOPED_TRACE(name + " signal " + std::to_string(sig));
             const std::string output = out_.File(name);
@@ -167,15 +168,33 @@ TEST_F(CliJoin, InterruptLeavesNothingBehindAndTheOldOutputAlone) {
             kill(pid, sig);
             int status = 0;
             ASSERT_EQ(waitpid(pid, &status, 0), pid);
-            ASSERT_TRUE(WIFEXITED(status));
-            EXPECT_EQ(WEXITSTATUS(status), 130) << ReadFile(err);
-            EXPECT_TRUE(Contains(ReadFile(err), "interrupted; nothing was written"));
+            if (sig != SIGKILL) {
+                ASSERT_TRUE(WIFEXITED(status));
+                EXPECT_EQ(WEXITSTATUS(status), 130) << ReadFile(err);
+                EXPECT_TRUE(Contains(ReadFile(err), "interrupted; nothing was written"));
+            }
+            // Even a join killed outright leaves no partial file anywhere.
             EXPECT_EQ(ReadFile(output), "OLD");
             EXPECT_EQ(Listing(out_.Path()), std::vector<std::string>{name});
             EXPECT_TRUE(Listing(tmp_.Path()).empty());
             ::unlink(output.c_str());
         }
     }
+}
+
+TEST_F(CliJoin, FifoOutputNeedsNoForceAndIsWrittenThrough) {
+    const std::string fifo = out_.File("out.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string got;
+    std::thread reader([&] { got = ReadFile(fifo); });
+    const std::string cd = Synth(in_, "cd.wav", "-r 44100 -c 2 -b 16", "2 sine 440");
+    const CliResult r = RunCli(in_.Path(), {"-f", "wav", "-o", fifo, cd});
+    reader.join();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_GT(got.size(), 44u);
+    EXPECT_EQ(got.substr(0, 4), "RIFF");
+    EXPECT_EQ(got.size() - 44, 2u * 44100 * 4);
+    EXPECT_EQ(Listing(out_.Path()), std::vector<std::string>{"out.fifo"});
 }
 
 TEST_F(CliJoin, InputTruncatedDuringTheJoinFailsAndWritesNothing) {

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -216,23 +215,6 @@ TEST(JoinFaults, JoinsSharingTheTemporaryNameNeitherMeetNorFollowLinks) {
     EXPECT_EQ(Listing(tmp.Path()), std::vector<std::string>{"AudioTemp.pcm"});
 }
 
-class SmallDisk {
-public:
-    explicit SmallDisk(const std::string &path) : path_(path) {
-        mkdir(path.c_str(), 0700);
-        mounted_ = mount("tmpfs", path.c_str(), "tmpfs", 0, "size=1m") == 0;
-    }
-    ~SmallDisk() {
-        if (mounted_)
-            umount(path_.c_str());
-    }
-    bool Mounted() const { return mounted_; }
-
-private:
-    std::string path_;
-    bool mounted_;
-};
-
 TEST(JoinFaults, FullDiskIsReportedAndKeepsTheOldOutput) {
     TempDir dir, tmp;
     SmallDisk disk(dir.File("full"));
@@ -246,7 +228,8 @@ TEST(JoinFaults, FullDiskIsReportedAndKeepsTheOldOutput) {
     Recorder rec;
     EXPECT_EQ(RunJoin(WavJoin(tmp, {{a, kCd}}, full + "/out.wav"), rec), JoinStatus::Failed);
     ASSERT_EQ(log.shown.size(), 1u);
-    EXPECT_EQ(log.shown[0].find("Error: Cannot creat the output file.\n" + full + "/out.wav\n"), 0u);
+    EXPECT_EQ(log.shown[0].find("Error: Cannot creat the output file.\n" + full + "/out.wav\n"),
+              0u);
     EXPECT_NE(log.shown[0].find("No space left on device"), std::string::npos);
     EXPECT_EQ(ReadFile(full + "/out.wav"), "OLD");
     EXPECT_EQ(Listing(full), std::vector<std::string>{"out.wav"});

@@ -6,6 +6,8 @@
 #include "join/PcmTypes.h"
 
 #include <dirent.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -75,6 +77,27 @@ inline std::string DataChunk(const std::string &wav) {
 }
 
 using testutil::Listing;
+
+// A tmpfs of its own at path (root only), e.g. "size=1m" for a disk that fills up.
+class SmallDisk {
+public:
+    explicit SmallDisk(const std::string &path, const std::string &options = "size=1m")
+        : path_(path) {
+        mkdir(path.c_str(), 0700);
+        mounted_ = mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_)
+            umount2(path_.c_str(), MNT_DETACH);
+    }
+    SmallDisk(const SmallDisk &) = delete;
+    SmallDisk &operator=(const SmallDisk &) = delete;
+    bool Mounted() const { return mounted_; }
+
+private:
+    std::string path_;
+    bool mounted_;
+};
 
 inline tandrel::JoinRequest WavJoin(const testutil::TempDir &tmp,
                                     std::vector<tandrel::JoinInput> inputs,

@@ -1,0 +1,261 @@
+#include "JoinTestSupport.h"
+#include "join/EncoderSinks.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace tandrel;
+using namespace testutil;
+using namespace jointest;
+
+namespace {
+
+const PcmFormat kCd{44100, 2, 16};
+
+bool IsRoot() {
+    return geteuid() == 0;
+}
+
+struct stat Stat(const std::string &path) {
+    struct stat st {};
+    EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+class OutputTest : public ::testing::Test {
+protected:
+    std::string Wav(const std::string &name, std::size_t bytes, char fill) {
+        WavSpec spec;
+        spec.data = std::string(bytes, fill);
+        WriteFile(in_.File(name), BuildWav(spec));
+        return in_.File(name);
+    }
+    // Joins a and b (20000 bytes of 'a', then of 'b') onto output, the window's way or the
+    // command line's (direct).
+    JoinStatus Join(const std::string &output, bool direct, Recorder *recorder = nullptr) {
+        Recorder own;
+        JoinRequest req = WavJoin(tmp_, {{a_, kCd}, {b_, kCd}}, output);
+        req.direct = direct;
+        req.discardOnStop = direct;
+        return RunJoin(req, recorder ? *recorder : own);
+    }
+    static std::string Joined() { return std::string(20000, 'a') + std::string(20000, 'b'); }
+
+    TempDir in_, out_, tmp_;
+    std::string a_ = Wav("a.wav", 20000, 'a');
+    std::string b_ = Wav("b.wav", 20000, 'b');
+};
+
+TEST_F(OutputTest, AnExistingFileKeepsItsModeOwnerGroupAndEveryName) {
+    for (bool direct : {false, true}) {
+        const std::string out = out_.File("out.wav"), other = out_.File("other-name.wav");
+        WriteFile(out, "OLD");
+        ASSERT_EQ(chmod(out.c_str(), 0640), 0);
+        if (IsRoot()) {
+            ASSERT_EQ(chown(out.c_str(), 4242, 4343), 0);
+        }
+        ASSERT_EQ(Join(out, direct), JoinStatus::Ok);
+        EXPECT_EQ(DataChunk(ReadFile(out)), Joined());
+        EXPECT_EQ(Stat(out).st_mode & 07777, 0640u);
+        if (IsRoot()) {
+            EXPECT_EQ(Stat(out).st_uid, 4242u);
+            EXPECT_EQ(Stat(out).st_gid, 4343u);
+        }
+        // A second name of the same file shows the new join too, and stays the same file.
+        ASSERT_EQ(link(out.c_str(), other.c_str()), 0);
+        const ino_t inode = Stat(out).st_ino;
+        std::swap(a_, b_);
+        ASSERT_EQ(Join(other, direct), JoinStatus::Ok);
+        std::swap(a_, b_);
+        EXPECT_EQ(DataChunk(ReadFile(out)), std::string(20000, 'b') + std::string(20000, 'a'));
+        EXPECT_EQ(Stat(out).st_ino, inode);
+        EXPECT_EQ(Stat(other).st_ino, inode);
+        EXPECT_EQ(Listing(out_.Path()), (std::vector<std::string>{"other-name.wav", "out.wav"}));
+        unlink(out.c_str());
+        unlink(other.c_str());
+    }
+    EXPECT_TRUE(Listing(tmp_.Path()).empty());
+}
+
+TEST_F(OutputTest, SymbolicLinksLeadToTheirFinalTargetAndStayLinks) {
+    mkdir(out_.File("sub").c_str(), 0700);
+    WriteFile(out_.File("sub/target.wav"), "OLD");
+    ASSERT_EQ(symlink("sub/target.wav", out_.File("one.wav").c_str()), 0);
+    ASSERT_EQ(symlink(out_.File("one.wav").c_str(), out_.File("two.wav").c_str()), 0);
+    ASSERT_EQ(symlink("sub/new.wav", out_.File("dangling.wav").c_str()), 0);
+    for (bool direct : {false, true}) {
+        ASSERT_EQ(Join(out_.File("two.wav"), direct), JoinStatus::Ok);
+        EXPECT_TRUE(S_ISLNK(Stat(out_.File("one.wav")).st_mode));
+        EXPECT_TRUE(S_ISLNK(Stat(out_.File("two.wav")).st_mode));
+        EXPECT_EQ(DataChunk(ReadFile(out_.File("sub/target.wav"))), Joined());
+        ASSERT_EQ(Join(out_.File("dangling.wav"), direct), JoinStatus::Ok);
+        EXPECT_TRUE(S_ISLNK(Stat(out_.File("dangling.wav")).st_mode));
+        EXPECT_EQ(DataChunk(ReadFile(out_.File("sub/new.wav"))), Joined());
+        unlink(out_.File("sub/new.wav").c_str());
+    }
+    EXPECT_EQ(Listing(out_.File("sub")), std::vector<std::string>{"target.wav"});
+    ASSERT_EQ(symlink("loop.wav", out_.File("loop.wav").c_str()), 0);
+    MessageLog log;
+    EXPECT_EQ(Join(out_.File("loop.wav"), false), JoinStatus::Failed);
+    ASSERT_EQ(log.shown.size(), 1u);
+    EXPECT_EQ(log.shown[0], "Error: Cannot creat the output file.\n" + out_.File("loop.wav") +
+                                "\nToo many levels of symbolic links");
+}
+
+// Reads a FIFO to its end on a thread of its own.
+class FifoReader {
+public:
+    explicit FifoReader(const std::string &path)
+        : thread_([this, path] {
+              const int fd = open(path.c_str(), O_RDONLY);
+              char buf[65536];
+              for (ssize_t n; fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0;)
+                  got_.append(buf, std::size_t(n));
+              close(fd);
+          }) {}
+    std::string Take() {
+        thread_.join();
+        return got_;
+    }
+
+private:
+    std::string got_;
+    std::thread thread_;
+};
+
+TEST_F(OutputTest, FifosDevicesAndSocketsAreWrittenStraightThrough) {
+    const std::string fifo = out_.File("out.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(symlink("out.fifo", out_.File("link.wav").c_str()), 0);
+    for (const std::string &name : {fifo, out_.File("link.wav")}) {
+        for (bool direct : {false, true}) {
+            FifoReader reader(fifo);
+            ASSERT_EQ(Join(name, direct), JoinStatus::Ok);
+            const std::string got = reader.Take();
+            EXPECT_EQ(got.substr(44), Joined());
+            // The window's join knows the size before it writes; the direct one does not.
+            EXPECT_EQ(GetLE32(got, 40), direct ? 0xFFFFFFFFu : 40000u);
+            EXPECT_TRUE(S_ISFIFO(Stat(fifo).st_mode));
+        }
+    }
+    // Nobody reads: a stop still ends the wait.
+    Recorder rec;
+    rec.stopAt = 3;
+    JoinRequest req = WavJoin(tmp_, {{a_, kCd}}, fifo);
+    req.direct = true;
+    EXPECT_EQ(RunJoin(req, rec), JoinStatus::Stopped);
+
+    const std::string sock = out_.File("out.sock");
+    const int server = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", sock.c_str());
+    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(server, 1), 0);
+    std::string got;
+    std::thread accepter([&] {
+        const int c = accept(server, nullptr, nullptr);
+        char buf[65536];
+        for (ssize_t n; (n = read(c, buf, sizeof buf)) > 0;)
+            got.append(buf, std::size_t(n));
+        close(c);
+    });
+    EXPECT_EQ(Join(sock, true), JoinStatus::Ok);
+    accepter.join();
+    close(server);
+    EXPECT_EQ(got.substr(44), Joined());
+
+    if (IsRoot()) {
+        const std::string null = out_.File("null");
+        ASSERT_EQ(mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+        EXPECT_EQ(Join(null, false), JoinStatus::Ok);
+        EXPECT_TRUE(S_ISCHR(Stat(null).st_mode));
+    }
+    EXPECT_EQ(Listing(out_.Path()).size(), IsRoot() ? 4u : 3u);
+    EXPECT_TRUE(Listing(tmp_.Path()).empty());
+}
+
+TEST_F(OutputTest, NamesOfAnyLegalLength) {
+    const std::string name = std::string(251, 'n') + ".wav";
+    for (bool direct : {false, true}) {
+        ASSERT_EQ(Join(out_.File(name), direct), JoinStatus::Ok); // new
+        ASSERT_EQ(Join(out_.File(name), direct), JoinStatus::Ok); // replaced
+        EXPECT_EQ(DataChunk(ReadFile(out_.File(name))), Joined());
+        EXPECT_EQ(Listing(out_.Path()), std::vector<std::string>{name});
+    }
+}
+
+// A folder that takes no new file: full of inodes as root, not writable otherwise.
+TEST_F(OutputTest, FolderThatTakesNoNewFile) {
+    const std::string folder = out_.File("closed");
+    std::unique_ptr<SmallDisk> disk;
+    if (IsRoot()) {
+        disk = std::make_unique<SmallDisk>(folder, "size=1m,nr_inodes=2");
+        if (!disk->Mounted())
+            GTEST_SKIP() << "cannot mount a tmpfs here";
+    } else {
+        mkdir(folder.c_str(), 0700);
+    }
+    WriteFile(folder + "/out.wav", "OLD");
+    if (!IsRoot())
+        chmod(folder.c_str(), 0500);
+    for (bool direct : {false, true}) {
+        ASSERT_EQ(Join(folder + "/out.wav", direct), JoinStatus::Ok);
+        EXPECT_EQ(DataChunk(ReadFile(folder + "/out.wav")), Joined());
+    }
+    MessageLog log;
+    EXPECT_EQ(Join(folder + "/new.wav", false), JoinStatus::Failed);
+    ASSERT_EQ(log.shown.size(), 1u);
+    EXPECT_EQ(log.shown[0].find("Error: Cannot creat the output file.\n" + folder + "/new.wav\n"),
+              0u);
+    if (IsRoot()) {
+        // The join must fit where the old file is: when it cannot, the old file stays whole.
+        WriteFile(folder + "/out.wav", "OLD");
+        a_ = Wav("a.wav", 700000, 'a');
+        b_ = Wav("b.wav", 700000, 'b');
+        EXPECT_EQ(Join(folder + "/out.wav", false), JoinStatus::Failed);
+        EXPECT_EQ(ReadFile(folder + "/out.wav"), "OLD");
+        EXPECT_NE(log.shown.back().find("No space left on device"), std::string::npos);
+    }
+    EXPECT_EQ(Listing(folder), std::vector<std::string>{"out.wav"});
+    EXPECT_TRUE(Listing(tmp_.Path()).empty());
+    chmod(folder.c_str(), 0700);
+}
+
+TEST_F(OutputTest, EncoderWriteFailuresNameTheFileAndTheReason) {
+    const std::string full = out_.File("full");
+    SmallDisk disk(full, "size=64k");
+    if (!disk.Mounted())
+        GTEST_SKIP() << "cannot mount a small tmpfs here";
+    a_ = Wav("a.wav", 2000000, 'a');
+    const std::pair<OutputKind, std::string> cases[] = {
+        {OutputKind::Wma, "Error: Cannot creat the output file.\n" + full + "/out.wma\n"},
+        {OutputKind::Mp3, "Lame Encoder: Could not write the file.\n" + full + "/out.mp3\n"},
+    };
+    for (const auto &[kind, message] : cases) {
+        for (bool direct : {false, true}) {
+            const std::string out = full + (kind == OutputKind::Wma ? "/out.wma" : "/out.mp3");
+            WriteFile(out, "OLD");
+            MessageLog log;
+            Recorder rec;
+            JoinRequest req = WavJoin(tmp_, {{a_, kCd}}, out);
+            req.output.kind = kind;
+            req.direct = direct;
+            req.makeEncoder = MakeEncoderSink;
+            EXPECT_EQ(RunJoin(req, rec), JoinStatus::Failed);
+            ASSERT_EQ(log.shown.size(), 1u);
+            EXPECT_EQ(log.shown[0], message + "No space left on device");
+            EXPECT_EQ(ReadFile(out), "OLD");
+            EXPECT_EQ(Listing(full).size(), 1u);
+            unlink(out.c_str());
+        }
+    }
+}
+
+} // namespace
