@@ -2,6 +2,7 @@
 
 #include "audio/Probe.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -45,7 +46,19 @@ MsgAnswer StderrMessages::Show(const std::string &caption, const std::string &te
     // The engine's own captions add nothing on a terminal; an encoder's names its library.
     const bool plain =
         caption == "Error" || caption == "ERROR" || caption == kAppTitle || caption.empty();
-    const std::string line = plain ? text : caption + ": " + text;
+    // A box's lines become one: "Cannot creat the output file: /x/out.wav: No space left".
+    std::string joined;
+    for (std::size_t at = 0; at <= text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        if (!joined.empty()) {
+            if (joined.back() == '.')
+                joined.pop_back();
+            joined += ": ";
+        }
+        joined += text.substr(at, end - at);
+        at = end + 1;
+    }
+    const std::string line = plain ? joined : caption + ": " + joined;
     if (collecting_)
         collected_.push_back(line);
     else

@@ -66,30 +66,30 @@ InputResult ReadWavInput(const JoinInput &input, std::size_t blockBytes, BlockRe
     const PcmFormat now{std::int32_t(c.sampleRate), c.channels, c.bits};
     if (now != input.format)
         return ReportFormatChanged(input, now);
-    // A file that grew since it was listed is read to its listed length.
     const std::uint64_t expected =
         input.expectedBytes >= 0 ? std::uint64_t(input.expectedBytes) : c.availableBytes;
     if (c.availableBytes < expected)
         return ReportEndedEarly(input, expected, c.availableBytes);
+    // A file that grew since it was listed is joined whole: nothing of it is dropped.
+    const std::uint64_t total = c.availableBytes;
     if (::lseek(fd, off_t(c.dataOffset), SEEK_SET) < 0)
         return Fail("Could not read '" + path + "': " + SystemError(errno));
     reader.Attach(fd);
 
     std::uint64_t consumed = 0;
-    while (consumed < expected) {
+    while (consumed < total) {
         const std::uint8_t *data;
-        const std::size_t want =
-            std::size_t(std::min<std::uint64_t>(blockBytes, expected - consumed));
+        const std::size_t want = std::size_t(std::min<std::uint64_t>(blockBytes, total - consumed));
         const std::size_t n = reader.Next(want, &data);
         if (n == 0) {
             if (reader.Error() != 0)
                 return Fail("Could not read '" + path + "': " + SystemError(reader.Error()));
-            return ReportEndedEarly(input, expected, consumed);
+            return ReportEndedEarly(input, total, consumed);
         }
         consumed += n;
         if (!blocks.Block(data, n))
             return InputResult::Failed;
-        if (blocks.AfterBlock(Percent(consumed, expected)))
+        if (blocks.AfterBlock(Percent(consumed, total)))
             return InputResult::Stopped;
     }
     return InputResult::Done;

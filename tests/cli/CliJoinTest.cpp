@@ -197,6 +197,14 @@ TEST_F(CliJoin, FifoOutputNeedsNoForceAndIsWrittenThrough) {
     EXPECT_EQ(Listing(out_.Path()), std::vector<std::string>{"out.fifo"});
 }
 
+TEST_F(CliJoin, OutputThatCannotBeCreatedSaysWhichAndWhy) {
+    const std::string cd = Synth(in_, "cd.wav", "-r 44100 -c 2 -b 16", "0.5 sine 440");
+    const CliResult r = RunCli(in_.Path(), {"-o", out_.File("no/such/out.wav"), cd});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "tandrel-join: Cannot creat the output file: " + out_.File("no/such/out.wav") +
+                         ": No such file or directory\n");
+}
+
 TEST_F(CliJoin, InputTruncatedDuringTheJoinFailsAndWritesNothing) {
     const std::string big = Synth(in_, "big.wav", "-r 44100 -c 2 -b 16", "120 whitenoise");
     const std::string output = out_.File("out.mp3");
@@ -219,25 +227,10 @@ TEST_F(CliJoin, InputTruncatedDuringTheJoinFailsAndWritesNothing) {
 
 // Runs tandrel-join and gives its exit code and its peak resident memory in KB.
 std::pair<int, long> RunMeasured(const std::vector<std::string> &args, const TempDir &tmp) {
-    std::vector<std::string> all{Cli()};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (std::string &a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string log = tmp.File("log.txt");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return {-1, 0};
+    const pid_t pid = Spawn(args, tmp.Path(), tmp.File("log.txt"));
     int status = 0;
     struct rusage usage {};
-    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status))
+    if (pid <= 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status))
         return {-1, 0};
     return {WEXITSTATUS(status), usage.ru_maxrss};
 }

@@ -2,6 +2,8 @@
 
 #include <QTreeWidget>
 
+#include <unistd.h>
+
 #include "ProgramWindows.h"
 #include "TestUtil.h"
 #include "forms/AppPaths.h"
@@ -150,6 +152,22 @@ private slots:
         QCOMPARE(dialogs_->boxes[0].caption, QString("Error"));
         QVERIFY(ProcessForm->JoinFailed);
         QCOMPARE(ReadFile(D("keep.wav")), std::string("old contents"));
+        QVERIFY(TempLeftovers().isEmpty());
+    }
+
+    void anInputCutShortSinceItWasAddedFailsTheJoin() {
+        QFile::copy(Q("b.wav"), Q("cut.wav"));
+        Add({"a.wav", "cut.wav"});
+        QVERIFY(::truncate(D("cut.wav").c_str(), 1000) == 0);
+        WriteFile(D("keep2.wav"), "old contents");
+        AnswerWizard(&Ui::TOutputForm::RadioWAV, Q("keep2.wav"));
+        MainForm->ButtonJoinClick();
+        QCOMPARE(dialogs_->boxes.size(), 1);
+        QCOMPARE(dialogs_->boxes[0].caption, QString("Error"));
+        QVERIFY(dialogs_->Texts()[0].startsWith("Can not join '" + Q("cut.wav") +
+                                                "': it ended after 956 of the 396900 bytes"));
+        QVERIFY(ProcessForm->JoinFailed);
+        QCOMPARE(ReadFile(D("keep2.wav")), std::string("old contents"));
         QVERIFY(TempLeftovers().isEmpty());
     }
 };

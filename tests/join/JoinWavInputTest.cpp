@@ -119,11 +119,11 @@ TEST(JoinWavInput, FileReplacedSinceListing) {
                            "was added (0.75 of 1.00 seconds)"});
     EXPECT_FALSE(Exists(dir.File("out.wav")));
 
-    // More audio than listed: the listed length is joined.
+    // More audio than listed: the file is joined whole, nothing of it is dropped.
     WriteFile(path, PcmWav(1, 8000, 8, "", std::string(8000, 'a') + std::string(500, 'b')));
     o = JoinOne(dir, row);
     EXPECT_EQ(o.status, JoinStatus::Ok);
-    EXPECT_EQ(o.data, std::string(8000, 'a'));
+    EXPECT_EQ(o.data, std::string(8000, 'a') + std::string(500, 'b'));
 }
 
 TEST(JoinWavInput, FileTruncatedWhileTheJoinReadsIt) {
