@@ -8,7 +8,7 @@
 #include <QScreen>
 #include <QStatusBar>
 
-#include "app/Encodestring.h"
+#include "common/Encodestring.h"
 #include "audio/Bass.h"
 #include "forms/AppPaths.h"
 #include "forms/CppWebBrowser.h"

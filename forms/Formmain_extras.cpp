@@ -1,7 +1,7 @@
 // The language, about and update buttons, and the banner.
 #include <stdexcept>
 
-#include "app/Encodestring.h"
+#include "common/Encodestring.h"
 #include "forms/CppWebBrowser.h"
 #include "forms/Dialogs.h"
 #include "forms/Formabout.h"

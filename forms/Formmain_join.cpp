@@ -9,7 +9,7 @@
 #include "forms/Formprocess.h"
 #include "forms/Forms.h"
 #include "join/JoinPipeline.h"
-#include "join/Jointhread.h"
+#include "forms/Jointhread.h"
 #include "ui_Formmain.h"
 
 void TMainForm::ButtonJoinClick() {

@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "app/Encodestring.h"
+#include "common/Encodestring.h"
 
 namespace {
 // The inverse rule: a character at position q of table A is kept as table B's 94 - q.

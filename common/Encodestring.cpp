@@ -1,4 +1,4 @@
-#include "app/Encodestring.h"
+#include "common/Encodestring.h"
 
 const char ScrambleTableA[96] =
     "EVU) "

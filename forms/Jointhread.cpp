@@ -1,4 +1,4 @@
-#include "join/Jointhread.h"
+#include "forms/Jointhread.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,0 +1,24 @@
+# cpack -G DEB: a Debian package of the installed layout; its dependencies come from the
+# libraries the programs actually link (dpkg-shlibdeps), plus what is only loaded at run time.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME tandrel)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Borvik Tandrel")
+set(CPACK_PACKAGE_CONTACT "Borvik Tandrel developers <dev@tandrel.example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "join WAV, MP3 and WMA files into one")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Borvik Tandrel joins an ordered list of WAV, MP3 and WMA files into one WAV, MP3 or WMA\n\
+file, in a small window (tandrel) or from the command line (tandrel-join).")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://tandrel.example.org/)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The encoder libraries sit in a private folder: dpkg-shlibdeps must look there too.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_INSTALL_FULL_LIBDIR}/tandrel)
+if(TANDREL_GUI)
+    # Loaded by Qt at run time, never linked: SVG pictures and icons.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-dejavu-core")
+endif()
+include(CPack)
