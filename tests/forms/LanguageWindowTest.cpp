@@ -1,0 +1,147 @@
+// The windows with the shipped language files: how the stored choice binds a file.
+#include <QtTest>
+
+#include <QComboBox>
+#include <QFile>
+#include <QTreeWidget>
+
+#include "ProgramWindows.h"
+#include "TestUtil.h"
+#include "forms/AudioFileEntry.h"
+#include "forms/Formlanguage.h"
+#include "forms/Formmain.h"
+#include "forms/Forms.h"
+#include "ui_Formlanguage.h"
+#include "ui_Formmain.h"
+
+using testutil::ReadFile;
+using testutil::TempDir;
+using testutil::WriteFile;
+
+namespace {
+
+const QString kShipped = QStringLiteral(TANDREL_LANG_DIR);
+
+void CopyShipped(const TempDir &dir, const QString &name, const QString &as = QString()) {
+    const QString target =
+        QString::fromStdString(dir.File("TDLanguage/")) + (as.isEmpty() ? name : as);
+    QFile::remove(target);
+    QVERIFY(QFile::copy(kShipped + '/' + name, target));
+}
+
+void StoreLanguage(const TempDir &dir, const std::string &name) {
+    WriteFile(dir.File("Tandrel.ini"), "[General]\nLanguage=" + name + "\n");
+}
+
+} // namespace
+
+class LanguageWindowTest : public QObject {
+    Q_OBJECT
+    TempDir *dir_ = nullptr;
+    ProgramWindows *program_ = nullptr;
+
+    void Start(const std::string &stored) {
+        StoreLanguage(*dir_, stored);
+        program_ = new ProgramWindows(dir_->Path());
+    }
+
+    void VerifyEnglishTexts() {
+        Ui::TMainForm *m = MainForm->ui;
+        QCOMPARE(m->ButtonAdd->text(), QString("&Add"));
+        QCOMPARE(m->ButtonAdd->toolTip(), QString("Add audio files to the list"));
+        QCOMPARE(m->ListView1->headerItem()->text(0), QString("Audio Files"));
+        QCOMPARE(MainForm->font().family(), QString("Tahoma"));
+        QCOMPARE(MainForm->OpenDialog1.Filter.left(19), QString("All supported files"));
+    }
+
+private slots:
+    void init() {
+        dir_ = new TempDir;
+        QDir().mkpath(QString::fromStdString(dir_->File("TDLanguage")));
+        for (const char *f : {"English.ini", "German.ini", "Russian.ini"})
+            CopyShipped(*dir_, f);
+    }
+    void cleanup() {
+        delete program_;
+        program_ = nullptr;
+        delete dir_;
+    }
+
+    void storedNameInOtherCaseBindsTheFileAtStartAndAtEveryActivation() {
+        Start("ENGLISH.INI");
+        VerifyEnglishTexts();
+        if (QTest::currentTestFailed())
+            return;
+
+        // A row's cell words follow the language too.
+        auto *row = new QTreeWidgetItem(MainForm->ui->ListView1);
+        for (int k = 0; k < 10; ++k)
+            SetSubItem(row, k, QStringLiteral("x"));
+        SetSubItem(row, 7, "2");
+        SetSubItem(row, 8, "16");
+        MainForm->ImageList1.append(QIcon());
+
+        // An activation of the window applies the language again.
+        MainForm->show();
+        QEvent activate(QEvent::WindowActivate);
+        QCoreApplication::sendEvent(MainForm, &activate);
+        VerifyEnglishTexts();
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(SubItem(row, 1), QString("Stereo"));
+        QCOMPARE(SubItem(row, 2), QString("16 Bits"));
+
+        // The language dialog shows the same file chosen; the stored value is left as it is.
+        LanguageForm->FormActivate();
+        QCOMPARE(LanguageForm->ui->ComboBoxLanguage->currentText(), QString("English"));
+        QCOMPARE(ReadFile(dir_->File("Tandrel.ini")),
+                 std::string("[General]\nLanguage=ENGLISH.INI\n"));
+        // Pressing OK stores the file's real name.
+        LanguageForm->ButtonOkClick();
+        QCOMPARE(ReadFile(dir_->File("Tandrel.ini")),
+                 std::string("[General]\nLanguage=English.ini\n"));
+    }
+
+    void storedNameInMixedCaseAfterARestart() {
+        Start("gErMaN.iNi");
+        QCOMPARE(MainForm->ui->ButtonAdd->text(), QString("&Einfügen"));
+        StoreLanguage(*dir_, "russian.ini");
+        program_->Restart();
+        QCOMPARE(MainForm->ui->ListView1->headerItem()->text(0).isEmpty(), false);
+        QCOMPARE(MainForm->property("CharSet").toInt(), 204);
+    }
+
+    void theFileNamedExactlyWinsOverOneInOtherCase() {
+        WriteFile(dir_->File("TDLanguage/english.ini"),
+                  "[LanguageProperty]\nName=lower\n[ToolBar]\nAdd=lower add\n");
+        Start("english.ini");
+        QCOMPARE(MainForm->ui->ButtonAdd->text(), QString("lower add"));
+        LanguageForm->FormActivate();
+        QCOMPARE(LanguageForm->ui->ComboBoxLanguage->currentText(), QString("lower"));
+        StoreLanguage(*dir_, "English.ini");
+        MainForm->ApplyLanguage();
+        QCOMPARE(MainForm->ui->ButtonAdd->text(), QString("&Add"));
+        LanguageForm->FormActivate();
+        QCOMPARE(LanguageForm->ui->ComboBoxLanguage->currentText(), QString("English"));
+        // Neither in the stored case: the one that sorts first (as the dialog lists them).
+        StoreLanguage(*dir_, "ENGLISH.ini");
+        QCOMPARE(TLanguageForm::FindLanguageFile(MainForm->ExeFolder, "ENGLISH.ini"),
+                 TLanguageForm::ListLanguageFiles(MainForm->ExeFolder).filter(
+                     "english.ini", Qt::CaseInsensitive)[0]);
+        // A name that matches no file stays as it was, and binds nothing.
+        QCOMPARE(TLanguageForm::FindLanguageFile(MainForm->ExeFolder, "Klingon.ini"),
+                 QString("Klingon.ini"));
+    }
+
+    void theTranslateLinkOpensTheEnglishFileByItsRealName() {
+        QFile::remove(QString::fromStdString(dir_->File("TDLanguage/English.ini")));
+        CopyShipped(*dir_, "English.ini", "ENGLISH.INI");
+        Start("German.ini");
+        QTimer::singleShot(0, [] { LanguageForm->ui->ButtonCancel->click(); });
+        MainForm->ButtonLanguageClick();
+        QCOMPARE(LanguageForm->TranslateFilePath, MainForm->ExeFolder + "TDLanguage/ENGLISH.INI");
+    }
+};
+
+QTEST_MAIN(LanguageWindowTest)
+#include "LanguageWindowTest.moc"
