@@ -12,7 +12,7 @@
 
 void TMainForm::ButtonLanguageClick() {
     LanguageForm->TranslateFilePath = ExeFolder + tandrel::kLanguageFolder +
-                                     TLanguageForm::FindLanguageFile(ExeFolder, "English.ini");
+                                      TLanguageForm::FindLanguageFile(ExeFolder, "English.ini");
     LanguageForm->exec();
     ApplyLanguage();
     UpdateStatusBar();

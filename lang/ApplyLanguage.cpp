@@ -40,11 +40,11 @@ void TMainForm::ApplyLanguage() {
         tandrel::LangIdFromLocaleName(QLocale::system().name().toStdString()));
     // The stored name binds the file whose name matches it without regard to case, as the
     // language dialog selects it; the file's real name is opened.
-    const QString fileName = TLanguageForm::FindLanguageFile(
-        ExeFolder, QString::fromStdString(choice.fileName));
+    const QString fileName =
+        TLanguageForm::FindLanguageFile(ExeFolder, QString::fromStdString(choice.fileName));
     LanguageFile.reset();
-    LanguageFile =
-        std::make_unique<tandrel::LanguageFile>((ExeFolder + tandrel::kLanguageFolder + fileName).toStdString());
+    LanguageFile = std::make_unique<tandrel::LanguageFile>(
+        (ExeFolder + tandrel::kLanguageFolder + fileName).toStdString());
     if (choice.writeFailed && !settingsErrorShown_) {
         // Once per run: the language chosen from the locale still applies for this run.
         settingsErrorShown_ = true;

@@ -126,8 +126,8 @@ private slots:
         // Neither in the stored case: the one that sorts first (as the dialog lists them).
         StoreLanguage(*dir_, "ENGLISH.ini");
         QCOMPARE(TLanguageForm::FindLanguageFile(MainForm->ExeFolder, "ENGLISH.ini"),
-                 TLanguageForm::ListLanguageFiles(MainForm->ExeFolder).filter(
-                     "english.ini", Qt::CaseInsensitive)[0]);
+                 TLanguageForm::ListLanguageFiles(MainForm->ExeFolder)
+                     .filter("english.ini", Qt::CaseInsensitive)[0]);
         // A name that matches no file stays as it was, and binds nothing.
         QCOMPARE(TLanguageForm::FindLanguageFile(MainForm->ExeFolder, "Klingon.ini"),
                  QString("Klingon.ini"));
