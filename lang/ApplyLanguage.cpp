@@ -11,6 +11,7 @@
 #include "forms/Formoutput.h"
 #include "forms/Formprocess.h"
 #include "forms/Forms.h"
+#include "forms/QtLanguage.h"
 #include "lang/Language.h"
 #include "ui_Formabout.h"
 #include "ui_Formlanguage.h"
@@ -45,6 +46,8 @@ void TMainForm::ApplyLanguage() {
     LanguageFile.reset();
     LanguageFile = std::make_unique<tandrel::LanguageFile>(
         (ExeFolder + tandrel::kLanguageFolder + fileName).toStdString());
+    // Qt's own texts (file dialogs, message box buttons, context menus) follow the language.
+    InstallQtTranslation(QString::fromStdString(tandrel::LanguageFileLocale(*LanguageFile)));
     if (choice.writeFailed && !settingsErrorShown_) {
         // Once per run: the language chosen from the locale still applies for this run.
         settingsErrorShown_ = true;

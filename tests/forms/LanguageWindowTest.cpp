@@ -2,7 +2,14 @@
 #include <QtTest>
 
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTreeWidget>
 
 #include "ProgramWindows.h"
@@ -11,6 +18,7 @@
 #include "forms/Formlanguage.h"
 #include "forms/Formmain.h"
 #include "forms/Forms.h"
+#include "forms/QtLanguage.h"
 #include "ui_Formlanguage.h"
 #include "ui_Formmain.h"
 
@@ -27,6 +35,31 @@ void CopyShipped(const TempDir &dir, const QString &name, const QString &as = QS
         QString::fromStdString(dir.File("TDLanguage/")) + (as.isEmpty() ? name : as);
     QFile::remove(target);
     QVERIFY(QFile::copy(kShipped + '/' + name, target));
+}
+
+QString CancelText() {
+    QDialogButtonBox box(QDialogButtonBox::Cancel);
+    return box.button(QDialogButtonBox::Cancel)->text();
+}
+
+// The family a font name is drawn with, and whether that is the system's serif face.
+QString Resolved(const QString &family) {
+    return QFontInfo(QFont(family)).family();
+}
+QString GenericFamily(const char *alias, QFont::StyleHint hint) {
+    QFont f(QString::fromLatin1(alias));
+    f.setStyleHint(hint);
+    return QFontInfo(f).family();
+}
+
+// Chooses a language in the language dialog by its display name, as the user does.
+void Choose(const QString &displayName) {
+    LanguageForm->FormActivate();
+    const int index = LanguageForm->ui->ComboBoxLanguage->findText(displayName);
+    QVERIFY(index >= 0);
+    LanguageForm->ui->ComboBoxLanguage->setCurrentIndex(index);
+    LanguageForm->ButtonOkClick();
+    MainForm->ApplyLanguage(); // as after the dialog closes
 }
 
 void StoreLanguage(const TempDir &dir, const std::string &name) {
@@ -58,7 +91,8 @@ private slots:
     void init() {
         dir_ = new TempDir;
         QDir().mkpath(QString::fromStdString(dir_->File("TDLanguage")));
-        for (const char *f : {"English.ini", "German.ini", "Russian.ini"})
+        for (const char *f : {"English.ini", "German.ini", "French.ini", "Polish.ini",
+                              "Russian.ini", "ChineseGB.ini", "ChineseBig5.ini"})
             CopyShipped(*dir_, f);
     }
     void cleanup() {
@@ -140,6 +174,96 @@ private slots:
         QTimer::singleShot(0, [] { LanguageForm->ui->ButtonCancel->click(); });
         MainForm->ButtonLanguageClick();
         QCOMPARE(LanguageForm->TranslateFilePath, MainForm->ExeFolder + "TDLanguage/ENGLISH.INI");
+    }
+
+    void qtTextsFollowTheLanguage() {
+        if (QtTranslationFile("de_DE").isEmpty())
+            QSKIP("Qt's German translation (qt6-translations-l10n) is not installed");
+        Start("English.ini");
+        QCOMPARE(CancelText(), QString("Cancel"));
+        QCOMPARE(InstalledQtTranslation(), QString());
+
+        Choose("Deutsch");
+        QCOMPARE(InstalledQtTranslation(), QString("de_DE"));
+        QCOMPARE(CancelText(), QString("Abbrechen"));
+        {
+            QMessageBox box(QMessageBox::Question, "c", "t",
+                            QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok);
+            QCOMPARE(box.button(QMessageBox::Yes)->text(), QString("&Ja"));
+            QCOMPARE(box.button(QMessageBox::No)->text(), QString("&Nein"));
+            QFileDialog dialog;
+            dialog.setOption(QFileDialog::DontUseNativeDialog);
+            QCOMPARE(dialog.findChild<QLabel *>("lookInLabel")->text(), QString("Suchen in:"));
+        }
+        // Every activation applies the language again; the translation stays as it is.
+        MainForm->ApplyLanguage();
+        QCOMPARE(CancelText(), QString("Abbrechen"));
+
+        Choose("English");
+        QCOMPARE(InstalledQtTranslation(), QString());
+        QCOMPARE(CancelText(), QString("Cancel"));
+        {
+            QMessageBox box(QMessageBox::Question, "c", "t", QMessageBox::Yes);
+            QCOMPARE(box.button(QMessageBox::Yes)->text(), QString("&Yes"));
+        }
+    }
+
+    void qtTextsInEveryShippedLanguage() {
+        Start("English.ini");
+        const struct {
+            const char *file;
+            const char *locale;
+            const char *cancel;
+        } cases[] = {{"French.ini", "fr_FR", "Annuler"},   {"Polish.ini", "pl_PL", "Anuluj"},
+                     {"Russian.ini", "ru_RU", "Отмена"},   {"ChineseGB.ini", "zh_CN", "取消"},
+                     {"ChineseBig5.ini", "zh_TW", "取消"}, {"German.ini", "de_DE", "Abbrechen"}};
+        int tried = 0;
+        for (const auto &c : cases) {
+            StoreLanguage(*dir_, c.file);
+            MainForm->ApplyLanguage();
+            if (QtTranslationFile(c.locale).isEmpty())
+                continue;
+            ++tried;
+            QCOMPARE(InstalledQtTranslation(), QString(c.locale));
+            QCOMPARE(CancelText(), QString(c.cancel));
+            QVERIFY(QtTranslationFile(c.locale).endsWith(
+                QString("qtbase_%1.qm")
+                    .arg(QString(c.locale).startsWith("zh") ? QString(c.locale)
+                                                            : QString(c.locale).left(2))));
+        }
+        // A missing language file is English: the translation goes.
+        StoreLanguage(*dir_, "Nothing.ini");
+        MainForm->ApplyLanguage();
+        QCOMPARE(InstalledQtTranslation(), QString());
+        QCOMPARE(CancelText(), QString("Cancel"));
+        if (tried == 0)
+            QSKIP("Qt's translations (qt6-translations-l10n) are not installed");
+    }
+
+    void windowsFontsOfTheLanguageFilesAreDrawnWithSansSerifFaces() {
+        Start("ChineseGB.ini");
+        QCOMPARE(MainForm->font().family(), QString("SimSun"));
+        const QString sans = GenericFamily("Sans Serif", QFont::SansSerif);
+        const QString serif = GenericFamily("Serif", QFont::Serif);
+        const QStringList installed = QFontDatabase::families();
+        for (const char *name : {"SimSun", "NSimSun", "PMingLiU", "MingLiU", "Tahoma",
+                                 "MS Sans Serif", "Microsoft Sans Serif", "Arial"}) {
+            if (installed.contains(name, Qt::CaseInsensitive))
+                continue; // the real face is there: nothing to stand in for
+            const QString resolved = Resolved(name);
+            const QString shown = QString("%1 -> %2").arg(name, resolved);
+            if (serif != sans)
+                QVERIFY2(resolved != serif, qPrintable(shown));
+            const QStringList substitutes = QFont::substitutes(name);
+            // The generic sans-serif face always closes the list, so something installed serves.
+            QVERIFY2(substitutes.contains(sans, Qt::CaseInsensitive), qPrintable(shown));
+            QVERIFY2(substitutes.contains(resolved, Qt::CaseInsensitive), qPrintable(shown));
+        }
+        if (!installed.contains("SimSun", Qt::CaseInsensitive)) {
+            const QString window = QFontInfo(MainForm->font()).family();
+            if (serif != sans)
+                QVERIFY2(window != serif, qPrintable(window));
+        }
     }
 };
 
