@@ -92,13 +92,31 @@ void TDialogs::ShellOpen(QWidget *, const QString &target) {
 }
 
 QString ToQtFilter(const QString &filter) {
+    // Qt filters by the patterns in the last parentheses at the end of an entry, separated by
+    // blanks only, and shows the entry as it is. The language files' descriptions mostly end in
+    // their own list already ("WAV files(*.wav)", "All supported files(*.wav,*.mp3,*.wma)"):
+    // that list is the one shown, with the entry's patterns written the way Qt reads them.
+    static const QRegularExpression separators(QStringLiteral("[;,\\s]+"));
+    static const QRegularExpression trailingList(QStringLiteral("^(.*)\\(([^()]*)\\)$"));
     const QStringList parts = filter.split('|');
     QStringList out;
     for (int i = 0; i + 1 < parts.size(); i += 2) {
-        QStringList patterns = parts[i + 1].split(QRegularExpression("[;,]"), Qt::SkipEmptyParts);
-        for (QString &p : patterns)
-            p = p.trimmed();
-        out << QStringLiteral("%1 (%2)").arg(parts[i], patterns.join(' '));
+        const QString description = parts[i].trimmed();
+        QStringList patterns = parts[i + 1].split(separators, Qt::SkipEmptyParts);
+        const QRegularExpressionMatch list = trailingList.match(description);
+        const bool hasList =
+            list.hasMatch() && (list.captured(2).contains('*') || list.captured(2).contains('?'));
+        if (patterns.isEmpty() && hasList)
+            patterns = list.captured(2).split(separators, Qt::SkipEmptyParts);
+        if (patterns.isEmpty())
+            patterns << QStringLiteral("*");
+        const QString qtList = QLatin1Char('(') + patterns.join(' ') + QLatin1Char(')');
+        if (hasList)
+            out << list.captured(1) + qtList;
+        else if (description.isEmpty())
+            out << patterns.join(' ');
+        else
+            out << description + QLatin1Char(' ') + qtList;
     }
     return out.join(QStringLiteral(";;"));
 }

@@ -27,8 +27,10 @@ TDialogs &Dialogs();
 // Installs a seam (nullptr restores the real one); returns the previous one.
 TDialogs *SetDialogs(TDialogs *dialogs);
 
-// "All files(*.wav,*.mp3)|*.wav,*.mp3|All Files(*.*)|*.*" -> Qt's "All files(*.wav,*.mp3) (*.wav
-// *.mp3);;..."
+// A filter of the language files ("Desc|*.a;*.b|...") in Qt's form, each description shown once:
+// "All files(*.wav,*.mp3)|*.wav;*.mp3|Audio|*.wav" -> "All files(*.wav *.mp3);;Audio (*.wav)". A
+// description ending in its own parenthesised pattern list keeps it, written with blanks between
+// the entry's patterns as Qt needs to filter; any other description gets " (*.a *.b)" appended.
 QString ToQtFilter(const QString &filter);
 
 // Routes the engine's messages (join, WAV reader, encoders) through Dialogs().

@@ -49,6 +49,18 @@ QStringList TLanguageForm::ListLanguageFiles(const QString &exeFolder) {
     return files;
 }
 
+QString TLanguageForm::FindLanguageFile(const QString &exeFolder, const QString &name) {
+    if (name.isEmpty())
+        return name;
+    const QStringList files = ListLanguageFiles(exeFolder);
+    if (files.contains(name))
+        return name;
+    for (const QString &f : files)
+        if (f.compare(name, Qt::CaseInsensitive) == 0)
+            return f;
+    return name;
+}
+
 void TLanguageForm::showEvent(QShowEvent *e) {
     // Every showing rebuilds the list, so files added to the folder appear.
     FormActivate();
@@ -60,13 +72,11 @@ void TLanguageForm::FormActivate() {
     const QStringList files = ListLanguageFiles(folder);
     const QString current = QString::fromStdString(
         tandrel::TrimBlanks(Settings(folder).ReadString("General", "Language", "")));
+    // The same file that the main window binds: names match without regard to case.
+    const int selected = current.isEmpty() ? -1 : files.indexOf(FindLanguageFile(folder, current));
     ui->ComboBoxLanguage->clear();
-    int selected = -1;
-    for (int i = 0; i < files.size(); ++i) {
-        if (selected < 0 && files[i].compare(current, Qt::CaseInsensitive) == 0)
-            selected = i;
-        ui->ComboBoxLanguage->addItem(DisplayName(folder, files[i]));
-    }
+    for (const QString &f : files)
+        ui->ComboBoxLanguage->addItem(DisplayName(folder, f));
     ui->ComboBoxLanguage->setCurrentIndex(selected);
 }
 

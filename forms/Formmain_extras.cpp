@@ -11,7 +11,8 @@
 #include "ui_Formmain.h"
 
 void TMainForm::ButtonLanguageClick() {
-    LanguageForm->TranslateFilePath = ExeFolder + tandrel::kLanguageFolder + "English.ini";
+    LanguageForm->TranslateFilePath = ExeFolder + tandrel::kLanguageFolder +
+                                      TLanguageForm::FindLanguageFile(ExeFolder, "English.ini");
     LanguageForm->exec();
     ApplyLanguage();
     UpdateStatusBar();

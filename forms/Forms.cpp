@@ -8,6 +8,7 @@
 #include "forms/Formmain.h"
 #include "forms/Formoutput.h"
 #include "forms/Formprocess.h"
+#include "forms/QtLanguage.h"
 
 TMainForm *MainForm = nullptr;
 TAboutForm *AboutForm = nullptr;
@@ -22,6 +23,8 @@ static void InitResources() {
 void CreateForms() {
     InitResources();
     InstallEngineMessageBridge();
+    // Before any window takes its font: the language files name Windows fonts.
+    InstallFontSubstitutions();
     MainForm = new TMainForm;
     AboutForm = new TAboutForm(MainForm);
     LanguageForm = new TLanguageForm(MainForm);

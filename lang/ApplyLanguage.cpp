@@ -11,6 +11,7 @@
 #include "forms/Formoutput.h"
 #include "forms/Formprocess.h"
 #include "forms/Forms.h"
+#include "forms/QtLanguage.h"
 #include "lang/Language.h"
 #include "ui_Formabout.h"
 #include "ui_Formlanguage.h"
@@ -38,9 +39,15 @@ void TMainForm::ApplyLanguage() {
     tandrel::LanguageChoice choice = tandrel::ChooseLanguage(
         ExeFolder.toStdString(),
         tandrel::LangIdFromLocaleName(QLocale::system().name().toStdString()));
+    // The stored name binds the file whose name matches it without regard to case, as the
+    // language dialog selects it; the file's real name is opened.
+    const QString fileName =
+        TLanguageForm::FindLanguageFile(ExeFolder, QString::fromStdString(choice.fileName));
     LanguageFile.reset();
     LanguageFile = std::make_unique<tandrel::LanguageFile>(
-        (ExeFolder + tandrel::kLanguageFolder).toStdString() + choice.fileName);
+        (ExeFolder + tandrel::kLanguageFolder + fileName).toStdString());
+    // Qt's own texts (file dialogs, message box buttons, context menus) follow the language.
+    InstallQtTranslation(QString::fromStdString(tandrel::LanguageFileLocale(*LanguageFile)));
     if (choice.writeFailed && !settingsErrorShown_) {
         // Once per run: the language chosen from the locale still applies for this run.
         settingsErrorShown_ = true;

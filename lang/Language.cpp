@@ -121,6 +121,37 @@ LanguageFont LanguageFile::Font() const {
     return font;
 }
 
+namespace {
+
+// Windows language identifiers: primary language and sub-languages by territory.
+struct Lang {
+    std::uint16_t primary;
+    std::map<std::string, std::uint16_t> sub; // territory -> sub-language
+};
+
+const std::map<std::string, Lang> &LanguageTable() {
+    static const std::map<std::string, Lang> table = {
+        {"zh", {0x04, {{"TW", 1}, {"CN", 2}, {"HK", 3}, {"SG", 4}, {"MO", 5}}}},
+        {"ru", {0x19, {{"RU", 1}, {"MD", 2}}}},
+        {"de", {0x07, {{"DE", 1}, {"CH", 2}, {"AT", 3}, {"LU", 4}, {"LI", 5}}}},
+        {"fr", {0x0C, {{"FR", 1}, {"BE", 2}, {"CA", 3}, {"CH", 4}, {"LU", 5}, {"MC", 6}}}},
+        {"pl", {0x15, {{"PL", 1}}}},
+        {"en",
+         {0x09, {{"US", 1}, {"GB", 2}, {"AU", 3}, {"CA", 4}, {"NZ", 5}, {"IE", 6}, {"ZA", 7}}}},
+        {"es", {0x0A, {{"ES", 3}, {"MX", 2}}}},
+        {"it", {0x10, {{"IT", 1}, {"CH", 2}}}},
+        {"ja", {0x11, {{"JP", 1}}}},
+        {"ko", {0x12, {{"KR", 1}}}},
+        {"nl", {0x13, {{"NL", 1}, {"BE", 2}}}},
+        {"pt", {0x16, {{"BR", 1}, {"PT", 2}}}},
+        {"uk", {0x22, {{"UA", 1}}}},
+        {"cs", {0x05, {{"CZ", 1}}}},
+    };
+    return table;
+}
+
+} // namespace
+
 std::uint16_t LangIdFromLocaleName(const std::string &localeName) {
     // "ll_TT.codeset@modifier" or "ll-Script-TT"
     std::string name = localeName.substr(0, localeName.find_first_of(".@"));
@@ -145,27 +176,7 @@ std::uint16_t LangIdFromLocaleName(const std::string &localeName) {
     for (char &c : territory)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
 
-    struct Lang {
-        std::uint16_t primary;
-        std::map<std::string, std::uint16_t> sub; // territory -> sub-language
-    };
-    static const std::map<std::string, Lang> table = {
-        {"zh", {0x04, {{"TW", 1}, {"CN", 2}, {"HK", 3}, {"SG", 4}, {"MO", 5}}}},
-        {"ru", {0x19, {{"RU", 1}, {"MD", 2}}}},
-        {"de", {0x07, {{"DE", 1}, {"CH", 2}, {"AT", 3}, {"LU", 4}, {"LI", 5}}}},
-        {"fr", {0x0C, {{"FR", 1}, {"BE", 2}, {"CA", 3}, {"CH", 4}, {"LU", 5}, {"MC", 6}}}},
-        {"pl", {0x15, {{"PL", 1}}}},
-        {"en",
-         {0x09, {{"US", 1}, {"GB", 2}, {"AU", 3}, {"CA", 4}, {"NZ", 5}, {"IE", 6}, {"ZA", 7}}}},
-        {"es", {0x0A, {{"ES", 3}, {"MX", 2}}}},
-        {"it", {0x10, {{"IT", 1}, {"CH", 2}}}},
-        {"ja", {0x11, {{"JP", 1}}}},
-        {"ko", {0x12, {{"KR", 1}}}},
-        {"nl", {0x13, {{"NL", 1}, {"BE", 2}}}},
-        {"pt", {0x16, {{"BR", 1}, {"PT", 2}}}},
-        {"uk", {0x22, {{"UA", 1}}}},
-        {"cs", {0x05, {{"CZ", 1}}}},
-    };
+    const auto &table = LanguageTable();
     auto it = table.find(lang);
     if (it == table.end())
         return 0x0409; // a language the table does not know: treated as English
@@ -206,6 +217,76 @@ std::string LanguageFileForLangId(std::uint16_t id) {
     default:
         return "English.ini";
     }
+}
+
+std::string LocaleNameForLangId(std::uint16_t id) {
+    const unsigned primary = id & 0x3FFu, sub = id >> 10;
+    for (const auto &[lang, entry] : LanguageTable()) {
+        if (entry.primary != primary)
+            continue;
+        for (const auto &[territory, s] : entry.sub)
+            if (s == sub)
+                return lang + "_" + territory;
+        return lang;
+    }
+    return std::string();
+}
+
+namespace {
+
+std::string Lower(std::string text) {
+    for (char &c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+} // namespace
+
+std::uint16_t LanguageFileLangId(const LanguageFile &file) {
+    // An identifier of the file's own: "0x0407", "$0407" or decimal "1031".
+    std::string id = file.ReadString("LanguageProperty", "LangID", "");
+    int value = 0;
+    if (id.rfind("0x", 0) == 0 || id.rfind("0X", 0) == 0 || id.rfind("$", 0) == 0) {
+        const std::string hex = id.substr(id[0] == '$' ? 1 : 2);
+        auto [p, ec] = std::from_chars(hex.data(), hex.data() + hex.size(), value, 16);
+        if (ec != std::errc() || p != hex.data() + hex.size() || hex.empty())
+            value = 0;
+    } else {
+        value = ToIntDef(id, 0);
+    }
+    if (value > 0 && value <= 0xFFFF &&
+        !LocaleNameForLangId(static_cast<std::uint16_t>(value)).empty())
+        return static_cast<std::uint16_t>(value);
+
+    // A character set that only one of the built-in languages is written in.
+    switch (file.Font().charSet) {
+    case 134:
+        return 0x0804;
+    case 136:
+        return 0x0404;
+    case 204:
+        return 0x0419;
+    case 238:
+        return 0x0415;
+    case 128:
+        return 0x0411;
+    case 129:
+        return 0x0412;
+    default:
+        break;
+    }
+
+    // Western files: the name of the built-in file, without regard to case.
+    const std::string &path = file.Path();
+    const std::string name = Lower(path.substr(path.find_last_of('/') + 1));
+    for (std::uint16_t builtIn : {0x0407, 0x040C, 0x0415, 0x0419, 0x0804, 0x0404, 0x0409})
+        if (Lower(LanguageFileForLangId(builtIn)) == name)
+            return builtIn;
+    return 0x0409;
+}
+
+std::string LanguageFileLocale(const LanguageFile &file) {
+    return LocaleNameForLangId(LanguageFileLangId(file));
 }
 
 std::string FillCopyrightYear(const std::string &line, int year) {

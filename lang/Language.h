@@ -43,6 +43,16 @@ private:
 std::uint16_t LangIdFromLocaleName(const std::string &localeName);
 // The built-in language file chosen at the first start for a language identifier.
 std::string LanguageFileForLangId(std::uint16_t langId);
+// The locale name of a language identifier, the reverse of LangIdFromLocaleName: 0x0407 -> "de_DE",
+// 0x0804 -> "zh_CN", 0x0404 -> "zh_TW". Empty for a language the table does not know.
+std::string LocaleNameForLangId(std::uint16_t langId);
+// The language a language file is written in: [LanguageProperty] LangID when the file carries
+// one ("0x0407", "$0407" or "1031"), else its CharSet when only one built-in language uses it
+// (134, 136, 204, 238; also 128 Japanese, 129 Korean), else the name of the built-in file it
+// bears (without regard to case: "german.ini" -> 0x0407), else English (0x0409).
+std::uint16_t LanguageFileLangId(const LanguageFile &file);
+// LocaleNameForLangId(LanguageFileLangId(file)).
+std::string LanguageFileLocale(const LanguageFile &file);
 
 struct LanguageChoice {
     std::string fileName;     // name of the language file, without folder

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt6svg6
           libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libmp3lame-dev
-          fonts-dejavu-core fonts-wqy-microhei)
+          fonts-dejavu-core fonts-wqy-microhei qt6-translations-l10n)
 if [[ "${1:-}" == "--tests" ]]; then
     packages+=(libgtest-dev libgmock-dev sox libsox-fmt-mp3 ffmpeg lame)
 fi

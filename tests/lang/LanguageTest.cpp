@@ -95,3 +95,44 @@ TEST(Language, FontSettingsFallBackWhenNotIntegers) {
     EXPECT_EQ(ToIntDef("x", 1), 1);
     EXPECT_EQ(ToIntDef("-3", 1), -3);
 }
+
+TEST(Language, LocaleNamesOfLanguageIdentifiers) {
+    EXPECT_EQ(LocaleNameForLangId(0x0407), "de_DE");
+    EXPECT_EQ(LocaleNameForLangId(0x040C), "fr_FR");
+    EXPECT_EQ(LocaleNameForLangId(0x0415), "pl_PL");
+    EXPECT_EQ(LocaleNameForLangId(0x0419), "ru_RU");
+    EXPECT_EQ(LocaleNameForLangId(0x0804), "zh_CN");
+    EXPECT_EQ(LocaleNameForLangId(0x0404), "zh_TW");
+    EXPECT_EQ(LocaleNameForLangId(0x0409), "en_US");
+    EXPECT_EQ(LocaleNameForLangId(0x7C07), "de"); // a sub-language the table does not know
+    EXPECT_EQ(LocaleNameForLangId(0x0401), "");   // Arabic: not in the table
+    for (const char *name : {"de_CH", "zh_TW", "zh_CN", "fr_CA", "ru_RU", "pl_PL", "en_GB"})
+        EXPECT_EQ(LocaleNameForLangId(LangIdFromLocaleName(name)), name);
+}
+
+TEST(Language, LanguageFilesKnowTheirLanguage) {
+    TempDir dir;
+    auto lang = [&](const std::string &name, const std::string &body) {
+        WriteFile(dir.File(name), "[LanguageProperty]\nName=x\n" + body);
+        return LanguageFileLocale(LanguageFile(dir.File(name)));
+    };
+    // As the shipped files are: the CharSet, else the built-in file's name.
+    EXPECT_EQ(lang("English.ini", "CharSet=0\n"), "en_US");
+    EXPECT_EQ(lang("German.ini", "CharSet=0\n"), "de_DE");
+    EXPECT_EQ(lang("French.ini", "CharSet=0\n"), "fr_FR");
+    EXPECT_EQ(lang("Polish.ini", "CharSet=238\n"), "pl_PL");
+    EXPECT_EQ(lang("Russian.ini", "CharSet=204\n"), "ru_RU");
+    EXPECT_EQ(lang("ChineseGB.ini", "CharSet=134\n"), "zh_CN");
+    EXPECT_EQ(lang("ChineseBig5.ini", "CharSet=136\n"), "zh_TW");
+    // Names without regard to case; a renamed file by its CharSet; an unknown one is English.
+    EXPECT_EQ(lang("GERMAN.INI", "CharSet=0\n"), "de_DE");
+    EXPECT_EQ(lang("french.ini", ""), "fr_FR");
+    EXPECT_EQ(lang("Mine.ini", "CharSet=136\n"), "zh_TW");
+    EXPECT_EQ(lang("English2.ini", "CharSet=204\n"), "ru_RU");
+    EXPECT_EQ(lang("Espanol.ini", "CharSet=0\n"), "en_US");
+    // An identifier of the file's own wins.
+    EXPECT_EQ(lang("Other.ini", "CharSet=0\nLangID=0x040C\n"), "fr_FR");
+    EXPECT_EQ(lang("Other.ini", "CharSet=0\nLangID=$0407\n"), "de_DE");
+    EXPECT_EQ(lang("Other.ini", "CharSet=204\nLangID=1045\n"), "pl_PL");
+    EXPECT_EQ(lang("German.ini", "CharSet=0\nLangID=junk\n"), "de_DE");
+}
