@@ -16,7 +16,7 @@
 #include "ui_Formmain.h"
 
 void TMainForm::ButtonAddClick() {
-    QStringList names = Dialogs().GetOpenFileNames(this, OpenDialog1.Filter);
+    QStringList names = Dialogs().GetOpenFileNames(this, OpenDialog1.Filter, QString());
     if (names.isEmpty())
         return;
     AddFiles(names);

@@ -99,7 +99,7 @@ void TOutputForm::ButtonSaveClick() {
                            : ui->RadioMP3->isChecked() ? Mp3FilterText
                                                        : WmaFilterText;
     for (;;) {
-        const QString chosen = Dialogs().GetSaveFileName(this, filter);
+        const QString chosen = Dialogs().GetSaveFileName(this, filter, QString());
         if (chosen.isEmpty())
             return;
         const QString name = WithExtension(chosen, CheckedExtension());
