@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include <QLabel>
+#include <QScrollBar>
 #include <QTreeWidget>
 
 #include "ProgramWindows.h"
@@ -147,6 +148,27 @@ private slots:
         QCOMPARE(MainForm->findChild<QLabel *>("StatusPanel1")->width(), 300);
         QCOMPARE(MainForm->ui->ButtonJoin->iconSize(), QSize(32, 32));
         QVERIFY(!MainForm->ui->ButtonJoin->icon().isNull());
+    }
+
+    void emptyListFitsTheStartingSizeAndOnlyTheWidthIsLimited() {
+        QTreeWidget *list = MainForm->ui->ListView1;
+        const int widths[] = {150, 80, 60, 50, 80, 60, 160};
+        int sum = 0;
+        for (int c = 0; c < 7; ++c) {
+            QCOMPARE(list->columnWidth(c), widths[c]);
+            sum += widths[c];
+        }
+        QCOMPARE(sum, 640);
+        MainForm->show();
+        QVERIFY(QTest::qWaitForWindowExposed(MainForm));
+        QCOMPARE(MainForm->size(), QSize(710, 456));
+        QVERIFY(!list->horizontalScrollBar()->isVisible());
+
+        MainForm->resize(800, 40);
+        QCOMPARE(MainForm->size(), QSize(800, 40));
+        MainForm->resize(300, 100);
+        QCOMPARE(MainForm->size(), QSize(710, 100));
+        QCOMPARE(MainForm->minimumHeight(), 0);
     }
 
     void applyLanguageSetsTextsAndFonts() {
