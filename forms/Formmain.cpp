@@ -35,6 +35,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMainFor
         ui->ListView1->setColumnWidth(c, widths[c]);
     for (int c = 7; c < 11; ++c)
         header->hideSection(c); // sub-items 6 to 9 carry raw values for the program only
+    ui->ListView1->installEventFilter(this);
 
     for (int i = 0; i < 2; ++i) {
         statusPanels_[i] = new QLabel(ui->StatusBar1);

@@ -286,6 +286,38 @@ private slots:
         QCOMPARE(MainForm->StatusPanelText(0), QString("0 Files"));
     }
 
+    void listKeysRemoveSelectAllAndAdd() {
+        const QStringList names = {"a", "b", "c", "d"};
+        for (const QString &n : names)
+            AddRow(n, 2, 16, 1);
+        MainForm->UpdateStatusBar();
+        MainForm->show();
+        QTreeWidget *list = MainForm->ui->ListView1;
+        list->setFocus();
+
+        QTest::keyClick(list, Qt::Key_Delete); // nothing selected
+        QCOMPARE(Captions(), names);
+        list->topLevelItem(1)->setSelected(true);
+        list->topLevelItem(3)->setSelected(true);
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(Captions(), QStringList({"a", "c"}));
+        VerifyIconsFollowRows(names);
+        QCOMPARE(MainForm->StatusPanelText(0), QString("2 Files"));
+
+        list->clearSelection();
+        QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier); // the list's own select-all
+        QCOMPARE(list->selectedItems().size(), 2);
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(list->topLevelItemCount(), 0);
+        QVERIFY(MainForm->ImageList1.isEmpty());
+        QCOMPARE(MainForm->StatusPanelText(0), QString("0 Files"));
+
+        QVERIFY(dialogs_->openFolders.isEmpty());
+        QTest::keyClick(list, Qt::Key_Insert); // the Add dialog, cancelled
+        QCOMPARE(dialogs_->openFolders.size(), 1);
+        QCOMPARE(MainForm->StatusPanelText(0), QString("0 Files"));
+    }
+
     void unwritableSettingsAreReportedOnceAndTheProgramGoesOn() {
         QFile::remove(QString::fromStdString(dir_->File("Tandrel.ini")));
         WriteFile(dir_->File("TDLanguage/English.ini"), "[ToolBar]\nJoin=English join\n");
