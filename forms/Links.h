@@ -26,7 +26,8 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *e) override {
-        if (e->type() == QEvent::Enter)
+        // An entering queued before the window hid comes too late to count.
+        if (e->type() == QEvent::Enter && static_cast<QWidget *>(watched)->isVisible())
             enter_();
         else if (e->type() == QEvent::Leave || e->type() == QEvent::Hide)
             leave_();
