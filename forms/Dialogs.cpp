@@ -76,13 +76,14 @@ QMessageBox::StandardButton TDialogs::MessageBox(QWidget *owner, const QString &
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
-QStringList TDialogs::GetOpenFileNames(QWidget *owner, const QString &filter) {
-    return QFileDialog::getOpenFileNames(owner, QString(), QString(), ToQtFilter(filter));
+QStringList TDialogs::GetOpenFileNames(QWidget *owner, const QString &filter,
+                                       const QString &folder) {
+    return QFileDialog::getOpenFileNames(owner, QString(), folder, ToQtFilter(filter));
 }
 
-QString TDialogs::GetSaveFileName(QWidget *owner, const QString &filter) {
+QString TDialogs::GetSaveFileName(QWidget *owner, const QString &filter, const QString &folder) {
     // The caller asks about overwriting itself.
-    return QFileDialog::getSaveFileName(owner, QString(), QString(), ToQtFilter(filter), nullptr,
+    return QFileDialog::getSaveFileName(owner, QString(), folder, ToQtFilter(filter), nullptr,
                                         QFileDialog::DontConfirmOverwrite);
 }
 

@@ -15,10 +15,12 @@ public:
     virtual QMessageBox::StandardButton MessageBox(QWidget *owner, const QString &caption,
                                                    const QString &text, QMessageBox::Icon icon,
                                                    QMessageBox::StandardButtons buttons);
-    // Filters are in the language files' form: "Description|*.a;*.b|...".
-    virtual QStringList GetOpenFileNames(QWidget *owner, const QString &filter);
+    // Filters are in the language files' form: "Description|*.a;*.b|...". The dialogs open in
+    // folder, or where the toolkit chooses when it is empty.
+    virtual QStringList GetOpenFileNames(QWidget *owner, const QString &filter,
+                                         const QString &folder);
     // Empty when the user cancels.
-    virtual QString GetSaveFileName(QWidget *owner, const QString &filter);
+    virtual QString GetSaveFileName(QWidget *owner, const QString &filter, const QString &folder);
     // Hands an address or a local file to the desktop's associated program.
     virtual void ShellOpen(QWidget *owner, const QString &target);
 };

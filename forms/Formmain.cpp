@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLayout>
 #include <QScreen>
 #include <QStatusBar>
 
@@ -18,6 +19,8 @@
 
 TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMainForm) {
     ui->setupUi(this);
+    // Only the width has a minimum (the layout's own would also hold the height at its contents').
+    layout()->setSizeConstraint(QLayout::SetNoConstraint);
 
     // Captions under the pictures may take the buttons' whole width.
     for (QToolButton *b : ui->Panel1->findChildren<QToolButton *>())
@@ -27,12 +30,12 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMainFor
 
     QHeaderView *header = ui->ListView1->header();
     header->setSectionsMovable(false);
-    const int widths[] = {150, 80, 60, -1, 80, 60, 160};
+    const int widths[] = {150, 80, 60, 50, 80, 60, 160};
     for (int c = 0; c < 7; ++c)
-        if (widths[c] > 0)
-            ui->ListView1->setColumnWidth(c, widths[c]);
+        ui->ListView1->setColumnWidth(c, widths[c]);
     for (int c = 7; c < 11; ++c)
         header->hideSection(c); // sub-items 6 to 9 carry raw values for the program only
+    ui->ListView1->installEventFilter(this);
 
     for (int i = 0; i < 2; ++i) {
         statusPanels_[i] = new QLabel(ui->StatusBar1);

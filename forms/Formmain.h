@@ -68,6 +68,8 @@ public:
 
 protected:
     bool event(QEvent *e) override;
+    // Delete and Insert on the file list act as the Remove and Add buttons.
+    bool eventFilter(QObject *watched, QEvent *e) override;
     void showEvent(QShowEvent *e) override;
     void dragEnterEvent(QDragEnterEvent *e) override;
     void dropEvent(QDropEvent *e) override;

@@ -12,13 +12,16 @@
 #include "audio/Probe.h"
 #include "forms/AudioFileEntry.h"
 #include "forms/Dialogs.h"
+#include "forms/Folders.h"
 #include "forms/Formmain.h"
 #include "ui_Formmain.h"
 
 void TMainForm::ButtonAddClick() {
-    QStringList names = Dialogs().GetOpenFileNames(this, OpenDialog1.Filter);
+    QStringList names =
+        Dialogs().GetOpenFileNames(this, OpenDialog1.Filter, RememberedFolder(kAddFilesFolderKey));
     if (names.isEmpty())
         return;
+    RememberFolder(kAddFilesFolderKey, names.first());
     AddFiles(names);
     UpdateStatusBar();
 }

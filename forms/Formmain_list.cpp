@@ -1,4 +1,5 @@
 // The file list's own operations and the status bar.
+#include <QKeyEvent>
 #include <QLabel>
 #include <QTreeWidget>
 
@@ -26,6 +27,22 @@ void TMainForm::RefreshImageIndexes() {
     QTreeWidget *list = ui->ListView1;
     for (int i = 0; i < list->topLevelItemCount(); ++i)
         SetImageIndex(list->topLevelItem(i), i, i < ImageList1.size() ? ImageList1[i] : QIcon());
+}
+
+bool TMainForm::eventFilter(QObject *watched, QEvent *e) {
+    if (watched != ui->ListView1 || e->type() != QEvent::KeyPress)
+        return QMainWindow::eventFilter(watched, e);
+    auto *key = static_cast<QKeyEvent *>(e);
+    const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && key->key() == Qt::Key_Delete) {
+        ButtonRemoveClick();
+        return true;
+    }
+    if (plain && key->key() == Qt::Key_Insert) {
+        ButtonAddClick();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, e);
 }
 
 void TMainForm::ButtonRemoveClick() {

@@ -4,6 +4,7 @@
 #include <QTabBar>
 
 #include "forms/Dialogs.h"
+#include "forms/Folders.h"
 #include "ui_Formoutput.h"
 
 namespace {
@@ -99,9 +100,11 @@ void TOutputForm::ButtonSaveClick() {
                            : ui->RadioMP3->isChecked() ? Mp3FilterText
                                                        : WmaFilterText;
     for (;;) {
-        const QString chosen = Dialogs().GetSaveFileName(this, filter);
+        const QString chosen =
+            Dialogs().GetSaveFileName(this, filter, RememberedFolder(kOutputFileFolderKey));
         if (chosen.isEmpty())
             return;
+        RememberFolder(kOutputFileFolderKey, chosen);
         const QString name = WithExtension(chosen, CheckedExtension());
         if (!QFileInfo::exists(name)) {
             ui->EditOutputFile->setText(name);

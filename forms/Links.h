@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCursor>
 #include <QEvent>
 #include <QMouseEvent>
 #include <QWidget>
@@ -12,7 +13,8 @@ inline void SetUnderline(QWidget *link, bool on) {
     link->setFont(f);
 }
 
-// Hands a label's mouse entering, leaving and left clicks to its window's handlers.
+// Hands a label's mouse entering, leaving and left clicks to its window's handlers. Its window
+// hiding counts as leaving, and its showing as entering when the pointer is over it then.
 class TLinkEvents : public QObject {
 public:
     TLinkEvents(QWidget *link, std::function<void()> enter, std::function<void()> leave,
@@ -24,10 +26,13 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *e) override {
-        if (e->type() == QEvent::Enter)
+        // An entering queued before the window hid comes too late to count.
+        if (e->type() == QEvent::Enter && static_cast<QWidget *>(watched)->isVisible())
             enter_();
-        else if (e->type() == QEvent::Leave)
+        else if (e->type() == QEvent::Leave || e->type() == QEvent::Hide)
             leave_();
+        else if (e->type() == QEvent::Show)
+            PointerOver(static_cast<QWidget *>(watched)) ? enter_() : leave_();
         else if (e->type() == QEvent::MouseButtonRelease &&
                  static_cast<QMouseEvent *>(e)->button() == Qt::LeftButton)
             click_();
@@ -35,5 +40,9 @@ protected:
     }
 
 private:
+    static bool PointerOver(QWidget *link) {
+        return link->rect().contains(link->mapFromGlobal(QCursor::pos()));
+    }
+
     std::function<void()> enter_, leave_, click_;
 };

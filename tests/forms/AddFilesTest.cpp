@@ -10,6 +10,7 @@
 #include "forms/AudioFileEntry.h"
 #include "forms/Formmain.h"
 #include "forms/Forms.h"
+#include "lang/IniFile.h"
 #include "ui_Formmain.h"
 
 using testutil::Quote;
@@ -133,6 +134,32 @@ private slots:
         QCoreApplication::sendEvent(MainForm, &drop);
         QCOMPARE(Captions(), QStringList({"b.wav", "mono8.wav", "A.mp3", "tone.wav"}));
         QCOMPARE(MainForm->StatusPanelText(0), QString("4 Files"));
+    }
+
+    void addDialogOpensWhereItWasLastUsed() {
+        QVERIFY(QDir().mkpath(F("music")));
+        QVERIFY(QFile::copy(F("mono8.wav"), F("music/mono8.wav")));
+        WriteFile(dir_->File("Tandrel.ini"),
+                  "[General]\nLanguage=English.ini\nAd=0\n[Other]\nKey=kept\n");
+        program_->Restart();
+        MainForm->ButtonAddClick(); // nothing stored: where the toolkit chooses; cancelled
+        dialogs_->openAnswers << QStringList{F("music/mono8.wav")};
+        MainForm->ButtonAddClick();
+        MainForm->ButtonAddClick(); // cancelled: the folder stays
+        program_->Restart();
+        MainForm->ButtonAddClick();
+        QCOMPARE(dialogs_->openFolders, QStringList({"", "", F("music"), F("music")}));
+
+        const tandrel::IniFile settings(dir_->File("Tandrel.ini"));
+        QCOMPARE(settings.ReadString("General", "Language", ""), std::string("English.ini"));
+        QCOMPARE(settings.ReadString("General", "Ad", ""), std::string("0"));
+        QCOMPARE(settings.ReadString("Other", "Key", ""), std::string("kept"));
+        QCOMPARE(settings.ReadString("Folders", "AddFiles", ""), F("music").toStdString());
+
+        QVERIFY(QDir(F("music")).removeRecursively());
+        program_->Restart();
+        MainForm->ButtonAddClick(); // the folder is gone
+        QCOMPARE(dialogs_->openFolders.last(), QString());
     }
 };
 

@@ -145,6 +145,41 @@ private slots:
         QCOMPARE(dialogs_->opened.last(), QString("/x/TDLanguage/English.ini"));
     }
 
+    void linksUnderlineOnlyWhileThePointerIsOverThem() {
+        auto open = [](QDialog *dialog, const std::function<void()> &shown) {
+            QTimer::singleShot(0, dialog, [&] {
+                QVERIFY(QTest::qWaitForWindowExposed(dialog));
+                shown();
+            });
+            dialog->exec();
+        };
+        const QList<std::pair<QDialog *, QWidget *>> links = {
+            {AboutForm, AboutForm->ui->Label5}, {LanguageForm, LanguageForm->ui->Label2}};
+        for (const auto &[dialog, link] : links) {
+            for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
+                QCursor::setPos(QPoint(-500, -500));
+                bool atShow = true, over = false;
+                open(dialog, [&] {
+                    atShow = link->font().underline();
+                    QCursor::setPos(link->mapToGlobal(link->rect().center()));
+                    QCoreApplication::processEvents();
+                    over = link->font().underline();
+                    QTest::keyClick(dialog, key);
+                });
+                QVERIFY(!dialog->isVisible());
+                QVERIFY2(!atShow && over, qPrintable(link->objectName()));
+                QVERIFY(!link->font().underline());
+                // The pointer stays where the link shows: showing again underlines it at once.
+                dialog->show();
+                QVERIFY(link->font().underline());
+                dialog->hide();
+                QCoreApplication::processEvents();
+                QVERIFY(!link->font().underline());
+            }
+        }
+        QCursor::setPos(QPoint(-500, -500));
+    }
+
     void bannerLosesItsBorderAndSwallowsRightClicksInside() {
         TCppWebBrowser *banner = MainForm->ui->CppWebBrowser1;
         QVERIFY(!banner->Visible());

@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include <QLabel>
+#include <QScrollBar>
 #include <QTreeWidget>
 
 #include "ProgramWindows.h"
@@ -149,6 +150,27 @@ private slots:
         QVERIFY(!MainForm->ui->ButtonJoin->icon().isNull());
     }
 
+    void emptyListFitsTheStartingSizeAndOnlyTheWidthIsLimited() {
+        QTreeWidget *list = MainForm->ui->ListView1;
+        const int widths[] = {150, 80, 60, 50, 80, 60, 160};
+        int sum = 0;
+        for (int c = 0; c < 7; ++c) {
+            QCOMPARE(list->columnWidth(c), widths[c]);
+            sum += widths[c];
+        }
+        QCOMPARE(sum, 640);
+        MainForm->show();
+        QVERIFY(QTest::qWaitForWindowExposed(MainForm));
+        QCOMPARE(MainForm->size(), QSize(710, 456));
+        QVERIFY(!list->horizontalScrollBar()->isVisible());
+
+        MainForm->resize(800, 40);
+        QCOMPARE(MainForm->size(), QSize(800, 40));
+        MainForm->resize(300, 100);
+        QCOMPARE(MainForm->size(), QSize(710, 100));
+        QCOMPARE(MainForm->minimumHeight(), 0);
+    }
+
     void applyLanguageSetsTextsAndFonts() {
         Ui::TMainForm *m = MainForm->ui;
         QCOMPARE(m->ButtonAdd->text(), QString("Добавить"));
@@ -261,6 +283,38 @@ private slots:
         MainForm->ButtonClearClick();
         QCOMPARE(list->topLevelItemCount(), 0);
         QVERIFY(MainForm->ImageList1.isEmpty());
+        QCOMPARE(MainForm->StatusPanelText(0), QString("0 Files"));
+    }
+
+    void listKeysRemoveSelectAllAndAdd() {
+        const QStringList names = {"a", "b", "c", "d"};
+        for (const QString &n : names)
+            AddRow(n, 2, 16, 1);
+        MainForm->UpdateStatusBar();
+        MainForm->show();
+        QTreeWidget *list = MainForm->ui->ListView1;
+        list->setFocus();
+
+        QTest::keyClick(list, Qt::Key_Delete); // nothing selected
+        QCOMPARE(Captions(), names);
+        list->topLevelItem(1)->setSelected(true);
+        list->topLevelItem(3)->setSelected(true);
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(Captions(), QStringList({"a", "c"}));
+        VerifyIconsFollowRows(names);
+        QCOMPARE(MainForm->StatusPanelText(0), QString("2 Files"));
+
+        list->clearSelection();
+        QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier); // the list's own select-all
+        QCOMPARE(list->selectedItems().size(), 2);
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(list->topLevelItemCount(), 0);
+        QVERIFY(MainForm->ImageList1.isEmpty());
+        QCOMPARE(MainForm->StatusPanelText(0), QString("0 Files"));
+
+        QVERIFY(dialogs_->openFolders.isEmpty());
+        QTest::keyClick(list, Qt::Key_Insert); // the Add dialog, cancelled
+        QCOMPARE(dialogs_->openFolders.size(), 1);
         QCOMPARE(MainForm->StatusPanelText(0), QString("0 Files"));
     }
 

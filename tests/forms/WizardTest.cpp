@@ -2,8 +2,10 @@
 
 #include "RecordingDialogs.h"
 #include "TestUtil.h"
+#include "forms/AppPaths.h"
 #include "forms/Formoutput.h"
 #include "forms/Formprocess.h"
+#include "lang/IniFile.h"
 #include "ui_Formoutput.h"
 #include "ui_Formprocess.h"
 
@@ -12,6 +14,7 @@ using testutil::WriteFile;
 
 class WizardTest : public QObject {
     Q_OBJECT
+    TempDir *dir_ = nullptr; // the program's folder, holding its settings file
     TOutputForm *form_ = nullptr;
     RecordingDialogs *dialogs_ = nullptr;
     Ui::TOutputForm *ui() { return form_->ui; }
@@ -19,7 +22,13 @@ class WizardTest : public QObject {
 
 private slots:
     void init() {
+        dir_ = new TempDir;
+        SetExecutableFolderForTesting(QString::fromStdString(dir_->Path()));
         dialogs_ = new RecordingDialogs;
+        NewForm();
+    }
+    void NewForm() {
+        delete form_;
         form_ = new TOutputForm;
         form_->NextCaption = "Next";
         form_->JoinCaption = "Join";
@@ -31,7 +40,10 @@ private slots:
     }
     void cleanup() {
         delete form_;
+        form_ = nullptr;
         delete dialogs_;
+        SetExecutableFolderForTesting(QString());
+        delete dir_;
     }
 
     void everyShowingStartsFromTheDefaults() {
@@ -100,6 +112,31 @@ private slots:
         form_->ButtonSaveClick(); // cancelled: keeps the name
         QCOMPARE(ui()->EditOutputFile->text(), QString("/nonexistent-dir/song.mp3"));
         QCOMPARE(dialogs_->saveFilters, QStringList{"WMA|*.wma"});
+    }
+
+    void saveDialogOpensWhereItWasLastUsed() {
+        const QString out = QString::fromStdString(dir_->File("out"));
+        QVERIFY(QDir().mkpath(out));
+        WriteFile(dir_->File("Tandrel.ini"),
+                  "[General]\nLanguage=English.ini\n[Folders]\nAddFiles=/music\n");
+        form_->show();
+        dialogs_->saveAnswers << out + "/song";
+        form_->ButtonSaveClick(); // nothing stored: where the toolkit chooses
+        form_->ButtonSaveClick(); // cancelled: the folder stays
+        NewForm();                // as in a new run
+        form_->show();
+        form_->ButtonSaveClick();
+        QCOMPARE(dialogs_->saveFolders, QStringList({"", out, out}));
+
+        const tandrel::IniFile settings(dir_->File("Tandrel.ini"));
+        QCOMPARE(settings.ReadString("General", "Language", ""), std::string("English.ini"));
+        QCOMPARE(settings.ReadString("Folders", "AddFiles", ""), std::string("/music"));
+        QCOMPARE(settings.ReadString("Folders", "OutputFile", ""), out.toStdString());
+
+        dialogs_->saveAnswers << "/nonexistent-dir/song";
+        form_->ButtonSaveClick();
+        form_->ButtonSaveClick(); // that folder does not exist
+        QCOMPARE(dialogs_->saveFolders.last(), QString());
     }
 
     void existingFilesAreOnlyReplacedWhenTheUserSaysSo() {

@@ -23,6 +23,8 @@ public:
     QStringList saveAnswers;
     QStringList saveFilters;
     QStringList opened;
+    QStringList openFolders; // the folder each open / save dialog was given
+    QStringList saveFolders;
 
     RecordingDialogs() { previous_ = SetDialogs(this); }
     ~RecordingDialogs() override { SetDialogs(previous_); }
@@ -37,11 +39,13 @@ public:
             return answers.takeFirst();
         return (buttons & QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::Cancel;
     }
-    QStringList GetOpenFileNames(QWidget *, const QString &) override {
+    QStringList GetOpenFileNames(QWidget *, const QString &, const QString &folder) override {
+        openFolders << folder;
         return openAnswers.isEmpty() ? QStringList() : openAnswers.takeFirst();
     }
-    QString GetSaveFileName(QWidget *, const QString &filter) override {
+    QString GetSaveFileName(QWidget *, const QString &filter, const QString &folder) override {
         saveFilters << filter;
+        saveFolders << folder;
         return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
     }
     void ShellOpen(QWidget *, const QString &target) override { opened << target; }
