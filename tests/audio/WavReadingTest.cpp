@@ -109,21 +109,15 @@ TEST(WavReading, AcceptedHeadersAndWhatTheyHold) {
     EXPECT_EQ(o.info.DataSize, 64u);
 }
 
-TEST(WavReading, FilesMadeByRealTools) {
+// ffmpeg puts a LIST chunk before the data; sox's files are joined in the CLI tests.
+TEST(WavReading, FileMadeByFfmpeg) {
     TempDir dir;
-    const std::string sox = dir.File("sox.wav"), ff = dir.File("ff.wav");
-    ASSERT_EQ(testutil::Run("sox -n -r 22050 -c 1 -b 8 " + sox + " synth 3 sine 300").exitCode, 0);
-    // ffmpeg puts a LIST chunk before the data.
+    const std::string ff = dir.File("ff.wav");
     ASSERT_EQ(testutil::Run("ffmpeg -v error -f lavfi -i sine=d=2.5:r=48000 -ac 2 " + ff).exitCode,
               0);
-    Outcome o = ReadPath(sox);
+    Outcome o = ReadPath(ff);
     ASSERT_TRUE(o.ok);
-    EXPECT_EQ(o.info.SampleRate, 22050);
-    EXPECT_EQ(o.info.Channels, 1);
-    EXPECT_EQ(o.info.BitsPerSample, 8);
-    EXPECT_EQ(o.info.Seconds, 3u);
-    o = ReadPath(ff);
-    ASSERT_TRUE(o.ok);
+    EXPECT_EQ(o.info.SampleRate, 48000);
     EXPECT_EQ(o.info.DataSize, 48000u * 4 * 5 / 2);
 }
 
