@@ -14,7 +14,7 @@
 using audiotest::RecordingSink;
 using testutil::BuildWav;
 using testutil::TempDir;
-using testutil::WavSpec;
+using testutil::WavLayout;
 using testutil::WriteFile;
 using namespace wavbytes;
 
@@ -64,7 +64,7 @@ tandrel::ProbedFile Probe(const TempDir &dir, const std::string &name, const std
 } // namespace
 
 TEST(WavReading, AcceptedHeadersAndWhatTheyHold) {
-    WavSpec canonical;
+    WavLayout canonical;
     canonical.data = std::string(1764000, '\0');
     Outcome o = Read(BuildWav(canonical));
     ASSERT_TRUE(o.ok);
@@ -77,7 +77,7 @@ TEST(WavReading, AcceptedHeadersAndWhatTheyHold) {
     canonical.data.pop_back();
     EXPECT_EQ(Read(BuildWav(canonical)).info.Seconds, 9u);
 
-    WavSpec fmt18;
+    WavLayout fmt18;
     fmt18.formatSize = 18;
     fmt18.data = "abcd";
     o = Read(BuildWav(fmt18));
@@ -101,7 +101,7 @@ TEST(WavReading, AcceptedHeadersAndWhatTheyHold) {
         EXPECT_TRUE(Read(PcmWav(2, rate, 16, "", std::string(4000, 'd'))).ok) << rate;
 
     // Thousands of empty chunks before the data are walked quickly.
-    WavSpec many;
+    WavLayout many;
     many.data = std::string(64, '\0');
     many.extraChunks.assign(20000, {"junk", ""});
     o = Read(BuildWav(many));
@@ -144,7 +144,7 @@ TEST(WavReading, OddChunksWithAndWithoutTheirPadByte) {
 TEST(WavReading, RefusedHeadersShowOneMessageEach) {
     const std::string data(64, 'd');
     const std::string pcm = PcmWav(2, 44100, 16, "", data);
-    WavSpec f;
+    WavLayout f;
     f.data = data;
     f.formatTag = 3;
     f.bits = 32;
@@ -193,7 +193,7 @@ TEST(WavReading, WhatIsNotARegularFileIsRefusedWithoutOpening) {
 
 TEST(WavReading, HugeSparseFilesShowTheirTrueSizeAndTime) {
     TempDir dir;
-    WavSpec riff;
+    WavLayout riff;
     riff.declaredDataSize = 3000000000LL;
     const std::string big = dir.File("big.wav");
     WriteFile(big, BuildWav(riff));

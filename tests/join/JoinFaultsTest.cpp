@@ -55,11 +55,11 @@ Outcome JoinOne(const TempDir &dir, const JoinInput &input, Recorder &&rec = Rec
 TEST(JoinFaults, BadInputsStopTheJoinAndLeaveTheOldOutput) {
     TempDir dir, tmp;
     const std::string good = WavFile(dir, "good.wav", 20000, 'g');
-    WriteFile(dir.File("notfmt.wav"), BuildWav(WavSpec{}).replace(12, 4, "junk"));
-    WavSpec compressed;
+    WriteFile(dir.File("notfmt.wav"), BuildWav(WavLayout{}).replace(12, 4, "junk"));
+    WavLayout compressed;
     compressed.formatTag = 3;
     WriteFile(dir.File("float.wav"), BuildWav(compressed));
-    WriteFile(dir.File("nodata.wav"), BuildWav(WavSpec{}).substr(0, 36));
+    WriteFile(dir.File("nodata.wav"), BuildWav(WavLayout{}).substr(0, 36));
     WavFile(dir, "fast.wav", 4000, 'f', 2, 100000000);
     const std::pair<std::string, std::string> cases[] = {
         {dir.File("missing.wav"), "Error: Could not open '" + dir.File("missing.wav") + "'"},

@@ -39,12 +39,12 @@ Written WriteWav(const TempDir &dir, const PcmFormat &format, const std::string 
 // The 44-byte header and the data, put together by the test's own WAV builder.
 std::string Canonical(std::uint32_t rate, std::uint16_t channels, std::uint16_t bits,
                       const std::string &data) {
-    WavSpec spec;
-    spec.sampleRate = rate;
-    spec.channels = channels;
-    spec.bits = bits;
-    spec.data = data;
-    return BuildWav(spec);
+    WavLayout wav;
+    wav.sampleRate = rate;
+    wav.channels = channels;
+    wav.bits = bits;
+    wav.data = data;
+    return BuildWav(wav);
 }
 
 TEST(WavWriter, CanonicalHeaderFromTheFormatAndTheData) {

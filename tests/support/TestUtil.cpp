@@ -118,7 +118,7 @@ std::uint16_t GetLE16(const std::string &b, std::size_t at) {
                                       (static_cast<unsigned char>(b.at(at + 1)) << 8));
 }
 
-std::string BuildWav(const WavSpec &s) {
+std::string BuildWav(const WavLayout &s) {
     std::string fmt = wavbytes::FormatBody(s.formatTag, s.channels, s.sampleRate, s.bits);
     fmt.resize(s.formatSize, '\0');
     std::string chunks = wavbytes::ChunkHeader("fmt ", s.formatSize) + fmt;
@@ -131,12 +131,12 @@ std::string BuildWav(const WavSpec &s) {
 
 std::string WavFile(const TempDir &dir, const std::string &name, std::size_t bytes, char fill,
                     std::uint16_t channels, std::uint32_t rate, std::uint16_t bits) {
-    WavSpec spec;
-    spec.channels = channels;
-    spec.sampleRate = rate;
-    spec.bits = bits;
-    spec.data = std::string(bytes, fill);
-    WriteFile(dir.File(name), BuildWav(spec));
+    WavLayout wav;
+    wav.channels = channels;
+    wav.sampleRate = rate;
+    wav.bits = bits;
+    wav.data = std::string(bytes, fill);
+    WriteFile(dir.File(name), BuildWav(wav));
     return dir.File(name);
 }
 

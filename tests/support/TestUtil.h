@@ -72,7 +72,7 @@ std::uint16_t GetLE16(const std::string &bytes, std::size_t at);
 
 // A WAV file built by hand: RIFF header, "fmt " chunk (formatSize bytes, padded with zeros),
 // the extra chunks in order, then a "data" chunk holding data.
-struct WavSpec {
+struct WavLayout {
     std::uint16_t formatTag = 1;
     std::uint16_t channels = 2;
     std::uint32_t sampleRate = 44100;
@@ -83,7 +83,7 @@ struct WavSpec {
     // When set, the "data" header declares this size instead of data.size().
     std::int64_t declaredDataSize = -1;
 };
-std::string BuildWav(const WavSpec &spec);
+std::string BuildWav(const WavLayout &wav);
 // A canonical WAV file in dir holding bytes of fill; its path.
 std::string WavFile(const TempDir &dir, const std::string &name, std::size_t bytes, char fill,
                     std::uint16_t channels = 2, std::uint32_t rate = 44100,
