@@ -1,9 +1,8 @@
 #include "CliTestSupport.h"
+#include "tests/join/JoinTestSupport.h"
 
 #include "audio/Bass.h"
-#include "audio/Probe.h"
 #include "join/EncoderSinks.h"
-#include "join/JoinPipeline.h"
 
 #include <chrono>
 #include <csignal>
@@ -24,36 +23,21 @@ using namespace tandrel;
 
 namespace {
 
-class QuietProgress : public JoinProgress {
-public:
-    void SetLabel(const std::string &) override {}
-    void Progress1(int) override {}
-    void Progress2(int) override {}
-    bool ProcessEventsAndShouldStop() override { return false; }
-};
-
 class CliJoin : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { BASS_Init(-1, 44100, 0, nullptr, nullptr); }
     static void TearDownTestSuite() { BASS_Free(); }
 
-    // The window's join of the same list: probed rows, the target, the two-pass pipeline.
+    // The window's join of the same list: listed rows, the target, the two-pass pipeline.
     static void WindowJoin(const std::vector<std::string> &inputs, const OutputSettings &output,
                            const TempDir &tmp) {
-        JoinRequest req;
-        std::vector<PcmFormat> rows;
-        for (const std::string &path : inputs) {
-            ProbedFile f;
-            ASSERT_EQ(ProbeFile(path, f), Refusal::None) << path;
-            const PcmFormat format{int(f.sampleRate), int(f.channels), int(f.bits)};
-            req.inputs.push_back({path, format});
-            rows.push_back(format);
-        }
-        req.target = ComputeTargetFormat(rows);
+        std::vector<JoinInput> rows;
+        for (const std::string &path : inputs)
+            rows.push_back(jointest::Listed(path));
+        JoinRequest req = jointest::WavJoin(tmp, rows, output.path);
         req.output = output;
-        req.tempPcmPath = tmp.File("AudioTemp.pcm");
         req.makeEncoder = MakeEncoderSink;
-        QuietProgress progress;
+        jointest::Recorder progress;
         ASSERT_EQ(RunJoin(req, progress), JoinStatus::Ok);
     }
 
