@@ -10,18 +10,6 @@
 
 namespace audiotest {
 
-RecordingSink::RecordingSink() : previous_(tandrel::SetMessages(this)) {}
-
-RecordingSink::~RecordingSink() {
-    tandrel::SetMessages(previous_);
-}
-
-tandrel::MsgAnswer RecordingSink::Show(const std::string &caption, const std::string &text,
-                                       tandrel::MsgIcon icon, tandrel::MsgButtons) {
-    shown.push_back({caption, text, icon});
-    return tandrel::MsgAnswer::Ok;
-}
-
 std::string MediaDir() {
     static testutil::TempDir dir;
     return dir.Path();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/Messages.h"
+#include "TestUtil.h"
 
 #include <cstdint>
 #include <string>
@@ -8,24 +8,8 @@
 
 namespace audiotest {
 
-struct Shown {
-    std::string caption;
-    std::string text;
-    tandrel::MsgIcon icon;
-};
-
-// Records every message shown while it exists.
-class RecordingSink : public tandrel::MessageSink {
-public:
-    RecordingSink();
-    ~RecordingSink() override;
-    tandrel::MsgAnswer Show(const std::string &caption, const std::string &text,
-                            tandrel::MsgIcon icon, tandrel::MsgButtons buttons) override;
-    std::vector<Shown> shown;
-
-private:
-    tandrel::MessageSink *previous_;
-};
+using testutil::RecordingSink;
+using testutil::Shown;
 
 // Test audio made once per run by sox, lame and ffmpeg in a shared folder; the command is a
 // shell line with {in} for a WAV of the given samples and {out} for the file to make.

@@ -3,13 +3,16 @@
 #include "AudioTestSupport.h"
 #include "TestUtil.h"
 #include "audio/Bass.h"
+#include "audio/Probe.h"
 
 #include <chrono>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 using audiotest::Media;
+using testutil::ReadFile;
 using testutil::TempDir;
 using testutil::WriteFile;
 
@@ -23,6 +26,8 @@ struct Decoded {
     QWORD finalLength = 0;
     bool positionAboveLength = false;
     bool moreThanAsked = false;
+    std::string pcm;
+    tandrel::StreamCompleteness completeness;
 };
 
 HSTREAM Open(const std::string &path, DWORD flags = BASS_STREAM_DECODE) {
@@ -52,6 +57,7 @@ Decoded DecodeAll(const std::string &path, DWORD block = 20480) {
             break;
         }
         d.bytes += n;
+        d.pcm.append(buf.data(), n);
         QWORD pos = BASS_ChannelGetPosition(h, BASS_POS_BYTE);
         QWORD len = BASS_ChannelGetLength(h, BASS_POS_BYTE);
         EXPECT_EQ(pos, d.bytes);
@@ -60,8 +66,17 @@ Decoded DecodeAll(const std::string &path, DWORD block = 20480) {
     }
     EXPECT_EQ(BASS_ChannelGetData(h, buf.data(), block), 0u);
     d.finalLength = BASS_ChannelGetLength(h, BASS_POS_BYTE);
+    EXPECT_TRUE(tandrel::GetStreamCompleteness(h, d.completeness));
     EXPECT_TRUE(BASS_StreamFree(h));
     return d;
+}
+
+std::string Noise(std::size_t bytes) {
+    std::mt19937 random(7);
+    std::string out(bytes, '\0');
+    for (char &c : out)
+        c = char(random());
+    return out;
 }
 
 class Bass : public ::testing::Test {
@@ -71,27 +86,43 @@ protected:
 
 } // namespace
 
-TEST_F(Bass, GaplessLameFilesDecodeToTheOriginalSampleCount) {
+// Decodes as ffmpeg does, sample for sample; a LAME header gives the exact length at once.
+TEST_F(Bass, Mp3FilesDecodeExactlyAsFfmpegDoes) {
     const std::uint64_t samples = 145530;
-    const std::string files[] = {
-        Media("cbr.mp3", "lame --quiet -b 128 {in} {out}", samples),
-        Media("vbr.mp3", "lame --quiet -V 2 {in} {out}", samples),
-        Media("id3.mp3", "lame --quiet --add-id3v2 --tt Title --ta Artist {in} {out}", samples),
-        Media("short.mp3", "lame --quiet {in} {out}", 2205),
-        Media("low.mp3", "lame --quiet -b 64 {in} {out}", 32000, 16000, 1)};
-    const std::uint64_t expected[] = {samples, samples, samples, 2205, 32000};
-    for (int i = 0; i < 5; ++i) {
-        SCOPED_TRACE(files[i]);
-        Decoded d = DecodeAll(files[i], i % 2 ? 10240 : 20480);
-        const QWORD frameBytes = 2 * d.channels;
-        EXPECT_EQ(d.bytes, expected[i] * frameBytes);
-        EXPECT_EQ(d.lengthAtOpen, d.bytes) << "the LAME header gives the exact length";
+    const std::pair<std::string, std::uint64_t> files[] = {
+        {Media("cbr.mp3", "lame --quiet -b 128 {in} {out}", samples), samples},
+        {Media("vbr.mp3", "lame --quiet -V 2 {in} {out}", samples), samples},
+        {Media("id3.mp3", "lame --quiet --add-id3v2 --tt Title --ta Artist {in} {out}", samples),
+         samples},
+        {Media("short.mp3", "lame --quiet {in} {out}", 2205), 2205},
+        {Media("low.mp3", "lame --quiet -b 64 {in} {out}", 32000, 16000, 1), 32000},
+        {Media("plain.mp3", "lame --quiet -t -b 192 {in} {out}", 88200), 0},
+        {Media("ffvbr.mp3", "ffmpeg -v error -i {in} -c:a libmp3lame -q:a 4 {out}", 70000), 0},
+        {Media("half.mp3", "lame --quiet -V 5 --resample 22.05 {in} {out}", 44100), 0}};
+    TempDir dir;
+    const std::string raw = dir.File("ref.raw");
+    int i = 0;
+    for (const auto &[file, tagged] : files) {
+        SCOPED_TRACE(file);
+        ASSERT_EQ(testutil::Run("ffmpeg -v error -i " + testutil::Quote(file) + " -f s16le -y " +
+                                testutil::Quote(raw))
+                      .exitCode,
+                  0);
+        Decoded d = DecodeAll(file, ++i % 2 ? 10240 : 20480);
+        EXPECT_TRUE(d.pcm == testutil::ReadFile(raw))
+            << d.pcm.size() << " vs " << testutil::FileSize(raw);
+        if (tagged) {
+            EXPECT_EQ(d.bytes, tagged * 2 * d.channels);
+            EXPECT_EQ(d.lengthAtOpen, d.bytes);
+        }
         EXPECT_EQ(d.finalLength, d.bytes);
         EXPECT_FALSE(d.positionAboveLength);
         EXPECT_FALSE(d.moreThanAsked);
+        EXPECT_FALSE(d.completeness.endedEarly);
     }
-    EXPECT_EQ(DecodeAll(files[4]).rate, 16000u);
-    EXPECT_EQ(DecodeAll(files[4]).channels, 1u);
+    const Decoded low = DecodeAll(files[4].first);
+    EXPECT_EQ(low.rate, 16000u);
+    EXPECT_EQ(low.channels, 1u);
 }
 
 TEST_F(Bass, EstimatedLengthsGrowSoThatPositionNeverPassesLength) {
@@ -199,4 +230,82 @@ TEST_F(Bass, HandlesAreCheckedAndStreamsNeedInit) {
     HSTREAM c = Open(mp3);
     EXPECT_NE(c, 0u);
     BASS_StreamFree(c);
+}
+
+TEST_F(Bass, AudioAfterARunOfZerosOrNoiseIsFoundAgain) {
+    const std::string plain = Media("plain.mp3", "lame --quiet -t -b 192 {in} {out}", 88200);
+    const std::string bytes = ReadFile(plain);
+    const std::size_t whole = DecodeAll(plain).pcm.size();
+    TempDir dir;
+    const std::size_t half = bytes.size() / 2;
+    const std::pair<std::string, std::string> runs[] = {{"zeros.mp3", std::string(3 << 20, '\0')},
+                                                        {"noise.mp3", Noise(2 << 20)}};
+    for (const auto &[name, run] : runs) {
+        SCOPED_TRACE(name);
+        WriteFile(dir.File(name), bytes.substr(0, half) + run + bytes.substr(half));
+        const Decoded s = DecodeAll(dir.File(name));
+        // At most the frame the run was put into is lost.
+        EXPECT_GE(s.pcm.size(), whole - 2 * 1152 * 4);
+        EXPECT_LE(s.pcm.size(), whole);
+        EXPECT_FALSE(s.completeness.endedEarly);
+    }
+}
+
+TEST_F(Bass, CutFilesKnowWhatTheyPromised) {
+    const std::string tagged = Media("cbr.mp3", "lame --quiet -b 128 {in} {out}", 145530);
+    const std::string plain = Media("plain.mp3", "lame --quiet -t -b 192 {in} {out}", 88200);
+    const std::string wma =
+        Media("v2.wma", "ffmpeg -v error -i {in} -c:a wmav2 -b:a 128k {out}", 145530);
+    tandrel::ProbedFile f;
+    ASSERT_EQ(tandrel::ProbeFile(tagged, f), tandrel::Refusal::None);
+    EXPECT_EQ(f.exactBytes, 145530 * 4) << "the LAME tag states the length";
+    ASSERT_EQ(tandrel::ProbeFile(plain, f), tandrel::Refusal::None);
+    EXPECT_EQ(f.exactBytes, -1);
+    ASSERT_EQ(tandrel::ProbeFile(wma, f), tandrel::Refusal::None);
+    EXPECT_EQ(f.exactBytes, -1);
+    for (const std::string &whole : {tagged, plain, wma})
+        EXPECT_FALSE(DecodeAll(whole).completeness.endedEarly) << whole;
+
+    TempDir dir;
+    const std::string t = ReadFile(tagged), p = ReadFile(plain), w = ReadFile(wma);
+    // A cut at a frame boundary of the tagged file: only the frame count tells.
+    const std::size_t frame = 417;
+    std::size_t boundary = 0;
+    while (boundary < t.size() / 2)
+        boundary += frame + ((std::uint8_t(t[boundary + 2]) >> 1) & 1);
+    ASSERT_EQ(std::uint8_t(t[boundary]), 0xFF);
+    WriteFile(dir.File("boundary.mp3"), t.substr(0, boundary));
+    WriteFile(dir.File("mid.mp3"), p.substr(0, p.size() / 2 + frame / 3));
+    WriteFile(dir.File("cut.wma"), w.substr(0, w.size() / 2));
+    for (const char *name : {"boundary.mp3", "mid.mp3", "cut.wma"}) {
+        SCOPED_TRACE(name);
+        const Decoded s = DecodeAll(dir.File(name));
+        EXPECT_TRUE(s.completeness.endedEarly);
+        EXPECT_GT(s.completeness.promisedBytes, s.pcm.size());
+    }
+    EXPECT_EQ(DecodeAll(dir.File("boundary.mp3")).completeness.promisedBytes, 145530u * 4);
+}
+
+TEST_F(Bass, MalformedFilesNeitherHangNorCrash) {
+    const std::string bytes = ReadFile(Media("vbr.mp3", "lame --quiet -V 2 {in} {out}", 145530));
+    TempDir dir;
+    std::mt19937 random(3);
+    for (int i = 0; i < 40; ++i) {
+        std::string damaged = bytes;
+        for (int k = 0; k < 30; ++k)
+            damaged[random() % damaged.size()] = char(random());
+        // A header claiming a huge frame count, and one cut inside the LAME tag.
+        if (i == 0)
+            damaged.replace(36 + 8, 4, "\x7F\xFF\xFF\xFF");
+        if (i == 1)
+            damaged.resize(150);
+        WriteFile(dir.File("d.mp3"), damaged);
+        HSTREAM h = BASS_StreamCreateFile(0, dir.File("d.mp3").c_str(), 0, 0, 0);
+        char block[20480];
+        std::uint64_t got = 0;
+        while (h && BASS_ChannelIsActive(h) && got < bytes.size() * 40)
+            got += BASS_ChannelGetData(h, block, sizeof block);
+        EXPECT_LT(got, bytes.size() * 40);
+        BASS_StreamFree(h);
+    }
 }

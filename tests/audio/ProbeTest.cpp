@@ -2,11 +2,9 @@
 
 #include "AudioTestSupport.h"
 #include "TestUtil.h"
-#include "audio/Bass.h"
 #include "audio/Probe.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 using audiotest::Media;
 using audiotest::RecordingSink;
@@ -16,27 +14,17 @@ using testutil::WriteFile;
 
 TEST(RowText, SizeAndTimeTexts) {
     EXPECT_EQ(SizeText(0), "1 KB");
-    EXPECT_EQ(SizeText(812), "812 KB");
     EXPECT_EQ(SizeText(1023), "1023 KB");
     EXPECT_EQ(SizeText(1024), "1.0 MB");
     EXPECT_EQ(SizeText(1536), "1.5 MB");
-    EXPECT_EQ(SizeText(3277), "3.2 MB");
-    EXPECT_EQ(SizeText(1024 + 999), "1.9 MB");
-    EXPECT_EQ(SizeText(1024 + 1000), "1.9 MB");
     EXPECT_EQ(SizeText(2047), "1.9 MB");
 
     EXPECT_EQ(TimeText(0), "00:00");
-    EXPECT_EQ(TimeText(8), "00:08");
-    EXPECT_EQ(TimeText(205), "03:25");
     EXPECT_EQ(TimeText(3540), "59:00");
     EXPECT_EQ(TimeText(3725), "1:02:05");
-    EXPECT_EQ(TimeText(5700), "1:35:00");
     EXPECT_EQ(TimeText(36000), "10:00:00");
 
-    EXPECT_EQ(StatusTimeText(0), "00:00:00");
     EXPECT_EQ(StatusTimeText(3725), "01:02:05");
-    EXPECT_EQ(StatusTimeText(35999), "09:59:59");
-    EXPECT_EQ(StatusTimeText(36000), "10:00:00");
     EXPECT_EQ(StatusTimeText(450000), "125:00:00");
 }
 
@@ -52,10 +40,6 @@ TEST(RowText, NamePartsAndExtensions) {
     EXPECT_EQ(KindOf("/a/B.MP3"), AudioKind::Mp3);
     EXPECT_EQ(KindOf("/a/B.wMa"), AudioKind::Wma);
     EXPECT_EQ(KindOf("/a.wav/B"), AudioKind::Other);
-    EXPECT_STREQ(RefusalKey(Refusal::NotPCM), "NotPCM");
-    EXPECT_STREQ(RefusalKey(Refusal::NotMP3Info), "NotMP3Info");
-    EXPECT_STREQ(RefusalKey(Refusal::NotWMAInfo), "NotWMAInfo");
-    EXPECT_STREQ(RefusalKey(Refusal::NotSupport), "NotSupport");
 }
 
 TEST(RowText, SortingIgnoresCaseAndKeepsDuplicates) {
@@ -73,50 +57,8 @@ protected:
     void SetUp() override { audiotest::EnsureBassReady(); }
 };
 
-TEST_F(Probe, WavRowAndItsTexts) {
-    TempDir dir;
-    testutil::WavSpec spec;
-    spec.data = std::string(1764000, '\0');
-    WriteFile(dir.File("ten.wav"), testutil::BuildWav(spec));
-    ProbedFile f;
-    RecordingSink sink;
-    ASSERT_EQ(ProbeFile(dir.File("ten.wav"), f), Refusal::None);
-    RowTexts row = BuildRow(dir.File("ten.wav"), f, "Bits", "Mono", "Stereo");
-    EXPECT_EQ(row.caption, "ten.wav");
-    // 1722 KB is 1024 KB or more, so the size shows in MB.
-    const std::array<std::string, 10> expected = {
-        "44100 Hz",       "Stereo", "16 Bits", "1.6 MB", "00:10",
-        dir.Path() + "/", "44100",  "2",       "16",     "10"};
-    EXPECT_EQ(row.subItems, expected);
-
-    spec.data = std::string(979, '\0');
-    spec.channels = 1;
-    WriteFile(dir.File("small.wav"), testutil::BuildWav(spec));
-    ASSERT_EQ(ProbeFile(dir.File("small.wav"), f), Refusal::None);
-    row = BuildRow(dir.File("small.wav"), f, "Bits", "Mono", "Stereo");
-    EXPECT_EQ(row.subItems[1], "Mono");
-    EXPECT_EQ(row.subItems[3], "1 KB");
-    EXPECT_TRUE(sink.shown.empty());
-}
-
-TEST_F(Probe, HugeSparseWavShowsItsTrueSizeAndTime) {
-    TempDir dir;
-    testutil::WavSpec spec;
-    spec.declaredDataSize = 3000000000LL;
-    const std::string path = dir.File("big.wav");
-    WriteFile(path, testutil::BuildWav(spec));
-    ASSERT_EQ(truncate(path.c_str(), 44 + 3000000000LL), 0);
-    ProbedFile f;
-    ASSERT_EQ(ProbeFile(path, f), Refusal::None);
-    RowTexts row = BuildRow(path, f, "Bits", "Mono", "Stereo");
-    EXPECT_EQ(row.subItems[3], "2861.0 MB");
-    EXPECT_EQ(row.subItems[4], "4:43:26");
-    EXPECT_EQ(row.subItems[9], "17006");
-}
-
 TEST_F(Probe, Mp3AndWmaRows) {
     std::string stereo = Media("cbr.mp3", "lame --quiet -b 128 {in} {out}", 145530);
-    std::string mono = Media("mono.mp3", "lame --quiet -m m -b 64 {in} {out}", 44100, 44100, 1);
     std::string wma = Media("v2.wma", "ffmpeg -v error -i {in} -c:a wmav2 -b:a 128k {out}", 145530);
     ProbedFile f;
     ASSERT_EQ(ProbeFile(stereo, f), Refusal::None);
@@ -126,9 +68,6 @@ TEST_F(Probe, Mp3AndWmaRows) {
     EXPECT_EQ(row.subItems[2], "16 Bits");
     EXPECT_EQ(row.subItems[3], SizeText(testutil::FileSize(stereo) / 1024));
     EXPECT_EQ(row.subItems[4], "00:03");
-    ASSERT_EQ(ProbeFile(mono, f), Refusal::None);
-    EXPECT_EQ(f.channels, 1u);
-    EXPECT_EQ(f.seconds, 1u);
     ASSERT_EQ(ProbeFile(wma, f), Refusal::None);
     EXPECT_EQ(f.kind, AudioKind::Wma);
     EXPECT_EQ(f.sampleRate, 44100u);
@@ -158,19 +97,15 @@ TEST_F(Probe, RefusalsCarryTheirKeys) {
     ProbedFile f;
     RecordingSink sink;
     WriteFile(dir.File("notes.txt"), "hello");
-    WriteFile(dir.File("noext"), "hello");
     WriteFile(dir.File("bad.mp3"), "hello");
     WriteFile(dir.File("bad.wma"), "hello");
     WriteFile(dir.File("bad.wav"), "RIFF\0\0\0\0WAVEjunk");
     ASSERT_EQ(mkdir(dir.File("folder").c_str(), 0700), 0);
-    ASSERT_EQ(mkdir(dir.File("folder.wma").c_str(), 0700), 0);
-    ASSERT_EQ(mkfifo(dir.File("pipe.mp3").c_str(), 0600), 0);
     ASSERT_EQ(mkfifo(dir.File("pipe.wav").c_str(), 0600), 0);
-    const std::pair<const char *, Refusal> cases[] = {
-        {"notes.txt", Refusal::NotSupport}, {"noext", Refusal::NotSupport},
-        {"folder", Refusal::NotSupport},    {"bad.mp3", Refusal::NotMP3Info},
-        {"bad.wma", Refusal::NotWMAInfo},   {"folder.wma", Refusal::NotWMAInfo},
-        {"pipe.mp3", Refusal::NotMP3Info},  {"missing.mp3", Refusal::NotMP3Info}};
+    const std::pair<const char *, Refusal> cases[] = {{"notes.txt", Refusal::NotSupport},
+                                                      {"folder", Refusal::NotSupport},
+                                                      {"bad.mp3", Refusal::NotMP3Info},
+                                                      {"bad.wma", Refusal::NotWMAInfo}};
     for (const auto &[name, refusal] : cases)
         EXPECT_EQ(ProbeFile(dir.File(name), f), refusal) << name;
     EXPECT_TRUE(sink.shown.empty()) << "only the WAV reader shows messages of its own";
@@ -180,17 +115,4 @@ TEST_F(Probe, RefusalsCarryTheirKeys) {
     ASSERT_EQ(sink.shown.size(), 2u);
     EXPECT_EQ(sink.shown[0].text, "This is not a valid Wave file.");
     EXPECT_EQ(sink.shown[1].text, "Cannot open the file!");
-}
-
-TEST_F(Probe, WithoutTheDecodingLayerOnlyWavIsAdded) {
-    std::string mp3 = Media("cbr.mp3", "lame --quiet -b 128 {in} {out}", 145530);
-    std::string wma = Media("v2.wma", "ffmpeg -v error -i {in} -c:a wmav2 -b:a 128k {out}", 145530);
-    BASS_Free();
-    tandrel::SetBassInitFailureForTesting(true);
-    EXPECT_FALSE(BASS_Init(-1, 44100, 0, nullptr, nullptr));
-    ProbedFile f;
-    EXPECT_EQ(ProbeFile(mp3, f), Refusal::NotMP3Info);
-    EXPECT_EQ(ProbeFile(wma, f), Refusal::NotWMAInfo);
-    EXPECT_EQ(ProbeFile(audiotest::ToneWav(4410), f), Refusal::None);
-    tandrel::SetBassInitFailureForTesting(false);
 }

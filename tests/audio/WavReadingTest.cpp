@@ -7,36 +7,51 @@
 #include "audio/Waveinf.h"
 #include "join/WavWriter.h"
 
+#include <chrono>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using audiotest::RecordingSink;
+using testutil::BuildWav;
 using testutil::TempDir;
+using testutil::WavLayout;
 using testutil::WriteFile;
 using namespace wavbytes;
 
 namespace {
 
 const std::string kInvalid = "This is not a valid Wave file.";
+const std::string kWide = "Can not support 24bit or 32bit Wave file.";
+const std::string kNoOpen = "Cannot open the file!";
 
-struct Read {
-    explicit Read(const std::string &bytes) {
-        WriteFile(dir.File("x.wav"), bytes);
-        ok = ReadWaveInfo(dir.File("x.wav"), info);
-        shown = sink.shown;
-    }
-    TempDir dir;
-    RecordingSink sink;
+struct Outcome {
     bool ok = false;
     TWaveInfo info{};
     std::vector<audiotest::Shown> shown;
 };
 
-void ExpectRefused(const std::string &bytes, const std::string &text = kInvalid) {
-    Read r(bytes);
-    EXPECT_FALSE(r.ok);
-    ASSERT_EQ(r.shown.size(), 1u);
-    EXPECT_EQ(r.shown[0].caption, "ERROR");
-    EXPECT_EQ(r.shown[0].text, text);
+Outcome ReadPath(const std::string &path) {
+    RecordingSink sink;
+    Outcome o;
+    o.ok = ReadWaveInfo(path, o.info);
+    o.shown = sink.shown;
+    return o;
+}
+
+Outcome Read(const std::string &bytes) {
+    TempDir dir;
+    WriteFile(dir.File("x.wav"), bytes);
+    return ReadPath(dir.File("x.wav"));
+}
+
+// Refused with exactly one message; "ERROR" is the caption of the header messages.
+void ExpectRefused(const Outcome &o, const std::string &text = kInvalid,
+                   const std::string &caption = "ERROR") {
+    EXPECT_FALSE(o.ok) << text;
+    ASSERT_EQ(o.shown.size(), 1u) << text;
+    EXPECT_EQ(o.shown[0].caption, caption);
+    EXPECT_EQ(o.shown[0].text, text);
+    EXPECT_EQ(o.shown[0].icon, tandrel::MsgIcon::None);
 }
 
 tandrel::ProbedFile Probe(const TempDir &dir, const std::string &name, const std::string &bytes) {
@@ -48,88 +63,176 @@ tandrel::ProbedFile Probe(const TempDir &dir, const std::string &name, const std
 
 } // namespace
 
+TEST(WavReading, AcceptedHeadersAndWhatTheyHold) {
+    WavLayout canonical;
+    canonical.data = std::string(1764000, '\0');
+    Outcome o = Read(BuildWav(canonical));
+    ASSERT_TRUE(o.ok);
+    EXPECT_TRUE(o.shown.empty());
+    EXPECT_EQ(o.info.Channels, 2);
+    EXPECT_EQ(o.info.SampleRate, 44100);
+    EXPECT_EQ(o.info.BitsPerSample, 16);
+    EXPECT_EQ(o.info.DataSize, 1764000u);
+    EXPECT_EQ(o.info.Seconds, 10u);
+    canonical.data.pop_back();
+    EXPECT_EQ(Read(BuildWav(canonical)).info.Seconds, 9u);
+
+    WavLayout fmt18;
+    fmt18.formatSize = 18;
+    fmt18.data = "abcd";
+    o = Read(BuildWav(fmt18));
+    ASSERT_TRUE(o.ok);
+    EXPECT_EQ(o.info.DataSize, 4u);
+
+    o = Read(PcmWav(1, 48000, 24, "", std::string(3 * 48000, '\0')));
+    ASSERT_TRUE(o.ok);
+    EXPECT_EQ(o.info.BitsPerSample, 24);
+    EXPECT_EQ(o.info.Seconds, 1u);
+
+    // An extensible header of PCM is read as PCM.
+    const std::string second(44100 * 4, 'd');
+    o = Read(Riff(Chunk("fmt ", ExtensibleBody(2, 44100, 16, 1)) + Chunk("data", second)));
+    ASSERT_TRUE(o.ok);
+    EXPECT_TRUE(o.shown.empty());
+    EXPECT_EQ(o.info.BitsPerSample, 16);
+    EXPECT_EQ(o.info.Seconds, 1u);
+
+    for (std::uint32_t rate : {1000u, 768000u})
+        EXPECT_TRUE(Read(PcmWav(2, rate, 16, "", std::string(4000, 'd'))).ok) << rate;
+
+    // Thousands of empty chunks before the data are walked quickly.
+    WavLayout many;
+    many.data = std::string(64, '\0');
+    many.extraChunks.assign(20000, {"junk", ""});
+    o = Read(BuildWav(many));
+    EXPECT_TRUE(o.ok);
+    EXPECT_EQ(o.info.DataSize, 64u);
+}
+
+// ffmpeg puts a LIST chunk before the data; sox's files are joined in the CLI tests.
+TEST(WavReading, FileMadeByFfmpeg) {
+    TempDir dir;
+    const std::string ff = dir.File("ff.wav");
+    ASSERT_EQ(testutil::Run("ffmpeg -v error -f lavfi -i sine=d=2.5:r=48000 -ac 2 " + ff).exitCode,
+              0);
+    Outcome o = ReadPath(ff);
+    ASSERT_TRUE(o.ok);
+    EXPECT_EQ(o.info.SampleRate, 48000);
+    EXPECT_EQ(o.info.DataSize, 48000u * 4 * 5 / 2);
+}
+
 TEST(WavReading, OddChunksWithAndWithoutTheirPadByte) {
     const std::string data(400, 'd');
     for (bool pad : {true, false}) {
-        Read r(PcmWav(2, 44100, 16, Chunk("note", "abc", pad) + Chunk("LIST", "xyzzy", pad), data));
-        EXPECT_TRUE(r.ok) << pad;
-        EXPECT_EQ(r.info.DataSize, 400u) << pad;
+        Outcome o = Read(
+            PcmWav(2, 44100, 16, Chunk("note", "abc", pad) + Chunk("LIST", "xyzzy", pad), data));
+        EXPECT_TRUE(o.ok) << pad;
+        EXPECT_EQ(o.info.DataSize, 400u) << pad;
     }
     // Both places hold something like an id: the one that reads "data" wins.
-    Read unpadded(PcmWav(1, 8000, 8, Chunk("note", "abc", false), std::string(0x41, 'd')));
+    Outcome unpadded =
+        Read(PcmWav(1, 8000, 8, Chunk("note", "abc", false), std::string(0x41, 'd')));
     EXPECT_TRUE(unpadded.ok);
     EXPECT_EQ(unpadded.info.DataSize, 0x41u);
     std::string dirtyPad = PcmWav(1, 8000, 8, Chunk("note", "abc"), std::string(0x41, 'd'));
     dirtyPad[36 + 8 + 3] = 'x';
-    Read padded(dirtyPad);
+    Outcome padded = Read(dirtyPad);
     EXPECT_TRUE(padded.ok);
     EXPECT_EQ(padded.info.DataSize, 0x41u);
 }
 
-TEST(WavReading, ChunksRunningPastTheEndOrTooShortAreRefused) {
+TEST(WavReading, RefusedHeadersShowOneMessageEach) {
     const std::string data(64, 'd');
-    for (std::uint32_t size : {0xFFFFFFF0u, 0x80000000u, 1000u})
-        ExpectRefused(PcmWav(2, 44100, 16, ChunkHeader("junk", size), data));
-    ExpectRefused(Riff(ChunkHeader("fmt ", 0x7FFFFFF0) + FormatBody(1, 2, 44100, 16)));
-    // A short "fmt " chunk followed by bytes that would pass for the rest of one.
-    const std::string body = FormatBody(1, 2, 44100, 16);
-    for (std::size_t size : {0, 8, 14, 15}) {
-        std::string bytes =
-            Riff(ChunkHeader("fmt ", std::uint32_t(size)) + body + Chunk("data", data));
-        ExpectRefused(bytes);
-    }
-    ExpectRefused(PcmWav(2, 44100, 16, "", data).replace(0, 4, "RIFX"));
-    ExpectRefused(Riff(Chunk("data", data) + Chunk("fmt ", body)));
-}
-
-TEST(WavReading, ExtensibleFilesOfPcmAreReadAsPcm) {
-    const std::string data(44100 * 4, 'd');
-    Read stereo(Riff(Chunk("fmt ", ExtensibleBody(2, 44100, 16, 1)) + Chunk("data", data)));
-    ASSERT_TRUE(stereo.ok);
-    EXPECT_TRUE(stereo.shown.empty());
-    EXPECT_EQ(stereo.info.Channels, 2);
-    EXPECT_EQ(stereo.info.BitsPerSample, 16);
-    EXPECT_EQ(stereo.info.DataSize, data.size());
-    EXPECT_EQ(stereo.info.Seconds, 1u);
-    ExpectRefused(Riff(Chunk("fmt ", ExtensibleBody(2, 44100, 32, 3)) + Chunk("data", data)),
-                  "Can not support 24bit or 32bit Wave file.");
+    const std::string pcm = PcmWav(2, 44100, 16, "", data);
+    WavLayout f;
+    f.data = data;
+    f.formatTag = 3;
+    f.bits = 32;
+    ExpectRefused(Read(BuildWav(f)));
+    f.formatTag = 1;
+    f.bits = 12;
+    ExpectRefused(Read(BuildWav(f)), "Not PCM formats!", "Borvik Tandrel");
+    ExpectRefused(Read(Riff(Chunk("fmt ", ExtensibleBody(2, 44100, 32, 3)) + Chunk("data", data))),
+                  kWide);
     // Without its GUID an extensible header says nothing of what it holds.
-    ExpectRefused(
-        Riff(Chunk("fmt ", ExtensibleBody(2, 44100, 16, 1).substr(0, 18)) + Chunk("data", data)),
-        "Can not support 24bit or 32bit Wave file.");
+    ExpectRefused(Read(Riff(Chunk("fmt ", ExtensibleBody(2, 44100, 16, 1).substr(0, 18)) +
+                            Chunk("data", data))),
+                  kWide);
+
+    ExpectRefused(Read(std::string(pcm).replace(12, 4, "junk")));
+    ExpectRefused(Read(std::string(pcm).replace(0, 4, "RIFX")));
+    ExpectRefused(Read(pcm.substr(0, 36)));
+    ExpectRefused(Read(std::string("RIFF\0\0\0\0WAVEfmt ", 16)));
+    ExpectRefused(Read(Riff(Chunk("data", data) + Chunk("fmt ", FormatBody(1, 2, 44100, 16)))));
+    // Chunks running past the end, and "fmt " chunks too short for what follows them.
+    for (std::uint32_t size : {0xFFFFFFF0u, 0x80000000u, 1000u})
+        ExpectRefused(Read(PcmWav(2, 44100, 16, ChunkHeader("junk", size), data)));
+    ExpectRefused(Read(Riff(ChunkHeader("fmt ", 0x7FFFFFF0) + FormatBody(1, 2, 44100, 16))));
+    for (std::uint32_t size : {0u, 8u, 14u, 15u})
+        ExpectRefused(Read(
+            Riff(ChunkHeader("fmt ", size) + FormatBody(1, 2, 44100, 16) + Chunk("data", data))));
+    // Nothing to divide by, and rates outside the audible range.
+    ExpectRefused(Read(PcmWav(0, 44100, 16, "", data)));
+    for (std::uint32_t rate : {0u, 1u, 999u, 768001u, 100000000u, 0xFFFFFFFFu})
+        ExpectRefused(Read(PcmWav(2, rate, 16, "", data)));
 }
 
-TEST(WavReading, Rf64FilesAsTheJoinWritesThem) {
+TEST(WavReading, WhatIsNotARegularFileIsRefusedWithoutOpening) {
     TempDir dir;
+    ASSERT_EQ(mkfifo(dir.File("pipe.wav").c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(dir.File("folder.wav").c_str(), 0700), 0);
+    ASSERT_EQ(symlink(dir.File("pipe.wav").c_str(), dir.File("link.wav").c_str()), 0);
+    for (const std::string &path :
+         {dir.File("pipe.wav"), dir.File("folder.wav"), dir.File("link.wav"),
+          std::string("/dev/zero"), dir.File("missing.wav")}) {
+        auto start = std::chrono::steady_clock::now();
+        ExpectRefused(ReadPath(path), kNoOpen, "Borvik Tandrel");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << path;
+    }
+}
+
+TEST(WavReading, HugeSparseFilesShowTheirTrueSizeAndTime) {
+    TempDir dir;
+    WavLayout riff;
+    riff.declaredDataSize = 3000000000LL;
+    const std::string big = dir.File("big.wav");
+    WriteFile(big, BuildWav(riff));
+    ASSERT_EQ(truncate(big.c_str(), 44 + 3000000000LL), 0); // sparse: no blocks written
+    Outcome o = ReadPath(big);
+    ASSERT_TRUE(o.ok);
+    EXPECT_EQ(o.info.DataSize, 3000000000u);
+    EXPECT_EQ(o.info.Seconds, 17006u);
+    tandrel::ProbedFile f;
+    ASSERT_EQ(tandrel::ProbeFile(big, f), tandrel::Refusal::None);
+    auto row = tandrel::BuildRow(big, f, "Bits", "Mono", "Stereo");
+    EXPECT_EQ(row.subItems[3], "2861.0 MB");
+    EXPECT_EQ(row.subItems[4], "4:43:26");
+    EXPECT_EQ(row.subItems[9], "17006");
+
+    // RF64 as the join writes it; over 4 GiB the row counts in 64 bits.
     const tandrel::PcmFormat cd{44100, 2, 16};
     const auto header = tandrel::MakeRf64Header(cd, 4000);
     const std::string small = std::string(header.begin(), header.end()) + std::string(4000, 'd');
-    Read r(small);
-    ASSERT_TRUE(r.ok);
-    EXPECT_EQ(r.info.SampleRate, 44100);
-    EXPECT_EQ(r.info.DataSize, 4000u);
+    o = Read(small);
+    ASSERT_TRUE(o.ok);
+    EXPECT_EQ(o.info.SampleRate, 44100);
+    EXPECT_EQ(o.info.DataSize, 4000u);
     EXPECT_EQ(Probe(dir, "small.wav", small).exactBytes, 4000);
+    ExpectRefused(Read(std::string(small).replace(12, 4, "JUNK")));
 
-    std::string noDs64 = small;
-    noDs64.replace(12, 4, "JUNK");
-    ExpectRefused(noDs64);
-
-    // Over 4 GiB, sparse: the row counts in 64 bits.
     const std::uint64_t bytes = 5000000000ull;
-    const auto big = tandrel::MakeRf64Header(cd, bytes);
-    const std::string path = dir.File("big.wav");
-    WriteFile(path, std::string(big.begin(), big.end()));
-    ASSERT_EQ(truncate(path.c_str(), off_t(tandrel::kRf64HeaderBytes + bytes)), 0);
-    tandrel::ProbedFile f;
-    ASSERT_EQ(tandrel::ProbeFile(path, f), tandrel::Refusal::None);
+    const auto rf64 = tandrel::MakeRf64Header(cd, bytes);
+    WriteFile(big, std::string(rf64.begin(), rf64.end()));
+    ASSERT_EQ(truncate(big.c_str(), off_t(tandrel::kRf64HeaderBytes + bytes)), 0);
+    ASSERT_EQ(tandrel::ProbeFile(big, f), tandrel::Refusal::None);
     EXPECT_EQ(f.exactBytes, std::int64_t(bytes));
     EXPECT_EQ(f.seconds, bytes / 176400);
     EXPECT_EQ(tandrel::SizeText(f.sizeKB), "4768.3 MB");
-    TWaveInfo info{};
-    ASSERT_TRUE(ReadWaveInfo(path, info));
-    EXPECT_EQ(info.DataSize, 0xFFFFFFFFu);
-    EXPECT_EQ(info.FileSize, 0xFFFFFFFFu);
-    EXPECT_EQ(info.Seconds, bytes / 176400);
+    o = ReadPath(big);
+    ASSERT_TRUE(o.ok);
+    EXPECT_EQ(o.info.DataSize, 0xFFFFFFFFu);
+    EXPECT_EQ(o.info.FileSize, 0xFFFFFFFFu);
+    EXPECT_EQ(o.info.Seconds, bytes / 176400);
 }
 
 TEST(WavReading, RowsShowWhatTheFileHoldsNotWhatItsHeaderClaims) {
@@ -138,11 +241,11 @@ TEST(WavReading, RowsShowWhatTheFileHoldsNotWhatItsHeaderClaims) {
     for (std::uint32_t claim : {100000000u, 0xFFFFFFFFu}) {
         std::string bytes = PcmWav(2, 44100, 16, "", half);
         bytes.replace(40, 4, ChunkHeader("", claim));
-        Read r(bytes);
-        ASSERT_TRUE(r.ok);
-        EXPECT_EQ(r.info.DataSize, half.size());
-        EXPECT_EQ(r.info.FileSize, half.size() + 44);
-        EXPECT_EQ(r.info.Seconds, 0u);
+        Outcome o = Read(bytes);
+        ASSERT_TRUE(o.ok);
+        EXPECT_EQ(o.info.DataSize, half.size());
+        EXPECT_EQ(o.info.FileSize, half.size() + 44);
+        EXPECT_EQ(o.info.Seconds, 0u);
         const tandrel::ProbedFile f = Probe(dir, "claim.wav", bytes);
         EXPECT_EQ(f.exactBytes, std::int64_t(half.size()));
         const auto row = tandrel::BuildRow(dir.File("claim.wav"), f, "Bits", "Mono", "Stereo");
@@ -151,12 +254,4 @@ TEST(WavReading, RowsShowWhatTheFileHoldsNotWhatItsHeaderClaims) {
     }
     EXPECT_EQ(Probe(dir, "exact.wav", PcmWav(1, 8000, 8, "", std::string(999, 'd'))).exactBytes,
               999);
-}
-
-TEST(WavReading, SampleRatesOutsideTheAudibleRangeAreRefused) {
-    const std::string data(4000, 'd');
-    for (std::uint32_t rate : {1u, 999u, 768001u, 100000000u})
-        ExpectRefused(PcmWav(2, rate, 16, "", data));
-    for (std::uint32_t rate : {1000u, 768000u})
-        EXPECT_TRUE(Read(PcmWav(2, rate, 16, "", data)).ok) << rate;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/Messages.h"
+#include "TestUtil.h"
 
 #include <cmath>
 #include <cstdint>
@@ -9,27 +9,7 @@
 
 namespace enctest {
 
-struct Shown {
-    std::string caption, text;
-    tandrel::MsgIcon icon;
-    tandrel::MsgButtons buttons;
-};
-
-// Records every message while it lives.
-class RecordingSink : public tandrel::MessageSink {
-public:
-    RecordingSink() { previous_ = tandrel::SetMessages(this); }
-    ~RecordingSink() override { tandrel::SetMessages(previous_); }
-    tandrel::MsgAnswer Show(const std::string &caption, const std::string &text,
-                            tandrel::MsgIcon icon, tandrel::MsgButtons buttons) override {
-        shown.push_back({caption, text, icon, buttons});
-        return tandrel::MsgAnswer::Ok;
-    }
-    std::vector<Shown> shown;
-
-private:
-    tandrel::MessageSink *previous_ = nullptr;
-};
+using testutil::RecordingSink;
 
 // Interleaved 16-bit sine, the same tone on every channel.
 std::vector<std::int16_t> Sine(int rate, int channels, std::size_t frames, double hz,

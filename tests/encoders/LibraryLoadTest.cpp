@@ -1,6 +1,5 @@
 #include "EncoderTestUtil.h"
 #include "TestUtil.h"
-#include "encoders/EncoderLibrary.h"
 #include "encoders/Wavtomp3.h"
 #include "encoders/Wavtowma.h"
 
@@ -110,16 +109,4 @@ TEST(EncoderLibraries, LameLibraryRefusesBadCallsWithoutCrashing) {
     version(nullptr);
     EXPECT_EQ(v.byMajorVersion, 3);
     dlclose(lib);
-}
-
-TEST(EncoderLibraries, DefaultLookIsTheExecutablesFolder) {
-    const std::string folder = tandrel::ExecutableFolder();
-    ASSERT_FALSE(folder.empty());
-    EXPECT_EQ(folder.back(), '/');
-    if (!testutil::Exists(folder + "lame_enc.so") || !testutil::Exists(folder + "wmaudsdk.so"))
-        GTEST_SKIP() << "libraries are not beside the test program";
-    RecordingSink sink;
-    WavToMp3 mp3;
-    WavToWma wma;
-    EXPECT_TRUE(sink.shown.empty());
 }

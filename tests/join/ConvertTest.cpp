@@ -36,22 +36,13 @@ TEST(Convert, OneSecondGivesTheSinglePrecisionFrameCounts) {
     }
 }
 
-TEST(Convert, RatiosOneAndThreeRepeatWholeFrames) {
+TEST(Convert, FramesAreRepeatedWidenedAndCopied) {
+    // Ratios of one and three repeat whole frames.
     EXPECT_EQ(Convert({22050, 1, 16}, {44100, 2, 16}, Samples16({5, -7})),
               Samples16({5, 5, 5, 5, -7, -7, -7, -7}));
     EXPECT_EQ(Convert({11025, 2, 8}, {44100, 2, 8}, "ab"), "abababab");
-}
-
-TEST(Convert, EightToSixteenBitRule) {
-    const int in[] = {0, 1, 64, 127, 128, 129, 255};
-    const int want[] = {-32767, -32511, -16383, -255, 0, 255, 32511};
-    for (int i = 0; i < 7; ++i)
-        EXPECT_EQ(Sample8To16(std::uint8_t(in[i])), want[i]);
-    EXPECT_EQ(Convert({8000, 2, 8}, {8000, 2, 16}, std::string("\x00\xff", 2)),
-              Samples16({-32767, 32511}));
-}
-
-TEST(Convert, MonoToStereoAndPassThrough) {
+    EXPECT_EQ(Convert({8000, 2, 8}, {8000, 2, 16}, std::string("\x00\x80\xff\x01", 4)),
+              Samples16({-32767, 0, 32511, -32511}));
     EXPECT_EQ(Convert({8000, 1, 8}, {8000, 2, 8}, "xyz"), "xxyyzz");
     EXPECT_EQ(Convert({8000, 1, 16}, {8000, 2, 16}, Samples16({1, -2})), Samples16({1, 1, -2, -2}));
     const std::string odd = "\x10\x20\x30\x40\x50\x60";

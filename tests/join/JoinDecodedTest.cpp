@@ -1,6 +1,5 @@
 #include "JoinTestSupport.h"
 #include "audio/Bass.h"
-#include "audio/Probe.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -23,12 +22,7 @@ protected:
                                      std::to_string(seconds) + " sine 440 | lame --quiet " + lame +
                                      " - " + Quote(path));
         EXPECT_EQ(r.exitCode, 0) << r.output;
-        return Row(path);
-    }
-    static JoinInput Row(const std::string &path) {
-        ProbedFile f;
-        EXPECT_EQ(ProbeFile(path, f), Refusal::None) << path;
-        return {path, {int(f.sampleRate), int(f.channels), int(f.bits)}, f.exactBytes};
+        return Listed(path);
     }
     JoinStatus Join(const std::vector<JoinInput> &inputs, Recorder &rec) {
         return RunJoin(WavJoin(tmp_, inputs, out_.File("out.wav")), rec);
@@ -91,22 +85,6 @@ TEST_F(JoinDecoded, FileReplacedAfterListingFails) {
                              "Error: Can not join '" + in.path +
                              "': it has changed since it was added (now 22050 Hz, 1 channel, 16 "
                              "bits; the list says 44100 Hz, 2 channels, 16 bits)"});
-}
-
-TEST_F(JoinDecoded, NoiseBetweenFramesKeepsTheAudioAfterIt) {
-    JoinInput in = Mp3("noisy.mp3", "-t -b 128", 4);
-    const std::string clean = ReadFile(in.path);
-    std::string noise(1 << 20, '\0');
-    std::uint32_t x = 12345;
-    for (char &c : noise)
-        c = char((x = x * 1103515245 + 12345) >> 16);
-    WriteFile(in.path, clean.substr(0, clean.size() / 2) + noise + clean.substr(clean.size() / 2));
-    Recorder rec;
-    MessageLog log;
-    ASSERT_EQ(Join({in}, rec), JoinStatus::Ok);
-    EXPECT_TRUE(log.shown.empty());
-    EXPECT_NEAR(double(DataChunk(ReadFile(out_.File("out.wav"))).size()) / 4, 4 * 44100,
-                2 * 1152 + 1800);
 }
 
 } // namespace

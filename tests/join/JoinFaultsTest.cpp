@@ -1,5 +1,7 @@
 #include "JoinTestSupport.h"
+#include "WavBytes.h"
 #include "join/FileIo.h"
+#include "join/WavWriter.h"
 
 #include <atomic>
 #include <chrono>
@@ -11,38 +13,60 @@
 using namespace tandrel;
 using namespace testutil;
 using namespace jointest;
+using namespace wavbytes;
 
 namespace {
 
 const PcmFormat kCd{44100, 2, 16};
 
-std::string MakeWav(const TempDir &dir, const std::string &name, std::size_t bytes, char fill,
-                    std::uint16_t channels = 2, std::uint32_t rate = 44100) {
-    WavSpec spec;
-    spec.channels = channels;
-    spec.sampleRate = rate;
-    spec.data = std::string(bytes, fill);
-    WriteFile(dir.File(name), BuildWav(spec));
-    return dir.File(name);
+// Truncates a file once the first block of the join has gone in.
+class Truncating : public Recorder {
+public:
+    Truncating(std::string path, off_t length) : path_(std::move(path)), length_(length) {}
+    void Progress1(int percent) override {
+        Recorder::Progress1(percent);
+        if (percent > 0 && !done_)
+            done_ = ::truncate(path_.c_str(), length_) == 0;
+    }
+
+private:
+    std::string path_;
+    off_t length_;
+    bool done_ = false;
+};
+
+struct Outcome {
+    JoinStatus status;
+    std::vector<std::string> shown;
+    std::string data; // of the output, when there is one
+};
+
+Outcome JoinOne(const TempDir &dir, const JoinInput &input, Recorder &&rec = Recorder{}) {
+    TempDir tmp;
+    MessageLog log;
+    ::unlink(dir.File("out.wav").c_str());
+    Outcome o{RunJoin(WavJoin(tmp, {input}, dir.File("out.wav")), rec), log.shown, ""};
+    if (Exists(dir.File("out.wav")))
+        o.data = DataChunk(ReadFile(dir.File("out.wav")));
+    EXPECT_TRUE(Listing(tmp.Path()).empty());
+    return o;
 }
 
 TEST(JoinFaults, BadInputsStopTheJoinAndLeaveTheOldOutput) {
     TempDir dir, tmp;
-    const std::string good = MakeWav(dir, "good.wav", 20000, 'g');
-    WavSpec notFmt;
-    notFmt.formatSize = 16;
-    std::string bytes = BuildWav(notFmt);
-    bytes.replace(12, 4, "junk");
-    WriteFile(dir.File("notfmt.wav"), bytes);
-    WavSpec compressed;
+    const std::string good = WavFile(dir, "good.wav", 20000, 'g');
+    WriteFile(dir.File("notfmt.wav"), BuildWav(WavLayout{}).replace(12, 4, "junk"));
+    WavLayout compressed;
     compressed.formatTag = 3;
     WriteFile(dir.File("float.wav"), BuildWav(compressed));
-    WriteFile(dir.File("nodata.wav"), BuildWav(WavSpec{}).substr(0, 36));
+    WriteFile(dir.File("nodata.wav"), BuildWav(WavLayout{}).substr(0, 36));
+    WavFile(dir, "fast.wav", 4000, 'f', 2, 100000000);
     const std::pair<std::string, std::string> cases[] = {
         {dir.File("missing.wav"), "Error: Could not open '" + dir.File("missing.wav") + "'"},
         {dir.File("notfmt.wav"), "Error: This is not a valid Wave file"},
         {dir.File("float.wav"), "Error: Can not handle compressed Wave file"},
         {dir.File("nodata.wav"), "Error: This is not a valid Wave file"},
+        {dir.File("fast.wav"), "Error: This is not a valid Wave file"},
         {dir.File("missing.mp3"), "Error: Could not open '" + dir.File("missing.mp3") + "'"},
     };
     WriteFile(dir.File("out.wav"), "OLD");
@@ -57,13 +81,13 @@ TEST(JoinFaults, BadInputsStopTheJoinAndLeaveTheOldOutput) {
         EXPECT_EQ(ReadFile(dir.File("out.wav")), "OLD");
         EXPECT_TRUE(Listing(tmp.Path()).empty());
     }
-    EXPECT_EQ(Listing(dir.Path()).size(), 5u);
+    EXPECT_EQ(Listing(dir.Path()).size(), 6u);
 }
 
 TEST(JoinFaults, MoreThanTwoChannelsAreRefusedBeforeAnythingIsWritten) {
     TempDir dir, tmp;
-    const std::string quad = MakeWav(dir, "quad.wav", 8000, 'q', 4);
-    const std::string slow = MakeWav(dir, "slow.wav", 8000, 's', 2, 22050);
+    const std::string quad = WavFile(dir, "quad.wav", 8000, 'q', 4);
+    const std::string slow = WavFile(dir, "slow.wav", 8000, 's', 2, 22050);
     MessageLog log;
     Recorder rec;
     JoinRequest req =
@@ -90,8 +114,8 @@ TEST(JoinFaults, MoreThanTwoChannelsAreRefusedBeforeAnythingIsWritten) {
 
 TEST(JoinFaults, StopStandsForTheRestOfTheJoin) {
     TempDir dir, tmp;
-    const std::string a = MakeWav(dir, "a.wav", 30720, 'a');
-    const std::string b = MakeWav(dir, "b.wav", 30720, 'b');
+    const std::string a = WavFile(dir, "a.wav", 30720, 'a');
+    const std::string b = WavFile(dir, "b.wav", 30720, 'b');
     Recorder rec;
     rec.stopAt = 1;
     EXPECT_EQ(RunJoin(WavJoin(tmp, {{a, kCd}, {b, kCd}}, dir.File("out.wav")), rec),
@@ -104,8 +128,8 @@ TEST(JoinFaults, StopStandsForTheRestOfTheJoin) {
 
 TEST(JoinFaults, CancelledJoinOntoOneOfItsInputsLeavesItIntact) {
     TempDir dir, tmp;
-    const std::string a = MakeWav(dir, "a.wav", 30720, 'a');
-    const std::string b = MakeWav(dir, "b.wav", 30720, 'b');
+    const std::string a = WavFile(dir, "a.wav", 30720, 'a');
+    const std::string b = WavFile(dir, "b.wav", 30720, 'b');
     const std::string before = ReadFile(a);
     for (bool direct : {false, true}) {
         Recorder rec;
@@ -123,8 +147,8 @@ TEST(JoinFaults, CancelledJoinOntoOneOfItsInputsLeavesItIntact) {
 
 TEST(JoinFaults, DiscardOnStopLeavesTheOldOutputAndNoPartialFile) {
     TempDir dir, tmp;
-    const std::string a = MakeWav(dir, "a.wav", 30720, 'a');
-    const std::string b = MakeWav(dir, "b.wav", 30720, 'b');
+    const std::string a = WavFile(dir, "a.wav", 30720, 'a');
+    const std::string b = WavFile(dir, "b.wav", 30720, 'b');
     WriteFile(dir.File("out.wav"), "OLD");
     for (bool direct : {false, true}) {
         for (int stopAt : {1, 4}) {
@@ -145,8 +169,8 @@ TEST(JoinFaults, JoinsSharingTheTemporaryNameNeitherMeetNorFollowLinks) {
     TempDir dir, tmp;
     WriteFile(dir.File("victim"), "precious");
     ASSERT_EQ(symlink(dir.File("victim").c_str(), tmp.File("AudioTemp.pcm").c_str()), 0);
-    const std::string a = MakeWav(dir, "a.wav", 300000, 'a');
-    const std::string b = MakeWav(dir, "b.wav", 300000, 'b');
+    const std::string a = WavFile(dir, "a.wav", 300000, 'a');
+    const std::string b = WavFile(dir, "b.wav", 300000, 'b');
 
     // Both joins meet at their first block: the first looks at the folder, then both go on.
     struct Meeting {
@@ -215,44 +239,117 @@ TEST(JoinFaults, JoinsSharingTheTemporaryNameNeitherMeetNorFollowLinks) {
     EXPECT_EQ(Listing(tmp.Path()), std::vector<std::string>{"AudioTemp.pcm"});
 }
 
-TEST(JoinFaults, FullDiskIsReportedAndKeepsTheOldOutput) {
+// A full disk under the output is OutputTest's; here the temporary file fills it.
+TEST(JoinFaults, FullDiskUnderTheTemporaryFileIsReported) {
     TempDir dir, tmp;
     SmallDisk disk(dir.File("full"));
     if (!disk.Mounted())
         GTEST_SKIP() << "cannot mount a small tmpfs here";
-    const std::string a = MakeWav(dir, "a.wav", 1500000, 'a');
-    const std::string full = dir.File("full");
-    WriteFile(full + "/out.wav", "OLD");
-
+    const std::string a = WavFile(dir, "a.wav", 1500000, 'a');
     MessageLog log;
     Recorder rec;
-    EXPECT_EQ(RunJoin(WavJoin(tmp, {{a, kCd}}, full + "/out.wav"), rec), JoinStatus::Failed);
-    ASSERT_EQ(log.shown.size(), 1u);
-    EXPECT_EQ(log.shown[0].find("Error: Cannot creat the output file.\n" + full + "/out.wav\n"),
-              0u);
-    EXPECT_NE(log.shown[0].find("No space left on device"), std::string::npos);
-    EXPECT_EQ(ReadFile(full + "/out.wav"), "OLD");
-    EXPECT_EQ(Listing(full), std::vector<std::string>{"out.wav"});
-    EXPECT_TRUE(Listing(tmp.Path()).empty());
-
-    // The temporary file on the full disk.
     JoinRequest req = WavJoin(tmp, {{a, kCd}}, dir.File("out.wav"));
-    req.tempPcmPath = full + "/AudioTemp.pcm";
+    req.tempPcmPath = dir.File("full/AudioTemp.pcm");
     EXPECT_EQ(RunJoin(req, rec), JoinStatus::Failed);
-    ASSERT_EQ(log.shown.size(), 2u);
-    EXPECT_NE(log.shown[1].find("No space left on device"), std::string::npos);
+    ASSERT_EQ(log.shown.size(), 1u);
+    EXPECT_NE(log.shown[0].find("No space left on device"), std::string::npos);
     EXPECT_FALSE(Exists(dir.File("out.wav")));
-    EXPECT_EQ(Listing(full), std::vector<std::string>{"out.wav"});
+    EXPECT_TRUE(Listing(dir.File("full")).empty());
 }
 
 TEST(JoinFaults, PartialFrameAtTheEndOfAnInputIsDropped) {
     TempDir dir, tmp;
-    const std::string a = MakeWav(dir, "a.wav", 4001, 'a');
-    const std::string b = MakeWav(dir, "b.wav", 4000, 'b');
+    const std::string a = WavFile(dir, "a.wav", 4001, 'a');
+    const std::string b = WavFile(dir, "b.wav", 4000, 'b');
     Recorder rec;
     ASSERT_EQ(RunJoin(WavJoin(tmp, {{a, kCd}, {b, kCd}}, dir.File("o.wav")), rec), JoinStatus::Ok);
     EXPECT_EQ(DataChunk(ReadFile(dir.File("o.wav"))),
               std::string(4000, 'a') + std::string(4000, 'b'));
+}
+
+TEST(JoinWavInput, HeadersTheAddButtonReadsAreJoined) {
+    TempDir dir;
+    const std::string data = Samples16({1, -1, 2, -2, 3, -3, 4, -4});
+    const auto rf64 = MakeRf64Header(kCd, data.size());
+    const std::pair<const char *, std::string> files[] = {
+        {"padded.wav", PcmWav(2, 44100, 16, Chunk("note", "abc"), data)},
+        {"unpadded.wav", PcmWav(2, 44100, 16, Chunk("note", "abc", false), data)},
+        {"extensible.wav",
+         Riff(Chunk("fmt ", ExtensibleBody(2, 44100, 16, 1)) + Chunk("data", data))},
+        {"rf64.wav", std::string(rf64.begin(), rf64.end()) + data},
+    };
+    for (const auto &[name, bytes] : files) {
+        WriteFile(dir.File(name), bytes);
+        const Outcome o = JoinOne(dir, Listed(dir.File(name)));
+        EXPECT_EQ(o.status, JoinStatus::Ok) << name;
+        EXPECT_TRUE(o.shown.empty()) << name;
+        EXPECT_EQ(o.data, data) << name;
+    }
+}
+
+TEST(JoinWavInput, FileReplacedSinceListing) {
+    TempDir dir;
+    const std::string path = dir.File("a.wav");
+    WriteFile(path, PcmWav(1, 8000, 8, "", std::string(8000, '\x80')));
+    const JoinInput row = Listed(path);
+    WriteFile(path, PcmWav(2, 44100, 16, "", std::string(176400, 'n')));
+    Outcome o = JoinOne(dir, row);
+    EXPECT_EQ(o.status, JoinStatus::Failed);
+    EXPECT_EQ(o.shown, std::vector<std::string>{
+                           "Error: Can not join '" + path +
+                           "': it has changed since it was added (now 44100 Hz, 2 channels, 16 "
+                           "bits; the list says 8000 Hz, 1 channel, 8 bits)"});
+    EXPECT_FALSE(Exists(dir.File("out.wav")));
+
+    // Same format, less audio than listed.
+    WriteFile(path, PcmWav(1, 8000, 8, "", std::string(6000, '\x80')));
+    o = JoinOne(dir, row);
+    EXPECT_EQ(o.status, JoinStatus::Failed);
+    EXPECT_EQ(o.shown, std::vector<std::string>{
+                           "Error: Can not join '" + path +
+                           "': it ended after 6000 of the 8000 bytes of audio it held when it "
+                           "was added (0.75 of 1.00 seconds)"});
+    EXPECT_FALSE(Exists(dir.File("out.wav")));
+
+    // More audio than listed: the file is joined whole, nothing of it is dropped.
+    WriteFile(path, PcmWav(1, 8000, 8, "", std::string(8000, 'a') + std::string(500, 'b')));
+    o = JoinOne(dir, row);
+    EXPECT_EQ(o.status, JoinStatus::Ok);
+    EXPECT_EQ(o.data, std::string(8000, 'a') + std::string(500, 'b'));
+}
+
+TEST(JoinWavInput, FileTruncatedWhileTheJoinReadsIt) {
+    TempDir dir;
+    const std::string path = dir.File("long.wav");
+    const std::string data(1000000, 'd');
+    for (bool listed : {true, false}) {
+        WriteFile(path, PcmWav(2, 44100, 16, "", data));
+        JoinInput input = Listed(path);
+        if (!listed)
+            input.expectedBytes = -1;
+        const Outcome o = JoinOne(dir, input, Truncating(path, 44 + 20000));
+        EXPECT_EQ(o.status, JoinStatus::Failed) << listed;
+        ASSERT_EQ(o.shown.size(), 1u) << listed;
+        EXPECT_EQ(o.shown[0].rfind("Error: Can not join '" + path + "': it ended after ", 0), 0u)
+            << o.shown[0];
+        EXPECT_NE(o.shown[0].find(" of the 1000000 bytes of audio"), std::string::npos)
+            << o.shown[0];
+        EXPECT_FALSE(Exists(dir.File("out.wav")));
+    }
+}
+
+TEST(JoinWavInput, DataSizePastTheEndJoinsWhatTheFileHolds) {
+    TempDir dir;
+    const std::string path = dir.File("claims.wav");
+    std::string bytes = PcmWav(2, 44100, 16, "", std::string(4000, 'd'));
+    bytes.replace(40, 4, ChunkHeader("", 0xFFFFFFFF));
+    WriteFile(path, bytes);
+    for (std::int64_t expected : {std::int64_t(4000), std::int64_t(-1)}) {
+        const Outcome o = JoinOne(dir, {path, kCd, expected});
+        EXPECT_EQ(o.status, JoinStatus::Ok);
+        EXPECT_EQ(o.data, std::string(4000, 'd'));
+    }
+    EXPECT_EQ(Listed(path).expectedBytes, 4000);
 }
 
 } // namespace

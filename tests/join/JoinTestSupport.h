@@ -1,11 +1,13 @@
 #pragma once
 
 #include "TestUtil.h"
+#include "audio/Probe.h"
 #include "common/Messages.h"
 #include "join/JoinPipeline.h"
 #include "join/PcmTypes.h"
 
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 
@@ -98,6 +100,15 @@ private:
     std::string path_;
     bool mounted_;
 };
+
+using testutil::WavFile;
+
+// The row the window lists for the file.
+inline tandrel::JoinInput Listed(const std::string &path) {
+    tandrel::ProbedFile f;
+    EXPECT_EQ(tandrel::ProbeFile(path, f), tandrel::Refusal::None) << path;
+    return {path, {int(f.sampleRate), int(f.channels), int(f.bits)}, f.exactBytes};
+}
 
 inline tandrel::JoinRequest WavJoin(const testutil::TempDir &tmp,
                                     std::vector<tandrel::JoinInput> inputs,

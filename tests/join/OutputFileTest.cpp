@@ -30,12 +30,6 @@ struct stat Stat(const std::string &path) {
 
 class OutputTest : public ::testing::Test {
 protected:
-    std::string Wav(const std::string &name, std::size_t bytes, char fill) {
-        WavSpec spec;
-        spec.data = std::string(bytes, fill);
-        WriteFile(in_.File(name), BuildWav(spec));
-        return in_.File(name);
-    }
     // Joins a and b (20000 bytes of 'a', then of 'b') onto output, the window's way or the
     // command line's (direct).
     JoinStatus Join(const std::string &output, bool direct, Recorder *recorder = nullptr) {
@@ -48,8 +42,8 @@ protected:
     static std::string Joined() { return std::string(20000, 'a') + std::string(20000, 'b'); }
 
     TempDir in_, out_, tmp_;
-    std::string a_ = Wav("a.wav", 20000, 'a');
-    std::string b_ = Wav("b.wav", 20000, 'b');
+    std::string a_ = WavFile(in_, "a.wav", 20000, 'a');
+    std::string b_ = WavFile(in_, "b.wav", 20000, 'b');
 };
 
 TEST_F(OutputTest, AnExistingFileKeepsItsModeOwnerGroupAndEveryName) {
@@ -217,8 +211,8 @@ TEST_F(OutputTest, FolderThatTakesNoNewFile) {
     if (IsRoot()) {
         // The join must fit where the old file is: when it cannot, the old file stays whole.
         WriteFile(folder + "/out.wav", "OLD");
-        a_ = Wav("a.wav", 700000, 'a');
-        b_ = Wav("b.wav", 700000, 'b');
+        a_ = WavFile(in_, "a.wav", 700000, 'a');
+        b_ = WavFile(in_, "b.wav", 700000, 'b');
         EXPECT_EQ(Join(folder + "/out.wav", false), JoinStatus::Failed);
         EXPECT_EQ(ReadFile(folder + "/out.wav"), "OLD");
         EXPECT_NE(log.shown.back().find("No space left on device"), std::string::npos);
@@ -233,7 +227,7 @@ TEST_F(OutputTest, EncoderWriteFailuresNameTheFileAndTheReason) {
     SmallDisk disk(full, "size=64k");
     if (!disk.Mounted())
         GTEST_SKIP() << "cannot mount a small tmpfs here";
-    a_ = Wav("a.wav", 2000000, 'a');
+    a_ = WavFile(in_, "a.wav", 2000000, 'a');
     const std::pair<OutputKind, std::string> cases[] = {
         {OutputKind::Wma, "Error: Cannot creat the output file.\n" + full + "/out.wma\n"},
         {OutputKind::Mp3, "Lame Encoder: Could not write the file.\n" + full + "/out.mp3\n"},

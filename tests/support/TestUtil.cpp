@@ -1,4 +1,5 @@
 #include "TestUtil.h"
+#include "WavBytes.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -117,32 +118,26 @@ std::uint16_t GetLE16(const std::string &b, std::size_t at) {
                                       (static_cast<unsigned char>(b.at(at + 1)) << 8));
 }
 
-std::string BuildWav(const WavSpec &s) {
-    std::string body = "WAVE";
-    body += "fmt ";
-    PutLE32(body, s.formatSize);
-    std::string fmt;
-    PutLE16(fmt, s.formatTag);
-    PutLE16(fmt, s.channels);
-    PutLE32(fmt, s.sampleRate);
-    std::uint16_t align = static_cast<std::uint16_t>(s.channels * s.bits / 8);
-    PutLE32(fmt, s.sampleRate * align);
-    PutLE16(fmt, align);
-    PutLE16(fmt, s.bits);
+std::string BuildWav(const WavLayout &s) {
+    std::string fmt = wavbytes::FormatBody(s.formatTag, s.channels, s.sampleRate, s.bits);
     fmt.resize(s.formatSize, '\0');
-    body += fmt;
-    for (const auto &[id, chunk] : s.extraChunks) {
-        body += id;
-        PutLE32(body, static_cast<std::uint32_t>(chunk.size()));
-        body += chunk;
-    }
-    body += "data";
-    PutLE32(body, s.declaredDataSize >= 0 ? static_cast<std::uint32_t>(s.declaredDataSize)
-                                          : static_cast<std::uint32_t>(s.data.size()));
-    body += s.data;
-    std::string out = "RIFF";
-    PutLE32(out, static_cast<std::uint32_t>(body.size()));
-    return out + body;
+    std::string chunks = wavbytes::ChunkHeader("fmt ", s.formatSize) + fmt;
+    for (const auto &[id, body] : s.extraChunks)
+        chunks += wavbytes::Chunk(id, body, false);
+    const std::int64_t declared =
+        s.declaredDataSize >= 0 ? s.declaredDataSize : std::int64_t(s.data.size());
+    return wavbytes::Riff(chunks + wavbytes::ChunkHeader("data", std::uint32_t(declared)) + s.data);
+}
+
+std::string WavFile(const TempDir &dir, const std::string &name, std::size_t bytes, char fill,
+                    std::uint16_t channels, std::uint32_t rate, std::uint16_t bits) {
+    WavLayout wav;
+    wav.channels = channels;
+    wav.sampleRate = rate;
+    wav.bits = bits;
+    wav.data = std::string(bytes, fill);
+    WriteFile(dir.File(name), BuildWav(wav));
+    return dir.File(name);
 }
 
 std::string BinDir() {

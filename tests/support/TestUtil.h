@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Messages.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,6 +21,30 @@ public:
 
 private:
     std::string path_;
+};
+
+struct Shown {
+    std::string caption, text;
+    tandrel::MsgIcon icon;
+    tandrel::MsgButtons buttons;
+};
+
+// Records every message shown while it exists.
+class RecordingSink : public tandrel::MessageSink {
+public:
+    RecordingSink() : previous_(tandrel::SetMessages(this)) {}
+    ~RecordingSink() override { tandrel::SetMessages(previous_); }
+    RecordingSink(const RecordingSink &) = delete;
+    RecordingSink &operator=(const RecordingSink &) = delete;
+    tandrel::MsgAnswer Show(const std::string &caption, const std::string &text,
+                            tandrel::MsgIcon icon, tandrel::MsgButtons buttons) override {
+        shown.push_back({caption, text, icon, buttons});
+        return tandrel::MsgAnswer::Ok;
+    }
+    std::vector<Shown> shown;
+
+private:
+    tandrel::MessageSink *previous_;
 };
 
 struct CommandResult {
@@ -46,7 +72,7 @@ std::uint16_t GetLE16(const std::string &bytes, std::size_t at);
 
 // A WAV file built by hand: RIFF header, "fmt " chunk (formatSize bytes, padded with zeros),
 // the extra chunks in order, then a "data" chunk holding data.
-struct WavSpec {
+struct WavLayout {
     std::uint16_t formatTag = 1;
     std::uint16_t channels = 2;
     std::uint32_t sampleRate = 44100;
@@ -57,7 +83,11 @@ struct WavSpec {
     // When set, the "data" header declares this size instead of data.size().
     std::int64_t declaredDataSize = -1;
 };
-std::string BuildWav(const WavSpec &spec);
+std::string BuildWav(const WavLayout &wav);
+// A canonical WAV file in dir holding bytes of fill; its path.
+std::string WavFile(const TempDir &dir, const std::string &name, std::size_t bytes, char fill,
+                    std::uint16_t channels = 2, std::uint32_t rate = 44100,
+                    std::uint16_t bits = 16);
 
 // A "full" device (writes fail with ENOSPC) made in dir with mknod; empty when this user may
 // not make devices.
