@@ -3,6 +3,7 @@
 #include "audio/Probe.h"
 #include "cli/Options.h"
 #include "cli/Terminal.h"
+#include "common/AppFolders.h"
 #include "join/EncoderSinks.h"
 #include "join/JoinPipeline.h"
 #include "lang/Language.h"
@@ -28,16 +29,6 @@ struct Accepted {
     ProbedFile file;
 };
 
-std::string ExeFolder() {
-    char path[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0)
-        return "./";
-    path[n] = 0;
-    const std::string full(path);
-    return full.substr(0, full.rfind('/') + 1);
-}
-
 // The window works with full names: its folder column and messages show them.
 std::string Absolute(const std::string &path) {
     if (!path.empty() && path[0] == '/')
@@ -52,7 +43,7 @@ std::string Absolute(const std::string &path) {
 // English texts of the rows and the refusals, as the window shows them.
 class Texts {
 public:
-    Texts() : file_(ExeFolder() + kLanguageFolder + "English.ini") {}
+    Texts() : file_(ProgramFolders().languages + "English.ini") {}
     std::string Get(const char *section, const char *key, const char *fallback) const {
         const std::string text = file_.ReadString(section, key, "");
         return text.empty() ? fallback : text;

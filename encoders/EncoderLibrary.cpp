@@ -1,5 +1,7 @@
 #include "encoders/EncoderLibrary.h"
 
+#include "common/AppFolders.h"
+
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
@@ -27,6 +29,14 @@ void *LoadEncoderLibrary(const std::string &folder, const char *name) {
     if (!handle)
         handle = dlopen(name, RTLD_NOW | RTLD_LOCAL);
     return handle;
+}
+
+void *LoadProgramEncoderLibrary(const char *name) {
+    const AppFolders &folders = ProgramFolders();
+    for (const std::string &folder : {folders.libraries, folders.librariesInstalled})
+        if (void *handle = dlopen((folder + name).c_str(), RTLD_NOW | RTLD_LOCAL))
+            return handle;
+    return dlopen(name, RTLD_NOW | RTLD_LOCAL);
 }
 
 } // namespace tandrel

@@ -11,6 +11,9 @@ std::string ExecutableFolder();
 // Loads a library from folder first, then by its bare name through the normal search.
 // Returns the handle, or null.
 void *LoadEncoderLibrary(const std::string &folder, const char *name);
+// The same from the program's own folders: beside the executable, then the installed library
+// folder, then by bare name.
+void *LoadProgramEncoderLibrary(const char *name);
 
 // Resolves one entry point into fn; when it is missing, shows caption's message
 // "Could not found <name> library function" and answers false.

@@ -21,15 +21,15 @@ void Say(const char *text) {
 } // namespace
 
 WavToMp3::WavToMp3() {
-    Load(tandrel::ExecutableFolder());
+    Load(tandrel::LoadProgramEncoderLibrary("lame_enc.so"));
 }
 
 WavToMp3::WavToMp3(const std::string &libraryFolder) {
-    Load(libraryFolder);
+    Load(tandrel::LoadEncoderLibrary(libraryFolder, "lame_enc.so"));
 }
 
-void WavToMp3::Load(const std::string &folder) {
-    Library = tandrel::LoadEncoderLibrary(folder, "lame_enc.so");
+void WavToMp3::Load(void *library) {
+    Library = library;
     if (!Library) {
         Say("Could not load lame_enc.dll file");
         return;

@@ -21,7 +21,7 @@
 //    be closed completely; the file is closed in every case.
 class WavToMp3 {
 public:
-    // Loads the library from the executable's folder, then by its bare name.
+    // Loads the library from the program's folders (see AppFolders), then by its bare name.
     WavToMp3();
     // Loads the library from libraryFolder, then by its bare name.
     explicit WavToMp3(const std::string &libraryFolder);
@@ -49,7 +49,7 @@ public:
     static std::uint8_t LibraryMode(int mode);
 
 private:
-    void Load(const std::string &folder);
+    void Load(void *library);
     bool WriteOut(std::uint32_t bytes);
     void FileError(const char *text, int err);
 

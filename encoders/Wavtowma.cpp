@@ -63,15 +63,15 @@ std::u16string ToUtf16(const std::string &text) {
 } // namespace
 
 WavToWma::WavToWma() {
-    Load(tandrel::ExecutableFolder());
+    Load(tandrel::LoadProgramEncoderLibrary("wmaudsdk.so"));
 }
 
 WavToWma::WavToWma(const std::string &libraryFolder) {
-    Load(libraryFolder);
+    Load(tandrel::LoadEncoderLibrary(libraryFolder, "wmaudsdk.so"));
 }
 
-void WavToWma::Load(const std::string &folder) {
-    Library = tandrel::LoadEncoderLibrary(folder, "wmaudsdk.so");
+void WavToWma::Load(void *library) {
+    Library = library;
     if (!Library) {
         Say("Could not load wmaudsdk.dll file");
         return;

@@ -12,7 +12,7 @@
 // silently. Write and Close report refusals (write errors included) by false, without a message.
 class WavToWma {
 public:
-    // Loads the library from the executable's folder, then by its bare name.
+    // Loads the library from the program's folders (see AppFolders), then by its bare name.
     WavToWma();
     // Loads the library from libraryFolder, then by its bare name.
     explicit WavToWma(const std::string &libraryFolder);
@@ -31,7 +31,7 @@ public:
     wmaudsdk::HRESULT LastError() const { return Status; }
 
 private:
-    void Load(const std::string &folder);
+    void Load(void *library);
     void Drop();
 
     void *Library = nullptr;

@@ -1,8 +1,10 @@
 // Puts the current language on all five windows.
 #include <QDate>
+#include <QFile>
 #include <QLocale>
 #include <QTreeWidget>
 
+#include "forms/AppPaths.h"
 #include "forms/AudioFileEntry.h"
 #include "forms/Dialogs.h"
 #include "forms/Formabout.h"
@@ -37,7 +39,7 @@ void SetWindowFont(QWidget *window, const tandrel::LanguageFont &font) {
 void TMainForm::ApplyLanguage() {
     // Load: the settings file names the language; at the first start the locale chooses it.
     tandrel::LanguageChoice choice = tandrel::ChooseLanguage(
-        ExeFolder.toStdString(),
+        QFile::encodeName(SettingsFileOf(ExeFolder)).toStdString(),
         tandrel::LangIdFromLocaleName(QLocale::system().name().toStdString()));
     // The stored name binds the file whose name matches it without regard to case, as the
     // language dialog selects it; the file's real name is opened.
@@ -45,7 +47,7 @@ void TMainForm::ApplyLanguage() {
         TLanguageForm::FindLanguageFile(ExeFolder, QString::fromStdString(choice.fileName));
     LanguageFile.reset();
     LanguageFile = std::make_unique<tandrel::LanguageFile>(
-        (ExeFolder + tandrel::kLanguageFolder + fileName).toStdString());
+        QFile::encodeName(LanguageFolderOf(ExeFolder) + fileName).toStdString());
     // Qt's own texts (file dialogs, message box buttons, context menus) follow the language.
     InstallQtTranslation(QString::fromStdString(tandrel::LanguageFileLocale(*LanguageFile)));
     if (choice.writeFailed && !settingsErrorShown_) {

@@ -12,7 +12,7 @@ namespace {
 constexpr const char *kSection = "Folders";
 
 tandrel::IniFile Settings() {
-    return tandrel::IniFile((ExecutableFolder() + tandrel::kSettingsFileName).toStdString());
+    return tandrel::IniFile(QFile::encodeName(SettingsFileOf(ExecutableFolder())).toStdString());
 }
 
 } // namespace

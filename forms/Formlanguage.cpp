@@ -2,6 +2,7 @@
 
 #include <QCollator>
 #include <QDir>
+#include <QFile>
 #include <algorithm>
 
 #include "forms/AppPaths.h"
@@ -14,12 +15,13 @@
 namespace {
 
 QString DisplayName(const QString &exeFolder, const QString &file) {
-    tandrel::LanguageFile reader((exeFolder + tandrel::kLanguageFolder + file).toStdString());
+    tandrel::LanguageFile reader(
+        QFile::encodeName(LanguageFolderOf(exeFolder) + file).toStdString());
     return QString::fromStdString(reader.ReadString("LanguageProperty", "Name", ""));
 }
 
 tandrel::IniFile Settings(const QString &exeFolder) {
-    return tandrel::IniFile((exeFolder + tandrel::kSettingsFileName).toStdString());
+    return tandrel::IniFile(QFile::encodeName(SettingsFileOf(exeFolder)).toStdString());
 }
 
 } // namespace
@@ -38,7 +40,7 @@ TLanguageForm::~TLanguageForm() {
 }
 
 QStringList TLanguageForm::ListLanguageFiles(const QString &exeFolder) {
-    QDir dir(exeFolder + tandrel::kLanguageFolder);
+    QDir dir(LanguageFolderOf(exeFolder));
     QStringList files = dir.entryList({QStringLiteral("*.ini")},
                                       QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
     QCollator collator;

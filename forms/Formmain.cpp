@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QEvent>
+#include <QFile>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -9,8 +10,8 @@
 #include <QScreen>
 #include <QStatusBar>
 
-#include "common/Encodestring.h"
 #include "audio/Bass.h"
+#include "common/Encodestring.h"
 #include "forms/AppPaths.h"
 #include "forms/CppWebBrowser.h"
 #include "forms/Dialogs.h"
@@ -91,7 +92,7 @@ void TMainForm::FormCreate() {
 
     setAcceptDrops(true);
     UpdateAddress = QString::fromLatin1(kScrambledHomePage);
-    tandrel::IniFile settings((ExeFolder + tandrel::kSettingsFileName).toStdString());
+    tandrel::IniFile settings(QFile::encodeName(SettingsFileOf(ExeFolder)).toStdString());
     settings.ReadString("General", "Ad", "");
     // Whatever "Ad" says, the banner stays hidden, outside the visible area.
     ui->CppWebBrowser1->setVisible(false);

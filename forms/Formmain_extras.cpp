@@ -1,7 +1,9 @@
 // The language, about and update buttons, and the banner.
+#include <QFile>
 #include <stdexcept>
 
 #include "common/Encodestring.h"
+#include "forms/AppPaths.h"
 #include "forms/CppWebBrowser.h"
 #include "forms/Dialogs.h"
 #include "forms/Formabout.h"
@@ -11,8 +13,8 @@
 #include "ui_Formmain.h"
 
 void TMainForm::ButtonLanguageClick() {
-    LanguageForm->TranslateFilePath = ExeFolder + tandrel::kLanguageFolder +
-                                      TLanguageForm::FindLanguageFile(ExeFolder, "English.ini");
+    LanguageForm->TranslateFilePath =
+        LanguageFolderOf(ExeFolder) + TLanguageForm::FindLanguageFile(ExeFolder, "English.ini");
     LanguageForm->exec();
     ApplyLanguage();
     UpdateStatusBar();

@@ -8,8 +8,8 @@
 #include "forms/Formoutput.h"
 #include "forms/Formprocess.h"
 #include "forms/Forms.h"
-#include "join/JoinPipeline.h"
 #include "forms/Jointhread.h"
+#include "join/JoinPipeline.h"
 #include "ui_Formmain.h"
 
 void TMainForm::ButtonJoinClick() {

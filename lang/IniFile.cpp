@@ -1,5 +1,7 @@
 #include "lang/IniFile.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -93,6 +95,12 @@ std::string CleanValue(std::string_view raw) {
     return std::string(v);
 }
 
+// A settings file in a folder of its own (~/.config/tandrel/) makes the folder on its first write.
+void MakeParentFolders(const std::string &path) {
+    for (std::size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1))
+        ::mkdir(path.substr(0, at).c_str(), 0755);
+}
+
 bool WriteWhole(const std::string &path, const std::string &bytes) {
     FILE *f = std::fopen(path.c_str(), "wb");
     if (!f)
@@ -177,6 +185,7 @@ void IniFile::WriteString(const std::string &section, const std::string &key,
     // Write beside the file and move it over, so a failed write leaves the old file whole;
     // where the folder refuses new files, write the file in place.
     const std::string tmp = path_ + ".tmp";
+    MakeParentFolders(path_);
     if (WriteWhole(tmp, result) && std::rename(tmp.c_str(), path_.c_str()) == 0)
         return;
     std::remove(tmp.c_str());

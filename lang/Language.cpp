@@ -297,9 +297,9 @@ std::string FillCopyrightYear(const std::string &line, int year) {
     return out;
 }
 
-LanguageChoice ChooseLanguage(const std::string &exeFolder, std::uint16_t langId) {
+LanguageChoice ChooseLanguage(const std::string &settingsFile, std::uint16_t langId) {
     LanguageChoice choice;
-    IniFile settings(exeFolder + kSettingsFileName);
+    IniFile settings(settingsFile);
     choice.settingsPath = settings.Path();
     choice.fileName = TrimBlanks(settings.ReadString("General", "Language", ""));
     if (choice.fileName.empty()) {

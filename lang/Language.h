@@ -60,9 +60,9 @@ struct LanguageChoice {
     std::string settingsPath;
 };
 
-// Reads [General] Language from exeFolder + "Tandrel.ini"; when it is empty, chooses from
+// Reads [General] Language from the settings file; when it is empty, chooses from
 // langId and stores the choice. A failed store is reported in the result, the choice stands.
-LanguageChoice ChooseLanguage(const std::string &exeFolder, std::uint16_t langId);
+LanguageChoice ChooseLanguage(const std::string &settingsFile, std::uint16_t langId);
 
 // The copyright line with its first "[xxx]" replaced by the year.
 std::string FillCopyrightYear(const std::string &line, int year);

@@ -106,7 +106,9 @@ private slots:
     }
 
     void emptyFolderStoresTheEmptyChoice() {
-        QDir(QString::fromStdString(dir_->File("TDLanguage"))).removeRecursively();
+        QDir languages(QString::fromStdString(dir_->File("TDLanguage")));
+        for (const QString &file : languages.entryList(QDir::Files))
+            languages.remove(file);
         LanguageForm->FormActivate();
         QCOMPARE(LanguageForm->ui->ComboBoxLanguage->count(), 0);
         QCOMPARE(LanguageForm->ui->ComboBoxLanguage->currentText(), QString());

@@ -23,6 +23,8 @@ class WizardTest : public QObject {
 private slots:
     void init() {
         dir_ = new TempDir;
+        // A portable program folder: its settings file lies in it.
+        QDir().mkpath(QString::fromStdString(dir_->File("TDLanguage")));
         SetExecutableFolderForTesting(QString::fromStdString(dir_->Path()));
         dialogs_ = new RecordingDialogs;
         NewForm();

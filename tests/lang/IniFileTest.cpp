@@ -58,7 +58,11 @@ TEST(IniFile, WriteCreatesFileAndReportsFailure) {
     fresh.WriteString("General", "Language", "English.ini");
     EXPECT_EQ(ReadFile(dir.File("new.ini")), "[General]\nLanguage=English.ini\n");
 
-    const std::string bad = dir.File("no/such/folder/Tandrel.ini");
+    // A missing folder is made; a file standing where a folder should be cannot be written.
+    IniFile(dir.File("made/here/Tandrel.ini")).WriteString("General", "Language", "x");
+    EXPECT_EQ(ReadFile(dir.File("made/here/Tandrel.ini")), "[General]\nLanguage=x\n");
+    WriteFile(dir.File("plain"), "a file");
+    const std::string bad = dir.File("plain/folder/Tandrel.ini");
     try {
         IniFile(bad).WriteString("General", "Language", "x");
         FAIL() << "no error";

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "TestUtil.h"
+#include "common/AppFolders.h"
 #include "lang/Language.h"
 
 using namespace tandrel;
@@ -36,23 +38,51 @@ TEST(Language, LocaleNamesMapToLanguageIdentifiers) {
 TEST(Language, ChoiceIsStoredOnceAndStoredValuesAreTrimmed) {
     TempDir dir;
     const std::string folder = dir.Path() + "/";
-    LanguageChoice c = ChooseLanguage(folder, 0x0807);
+    LanguageChoice c = ChooseLanguage(folder + "Tandrel.ini", 0x0807);
     EXPECT_EQ(c.fileName, "German.ini");
     EXPECT_FALSE(c.writeFailed);
     EXPECT_EQ(ReadFile(folder + "Tandrel.ini"), "[General]\nLanguage=German.ini\n");
-    EXPECT_EQ(ChooseLanguage(folder, 0x0419).fileName, "German.ini");
+    EXPECT_EQ(ChooseLanguage(folder + "Tandrel.ini", 0x0419).fileName, "German.ini");
 
     WriteFile(folder + "Tandrel.ini", "[General]\nLanguage=\" French.ini \"\n");
-    EXPECT_EQ(ChooseLanguage(folder, 0x0419).fileName, "French.ini");
+    EXPECT_EQ(ChooseLanguage(folder + "Tandrel.ini", 0x0419).fileName, "French.ini");
     WriteFile(folder + "Tandrel.ini", "[General]\nLanguage=\n");
-    EXPECT_EQ(ChooseLanguage(folder, 0x0419).fileName, "Russian.ini");
+    EXPECT_EQ(ChooseLanguage(folder + "Tandrel.ini", 0x0419).fileName, "Russian.ini");
 }
 
-TEST(Language, UnwritableSettingsStillChooseALanguage) {
-    LanguageChoice c = ChooseLanguage("/nonexistent-folder/x/", 0x0415);
+TEST(Language, SettingsFolderIsMadeOnTheFirstWriteAndAnUnwritableOneStillChoosesALanguage) {
+    TempDir dir;
+    const std::string xdg = dir.File("config/tandrel/Tandrel.ini");
+    EXPECT_FALSE(ChooseLanguage(xdg, 0x0415).writeFailed);
+    EXPECT_EQ(ReadFile(xdg), "[General]\nLanguage=Polish.ini\n");
+
+    WriteFile(dir.File("plain"), "a file, not a folder");
+    const std::string blocked = dir.File("plain/x/Tandrel.ini");
+    LanguageChoice c = ChooseLanguage(blocked, 0x0415);
     EXPECT_EQ(c.fileName, "Polish.ini");
     EXPECT_TRUE(c.writeFailed);
-    EXPECT_EQ(c.settingsPath, "/nonexistent-folder/x/Tandrel.ini");
+    EXPECT_EQ(c.settingsPath, blocked);
+}
+
+TEST(Language, ProgramFoldersPortableOrInstalled) {
+    TempDir dir;
+    setenv("XDG_CONFIG_HOME", dir.File("xdg").c_str(), 1);
+    // A portable folder: everything beside the executable.
+    mkdir(dir.File("portable").c_str(), 0755);
+    mkdir(dir.File("portable/TDLanguage").c_str(), 0755);
+    AppFolders f = FindAppFolders(dir.File("portable"));
+    EXPECT_TRUE(f.portable);
+    EXPECT_EQ(f.languages, dir.File("portable/TDLanguage/"));
+    EXPECT_EQ(f.libraries, dir.File("portable/"));
+    EXPECT_EQ(f.settingsFile, dir.File("portable/Tandrel.ini"));
+    // An installed one, at any prefix: files relative to bin/, settings in the user's folder.
+    f = FindAppFolders(dir.File("usr/bin/"));
+    EXPECT_FALSE(f.portable);
+    EXPECT_EQ(f.languages.rfind(dir.File("usr/bin/../"), 0), 0u);
+    EXPECT_EQ(f.languages.substr(f.languages.size() - 20), "/tandrel/TDLanguage/");
+    EXPECT_EQ(f.librariesInstalled.substr(f.librariesInstalled.size() - 9), "/tandrel/");
+    EXPECT_EQ(f.settingsFile, dir.File("xdg/tandrel/Tandrel.ini"));
+    unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(Language, TextsAreDecodedByTheFilesCharSet) {
