@@ -1,5 +1,9 @@
 #include <QApplication>
+#include <QIcon>
+#include <QTimer>
+#include <QToolButton>
 #include <csignal>
+#include <cstdio>
 #include <exception>
 
 #include "forms/Dialogs.h"
@@ -33,8 +37,21 @@ int main(int argc, char *argv[]) {
     try {
         TApplication app(argc, argv);
         TApplication::setApplicationName(QStringLiteral("Borvik Tandrel"));
+        TApplication::setDesktopFileName(QStringLiteral("tandrel"));
+        TApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/tandrel.svg")));
         CreateForms();
         MainForm->show();
+        // Once the window shows, so that the messages for refused files stand above it.
+        const QStringList files = TApplication::arguments().mid(1);
+        QTimer::singleShot(0, MainForm, [files] { MainForm->AddCommandLineFiles(files); });
+        // For packagers' checks: the program starts, shows its window in its language and ends.
+        if (qEnvironmentVariableIsSet("TANDREL_SMOKE_TEST"))
+            QTimer::singleShot(0, MainForm, [] {
+                const auto *join = MainForm->findChild<QToolButton *>("ButtonJoin");
+                std::printf("%s\n%s\n", qPrintable(MainForm->windowTitle()),
+                            qPrintable(join ? join->text() : QString()));
+                TApplication::quit();
+            });
         TApplication::exec();
         DestroyForms();
     } catch (const std::exception &ex) {

@@ -14,8 +14,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://tandrel.example.org/)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The encoder libraries sit in a private folder: dpkg-shlibdeps must look there too.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_INSTALL_FULL_LIBDIR}/tandrel)
+set(CPACK_STRIP_FILES ON)
 if(TANDREL_GUI)
     # Loaded by Qt at run time, never linked: SVG pictures and icons.
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")

@@ -65,6 +65,9 @@ public:
     void AddFiles(QStringList &Names);
     // Files dropped on the window, in drop order.
     void WMDropFiles(const QStringList &names);
+    // Files named on the program's command line ("Open with"): added as a drop of them would
+    // add them; relative names count from the current folder.
+    void AddCommandLineFiles(const QStringList &arguments);
 
 protected:
     bool event(QEvent *e) override;

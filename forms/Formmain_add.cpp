@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QMimeDatabase>
 #include <QTreeWidget>
 
@@ -50,6 +51,14 @@ void TMainForm::WMDropFiles(const QStringList &names) {
     QStringList list = names;
     AddFiles(list);
     UpdateStatusBar();
+}
+
+void TMainForm::AddCommandLineFiles(const QStringList &arguments) {
+    QStringList names;
+    for (const QString &arg : arguments)
+        names << QFileInfo(arg).absoluteFilePath();
+    if (!names.isEmpty())
+        WMDropFiles(names);
 }
 
 namespace {

@@ -136,6 +136,17 @@ private slots:
         QCOMPARE(MainForm->StatusPanelText(0), QString("4 Files"));
     }
 
+    void filesOnTheCommandLineAreAddedAsADropOfThem() {
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(QString::fromStdString(dir_->Path()));
+        MainForm->AddCommandLineFiles({"tone.wav", "notes.txt", F("b.wav")});
+        QDir::setCurrent(before);
+        QCOMPARE(Captions(), QStringList({"b.wav", "tone.wav"}));
+        QCOMPARE(SubItem(List()->topLevelItem(1), 5), F(""));
+        QCOMPARE(dialogs_->Texts(), QStringList{F("notes.txt") + "\nunsupported"});
+        QCOMPARE(MainForm->StatusPanelText(0), QString("2 Files"));
+    }
+
     void addDialogOpensWhereItWasLastUsed() {
         QVERIFY(QDir().mkpath(F("music")));
         QVERIFY(QFile::copy(F("mono8.wav"), F("music/mono8.wav")));
