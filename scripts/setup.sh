@@ -8,7 +8,22 @@ packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt
           libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libmp3lame-dev
           fonts-dejavu-core fonts-wqy-microhei qt6-translations-l10n)
 if [[ "${1:-}" == "--tests" ]]; then
-    packages+=(libgtest-dev libgmock-dev sox libsox-fmt-mp3 ffmpeg lame)
+    packages+=(libgtest-dev libgmock-dev sox libsox-fmt-mp3 ffmpeg lame
+               desktop-file-utils appstream dpkg-dev)
+fi
+
+if ! command -v apt-get >/dev/null || ! command -v dpkg-query >/dev/null; then
+    cat >&2 <<EOF
+This script installs what the build needs with apt-get (Debian 12), and this system has none.
+Install these packages (Debian names) or your system's equivalents:
+  ${packages[*]}
+then build with:
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake --build build -j
+  ctest --test-dir build          # the tests
+Without Qt 6, add -DTANDREL_GUI=OFF to build tandrel-join and the engine alone.
+EOF
+    exit 1
 fi
 
 missing=()
