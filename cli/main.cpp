@@ -9,6 +9,7 @@
 #include "lang/Language.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <limits.h>
@@ -206,6 +207,8 @@ int Main(const std::vector<std::string> &args) {
     }
 
     InstallStopSignals();
+    // A reader that goes away is a failed write with its message and exit status 1.
+    std::signal(SIGPIPE, SIG_IGN);
     StderrMessages messages;
     SetMessages(&messages);
     const Texts texts;

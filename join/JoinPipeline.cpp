@@ -59,6 +59,10 @@ private:
             stop_ = true;
         return stop_;
     }
+    // Lets the window breathe without taking a stop: for steps that must finish.
+    std::function<void()> KeepAlive() {
+        return [this] { progress_.ProcessEventsAndShouldStop(); };
+    }
     bool Block(const std::uint8_t *data, std::size_t count) override {
         return converter_.ConvertBlock(data, count, *sink_);
     }
@@ -166,11 +170,11 @@ void Join::OutputStage(int pcmFd, std::uint64_t size, bool discardIfStopped) {
     if (out.kind == OutputKind::Wav) {
         WavFileWriter wav;
         result = WriteOutput(pcmFd, size, tempPath_, wav, req_.target, out.path, report,
-                             discardIfStopped, TempFolder());
+                             discardIfStopped, TempFolder(), KeepAlive());
     } else if (std::unique_ptr<OutputSink> encoder = MakeEncoder()) {
         Pcm16Feed feed(*encoder);
         result = WriteOutput(pcmFd, size, tempPath_, feed, req_.target, out.path, report,
-                             discardIfStopped, TempFolder());
+                             discardIfStopped, TempFolder(), KeepAlive());
     }
     if (result == StageResult::Failed)
         failed_ = true;
@@ -268,7 +272,7 @@ void Join::DirectJoin(bool discardIfStopped) {
         failed_ = true;
     if (failed_ || (stop_ && discardIfStopped) || wav.Interrupted())
         return;
-    if (!file.Commit()) {
+    if (!file.Commit(KeepAlive())) {
         ShowOutputError(out.path, file.Error());
         failed_ = true;
     }

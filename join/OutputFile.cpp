@@ -60,8 +60,8 @@ bool MayTakeOver(const struct stat &st) {
     return st.st_uid == ::geteuid() && InGroup(st.st_gid);
 }
 
-bool HasAcl(const std::string &path) {
-    return ::getxattr(path.c_str(), "system.posix_acl_access", nullptr, 0) > 0;
+bool HasAcl(int fd) {
+    return ::fgetxattr(fd, "system.posix_acl_access", nullptr, 0) > 0;
 }
 
 bool SameInode(const struct stat &a, int fd) {
@@ -104,6 +104,14 @@ bool FollowLinks(const std::string &path, std::string &result) {
         if (!S_ISLNK(st.st_mode)) {
             result = p;
             return true;
+        }
+        // As the kernel guards shared folders such as /tmp: a link planted there by another
+        // user is not followed.
+        struct stat dir {};
+        if (::stat(DirName(p).c_str(), &dir) == 0 && (dir.st_mode & S_ISVTX) &&
+            (dir.st_mode & S_IWOTH) && st.st_uid != ::geteuid() && st.st_uid != dir.st_uid) {
+            errno = EACCES;
+            return false;
         }
         std::vector<char> buf(PATH_MAX + 1);
         const ssize_t n = ::readlink(p.c_str(), buf.data(), buf.size() - 1);
@@ -200,11 +208,9 @@ bool OutputFile::OpenDirect(const std::string &path, const struct stat &st,
         ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
         return true;
     }
+    // A device is written as a stream, front to back: its contents are not ours to read.
     fd_ = ::open(path.c_str(), flags);
-    if (fd_ < 0)
-        return Fail(errno);
-    seekable_ = ::lseek(fd_, 0, SEEK_CUR) >= 0;
-    return true;
+    return fd_ >= 0 || Fail(errno);
 }
 
 bool OutputFile::Open(const std::string &chosen, const std::function<bool()> &shouldStop,
@@ -214,7 +220,6 @@ bool OutputFile::Open(const std::string &chosen, const std::function<bool()> &sh
     socket_ = false;
     seekable_ = true;
     durable_ = options.durable;
-    shouldStop_ = shouldStop;
     struct stat st {};
     if (::stat(chosen.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
@@ -227,25 +232,26 @@ bool OutputFile::Open(const std::string &chosen, const std::function<bool()> &sh
     if (!FollowLinks(chosen, target_))
         return Fail(errno);
     const std::string folder = DirName(target_);
-    if (::stat(target_.c_str(), &old_) != 0) {
+    // The existing file itself, never through a link that appeared since, and only when the
+    // user may write it.
+    targetFd_ = ::open(target_.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (targetFd_ < 0) {
         if (errno != ENOENT)
             return Fail(errno);
         mode_ = Mode::Create;
         return CreateTemp(folder, false);
     }
-    if (!S_ISREG(old_.st_mode))
+    if (::fstat(targetFd_, &old_) != 0 || !S_ISREG(old_.st_mode))
         return Fail(EEXIST); // became something else since the first look
-    if (::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0)
-        return Fail(errno);
-    if (old_.st_nlink == 1 && MayTakeOver(old_) && !HasAcl(target_) && CreateTemp(folder, true)) {
+    ::fcntl(targetFd_, F_SETFL, ::fcntl(targetFd_, F_GETFL) & ~O_NONBLOCK);
+    if (old_.st_nlink == 1 && MayTakeOver(old_) && !HasAcl(targetFd_) && CreateTemp(folder, true)) {
         mode_ = Mode::Rename;
+        ::close(targetFd_);
+        targetFd_ = -1;
         return true;
     }
     error_ = 0;
     mode_ = Mode::CopyInto;
-    targetFd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-    if (targetFd_ < 0)
-        return Fail(errno);
     if (CreateTemp(folder, true))
         return true;
     if (options.spareFolder.empty())
@@ -255,9 +261,12 @@ bool OutputFile::Open(const std::string &chosen, const std::function<bool()> &sh
 }
 
 bool OutputFile::Name(const std::string &dest, bool replace) {
+    // A new name that something else took meanwhile is left to it (EEXIST).
     if (!tempName_.empty()) {
-        if (::rename(tempName_.c_str(), dest.c_str()) != 0)
+        if (replace ? ::rename(tempName_.c_str(), dest.c_str()) != 0
+                    : ::link(tempName_.c_str(), dest.c_str()) != 0)
             return Fail(errno);
+        ::unlink(tempName_.c_str());
         tempName_.clear();
         return true;
     }
@@ -265,8 +274,7 @@ bool OutputFile::Name(const std::string &dest, bool replace) {
     if (!replace) {
         if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, dest.c_str(), AT_SYMLINK_FOLLOW) == 0)
             return true;
-        if (errno != EEXIST)
-            return Fail(errno);
+        return Fail(errno);
     }
     // Linked in under a short unique name, then moved over the old file in one step.
     std::string stand;
@@ -291,9 +299,10 @@ bool OutputFile::CopyIntoPlace() {
         return Fail(errno);
     const off_t size = st.st_size;
     // Space first: a full disk refuses here, before a byte of the old file is overwritten.
-    const int r = ::posix_fallocate(targetFd_, 0, std::max<off_t>(size, 1));
-    if (r != 0 && r != EOPNOTSUPP && r != EINVAL)
-        return Fail(r);
+    // Where the file system cannot reserve, the copy goes on unreserved.
+    if (size > 0 && ::fallocate(targetFd_, 0, 0, size) != 0 && errno != EOPNOTSUPP &&
+        errno != ENOSYS && errno != EINVAL)
+        return Fail(errno);
     off_t in = 0, out = 0;
     bool kernelCopy = true;
     std::vector<std::uint8_t> buffer;
@@ -322,8 +331,8 @@ bool OutputFile::CopyIntoPlace() {
         if (n <= 0)
             return Fail(n < 0 ? errno : EIO);
         // The old file is being overwritten: this step finishes, but the window stays alive.
-        if (shouldStop_)
-            shouldStop_();
+        if (keepAlive_)
+            keepAlive_();
     }
     if (::ftruncate(targetFd_, size) != 0)
         return Fail(errno);
@@ -340,7 +349,8 @@ void OutputFile::SyncFolder(const std::string &folder) {
     }
 }
 
-bool OutputFile::Commit() {
+bool OutputFile::Commit(const std::function<void()> &keepAlive) {
+    keepAlive_ = keepAlive;
     bool ok = true;
     switch (mode_) {
     case Mode::None:

@@ -15,12 +15,14 @@ struct OutputFileOptions {
 
 // The join's output on its way to the chosen name, so that nothing half-written ever carries
 // it and nothing is left behind by a killed join:
-// - a new name: written unnamed (O_TMPFILE) in its folder, linked in at Commit;
+// - a new name: written unnamed (O_TMPFILE) in its folder, linked in at Commit (unless
+//   something else took the name meanwhile);
 // - an existing file of one name that the user may give the same owner: written unnamed
 //   beside it, then renamed over it with its permission bits, owner and group;
 // - any other existing file (hard links, a folder that takes no new file, another owner):
 //   finished unnamed, then copied into the file itself, so every name of it shows the join;
-// - a symbolic link: all of this for its final target; the link stays a link;
+// - a symbolic link: all of this for its final target; the link stays a link (one planted
+//   by another user in a shared sticky folder is refused, as the kernel refuses it);
 // - a FIFO, a device or a socket: written straight through, never renamed or removed.
 // Where the file system refuses unnamed files, a short unique hidden name stands in.
 class OutputFile {
@@ -30,8 +32,8 @@ public:
     OutputFile(const OutputFile &) = delete;
     OutputFile &operator=(const OutputFile &) = delete;
 
-    // Prepares writing to chosen. shouldStop is asked while a FIFO waits for its reader and
-    // while a file is copied into place. False with Error() set (0 after a stop).
+    // Prepares writing to chosen. shouldStop is asked while a FIFO waits for its reader.
+    // False with Error() set (0 after a stop).
     bool Open(const std::string &chosen, const std::function<bool()> &shouldStop,
               const OutputFileOptions &options = {});
     // Open for reading and writing (write-only for a FIFO, device or socket).
@@ -43,7 +45,8 @@ public:
     bool Direct() const { return mode_ == Mode::Direct; }
     bool Seekable() const { return seekable_; }
     // Gives the written file the chosen name. False with Error() set; the old file is intact.
-    bool Commit();
+    // keepAlive is called between the steps of a copy into place, which is not stopped.
+    bool Commit(const std::function<void()> &keepAlive = nullptr);
     // Forgets the written data; the chosen name keeps what it had.
     void Discard();
     int Error() const { return error_; }
@@ -68,7 +71,7 @@ private:
     std::string target_;   // the chosen name with its links followed
     std::string tempName_; // the stand-in name, when the file system has no unnamed files
     struct stat old_ {};
-    std::function<bool()> shouldStop_;
+    std::function<void()> keepAlive_;
     int error_ = 0;
 };
 

@@ -51,7 +51,7 @@ StageResult CopyToSink(int pcmFd, std::uint64_t size, OutputSink &sink,
 StageResult WriteOutput(int pcmFd, std::uint64_t size, const std::string &pcmName, OutputSink &sink,
                         const PcmFormat &format, const std::string &outputPath,
                         const ProgressReport &progress, bool discardIfStopped,
-                        const std::string &spareFolder) {
+                        const std::string &spareFolder, const std::function<void()> &keepAlive) {
     int lastPercent = 0;
     const ProgressReport report = [&](int percent) {
         lastPercent = percent;
@@ -73,7 +73,7 @@ StageResult WriteOutput(int pcmFd, std::uint64_t size, const std::string &pcmNam
         result = StageResult::Failed;
     if (result == StageResult::Failed || (result == StageResult::Stopped && discardIfStopped))
         return result;
-    if (!out.Commit()) {
+    if (!out.Commit(keepAlive)) {
         ShowOutputError(outputPath, out.Error());
         return StageResult::Failed;
     }

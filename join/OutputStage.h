@@ -30,10 +30,12 @@ StageResult CopyToSink(int pcmFd, std::uint64_t size, OutputSink &sink,
 // the end (see OutputFile). After a failure outputPath is left as it was and nothing
 // half-written remains; after a stop the partial file takes the name unless
 // discardIfStopped. Every failure's message has been shown when this returns.
-// spareFolder may hold the unfinished file when outputPath's folder takes no new one.
+// spareFolder may hold the unfinished file when outputPath's folder takes no new one;
+// keepAlive runs while a finished join is copied into place (a step no stop interrupts).
 StageResult WriteOutput(int pcmFd, std::uint64_t size, const std::string &pcmName, OutputSink &sink,
                         const PcmFormat &format, const std::string &outputPath,
                         const ProgressReport &progress, bool discardIfStopped,
-                        const std::string &spareFolder = "");
+                        const std::string &spareFolder = "",
+                        const std::function<void()> &keepAlive = nullptr);
 
 } // namespace tandrel

@@ -91,7 +91,7 @@ bool WavFileWriter::Open(const OutputTarget &target, const PcmFormat &format,
     if (fd < 0)
         return Failed(errno);
     out_.Attach(fd);
-    rf64_ = expectedBytes > 0 && std::uint64_t(expectedBytes) > limit_;
+    rf64_ = expectedBytes > 0 && std::uint64_t(expectedBytes) + (expectedBytes & 1) > limit_;
     bool ok;
     if (rf64_) {
         ok = out_.Write(MakeRf64Header(format, seekable_ ? 0 : std::uint64_t(expectedBytes)).data(),
@@ -146,11 +146,17 @@ bool WavFileWriter::Close() {
     if (!out_.IsOpen())
         return !failed_;
     static const std::uint8_t kPad = 0;
-    bool ok = !failed_ && (data_ % 2 == 0 || out_.Write(&kPad, 1)) && out_.Flush();
-    if (ok && seekable_ && !rf64_ && data_ > limit_) {
+    const std::uint64_t pad = data_ & 1;
+    bool ok = !failed_ && out_.Flush();
+    if (ok && seekable_ && !rf64_ && data_ + pad > limit_) {
         errno = 0;
         ok = MoveDataForRf64();
     }
+    // After the data wherever it now lies, counted in the RIFF size.
+    if (ok && pad)
+        ok = seekable_
+                 ? out_.WriteAt((rf64_ ? kRf64HeaderBytes : kWavHeaderBytes) + data_, &kPad, 1)
+                 : out_.Write(&kPad, 1) && out_.Flush();
     if (ok && seekable_) {
         ok = rf64_ ? out_.WriteAt(0, MakeRf64Header(format_, data_).data(), kRf64HeaderBytes)
                    : out_.WriteAt(0, MakeWavHeader(format_, std::uint32_t(data_)).data(),

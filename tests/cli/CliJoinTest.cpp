@@ -180,6 +180,18 @@ TEST_F(CliJoin, FifoOutputNeedsNoForceAndIsWrittenThrough) {
     EXPECT_EQ(got.substr(0, 4), "RIFF");
     EXPECT_EQ(got.size() - 44, 2u * 44100 * 4);
     EXPECT_EQ(Listing(out_.Path()), std::vector<std::string>{"out.fifo"});
+
+    // A reader that leaves early: a failed join that says why, not a silent death by SIGPIPE.
+    std::thread early([&] {
+        const int fd = open(fifo.c_str(), O_RDONLY);
+        char head[100];
+        EXPECT_GT(read(fd, head, sizeof head), 0);
+        close(fd);
+    });
+    const CliResult cut = RunCli(in_.Path(), {"-f", "wav", "-o", fifo, cd, cd, cd, cd});
+    early.join();
+    EXPECT_EQ(cut.exitCode, 1) << cut.err;
+    EXPECT_TRUE(Contains(cut.err, "Broken pipe")) << cut.err;
 }
 
 TEST_F(CliJoin, OutputThatCannotBeCreatedSaysWhichAndWhy) {

@@ -1,12 +1,19 @@
+#include "join/OutputFile.h"
 #include "JoinTestSupport.h"
 #include "join/EncoderSinks.h"
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -169,10 +176,85 @@ TEST_F(OutputTest, FifosDevicesAndSocketsAreWrittenStraightThrough) {
         const std::string null = out_.File("null");
         ASSERT_EQ(mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
         EXPECT_EQ(Join(null, false), JoinStatus::Ok);
+        EXPECT_EQ(Join(null, true), JoinStatus::Ok);
         EXPECT_TRUE(S_ISCHR(Stat(null).st_mode));
+        // A device is a stream: its header is written first and never read back.
+        OutputFile device;
+        ASSERT_TRUE(device.Open(null, nullptr));
+        EXPECT_FALSE(device.Seekable());
     }
     EXPECT_EQ(Listing(out_.Path()).size(), IsRoot() ? 4u : 3u);
     EXPECT_TRUE(Listing(tmp_.Path()).empty());
+}
+
+TEST_F(OutputTest, PlantedLinksAndNamesTakenMeanwhileAreLeftAlone) {
+    // A new name that something else takes during the join is not replaced.
+    const std::string taken = out_.File("taken.wav");
+    OutputFile file;
+    ASSERT_TRUE(file.Open(taken, nullptr));
+    ASSERT_EQ(write(file.Fd(), "JOINED", 6), 6);
+    WriteFile(taken, "someone else's");
+    EXPECT_FALSE(file.Commit());
+    EXPECT_EQ(file.Error(), EEXIST);
+    EXPECT_EQ(ReadFile(taken), "someone else's");
+
+    if (!IsRoot())
+        GTEST_SKIP() << "another user's link needs root";
+    // In a shared sticky folder (as /tmp), another user's link is not followed.
+    const std::string shared = out_.File("shared"), link = shared + "/out.wav";
+    ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    WriteFile(out_.File("victim"), "precious");
+    ASSERT_EQ(symlink(out_.File("victim").c_str(), link.c_str()), 0);
+    ASSERT_EQ(lchown(link.c_str(), 65534, 65534), 0);
+    for (bool direct : {false, true}) {
+        MessageLog log;
+        EXPECT_EQ(Join(link, direct), JoinStatus::Failed);
+        ASSERT_EQ(log.shown.size(), 1u);
+        EXPECT_EQ(log.shown[0],
+                  "Error: Cannot creat the output file.\n" + link + "\nPermission denied");
+        EXPECT_EQ(ReadFile(out_.File("victim")), "precious");
+    }
+    // One's own link there is followed.
+    ASSERT_EQ(lchown(link.c_str(), 0, 0), 0);
+    EXPECT_EQ(Join(link, false), JoinStatus::Ok);
+    EXPECT_EQ(DataChunk(ReadFile(out_.File("victim"))), Joined());
+}
+
+// Copying the join into a file of two names must finish once begun, and is then no stop.
+TEST_F(OutputTest, CopyIntoPlaceFinishesOnceBegunAndWithoutSpaceReservation) {
+    const std::string out = out_.File("out.wav"), other = out_.File("other.wav");
+    for (bool direct : {false, true}) {
+        WriteFile(out, "OLD");
+        unlink(other.c_str());
+        ASSERT_EQ(link(out.c_str(), other.c_str()), 0);
+        Recorder count;
+        ASSERT_EQ(Join(out, direct, &count), JoinStatus::Ok);
+        WriteFile(out, "OLD");
+        Recorder rec;
+        rec.stopAt = count.checks; // the last check: during the copy into place
+        EXPECT_EQ(Join(out, direct, &rec), JoinStatus::Ok);
+        EXPECT_EQ(DataChunk(ReadFile(other)), Joined());
+    }
+    // A file system that cannot reserve space (NFS, FUSE): the copy goes on without it.
+    const pid_t child = fork();
+    if (child == 0) {
+        sock_filter filter[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_fallocate, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        sock_fprog program{sizeof filter / sizeof filter[0], filter};
+        if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+            prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+            _exit(2);
+        WriteFile(out, "OLD");
+        _exit(Join(out, true) == JoinStatus::Ok && DataChunk(ReadFile(other)) == Joined() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST_F(OutputTest, NamesOfAnyLegalLength) {

@@ -119,6 +119,20 @@ TEST(WavWriter, LargeDataBecomesRf64WhetherKnownAheadOrNot) {
 
     w = WriteWav(dir, {48000, 2, 16}, pcm.substr(0, 1000), -1, {1000, false});
     EXPECT_EQ(w.file.substr(0, 4), "RIFF");
+    // Odd data counts its pad byte against the limit, and the pad follows the moved data.
+    w = WriteWav(dir, {8000, 1, 8}, pcm.substr(0, 1001), -1, {1001, false});
+    EXPECT_EQ(w.file.substr(0, 4), "RF64");
+    EXPECT_EQ(w.file.size(), 80u + 1002);
+    EXPECT_EQ(Le64(w.file, 20), w.file.size() - 8);
+    EXPECT_EQ(w.file.back(), '\0');
+    OutputFile file;
+    ASSERT_TRUE(file.Open(dir.File("odd.wav"), nullptr));
+    WavFileWriter writer(1001);
+    ASSERT_TRUE(writer.Open({file.Fd(), file.WritePath(), "odd.wav", true}, {8000, 1, 8}, -1));
+    ASSERT_TRUE(writer.Write(reinterpret_cast<const std::uint8_t *>(pcm.data()), 1001));
+    ASSERT_TRUE(writer.Close());
+    ASSERT_TRUE(file.Commit());
+    EXPECT_EQ(ReadFile(dir.File("odd.wav")), w.file);
 }
 
 TEST(WavWriter, OutputThatCannotBeCreated) {
