@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,12 +21,17 @@ bool IsFolder(const std::string &path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// "" when the user has no home: then there is no settings file rather than a shared one.
 std::string ConfigFolder() {
     const char *xdg = std::getenv("XDG_CONFIG_HOME");
     if (xdg && xdg[0] == '/')
         return std::string(xdg) + "/";
     const char *home = std::getenv("HOME");
-    return std::string(home && *home ? home : "/tmp") + "/.config/";
+    if (home && home[0] == '/')
+        return std::string(home) + "/.config/";
+    const passwd *user = ::getpwuid(::getuid());
+    return user && user->pw_dir && user->pw_dir[0] == '/' ? std::string(user->pw_dir) + "/.config/"
+                                                          : "";
 }
 
 std::string RunningExeFolder() {
@@ -48,7 +54,7 @@ AppFolders FindAppFolders(const std::string &exeFolder) {
     f.languages = f.portable ? f.exe + "TDLanguage/" : f.exe + TANDREL_REL_DATADIR + "/TDLanguage/";
     f.settingsFile = f.portable && ::access(f.exe.c_str(), W_OK) == 0
                          ? f.exe + "Tandrel.ini"
-                         : ConfigFolder() + "tandrel/Tandrel.ini";
+                         : (ConfigFolder().empty() ? "" : ConfigFolder() + "tandrel/Tandrel.ini");
     return f;
 }
 

@@ -111,6 +111,9 @@ QString ToQtFilter(const QString &filter) {
             patterns = list.captured(2).split(separators, Qt::SkipEmptyParts);
         if (patterns.isEmpty())
             patterns << QStringLiteral("*");
+        // "*.*" means every file on Windows; here it would hide names without a dot.
+        patterns.replaceInStrings(QRegularExpression(QStringLiteral("^\\*\\.\\*$")),
+                                  QStringLiteral("*"));
         const QString qtList = QLatin1Char('(') + patterns.join(' ') + QLatin1Char(')');
         if (hasList)
             out << list.captured(1) + qtList;

@@ -1,5 +1,6 @@
 #include "lang/IniFile.h"
 
+#include <cstdlib>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -98,7 +99,7 @@ std::string CleanValue(std::string_view raw) {
 // A settings file in a folder of its own (~/.config/tandrel/) makes the folder on its first write.
 void MakeParentFolders(const std::string &path) {
     for (std::size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1))
-        ::mkdir(path.substr(0, at).c_str(), 0755);
+        ::mkdir(path.substr(0, at).c_str(), 0700);
 }
 
 bool WriteWhole(const std::string &path, const std::string &bytes) {
@@ -184,12 +185,18 @@ void IniFile::WriteString(const std::string &section, const std::string &key,
 
     // Write beside the file and move it over, so a failed write leaves the old file whole;
     // where the folder refuses new files, write the file in place.
-    const std::string tmp = path_ + ".tmp";
-    MakeParentFolders(path_);
-    if (WriteWhole(tmp, result) && std::rename(tmp.c_str(), path_.c_str()) == 0)
+    // A settings file that is a link (kept with the user's other dotfiles) stays one.
+    std::string target = path_;
+    if (char *real = ::realpath(path_.c_str(), nullptr)) {
+        target = real;
+        std::free(real);
+    }
+    const std::string tmp = target + ".tmp";
+    MakeParentFolders(target);
+    if (WriteWhole(tmp, result) && std::rename(tmp.c_str(), target.c_str()) == 0)
         return;
     std::remove(tmp.c_str());
-    if (!WriteWhole(path_, result))
+    if (!WriteWhole(target, result))
         throw IniWriteError(path_);
 }
 

@@ -28,7 +28,7 @@ sox -n -r 22050 -c 1 -b 8 "$work/b.wav" synth 0.5 sine 660
 duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$work/ab.mp3")
 echo "installed tandrel-join joined $duration s"
 awk -v d="$duration" 'BEGIN { exit !(d > 1.45 && d < 1.6) }'
-shown=$(cd "$work" && QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 TANDREL_SMOKE_TEST=1 \
+shown=$(cd "$work" && QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 LANGUAGE= TANDREL_SMOKE_TEST=1 \
     "$work/prefix/bin/tandrel" 2>/dev/null)
 echo "installed tandrel showed: $(echo "$shown" | tr '\n' ' ')"
 [ "$(echo "$shown" | sed -n 2p)" = "&Join" ]

@@ -9,7 +9,7 @@ packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt
           fonts-dejavu-core fonts-wqy-microhei qt6-translations-l10n)
 if [[ "${1:-}" == "--tests" ]]; then
     packages+=(libgtest-dev libgmock-dev sox libsox-fmt-mp3 ffmpeg lame
-               desktop-file-utils appstream dpkg-dev)
+               desktop-file-utils appstream dpkg-dev file)
 fi
 
 if ! command -v apt-get >/dev/null || ! command -v dpkg-query >/dev/null; then

@@ -33,7 +33,7 @@ private slots:
     void englishAndGermanFiltersExactly() {
         QCOMPARE(ToQtFilter(Read("English.ini", "OpenDialog", "Filter")),
                  QString("All supported files(*.wav *.mp3 *.wma);;WAV files(*.wav);;"
-                         "MP3 files(*.mp3);;WMA files(*.wma);;All Files(*.*)"));
+                         "MP3 files(*.mp3);;WMA files(*.wma);;All Files(*)"));
         QCOMPARE(ToQtFilter(Read("German.ini", "SaveDialog", "MP3Filter")),
                  QString("MP3-Dateien(*.mp3)"));
         QCOMPARE(ToQtFilter(Read("German.ini", "OpenDialog", "Filter")).section(";;", 0, 0),
@@ -74,7 +74,9 @@ private slots:
                     QVERIFY2(entry.endsWith(')'), qPrintable(where + ": " + entry));
                     QCOMPARE(combo->itemText(i), entry);
                     dialog.selectNameFilter(entry);
-                    QCOMPARE(model->nameFilters(), parts[2 * i + 1].split(';', Qt::SkipEmptyParts));
+                    QStringList patterns = parts[2 * i + 1].split(';', Qt::SkipEmptyParts);
+                    patterns.replaceInStrings(QStringLiteral("*.*"), QStringLiteral("*"));
+                    QCOMPARE(model->nameFilters(), patterns);
                 }
             }
         }
@@ -87,6 +89,8 @@ private slots:
         QCOMPARE(ToQtFilter("Sound(*.wav)|*.wav, *.wave|Any|*"),
                  QString("Sound(*.wav *.wave);;Any (*)"));
         QCOMPARE(ToQtFilter("|*.wav"), QString("*.wav"));
+        // Every file, also one without a dot in its name.
+        QCOMPARE(ToQtFilter("Everything|*.*"), QString("Everything (*)"));
         QCOMPARE(ToQtFilter(""), QString());
     }
 };

@@ -61,6 +61,16 @@ TEST(IniFile, WriteCreatesFileAndReportsFailure) {
     // A missing folder is made; a file standing where a folder should be cannot be written.
     IniFile(dir.File("made/here/Tandrel.ini")).WriteString("General", "Language", "x");
     EXPECT_EQ(ReadFile(dir.File("made/here/Tandrel.ini")), "[General]\nLanguage=x\n");
+    struct stat st {};
+    ASSERT_EQ(stat(dir.File("made").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u); // the user's settings are the user's own
+    // A settings file kept as a link (with the user's other dotfiles) stays a link.
+    ASSERT_EQ(symlink(dir.File("made/here/Tandrel.ini").c_str(), dir.File("linked.ini").c_str()),
+              0);
+    IniFile(dir.File("linked.ini")).WriteString("General", "Language", "y");
+    ASSERT_EQ(lstat(dir.File("linked.ini").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(ReadFile(dir.File("made/here/Tandrel.ini")), "[General]\nLanguage=y\n");
     WriteFile(dir.File("plain"), "a file");
     const std::string bad = dir.File("plain/folder/Tandrel.ini");
     try {

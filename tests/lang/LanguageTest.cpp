@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "TestUtil.h"
 #include "common/AppFolders.h"
@@ -82,7 +84,14 @@ TEST(Language, ProgramFoldersPortableOrInstalled) {
     EXPECT_EQ(f.languages.substr(f.languages.size() - 20), "/tandrel/TDLanguage/");
     EXPECT_EQ(f.librariesInstalled.substr(f.librariesInstalled.size() - 9), "/tandrel/");
     EXPECT_EQ(f.settingsFile, dir.File("xdg/tandrel/Tandrel.ini"));
+    // Without XDG_CONFIG_HOME and HOME: the user's home from the system, never a shared folder.
     unsetenv("XDG_CONFIG_HOME");
+    const std::string home = getenv("HOME") ? getenv("HOME") : "";
+    unsetenv("HOME");
+    EXPECT_EQ(FindAppFolders(dir.File("usr/bin/")).settingsFile,
+              std::string(getpwuid(getuid())->pw_dir) + "/.config/tandrel/Tandrel.ini");
+    if (!home.empty())
+        setenv("HOME", home.c_str(), 1);
 }
 
 TEST(Language, TextsAreDecodedByTheFilesCharSet) {
