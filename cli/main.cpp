@@ -1,6 +1,7 @@
 // tandrel-join: the window's join from the command line.
 #include "audio/Bass.h"
 #include "audio/Probe.h"
+#include "audio/Sniff.h"
 #include "cli/Options.h"
 #include "cli/Terminal.h"
 #include "common/AppFolders.h"
@@ -85,6 +86,10 @@ int ProbeAll(const std::vector<std::string> &names, const Texts &texts, StderrMe
             continue;
         }
         ++refused;
+        // The path, the window's reason, what the reader said, and why as the file tells it.
+        const std::string why = WhyUnreadable(name);
+        if (!why.empty())
+            detail += (detail.empty() ? " (" : "; ") + why;
         PrintError(name + ": " + texts.Reason(refusal) + (detail.empty() ? "" : detail + ")"));
     }
     return refused;

@@ -1,6 +1,7 @@
 #include "CliTestSupport.h"
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 
@@ -101,6 +102,18 @@ TEST(CliOptions, RefusedInputsStopTheJoinUnlessSkipped) {
     EXPECT_TRUE(Contains(r.err, "bad.wma: This WMA file cannot be read.")) << r.err;
     EXPECT_TRUE(Contains(r.err, "3 inputs could not be read; nothing was written"));
     EXPECT_FALSE(Exists(dir.File("out.wav")));
+
+    // Each refusal says why as far as the file tells: its real kind, or the system's reason.
+    ::rename(dir.File("a.wav").c_str(), dir.File("wav.mp3").c_str());
+    WriteFile(dir.File("empty.wma"), "");
+    r = RunCli(dir.Path(), {"-o", "out.wav", "wav.mp3", "missing.wav", "empty.wma"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Contains(r.err, "wav.mp3: This MP3 file cannot be read. (it is a WAV file)"))
+        << r.err;
+    EXPECT_TRUE(Contains(r.err, "missing.wav: This file is not a PCM wave file"));
+    EXPECT_TRUE(Contains(r.err, "No such file or directory)")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "empty.wma: This WMA file cannot be read. (it is empty)"));
+    ::rename(dir.File("wav.mp3").c_str(), dir.File("a.wav").c_str());
 
     r = RunCli(dir.Path(), {"--skip-bad", "-q", "-o", "out.wav", "a.wav", "bad.wav", "a.wav"});
     EXPECT_EQ(r.exitCode, 0) << r.err;

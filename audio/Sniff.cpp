@@ -1,0 +1,79 @@
+#include "audio/Sniff.h"
+
+#include "audio/Probe.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tandrel {
+namespace {
+
+// The kind of audio the first bytes announce, or "" when they announce none we know.
+std::string KindOfContent(const unsigned char *b, std::size_t n) {
+    auto starts = [&](std::size_t at, const char *text) {
+        const std::size_t len = std::strlen(text);
+        return n >= at + len && std::memcmp(b + at, text, len) == 0;
+    };
+    static const unsigned char kAsf[] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11};
+    if ((starts(0, "RIFF") || starts(0, "RF64")) && starts(8, "WAVE"))
+        return "WAV";
+    if (n >= sizeof kAsf && std::memcmp(b, kAsf, sizeof kAsf) == 0)
+        return "WMA";
+    if (starts(0, "ID3") || (n >= 2 && b[0] == 0xFF && (b[1] & 0xE6) == 0xE2))
+        return "MP3";
+    if (starts(0, "fLaC"))
+        return "FLAC";
+    if (starts(0, "OggS"))
+        return "Ogg";
+    if (starts(4, "ftyp"))
+        return "MP4";
+    if (starts(0, "FORM") && (starts(8, "AIFF") || starts(8, "AIFC")))
+        return "AIFF";
+    return "";
+}
+
+std::string KindOfExtension(const std::string &path) {
+    switch (KindOf(path)) {
+    case AudioKind::Wav:
+        return "WAV";
+    case AudioKind::Mp3:
+        return "MP3";
+    case AudioKind::Wma:
+        return "WMA";
+    case AudioKind::Other:
+        break;
+    }
+    return "";
+}
+
+} // namespace
+
+std::string WhyUnreadable(const std::string &path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return std::strerror(errno);
+    if (S_ISDIR(st.st_mode))
+        return "it is a folder";
+    if (!S_ISREG(st.st_mode))
+        return "it is not a regular file";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::strerror(errno);
+    unsigned char head[16];
+    const ssize_t n = ::pread(fd, head, sizeof head, 0);
+    ::close(fd);
+    if (n < 0)
+        return std::strerror(errno);
+    if (n == 0)
+        return "it is empty";
+    const std::string kind = KindOfContent(head, std::size_t(n));
+    if (!kind.empty() && kind != KindOfExtension(path))
+        return "it is " + std::string(kind == "MP3" || kind == "MP4" ? "an " : "a ") + kind +
+               " file";
+    return "";
+}
+
+} // namespace tandrel
