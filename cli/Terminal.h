@@ -35,10 +35,12 @@ private:
 // Prints "tandrel-join: text" on standard error, clearing the progress bar first.
 void PrintError(const std::string &text, ProgressBar *bar = nullptr);
 
-// The join's progress: a bar on standard error when it is a terminal, and the stop flag.
+// The join's progress: a bar on standard error when it is a terminal, and the stop flag. The
+// line fits the terminal's width and follows its changes (SIGWINCH).
 class ProgressBar : public JoinProgress {
 public:
-    // seconds: playing time of each input in join order, to weigh the bar.
+    // seconds: playing time of each input in join order, to weigh the bar. draw: standard
+    // error is a terminal; nothing is drawn either when TERM is "dumb".
     ProgressBar(std::vector<std::uint32_t> seconds, bool draw);
     void SetLabel(const std::string &text) override;
     void Progress1(int percent) override;
@@ -58,6 +60,7 @@ private:
     std::string label_;
     bool draw_;
     bool shown_ = false;
+    int width_ = 80;
     std::chrono::steady_clock::time_point start_, lastDraw_;
 };
 

@@ -110,11 +110,26 @@ int List(const std::vector<Accepted> &accepted, const Texts &texts, int refused)
     const std::string bits = texts.Get("ListView", "Bits", "Bits");
     const std::string mono = texts.Get("ListView", "Mono", "Mono");
     const std::string stereo = texts.Get("ListView", "Stereo", "Stereo");
+    // A tab, newline or backslash in a name or folder must not split or shift the row.
+    const auto escaped = [](const std::string &text) {
+        std::string out;
+        for (const char c : text) {
+            if (c == '\t')
+                out += "\\t";
+            else if (c == '\n')
+                out += "\\n";
+            else if (c == '\\')
+                out += "\\\\";
+            else
+                out += c;
+        }
+        return out;
+    };
     for (const Accepted &in : accepted) {
         const RowTexts row = BuildRow(in.path, in.file, bits, mono, stereo);
-        std::string line = row.caption;
+        std::string line = escaped(row.caption);
         for (const std::string &item : row.subItems)
-            line += "\t" + item;
+            line += "\t" + escaped(item);
         std::printf("%s\n", line.c_str());
     }
     const PcmFormat t = TargetOf(accepted);

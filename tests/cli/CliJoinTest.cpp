@@ -8,7 +8,10 @@
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -220,6 +223,159 @@ TEST_F(CliJoin, InputTruncatedDuringTheJoinFailsAndWritesNothing) {
     EXPECT_TRUE(Contains(ReadFile(err), "': it ended after ")) << ReadFile(err);
     EXPECT_TRUE(Listing(out_.Path()).empty());
     EXPECT_TRUE(Listing(tmp_.Path()).empty());
+}
+
+// Whether text is valid UTF-8: no cut or stray multi-byte sequence.
+bool ValidUtf8(const std::string &text) {
+    const auto *s = reinterpret_cast<const unsigned char *>(text.data());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t len = s[i] < 0x80                    ? 1
+                                : s[i] >= 0xC2 && s[i] <= 0xDF ? 2
+                                : s[i] >= 0xE0 && s[i] <= 0xEF ? 3
+                                : s[i] >= 0xF0 && s[i] <= 0xF4 ? 4
+                                                               : 0;
+        if (len == 0 || i + len > text.size())
+            return false;
+        for (std::size_t k = 1; k < len; ++k)
+            if ((s[i + k] & 0xC0) != 0x80)
+                return false;
+        i += len;
+    }
+    return true;
+}
+
+// Columns of a line of single-column characters: its UTF-8 lead bytes.
+std::size_t Columns(const std::string &line) {
+    return std::size_t(std::count_if(line.begin(), line.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+struct PtyRun {
+    int exitCode = -1;
+    std::vector<std::string> before, after; // progress lines drawn before and after the resize
+    std::string err;                        // all of standard error
+};
+
+// Runs tandrel-join with TERM=term and standard error on a pseudo-terminal of width columns.
+// resizeTo > 0: once the first progress line is read, the terminal is made that wide and the
+// program is told (SIGWINCH); lines read 300 ms later count as drawn after it.
+PtyRun RunOnPty(const std::vector<std::string> &args, const std::string &term, int width,
+                int resizeTo, const TempDir &tmp) {
+    PtyRun run;
+    int master = -1, slave = -1;
+    struct winsize size {};
+    size.ws_row = 24;
+    size.ws_col = (unsigned short)width;
+    if (openpty(&master, &slave, nullptr, nullptr, &size) != 0)
+        return run;
+    struct termios raw;
+    tcgetattr(slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slave, TCSANOW, &raw);
+    std::vector<std::string> argv{Cli()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char *> cargv;
+    for (std::string &a : argv)
+        cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    std::vector<std::string> env{"TMPDIR=" + tmp.Path(), "TERM=" + term};
+    for (char **e = environ; *e; ++e)
+        if (std::string(*e).rfind("TMPDIR=", 0) != 0 && std::string(*e).rfind("TERM=", 0) != 0)
+            env.push_back(*e);
+    std::vector<char *> cenv;
+    for (std::string &e : env)
+        cenv.push_back(e.data());
+    cenv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, tmp.File("out.txt").c_str(), O_WRONLY | O_CREAT,
+                                     0600);
+    posix_spawn_file_actions_adddup2(&actions, slave, 2);
+    posix_spawn_file_actions_addclose(&actions, master);
+    pid_t pid = -1;
+    posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(slave);
+    if (pid <= 0) {
+        close(master);
+        return run;
+    }
+    std::string pending; // the line being drawn
+    bool resized = false;
+    auto settled = std::chrono::steady_clock::time_point::max();
+    for (;;) {
+        struct pollfd p {
+            master, POLLIN, 0
+        };
+        if (poll(&p, 1, 10000) <= 0)
+            break;
+        char buf[4096];
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0)
+            break; // EIO once the program has closed its side
+        run.err.append(buf, std::size_t(n));
+        pending.append(buf, std::size_t(n));
+        // A line ends where the next one starts over ("\r") or where the text moves on.
+        for (std::size_t end; (end = pending.find_first_of("\r\n", 1)) != std::string::npos;) {
+            std::string line = pending.substr(0, end);
+            pending.erase(0, end);
+            if (line.rfind("\r\033[K", 0) != 0)
+                continue;
+            line.erase(0, 4);
+            if (!Contains(line, "%  ")) // the bar cleared before a message
+                continue;
+            (std::chrono::steady_clock::now() < settled ? run.before : run.after).push_back(line);
+            if (resizeTo > 0 && !resized) {
+                resized = true;
+                size.ws_col = (unsigned short)resizeTo;
+                ioctl(master, TIOCSWINSZ, &size);
+                kill(pid, SIGWINCH);
+                settled = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+            }
+        }
+    }
+    close(master);
+    int status = 0;
+    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        run.exitCode = WEXITSTATUS(status);
+    return run;
+}
+
+TEST_F(CliJoin, ProgressLineFitsTheTerminalAndFollowsItsWidth) {
+    // A long name of two-byte characters, so that a byte cut would break one.
+    std::string name;
+    for (int i = 0; i < 60; ++i)
+        name += "\u00e4";
+    const std::string big = Synth(in_, name + ".wav", "-r 44100 -c 2 -b 16", "120 whitenoise");
+    const std::vector<std::string> args{"--force", "-o", out_.File("out.mp3"), big};
+
+    const PtyRun wide = RunOnPty(args, "xterm", 100, 40, tmp_);
+    EXPECT_EQ(wide.exitCode, 0) << wide.err;
+    EXPECT_TRUE(ValidUtf8(wide.err));
+    ASSERT_FALSE(wide.before.empty()) << wide.err;
+    ASSERT_FALSE(wide.after.empty()) << "the join ended too soon to see the resize";
+    bool filled = false, cut = false, timeLeft = false;
+    for (const std::string &line : wide.before) {
+        EXPECT_LT(Columns(line), 100u) << line;
+        filled = filled || Columns(line) > 80;
+    }
+    for (const std::string &line : wide.after) {
+        EXPECT_LT(Columns(line), 40u) << line;
+        cut = cut || Contains(line, "...\u00e4");
+        timeLeft = timeLeft || Contains(line, " left");
+        EXPECT_FALSE(Contains(line, name)) << line;
+    }
+    EXPECT_TRUE(filled) << "a wide terminal's room is used";
+    EXPECT_TRUE(cut) << "the name's end is shown after \"...\"";
+    EXPECT_TRUE(timeLeft) << "the time left is shown";
+
+    // A dumb terminal gets no bar, only the summary.
+    const PtyRun dumb = RunOnPty(args, "dumb", 100, 0, tmp_);
+    EXPECT_EQ(dumb.exitCode, 0) << dumb.err;
+    EXPECT_TRUE(dumb.before.empty()) << dumb.err;
+    EXPECT_EQ(dumb.err.find('\r'), std::string::npos) << dumb.err;
+    EXPECT_TRUE(Contains(dumb.err, "Joined 1 file")) << dumb.err;
 }
 
 // Runs tandrel-join and gives its exit code and its peak resident memory in KB.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace testutil;
 using namespace clitest;
@@ -85,6 +86,14 @@ TEST(CliOptions, ListShowsTheRowsAndTheTargetAsTheWindowWould) {
     EXPECT_EQ(fields, (std::vector<std::string>{"A.mp3", "48000 Hz", "Mono", "16 Bits", "00:02",
                                                 folder, "48000", "1", "16", "2"}));
     EXPECT_EQ(r.out.substr(mp3Row.size()), bRow + cRow + "target\t48000\t2\t16\n");
+
+    // A tab, newline or backslash in a name or its folder is escaped: one row, eleven fields.
+    ASSERT_EQ(mkdir(dir.File("back\\slash\ttab").c_str(), 0700), 0);
+    WavFile(dir, "back\\slash\ttab/two\tparts\nlines.wav", 44100, '\0', 1, 22050, 8);
+    r = RunCli(dir.Path(), {"--list", "back\\slash\ttab/two\tparts\nlines.wav", "b.wav"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "two\\tparts\\nlines.wav\t22050 Hz\tMono\t8 Bits\t43 KB\t00:02\t" + folder +
+                         "back\\\\slash\\ttab/\t22050\t1\t8\t2\n" + bRow + "target\t22050\t1\t8\n");
 }
 
 TEST(CliOptions, RefusedInputsStopTheJoinUnlessSkipped) {
