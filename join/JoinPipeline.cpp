@@ -133,9 +133,8 @@ bool Join::ReadInputs(PcmSink &sink) {
         if (kind == AudioKind::Other)
             continue;
         if (!converter_.PrepareConversion(in.format, req_.target, req_.resampling)) {
-            ShowMessage("Error", "Can not join '" + in.path +
-                                     "': the sample rate converter "
-                                     "could not be set up");
+            ShowMessage("Error",
+                        "Can not join '" + in.path + "': the rate converter could not start");
             return false;
         }
         const std::size_t block = InputBlockBytes(in.format, req_.target);
