@@ -1,5 +1,13 @@
 #include "join/Convert.h"
 
+#include "common/Messages.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -11,6 +19,39 @@ constexpr std::size_t kOutBufferBytes = 64 * 1024;
 constexpr std::size_t kMaxFrameBytes = 64 * 1024;
 // Above this the accumulator could no longer count down by 1.0 in single precision.
 constexpr double kMaxRateRatio = 8388608.0;
+// Frames gathered for one call of the resampler.
+constexpr std::size_t kHqFrames = 4096;
+// soxr's precision in bits: its stop-band lies well below what 24 bits can show.
+constexpr double kHqPrecision = 28.0;
+
+// A resampler from rate `from` to rate `to` for interleaved doubles of `channels`
+// channels: soxr, or swr's own engine with a long filter where soxr was not built in.
+SwrContext *MakeResampler(int channels, int from, int to) {
+    AVChannelLayout layout;
+    av_channel_layout_default(&layout, channels);
+    for (const bool soxr : {true, false}) {
+        SwrContext *s = nullptr;
+        if (swr_alloc_set_opts2(&s, &layout, AV_SAMPLE_FMT_DBL, to, &layout, AV_SAMPLE_FMT_DBL,
+                                from, 0, nullptr) < 0)
+            break;
+        if (soxr) {
+            av_opt_set(s, "resampler", "soxr", 0);
+            av_opt_set_double(s, "precision", kHqPrecision, 0);
+        } else {
+            av_opt_set(s, "resampler", "swr", 0);
+            av_opt_set_int(s, "filter_size", 256, 0);
+            av_opt_set_int(s, "phase_shift", 14, 0);
+            av_opt_set_double(s, "cutoff", 0.95, 0);
+        }
+        if (swr_init(s) >= 0) {
+            av_channel_layout_uninit(&layout);
+            return s;
+        }
+        swr_free(&s);
+    }
+    av_channel_layout_uninit(&layout);
+    return nullptr;
+}
 
 // Every step of the accumulator is rounded to single precision, also where the compiler
 // would otherwise keep more (x87).
@@ -98,11 +139,47 @@ ConversionCheck CheckConversion(const PcmFormat &in, const PcmFormat &out) {
     return ConversionCheck::Ok;
 }
 
+std::uint64_t HqFrameCount(std::uint64_t frames, int from, int to) {
+    if (from <= 0 || to <= 0)
+        return frames;
+    // Split so that nothing overflows: frames = q * from + r with r < from.
+    const std::uint64_t q = frames / std::uint64_t(from);
+    const std::uint64_t r = frames % std::uint64_t(from);
+    return q * std::uint64_t(to) +
+           (2 * r * std::uint64_t(to) + std::uint64_t(from)) / (2 * std::uint64_t(from));
+}
+
 PcmConverter::PcmConverter() : outBuf_(kOutBufferBytes) {}
 
-bool PcmConverter::PrepareConversion(const PcmFormat &in, const PcmFormat &out) {
+PcmConverter::~PcmConverter() {
+    FreeResampler();
+}
+
+void PcmConverter::FreeResampler() {
+    if (swr_)
+        swr_free(&swr_);
+    swr_ = nullptr;
+}
+
+bool PcmConverter::PrepareConversion(const PcmFormat &in, const PcmFormat &out,
+                                     Resampling resampling) {
+    FreeResampler();
     if (CheckConversion(in, out) != ConversionCheck::Ok)
         return false;
+    if (resampling == Resampling::Hq && in.sampleRate > 0 && in.sampleRate != out.sampleRate) {
+        swr_ = MakeResampler(out.channels, in.sampleRate, out.sampleRate);
+        if (!swr_)
+            return false;
+        const std::size_t channels = std::size_t(out.channels);
+        if (hqIn_.size() < kHqFrames * channels)
+            hqIn_.resize(kHqFrames * channels);
+        const int most = swr_get_out_samples(swr_, int(kHqFrames));
+        if (most > 0 && hqOut_.size() < std::size_t(most) * channels)
+            hqOut_.resize(std::size_t(most) * channels);
+    }
+    hqQueued_ = 0;
+    hqFramesIn_ = 0;
+    hqFramesOut_ = 0;
     in_ = in;
     out_ = out;
     same_ = in == out;
@@ -170,6 +247,104 @@ bool PcmConverter::Emit(const std::uint8_t *inFrame, PcmSink &sink) {
     return true;
 }
 
+bool PcmConverter::Take(const std::uint8_t *inFrame, PcmSink &sink) {
+    if (!swr_)
+        return Emit(inFrame, sink);
+    std::uint8_t frame[8];
+    BuildFrame(inFrame, frame);
+    const int width = out_.bits / 8;
+    double *dst = hqIn_.data() + hqQueued_ * std::size_t(out_.channels);
+    for (int c = 0; c < out_.channels; ++c) {
+        const std::uint8_t *p = frame + c * width;
+        dst[c] = out_.bits == 8 ? double(int(p[0]) - 128) : double(LoadSigned(p, width));
+    }
+    ++hqFramesIn_;
+    return ++hqQueued_ < kHqFrames || ResampleQueued(sink);
+}
+
+bool PcmConverter::Reserve(std::size_t bytes, PcmSink &sink) {
+    return outBuf_.size() - outUsed_ >= bytes || FlushOut(sink);
+}
+
+bool PcmConverter::ResampleQueued(PcmSink &sink) {
+    const std::size_t channels = std::size_t(out_.channels);
+    const int most = swr_get_out_samples(swr_, int(hqQueued_));
+    if (most > 0 && hqOut_.size() < std::size_t(most) * channels)
+        hqOut_.resize(std::size_t(most) * channels);
+    const std::uint8_t *in[1] = {reinterpret_cast<const std::uint8_t *>(hqIn_.data())};
+    std::uint8_t *out[1] = {reinterpret_cast<std::uint8_t *>(hqOut_.data())};
+    // No input at all would end the input: swr_convert flushes when given none.
+    const int got = hqQueued_ == 0
+                        ? 0
+                        : swr_convert(swr_, out, int(hqOut_.size() / channels), in, int(hqQueued_));
+    hqQueued_ = 0;
+    if (got < 0) {
+        ShowMessage("Error", "Could not convert the sample rate.");
+        return false;
+    }
+    return EmitResampled(got, sink);
+}
+
+// Rounds the resampler's output to the target's bits. Never more frames than the input so
+// far amounts to (HqFrameCount), so the flushed tail cannot make an input longer.
+bool PcmConverter::EmitResampled(int frames, PcmSink &sink) {
+    const std::uint64_t due = HqFrameCount(hqFramesIn_, in_.sampleRate, out_.sampleRate);
+    const std::uint64_t room = due > hqFramesOut_ ? due - hqFramesOut_ : 0;
+    const std::size_t n = std::size_t(std::min<std::uint64_t>(std::uint64_t(frames), room));
+    const int width = out_.bits / 8;
+    const double top = std::ldexp(1.0, out_.bits - 1);
+    const double *src = hqOut_.data();
+    for (std::size_t f = 0; f < n; ++f) {
+        if (!Reserve(outFrame_, sink))
+            return false;
+        std::uint8_t *dst = outBuf_.data() + outUsed_;
+        for (int c = 0; c < out_.channels; ++c, ++src) {
+            const double v = std::clamp(std::nearbyint(*src), -top, top - 1.0);
+            const std::int64_t s = std::int64_t(v) + (out_.bits == 8 ? 128 : 0);
+            StoreLE(dst + c * width, std::uint32_t(s), width);
+        }
+        outUsed_ += outFrame_;
+    }
+    hqFramesOut_ += n;
+    return true;
+}
+
+// The resampler holds back the last frames of an input for its filter: they are flushed
+// here. The input then comes to exactly HqFrameCount(frames in) frames, rounded to the
+// nearest: flushed frames beyond that are dropped, and if the flush falls short the rest is
+// made up with silence, so that every input lasts as long as it did (to within half a frame).
+bool PcmConverter::FinishInput(PcmSink &sink) {
+    pendingBytes_ = 0;
+    if (!swr_)
+        return true;
+    if (!ResampleQueued(sink))
+        return false;
+    const std::size_t channels = std::size_t(out_.channels);
+    for (;;) {
+        const int most = swr_get_out_samples(swr_, 0);
+        if (most > 0 && hqOut_.size() < std::size_t(most) * channels)
+            hqOut_.resize(std::size_t(most) * channels);
+        std::uint8_t *out[1] = {reinterpret_cast<std::uint8_t *>(hqOut_.data())};
+        const int got = swr_convert(swr_, out, int(hqOut_.size() / channels), nullptr, 0);
+        if (got <= 0)
+            break;
+        if (!EmitResampled(got, sink))
+            return false;
+    }
+    const std::uint64_t due = HqFrameCount(hqFramesIn_, in_.sampleRate, out_.sampleRate);
+    std::uint8_t silence[8];
+    for (int c = 0; c < out_.channels; ++c)
+        StoreLE(silence + c * (out_.bits / 8), out_.bits == 8 ? 128 : 0, out_.bits / 8);
+    for (; hqFramesOut_ < due; ++hqFramesOut_) {
+        if (!Reserve(outFrame_, sink))
+            return false;
+        std::memcpy(outBuf_.data() + outUsed_, silence, outFrame_);
+        outUsed_ += outFrame_;
+    }
+    FreeResampler();
+    return FlushOut(sink);
+}
+
 bool PcmConverter::ConvertBlock(const std::uint8_t *bytes, std::size_t count, PcmSink &sink) {
     if (pendingBytes_ > 0) {
         const std::size_t take = std::min(count, inFrame_ - pendingBytes_);
@@ -180,7 +355,7 @@ bool PcmConverter::ConvertBlock(const std::uint8_t *bytes, std::size_t count, Pc
         if (pendingBytes_ < inFrame_)
             return true;
         pendingBytes_ = 0;
-        if (same_ ? !sink.Write(pending_.data(), inFrame_) : !Emit(pending_.data(), sink))
+        if (same_ ? !sink.Write(pending_.data(), inFrame_) : !Take(pending_.data(), sink))
             return false;
     }
     const std::size_t whole = count / inFrame_ * inFrame_;
@@ -189,9 +364,11 @@ bool PcmConverter::ConvertBlock(const std::uint8_t *bytes, std::size_t count, Pc
     if (same_)
         return whole == 0 || sink.Write(bytes, whole);
     for (std::size_t at = 0; at < whole; at += inFrame_) {
-        if (!Emit(bytes + at, sink))
+        if (!Take(bytes + at, sink))
             return false;
     }
+    if (swr_ && !ResampleQueued(sink))
+        return false;
     return FlushOut(sink);
 }
 

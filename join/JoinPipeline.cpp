@@ -132,15 +132,22 @@ bool Join::ReadInputs(PcmSink &sink) {
         const AudioKind kind = KindOf(in.path);
         if (kind == AudioKind::Other)
             continue;
-        if (!converter_.PrepareConversion(in.format, req_.target))
+        if (!converter_.PrepareConversion(in.format, req_.target, req_.resampling)) {
+            ShowMessage("Error",
+                        "Can not join '" + in.path + "': the rate converter could not start");
             return false;
+        }
         const std::size_t block = InputBlockBytes(in.format, req_.target);
         const InputResult result =
             kind == AudioKind::Wav
                 ? ReadWavInput(in, block, reader_, *this)
                 : ReadDecodedInput(in, kind == AudioKind::Wma, block, block_.data(), *this);
-        converter_.EndInput();
         if (result == InputResult::Failed)
+            return false;
+        // The resampler's held-back tail belongs to a finished input only.
+        if (result == InputResult::Stopped)
+            converter_.EndInput();
+        else if (!converter_.FinishInput(*sink_))
             return false;
     }
     return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "join/Convert.h"
 #include "join/JoinInputs.h"
 #include "join/PcmTypes.h"
 
@@ -68,6 +69,9 @@ struct JoinRequest {
     // After a stop, remove the partial output instead of giving it the chosen name (the
     // command-line joiner leaves nothing half-written; the window keeps what was joined).
     bool discardOnStop = false;
+    // How inputs of another rate reach the target rate: by repeating frames (the window's
+    // way, the default) or by libswresample's soxr engine.
+    Resampling resampling = Resampling::Repeat;
     EncoderFactory makeEncoder;
 };
 
