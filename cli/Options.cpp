@@ -3,6 +3,8 @@
 #include "audio/Probe.h"
 
 #include <charconv>
+#include <cstring>
+#include <getopt.h>
 #include <strings.h>
 
 namespace tandrel::cli {
@@ -43,16 +45,20 @@ std::string ListText(const int *list, std::size_t n) {
 
 const char *const kUsage =
     "Usage: tandrel-join [options] -o OUTPUT INPUT...\n"
+    "       tandrel-join [options] -f FORMAT -o - INPUT... > OUTPUT\n"
     "       tandrel-join --list [--sort] INPUT...\n"
     "Joins WAV, MP3 and WMA files into one WAV, MP3 or WMA file. The inputs are brought to\n"
     "the highest sample rate, channel count and bits per sample among them.\n"
     "\n"
-    "  -o, --output FILE      the joined file\n"
+    "  -o, --output FILE      the joined file; - writes it to standard output (a pipe or\n"
+    "                         a file, never a terminal) and then needs --format\n"
     "  -f, --format FORMAT    wav, mp3 or wma (default: from the output's extension)\n"
     "      --mp3-bitrate KBPS 320, 256, 192, 128 (default), 96, 64 or 32\n"
     "      --crc, --copyright, --original, --private\n"
     "                         set these flags in the MP3 frame headers\n"
     "      --wma-bitrate KBPS 160, 128, 96 (default), 80, 64 or 48\n"
+    "      --resample MODE    how inputs reach the target sample rate: repeat (default,\n"
+    "                         as the window does) or hq\n"
     "      --sort             join in the order the window adds files (by full name,\n"
     "                         ignoring case) instead of the order given\n"
     "      --force            replace an existing output file (its permissions, owner and\n"
@@ -64,9 +70,13 @@ const char *const kUsage =
     "  -h, --help             show this help\n"
     "  -V, --version          show the version\n"
     "\n"
+    "Short options can be bundled (-qf wav); a long option takes its value as --opt=VALUE\n"
+    "or --opt VALUE and may be shortened to any unique prefix (--mp3-bit 192); -- ends the\n"
+    "options. Progress and the summary go to standard error.\n"
+    "\n"
     "Exit status: 0 done, 1 an input was refused or the join failed, 2 wrong usage,\n"
     "130 interrupted by Ctrl-C, SIGTERM or SIGHUP (nothing is left behind).\n"
-    "A WAV written to a FIFO or device carries the largest sizes in its header.\n";
+    "A WAV written to a pipe, FIFO or device carries the largest sizes in its header.\n";
 
 int Mp3BitrateIndexOf(int kbps) {
     return IndexOf(kMp3Kbps, kbps);
@@ -90,104 +100,175 @@ OutputKind KindOfExtension(const std::string &path) {
 }
 
 ParseOutcome ParseOptions(const std::vector<std::string> &args, CliOptions &o, std::string &error) {
+    enum : int {
+        kMp3Bitrate = 256,
+        kWmaBitrate,
+        kCrc,
+        kCopyright,
+        kOriginal,
+        kPrivate,
+        kSort,
+        kForce,
+        kSkipBad,
+        kList,
+        kResample,
+    };
+    static const option kLong[] = {
+        {"output", required_argument, nullptr, 'o'},
+        {"format", required_argument, nullptr, 'f'},
+        {"mp3-bitrate", required_argument, nullptr, kMp3Bitrate},
+        {"wma-bitrate", required_argument, nullptr, kWmaBitrate},
+        {"crc", no_argument, nullptr, kCrc},
+        {"copyright", no_argument, nullptr, kCopyright},
+        {"original", no_argument, nullptr, kOriginal},
+        {"private", no_argument, nullptr, kPrivate},
+        {"sort", no_argument, nullptr, kSort},
+        {"force", no_argument, nullptr, kForce},
+        {"skip-bad", no_argument, nullptr, kSkipBad},
+        {"list", no_argument, nullptr, kList},
+        {"resample", required_argument, nullptr, kResample},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
+        {nullptr, 0, nullptr, 0},
+    };
+    // "-": inputs come back in their place (code 1); ":": a missing value is told apart.
+    static const char kShort[] = "-:o:f:qhV";
+
+    std::vector<std::string> copies(1, "tandrel-join");
+    copies.insert(copies.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &a : copies)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const int argc = int(copies.size());
+
+    // The option as it was meant: its long name when written long, else its letter.
+    const auto nameOf = [&](int code, bool writtenLong) -> std::string {
+        for (const option *l = kLong; l->name; ++l)
+            if (l->val == code && (writtenLong || code >= 256))
+                return std::string("--") + l->name;
+        return std::string("-") + char(code);
+    };
+    // The long options a written prefix could stand for.
+    const auto candidates = [&](const std::string &written) {
+        const std::string name = written.substr(2, written.find('=') - 2);
+        std::vector<std::string> found;
+        for (const option *l = kLong; l->name; ++l)
+            if (std::string(l->name).rfind(name, 0) == 0)
+                found.push_back(std::string("--") + l->name);
+        return found;
+    };
+
     std::string format;
     bool mp3Only = false, wmaOnly = false, outputGiven = false;
-    bool endOfOptions = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        if (endOfOptions || arg == "-" || arg.empty() || arg[0] != '-') {
-            o.inputs.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            endOfOptions = true;
-            continue;
-        }
-        std::string value;
-        bool inlineValue = false;
-        if (arg.rfind("--", 0) == 0) {
-            const auto eq = arg.find('=');
-            if (eq != std::string::npos) {
-                value = arg.substr(eq + 1);
-                arg.resize(eq);
-                inlineValue = true;
-            }
-        } else if (arg.size() > 2) {
-            value = arg.substr(2);
-            arg.resize(2);
-            inlineValue = true;
-        }
-        const auto takeValue = [&]() -> bool {
-            if (inlineValue)
-                return true;
-            if (i + 1 >= args.size()) {
-                error = "option '" + arg + "' needs a value";
-                return false;
-            }
-            value = args[++i];
-            return true;
-        };
-        const auto flag = [&](bool &target) {
-            if (inlineValue) {
-                error = "option '" + arg + "' takes no value";
-                return false;
-            }
-            target = true;
-            return true;
-        };
+    opterr = 0;
+    optind = 0; // starts afresh, whatever an earlier call left
+    for (;;) {
+        const int code = getopt_long(argc, argv.data(), kShort, kLong, nullptr);
+        if (code == -1)
+            break;
+        const std::string value = optarg ? optarg : "";
+        // For errors in a long option, optind has already moved past it.
+        const std::string last =
+            optind > 0 && optind <= argc ? copies[std::size_t(optind - 1)] : "";
+        const bool writtenLong = last.rfind("--", 0) == 0;
         bool ok = true;
-        if (arg == "-h" || arg == "--help") {
+        switch (code) {
+        case 1:
+            o.inputs.push_back(value);
+            break;
+        case 'h':
             return ParseOutcome::Help;
-        } else if (arg == "-V" || arg == "--version") {
+        case 'V':
             return ParseOutcome::Version;
-        } else if (arg == "-o" || arg == "--output") {
-            ok = takeValue();
-            if (ok && outputGiven) {
+        case 'o':
+            if (outputGiven) {
                 error = "only one output file can be given";
                 ok = false;
             }
             o.output = value;
             outputGiven = true;
-        } else if (arg == "-f" || arg == "--format") {
-            ok = takeValue();
+            break;
+        case 'f':
             format = value;
-        } else if (arg == "--mp3-bitrate") {
-            ok = takeValue();
-            if (ok && (o.mp3BitrateIndex = Mp3BitrateIndexOf(ParseKbps(value))) < 0) {
+            break;
+        case kMp3Bitrate:
+            if ((o.mp3BitrateIndex = Mp3BitrateIndexOf(ParseKbps(value))) < 0) {
                 error = "MP3 bitrate '" + value + "' is not one of " +
                         ListText(kMp3Kbps, std::size(kMp3Kbps)) + " (kbps)";
                 ok = false;
             }
             mp3Only = true;
-        } else if (arg == "--wma-bitrate") {
-            ok = takeValue();
-            if (ok && (o.wmaBitrateIndex = WmaBitrateIndexOf(ParseKbps(value))) < 0) {
+            break;
+        case kWmaBitrate:
+            if ((o.wmaBitrateIndex = WmaBitrateIndexOf(ParseKbps(value))) < 0) {
                 error = "WMA bitrate '" + value + "' is not one of " +
                         ListText(kWmaKbps, std::size(kWmaKbps)) + " (kbps)";
                 ok = false;
             }
             wmaOnly = true;
-        } else if (bool *mp3Flag = arg == "--crc"         ? &o.mp3Crc
-                                   : arg == "--copyright" ? &o.mp3Copyright
-                                   : arg == "--original"  ? &o.mp3Original
-                                   : arg == "--private"   ? &o.mp3Private
-                                                          : nullptr) {
-            ok = flag(*mp3Flag);
+            break;
+        case kCrc:
+        case kCopyright:
+        case kOriginal:
+        case kPrivate:
+            (code == kCrc         ? o.mp3Crc
+             : code == kCopyright ? o.mp3Copyright
+             : code == kOriginal  ? o.mp3Original
+                                  : o.mp3Private) = true;
             mp3Only = true;
-        } else if (bool *other = arg == "--sort"                   ? &o.sort
-                                 : arg == "--force"                ? &o.force
-                                 : arg == "--skip-bad"             ? &o.skipBad
-                                 : arg == "--list"                 ? &o.list
-                                 : arg == "-q" || arg == "--quiet" ? &o.quiet
-                                                                   : nullptr) {
-            ok = flag(*other);
-        } else {
-            error = "unknown option '" + args[i] + "'";
+            break;
+        case kSort:
+            o.sort = true;
+            break;
+        case kForce:
+            o.force = true;
+            break;
+        case kSkipBad:
+            o.skipBad = true;
+            break;
+        case kList:
+            o.list = true;
+            break;
+        case 'q':
+            o.quiet = true;
+            break;
+        case kResample:
+            if (value == "repeat" || value == "hq") {
+                o.resampleHq = value == "hq";
+            } else {
+                error = "resample mode '" + value + "' is not repeat or hq";
+                ok = false;
+            }
+            break;
+        case ':':
+            error = "option '" + nameOf(optopt, writtenLong) + "' needs a value";
             ok = false;
+            break;
+        default: // '?'
+            ok = false;
+            if (optopt >= 256 || (optopt > 0 && std::strchr("ofqhV", optopt))) {
+                // A known option refused: only a long one given a value it does not take.
+                error = "option '" + nameOf(optopt, true) + "' takes no value";
+            } else if (optopt != 0) {
+                error = "unknown option '-" + std::string(1, char(optopt)) + "'";
+            } else if (const auto found = candidates(last); found.size() > 1) {
+                error = "option '" + last.substr(0, last.find('=')) + "' is ambiguous (";
+                for (std::size_t i = 0; i < found.size(); ++i)
+                    error += (i ? ", " : "") + found[i];
+                error += ")";
+            } else {
+                error = "unknown option '" + last + "'";
+            }
+            break;
         }
         if (!ok)
             return ParseOutcome::Usage;
     }
+    // After "--" everything is an input.
+    for (int i = optind; i < argc; ++i)
+        o.inputs.push_back(copies[std::size_t(i)]);
 
     if (o.inputs.empty()) {
         error = "no input files given";
@@ -202,6 +283,10 @@ ParseOutcome ParseOptions(const std::vector<std::string> &args, CliOptions &o, s
     }
     if (!outputGiven || o.output.empty()) {
         error = "no output file given (-o OUTPUT)";
+        return ParseOutcome::Usage;
+    }
+    if (o.output == "-" && format.empty()) {
+        error = "writing to standard output (-o -) needs --format wav, mp3 or wma";
         return ParseOutcome::Usage;
     }
     if (!format.empty()) {

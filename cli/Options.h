@@ -21,6 +21,7 @@ struct CliOptions {
     bool mp3Original = false;
     bool mp3Private = false;
     int wmaBitrateIndex = 2; // 96 kbps
+    bool resampleHq = false; // --resample=hq instead of repeating samples
     std::vector<std::string> inputs;
 };
 

@@ -146,9 +146,12 @@ std::string TempPcmPath() {
 }
 
 int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessages &messages) {
-    const std::string output = Absolute(o.output);
+    // Standard output is written through as it is: whatever the shell opened is the join's.
+    const bool toStdout = o.output == "-";
+    const std::string output =
+        toStdout ? "/proc/self/fd/" + std::to_string(STDOUT_FILENO) : Absolute(o.output);
     struct stat st;
-    if (::stat(output.c_str(), &st) == 0) {
+    if (!toStdout && ::stat(output.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) {
             PrintError("'" + o.output + "' is a folder");
             return kExitFailed;
@@ -177,6 +180,7 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
     req.output.path = output;
     req.tempPcmPath = TempPcmPath();
     req.direct = true;
+    req.resampling = o.resampleHq ? Resampling::Hq : Resampling::Repeat;
     req.discardOnStop = true;
     req.makeEncoder = MakeEncoderSink;
 
@@ -201,9 +205,10 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
             total += s;
         const bool file = ::stat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode);
         const std::string size = file ? SizeText(std::uint64_t(st.st_size) / 1024) + " " : "";
+        const std::string shown = toStdout ? "standard output" : o.output;
         std::fprintf(stderr, "Joined %zu file%s (%s) into %s: %sin %.2f s\n", accepted.size(),
                      accepted.size() == 1 ? "" : "s", TimeText(std::uint32_t(total)).c_str(),
-                     o.output.c_str(), size.c_str(), elapsed);
+                     shown.c_str(), size.c_str(), elapsed);
     }
     return 0;
 }
@@ -224,6 +229,11 @@ int Main(const std::vector<std::string> &args) {
         return kExitUsage;
     case ParseOutcome::Run:
         break;
+    }
+    if (!o.list && o.output == "-" && isatty(STDOUT_FILENO)) {
+        PrintError("will not write audio to a terminal (-o -); redirect standard output");
+        std::fprintf(stderr, "Try 'tandrel-join --help' for more information.\n");
+        return kExitUsage;
     }
 
     InstallStopSignals();

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -221,6 +222,23 @@ bool OutputFile::Open(const std::string &chosen, const std::function<bool()> &sh
     seekable_ = true;
     durable_ = options.durable;
     struct stat st {};
+    // One of our own descriptors by its /proc name (standard output on the command line): a
+    // regular file behind it is written through that descriptor, never replaced by name.
+    const std::string own = "/proc/self/fd/";
+    if (chosen.rfind(own, 0) == 0 && chosen.size() > own.size() &&
+        chosen.find_first_not_of("0123456789", own.size()) == std::string::npos) {
+        const int fd = std::atoi(chosen.c_str() + own.size());
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+            mode_ = Mode::Direct;
+            fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+            if (fd_ < 0)
+                return Fail(errno);
+            target_ = ProcFdPath(fd_);
+            // Headers are written back only when the join starts the file and stays in place.
+            seekable_ = ::lseek(fd_, 0, SEEK_CUR) == 0 && !(::fcntl(fd_, F_GETFL) & O_APPEND);
+            return true;
+        }
+    }
     if (::stat(chosen.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
             return Fail(EISDIR);

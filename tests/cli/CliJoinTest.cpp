@@ -197,6 +197,89 @@ TEST_F(CliJoin, FifoOutputNeedsNoForceAndIsWrittenThrough) {
     EXPECT_TRUE(Contains(cut.err, "Broken pipe")) << cut.err;
 }
 
+TEST_F(CliJoin, DashWritesTheJoinToStandardOutput) {
+    MakeMixed();
+    std::string inputs;
+    for (const std::string &in : mixed_)
+        inputs += " " + Quote(in);
+    const std::string cli = Quote(Cli());
+    const auto shell = [&](const std::string &line) {
+        return testutil::Run("cd " + Quote(out_.Path()) + " && " + line).exitCode;
+    };
+    ASSERT_EQ(shell(cli + " -q -o file.wav" + inputs), 0);
+    // Through a pipe: the same samples; the header cannot be gone back to, so its sizes are the
+    // largest.
+    ASSERT_EQ(shell("(" + cli + " -f wav -o -" + inputs + " 2>err.txt; echo $? >rc.txt) | cat " +
+                    ">piped.wav"),
+              0);
+    const std::string summary = ReadFile(out_.File("err.txt"));
+    EXPECT_EQ(ReadFile(out_.File("rc.txt")), "0\n") << summary;
+    EXPECT_TRUE(Contains(summary, "Joined 3 files (")) << summary;
+    EXPECT_TRUE(Contains(summary, ") into standard output: in ")) << summary;
+    const std::string file = ReadFile(out_.File("file.wav"));
+    const std::string piped = ReadFile(out_.File("piped.wav"));
+    ASSERT_EQ(piped.size(), file.size());
+    EXPECT_TRUE(piped.substr(44) == file.substr(44));
+    EXPECT_EQ(piped.substr(0, 4) + piped.substr(8, 32), file.substr(0, 4) + file.substr(8, 32));
+    EXPECT_EQ(GetLE32(piped, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(GetLE32(piped, 40), 0xFFFFFFFFu);
+
+    // Redirected into a file: that very file gets the join, headers and all, without --force.
+    WriteFile(out_.File("redirected.wav"), std::string(300000, 'x'));
+    ASSERT_EQ(shell("exec 3>redirected.wav && ln redirected.wav other.wav && " + cli +
+                    " -qf wav --output=-" + inputs + " >&3 2>err.txt"),
+              0)
+        << ReadFile(out_.File("err.txt"));
+    EXPECT_EQ(shell("cmp file.wav redirected.wav && cmp file.wav other.wav"), 0);
+
+    // MP3 and WMA stream as well; tee keeps reading when ffprobe has seen enough.
+    for (const std::string format : {"mp3", "wma"}) {
+        SCOPED_TRACE(format);
+        ASSERT_EQ(shell("(" + cli + " -qf " + format + " -o -" + inputs +
+                        " 2>err.txt; echo $? >rc.txt) | tee -p stream | ffprobe -v error "
+                        "-show_entries format=format_name -of csv=p=0 -i pipe: >format.txt"),
+                  0);
+        EXPECT_EQ(ReadFile(out_.File("rc.txt")), "0\n") << ReadFile(out_.File("err.txt"));
+        EXPECT_EQ(ReadFile(out_.File("format.txt")), format == "mp3" ? "mp3\n" : "asf\n");
+        // A streamed ASF has no duration in its header to check against.
+        if (format == "mp3") {
+            EXPECT_NEAR(ProbeDuration(out_.File("stream")), mixedSeconds_, 0.1);
+        }
+    }
+    EXPECT_EQ(Listing(out_.Path()),
+              (std::vector<std::string>{"err.txt", "file.wav", "format.txt", "other.wav",
+                                        "piped.wav", "rc.txt", "redirected.wav", "stream"}));
+
+    // A terminal is no place for audio: wrong usage, before anything is read.
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const std::string err = out_.File("tty-err.txt");
+    std::vector<std::string> argv{Cli(), "-f", "wav", "-o", "-", mixed_[0]};
+    std::vector<char *> cargv;
+    for (std::string &a : argv)
+        cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, slave, 1);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(slave);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_TRUE(Contains(ReadFile(err), "tandrel-join: will not write audio to a terminal"))
+        << ReadFile(err);
+    EXPECT_TRUE(Contains(ReadFile(err), "Try 'tandrel-join --help' for more information."));
+    char buf[64];
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    EXPECT_LE(read(master, buf, sizeof buf), 0) << "nothing reached the terminal";
+    close(master);
+}
+
 TEST_F(CliJoin, OutputThatCannotBeCreatedSaysWhichAndWhy) {
     const std::string cd = Synth(in_, "cd.wav", "-r 44100 -c 2 -b 16", "0.5 sine 440");
     const CliResult r = RunCli(in_.Path(), {"-o", out_.File("no/such/out.wav"), cd});

@@ -33,6 +33,14 @@ TEST(CliOptions, WrongUsageExitsWithTwoAndWritesNothing) {
         {{"--force=yes", "-o", "o.wav", "a.wav"}, "option '--force' takes no value"},
         {{"--list", "-o", "o.wav", "a.wav"}, "takes no output file"},
         {{"-o", "o.wav", "-o", "p.wav", "a.wav"}, "only one output file"},
+        {{"--outp=o.wav", "--out", "p.wav", "a.wav"}, "only one output file"},
+        {{"-q", "--output"}, "option '--output' needs a value"},
+        {{"--s", "-o", "o.wav", "a.wav"}, "option '--s' is ambiguous (--sort, --skip-bad)"},
+        {{"-qx", "-o", "o.wav", "a.wav"}, "unknown option '-x'"},
+        {{"--sort", "-xq", "-o", "o.wav", "a.wav"}, "unknown option '-x'"},
+        {{"--qui=1", "-o", "o.wav", "a.wav"}, "option '--quiet' takes no value"},
+        {{"--resample=fast", "-o", "o.wav", "a.wav"}, "resample mode 'fast' is not repeat or hq"},
+        {{"-o", "-", "a.wav"}, "standard output (-o -) needs --format"},
     };
     for (const auto &[args, message] : cases) {
         const CliResult r = RunCli(dir.Path(), args);
@@ -49,6 +57,50 @@ TEST(CliOptions, WrongUsageExitsWithTwoAndWritesNothing) {
     const CliResult version = RunCli(dir.Path(), {"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out, "tandrel-join 2.5\n");
+}
+
+TEST(CliOptions, BundlesPrefixesValuesAfterEqualsAndDoubleDash) {
+    TempDir dir;
+    WavFile(dir, "a.wav", 44100, '\0', 1, 22050);
+    WavFile(dir, "-b.wav", 44100, '\0', 1, 22050);
+    struct Case {
+        std::vector<std::string> args;
+        std::string output, field, value;
+        double seconds;
+    };
+    const Case cases[] = {
+        {{"-qf", "mp3", "-o", "x.bin", "a.wav"}, "x.bin", "codec_name", "mp3", 1.0},
+        {{"-qfwav", "-oy.mp3", "a.wav"}, "y.mp3", "codec_name", "pcm_s16le", 1.0},
+        {{"--mp3-bit", "96", "--outp=z.mp3", "--qu", "a.wav"}, "z.mp3", "bit_rate", "96000", 1.0},
+        {{"--format=wma", "--wma-bitrate=64", "--output", "w", "-q", "a.wav"},
+         "w",
+         "bit_rate",
+         "64000",
+         1.0},
+        // Options may follow inputs; after "--" a leading dash names a file.
+        {{"a.wav", "-q", "--resample=hq", "-o", "v.wav", "--", "-b.wav"},
+         "v.wav",
+         "codec_name",
+         "pcm_s16le",
+         2.0},
+        {{"--resample", "repeat", "-qo", "u.wav", "a.wav", "a.wav"},
+         "u.wav",
+         "sample_rate",
+         "22050",
+         2.0},
+    };
+    for (const Case &c : cases) {
+        const CliResult r = RunCli(dir.Path(), c.args);
+        ASSERT_EQ(r.exitCode, 0) << c.output << ": " << r.err;
+        EXPECT_EQ(r.err, "") << c.output;
+        EXPECT_EQ(ProbeStreamField(dir.File(c.output), c.field), c.value) << c.output;
+        // The WMA writer holds back a few frames.
+        EXPECT_NEAR(ProbeDuration(dir.File(c.output)), c.seconds, 0.2) << c.output;
+    }
+    // "--sort" after "--" was an input that could not be read, not an option.
+    const CliResult r = RunCli(dir.Path(), {"-q", "-o", "t.wav", "--", "a.wav", "--sort"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Contains(r.err, "--sort: This type of file is not supported.")) << r.err;
 }
 
 TEST(CliOptions, ListShowsTheRowsAndTheTargetAsTheWindowWould) {
