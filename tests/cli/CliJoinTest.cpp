@@ -280,6 +280,18 @@ TEST_F(CliJoin, DashWritesTheJoinToStandardOutput) {
     close(master);
 }
 
+TEST_F(CliJoin, ResampleHqReachesTheTargetRateByRoundedRatio) {
+    const std::string cd = Synth(in_, "cd.wav", "-r 44100 -c 2 -b 16", "1 sine 1000");
+    const std::string dat = Synth(in_, "dat.wav", "-r 48000 -c 2 -b 16", "1 sine 1000");
+    for (const std::string mode : {"repeat", "hq"}) {
+        const std::string out = out_.File(mode + ".wav");
+        const CliResult r = RunCli(in_.Path(), {"-q", "--resample=" + mode, "-o", out, cd, dat});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        // Repetition gives 47999 frames for a second at 44100 Hz; hq round(44100 * 48000 / 44100).
+        EXPECT_EQ(FileSize(out) - 44, (mode == "hq" ? 96000u : 95999u) * 4) << mode;
+    }
+}
+
 TEST_F(CliJoin, OutputThatCannotBeCreatedSaysWhichAndWhy) {
     const std::string cd = Synth(in_, "cd.wav", "-r 44100 -c 2 -b 16", "0.5 sine 440");
     const CliResult r = RunCli(in_.Path(), {"-o", out_.File("no/such/out.wav"), cd});
