@@ -4,9 +4,11 @@
 #include "audio/Bass.h"
 #include "join/EncoderSinks.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -106,32 +108,47 @@ TEST_F(CliJoin, WmaJoinLastsAsLongAsItsInputs) {
     EXPECT_LE(ProbeDuration(out_.File("cli.wma")), mixedSeconds_ + 0.2);
 }
 
-// Starts tandrel-join with TMPDIR set, standard output and error into files.
-pid_t Spawn(const std::vector<std::string> &args, const std::string &tmpdir,
-            const std::string &errFile) {
+// Starts tandrel-join with the environment's variables replaced by vars ("NAME=value") and
+// its standard streams arranged by redirect; returns its pid, or -1.
+pid_t SpawnWith(const std::vector<std::string> &args, const std::vector<std::string> &vars,
+                const std::function<void(posix_spawn_file_actions_t &)> &redirect) {
     std::vector<std::string> argv{Cli()};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char *> cargv;
     for (std::string &a : argv)
         cargv.push_back(a.data());
     cargv.push_back(nullptr);
-    std::vector<std::string> env{"TMPDIR=" + tmpdir};
-    for (char **e = environ; *e; ++e)
-        if (std::string(*e).rfind("TMPDIR=", 0) != 0)
-            env.push_back(*e);
+    std::vector<std::string> env = vars;
+    for (char **e = environ; *e; ++e) {
+        const std::string entry(*e);
+        const bool replaced = std::any_of(vars.begin(), vars.end(), [&](const std::string &v) {
+            return entry.compare(0, v.find('=') + 1, v, 0, v.find('=') + 1) == 0;
+        });
+        if (!replaced)
+            env.push_back(entry);
+    }
     std::vector<char *> cenv;
     for (std::string &e : env)
         cenv.push_back(e.data());
     cenv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, (errFile + ".out").c_str(), O_WRONLY | O_CREAT,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT, 0600);
+    redirect(actions);
     pid_t pid = -1;
-    posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data());
+    if (posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data()) != 0)
+        pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid;
+}
+
+// Starts tandrel-join with TMPDIR set, standard output and error into files.
+pid_t Spawn(const std::vector<std::string> &args, const std::string &tmpdir,
+            const std::string &errFile) {
+    return SpawnWith(args, {"TMPDIR=" + tmpdir}, [&](posix_spawn_file_actions_t &actions) {
+        posix_spawn_file_actions_addopen(&actions, 1, (errFile + ".out").c_str(),
+                                         O_WRONLY | O_CREAT, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT, 0600);
+    });
 }
 
 TEST_F(CliJoin, InterruptLeavesNothingBehindAndTheOldOutputAlone) {
@@ -368,29 +385,13 @@ PtyRun RunOnPty(const std::vector<std::string> &args, const std::string &term, i
     tcgetattr(slave, &raw);
     cfmakeraw(&raw);
     tcsetattr(slave, TCSANOW, &raw);
-    std::vector<std::string> argv{Cli()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char *> cargv;
-    for (std::string &a : argv)
-        cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    std::vector<std::string> env{"TMPDIR=" + tmp.Path(), "TERM=" + term};
-    for (char **e = environ; *e; ++e)
-        if (std::string(*e).rfind("TMPDIR=", 0) != 0 && std::string(*e).rfind("TERM=", 0) != 0)
-            env.push_back(*e);
-    std::vector<char *> cenv;
-    for (std::string &e : env)
-        cenv.push_back(e.data());
-    cenv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, tmp.File("out.txt").c_str(), O_WRONLY | O_CREAT,
-                                     0600);
-    posix_spawn_file_actions_adddup2(&actions, slave, 2);
-    posix_spawn_file_actions_addclose(&actions, master);
-    pid_t pid = -1;
-    posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data());
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = SpawnWith(
+        args, {"TMPDIR=" + tmp.Path(), "TERM=" + term}, [&](posix_spawn_file_actions_t &actions) {
+            posix_spawn_file_actions_addopen(&actions, 1, tmp.File("out.txt").c_str(),
+                                             O_WRONLY | O_CREAT, 0600);
+            posix_spawn_file_actions_adddup2(&actions, slave, 2);
+            posix_spawn_file_actions_addclose(&actions, master);
+        });
     close(slave);
     if (pid <= 0) {
         close(master);
