@@ -2,6 +2,7 @@
 
 #include "audio/Probe.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -35,20 +36,6 @@ std::string KindOfContent(const unsigned char *b, std::size_t n) {
     return "";
 }
 
-std::string KindOfExtension(const std::string &path) {
-    switch (KindOf(path)) {
-    case AudioKind::Wav:
-        return "WAV";
-    case AudioKind::Mp3:
-        return "MP3";
-    case AudioKind::Wma:
-        return "WMA";
-    case AudioKind::Other:
-        break;
-    }
-    return "";
-}
-
 } // namespace
 
 std::string WhyUnreadable(const std::string &path) {
@@ -70,7 +57,10 @@ std::string WhyUnreadable(const std::string &path) {
     if (n == 0)
         return "it is empty";
     const std::string kind = KindOfContent(head, std::size_t(n));
-    if (!kind.empty() && kind != KindOfExtension(path))
+    std::string extension = ExtensionOf(path);
+    for (char &c : extension)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    if (!kind.empty() && extension != "." + kind)
         return "it is " + std::string(kind == "MP3" || kind == "MP4" ? "an " : "a ") + kind +
                " file";
     return "";

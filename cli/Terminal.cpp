@@ -178,17 +178,21 @@ std::string Line(int width, double fraction, double elapsed, double doneSeconds,
     return line + speed + left;
 }
 
+// Handlers that only raise a flag; interrupted system calls resume.
+void SetFlagHandler(int signal, void (*handler)(int)) {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(signal, &action, nullptr);
+}
+
 } // namespace
 
 void InstallStopSignals() {
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        SetFlagHandler(signal, OnStopSignal);
 }
 
 bool StopRequested() {
@@ -241,12 +245,7 @@ ProgressBar::ProgressBar(std::vector<std::uint32_t> seconds, bool draw)
         draw_ = false;
     if (!draw_)
         return;
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = OnResize;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGWINCH, &action, nullptr);
+    SetFlagHandler(SIGWINCH, OnResize);
     width_ = TerminalWidth();
 }
 

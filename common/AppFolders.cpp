@@ -34,16 +34,16 @@ std::string ConfigFolder() {
                                                           : "";
 }
 
-std::string RunningExeFolder() {
+} // namespace
+
+std::string ExecutableFolder() {
     char path[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
     if (n <= 0)
-        return "./";
+        return {};
     const std::string exe(path, std::size_t(n));
     return exe.substr(0, exe.rfind('/') + 1);
 }
-
-} // namespace
 
 AppFolders FindAppFolders(const std::string &exeFolder) {
     AppFolders f;
@@ -59,7 +59,7 @@ AppFolders FindAppFolders(const std::string &exeFolder) {
 }
 
 const AppFolders &ProgramFolders() {
-    static const AppFolders folders = FindAppFolders(RunningExeFolder());
+    static const AppFolders folders = FindAppFolders(ExecutableFolder());
     return folders;
 }
 

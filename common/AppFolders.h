@@ -20,6 +20,9 @@ struct AppFolders {
     bool portable = false;
 };
 
+// Folder of the running executable, ending in "/", or "" when it cannot be found.
+std::string ExecutableFolder();
+
 // The folders for an executable in exeFolder (ending in "/").
 AppFolders FindAppFolders(const std::string &exeFolder);
 

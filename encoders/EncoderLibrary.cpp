@@ -3,20 +3,8 @@
 #include "common/AppFolders.h"
 
 #include <dlfcn.h>
-#include <limits.h>
-#include <unistd.h>
 
 namespace tandrel {
-
-std::string ExecutableFolder() {
-    char path[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0)
-        return {};
-    std::string exe(path, static_cast<std::size_t>(n));
-    const auto slash = exe.rfind('/');
-    return slash == std::string::npos ? std::string() : exe.substr(0, slash + 1);
-}
 
 void *LoadEncoderLibrary(const std::string &folder, const char *name) {
     void *handle = nullptr;

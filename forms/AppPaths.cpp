@@ -3,7 +3,6 @@
 #include <QFile>
 
 #include "common/AppFolders.h"
-#include "encoders/EncoderLibrary.h"
 
 namespace {
 QString g_override;

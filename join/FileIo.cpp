@@ -37,6 +37,17 @@ int CreateUniqueFile(const std::string &dir, const std::string &prefix, const st
     return -1;
 }
 
+int CreateUnnamedFile(const std::string &folder, mode_t mode, const std::string &prefix,
+                      const std::string &suffix, std::string &named) {
+    named.clear();
+    if (::access("/proc/self/fd", X_OK) == 0) {
+        const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+        if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+            return fd;
+    }
+    return CreateUniqueFile(folder, prefix, suffix, 0600, named);
+}
+
 bool SameFile(const std::string &a, const std::string &b) {
     struct stat sa, sb;
     if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0)

@@ -17,6 +17,14 @@ std::string SystemError(int err);
 int CreateUniqueFile(const std::string &dir, const std::string &prefix, const std::string &suffix,
                      mode_t mode, std::string &path);
 
+// Creates a file in folder that has no name (O_TMPFILE, mode before the umask), so that it goes
+// with the process however that ends; another open reaches it through /proc/self/fd. Where
+// the file system or /proc refuse that, a unique name prefix + six characters + suffix, readable
+// by the user alone, stands in and is set in named (empty otherwise). Returns the descriptor,
+// or -1 with errno set.
+int CreateUnnamedFile(const std::string &folder, mode_t mode, const std::string &prefix,
+                      const std::string &suffix, std::string &named);
+
 // Whether two names are the same file (device and inode), however spelled.
 bool SameFile(const std::string &a, const std::string &b);
 

@@ -78,7 +78,6 @@ private:
     std::vector<std::uint8_t> block_;
     PcmSink *sink_ = nullptr;
     std::string tempPath_;
-    bool tempNamed_ = false;
     bool stop_ = false;
     bool failed_ = false;
 };
@@ -195,22 +194,17 @@ std::string Join::TempFolder() const {
     return DirName(TempModel());
 }
 
-// The temporary PCM file: unnamed, so that it goes with the process however that ends; a
-// unique name readable by the user alone where the file system has no unnamed files.
+// The temporary PCM file: unnamed ("AudioTemp-XXXXXX.pcm" where it cannot be).
 int Join::CreateTempPcm() {
     const std::string model = TempModel();
-    const int fd = ::open(TempFolder().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) {
-        tempPath_ = model;
-        return fd;
-    }
     const std::string name = BaseName(model);
     const auto dot = name.find_last_of('.');
     const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
     const std::string ext = dot == std::string::npos ? "" : name.substr(dot);
-    const int named = CreateUniqueFile(TempFolder(), stem + "-", ext, 0600, tempPath_);
-    tempNamed_ = named >= 0;
-    return named;
+    std::string named;
+    const int fd = CreateUnnamedFile(TempFolder(), 0600, stem + "-", ext, named);
+    tempPath_ = named.empty() ? model : named;
+    return fd;
 }
 
 void Join::TwoPassJoin(bool discardIfStopped) {
@@ -239,7 +233,7 @@ void Join::TwoPassJoin(bool discardIfStopped) {
         }
     }
     temp.Close();
-    if (tempNamed_)
+    if (tempPath_ != TempModel())
         ::unlink(tempPath_.c_str());
 }
 

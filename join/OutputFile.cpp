@@ -25,10 +25,6 @@ std::string ProcFdPath(int fd) {
     return "/proc/self/fd/" + std::to_string(fd);
 }
 
-bool ProcFdWorks() {
-    return ::access("/proc/self/fd", X_OK) == 0;
-}
-
 mode_t CurrentUmask() {
     // Read, not set: umask() would change it under other threads for a moment.
     if (std::FILE *f = std::fopen("/proc/self/status", "re")) {
@@ -159,21 +155,8 @@ std::string OutputFile::WritePath() const {
 }
 
 bool OutputFile::CreateTemp(const std::string &folder, bool privateMode) {
-    const mode_t mode = privateMode ? 0600 : 0666;
-    if (ProcFdWorks()) {
-        const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
-        if (fd >= 0) {
-            fd_ = fd;
-            return true;
-        }
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-            return Fail(errno);
-    }
-    const int fd = CreateUniqueFile(folder, ".tandrel-", ".part", 0600, tempName_);
-    if (fd < 0)
-        return Fail(errno);
-    fd_ = fd;
-    return true;
+    fd_ = CreateUnnamedFile(folder, privateMode ? 0600 : 0666, ".tandrel-", ".part", tempName_);
+    return fd_ >= 0 || Fail(errno);
 }
 
 bool OutputFile::OpenDirect(const std::string &path, const struct stat &st,

@@ -41,8 +41,6 @@ public:
     // A name that opens this same file for writing ("/proc/self/fd/N" or the stand-in name);
     // empty for a socket.
     std::string WritePath() const;
-    // Written straight through: no rename, no removal, no seeking on a FIFO or socket.
-    bool Direct() const { return mode_ == Mode::Direct; }
     bool Seekable() const { return seekable_; }
     // Gives the written file the chosen name. False with Error() set; the old file is intact.
     // keepAlive is called between the steps of a copy into place, which is not stopped.
