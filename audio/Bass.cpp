@@ -107,6 +107,11 @@ BOOL BASS_StreamFree(HSTREAM handle) {
     return 1;
 }
 
+const char *tandrel::GetStreamCodecName(DWORD handle) {
+    const tandrel::Decoder *d = Find(handle);
+    return d ? d->CodecName() : "";
+}
+
 bool tandrel::GetStreamCompleteness(DWORD handle, StreamCompleteness &out) {
     tandrel::Decoder *d = Find(handle);
     if (!d)

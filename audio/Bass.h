@@ -57,6 +57,8 @@ struct StreamCompleteness {
 };
 // False for an unknown handle.
 bool GetStreamCompleteness(DWORD handle, StreamCompleteness &out);
+// FFmpeg's name of the stream's codec ("mp3", "wmav2"); empty for an unknown handle.
+const char *GetStreamCodecName(DWORD handle);
 
 // Whether BASS_Init succeeded and BASS_Free has not run since.
 bool BassReady();

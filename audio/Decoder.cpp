@@ -139,6 +139,10 @@ bool Decoder::SetupMp3(const Mp3Header &h, std::uint64_t size) {
     return true;
 }
 
+const char *Decoder::CodecName() const {
+    return codec_ ? avcodec_get_name(codec_->codec_id) : "";
+}
+
 bool Decoder::OpenCodec(const AVCodec *codec, const AVStream *st) {
     // The floating-point MP3 decoder (FFmpeg's default) is a third faster than the
     // fixed-point one; its output is rounded to 16-bit on the way out.

@@ -46,6 +46,8 @@ public:
     // Once the end is reached: the file ended or stopped decoding before the audio it
     // promised; promised receives the bytes it should have given.
     bool EndedEarly(std::uint64_t &promised) const;
+    // FFmpeg's name of the stream's codec ("mp3", "wmav2").
+    const char *CodecName() const;
 
 private:
     Decoder() = default;

@@ -22,6 +22,10 @@ Refusal ProbeStream(const std::string &path, bool wma, ProbedFile &out) {
     BASS_ChannelGetInfo(h, &info);
     const QWORD length = BASS_ChannelGetLength(h, BASS_POS_BYTE);
     const double seconds = BASS_ChannelBytes2Seconds(h, length);
+    out.pcmBytes = length;
+    out.fileBytes = static_cast<std::uint64_t>(st.st_size);
+    out.container = wma ? "ASF" : "MP3";
+    out.codec = GetStreamCodecName(h);
     StreamCompleteness completeness;
     if (GetStreamCompleteness(h, completeness) && completeness.exactLength)
         out.exactBytes = static_cast<std::int64_t>(length);
@@ -32,6 +36,20 @@ Refusal ProbeStream(const std::string &path, bool wma, ProbedFile &out) {
     out.sizeKB = static_cast<std::uint64_t>(st.st_size) / 1024;
     out.seconds = seconds > 0 && seconds < 4294967295.0 ? static_cast<std::uint32_t>(seconds) : 0;
     return Refusal::None;
+}
+
+const char *PcmCodecName(std::uint32_t bits) {
+    switch (bits) {
+    case 8:
+        return "pcm_u8";
+    case 16:
+        return "pcm_s16le";
+    case 24:
+        return "pcm_s24le";
+    case 32:
+        return "pcm_s32le";
+    }
+    return "pcm";
 }
 
 } // namespace
@@ -70,6 +88,12 @@ Refusal ProbeFile(const std::string &path, ProbedFile &out) {
         out.sizeKB = (chunks.availableBytes + 44) >> 10;
         out.seconds = seconds > 0xFFFFFFFF ? 0xFFFFFFFF : static_cast<std::uint32_t>(seconds);
         out.exactBytes = static_cast<std::int64_t>(chunks.availableBytes);
+        out.pcmBytes = chunks.availableBytes;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0)
+            out.fileBytes = static_cast<std::uint64_t>(st.st_size);
+        out.container = chunks.rf64 ? "RF64" : "WAV";
+        out.codec = PcmCodecName(out.bits);
         return Refusal::None;
     }
     case AudioKind::Mp3:

@@ -26,6 +26,12 @@ struct ProbedFile {
     // The PCM bytes (in the file's own format) that joining it must yield, when the file
     // states them exactly; -1 when its length is only an estimate.
     std::int64_t exactBytes = -1;
+    // For listings: the file's size, the PCM it decodes to (an estimate unless exactBytes
+    // says it), and its container ("WAV", "RF64", "MP3", "ASF") and codec ("pcm_s16le", "mp3").
+    std::uint64_t fileBytes = 0;
+    std::uint64_t pcmBytes = 0;
+    const char *container = "";
+    const char *codec = "";
 };
 
 // Text from the last "." of the file-name part on, dot included; empty when there is none.

@@ -46,7 +46,7 @@ std::string ListText(const int *list, std::size_t n) {
 const char *const kUsage =
     "Usage: tandrel-join [options] -o OUTPUT INPUT...\n"
     "       tandrel-join [options] -f FORMAT -o - INPUT... > OUTPUT\n"
-    "       tandrel-join --list [--sort] INPUT...\n"
+    "       tandrel-join --list [--json] [--sort] INPUT...\n"
     "Joins WAV, MP3 and WMA files into one WAV, MP3 or WMA file. The inputs are brought to\n"
     "the highest sample rate, channel count and bits per sample among them.\n"
     "\n"
@@ -66,6 +66,9 @@ const char *const kUsage =
     "      --skip-bad         leave out inputs that cannot be read instead of stopping\n"
     "      --list             join nothing: print each input's row (tab-separated) and the\n"
     "                         target format a join would use\n"
+    "      --json             print the listing, or the join's summary, as one JSON document\n"
+    "                         (on standard output; on standard error when the audio goes\n"
+    "                         there): every input in join order, the target, the output\n"
     "  -q, --quiet            no progress bar and no summary\n"
     "  -h, --help             show this help\n"
     "  -V, --version          show the version\n"
@@ -112,6 +115,7 @@ ParseOutcome ParseOptions(const std::vector<std::string> &args, CliOptions &o, s
         kSkipBad,
         kList,
         kResample,
+        kJson,
     };
     static const option kLong[] = {
         {"output", required_argument, nullptr, 'o'},
@@ -126,6 +130,7 @@ ParseOutcome ParseOptions(const std::vector<std::string> &args, CliOptions &o, s
         {"force", no_argument, nullptr, kForce},
         {"skip-bad", no_argument, nullptr, kSkipBad},
         {"list", no_argument, nullptr, kList},
+        {"json", no_argument, nullptr, kJson},
         {"resample", required_argument, nullptr, kResample},
         {"quiet", no_argument, nullptr, 'q'},
         {"help", no_argument, nullptr, 'h'},
@@ -230,6 +235,9 @@ ParseOutcome ParseOptions(const std::vector<std::string> &args, CliOptions &o, s
             break;
         case kList:
             o.list = true;
+            break;
+        case kJson:
+            o.json = true;
             break;
         case 'q':
             o.quiet = true;

@@ -13,6 +13,7 @@ struct CliOptions {
     bool force = false;
     bool quiet = false;
     bool skipBad = false;
+    bool json = false; // the listing or the join's summary as one JSON document
     std::string output;
     OutputKind kind = OutputKind::None;
     int mp3BitrateIndex = 3; // 128 kbps, as the wizard opens

@@ -2,6 +2,7 @@
 #include "audio/Bass.h"
 #include "audio/Probe.h"
 #include "audio/Sniff.h"
+#include "cli/Json.h"
 #include "cli/Options.h"
 #include "cli/Terminal.h"
 #include "common/AppFolders.h"
@@ -30,6 +31,17 @@ struct Accepted {
     std::string path;
     ProbedFile file;
 };
+
+// An input as probed; refusal says why it was refused, empty when it was accepted.
+struct Entry {
+    std::string path;
+    ProbedFile file;
+    std::string refusal;
+};
+
+const char *FormatName(OutputKind kind) {
+    return kind == OutputKind::Mp3 ? "mp3" : kind == OutputKind::Wma ? "wma" : "wav";
+}
 
 // The window works with full names: its folder column and messages show them.
 std::string Absolute(const std::string &path) {
@@ -68,13 +80,13 @@ private:
     LanguageFile file_;
 };
 
-// Probes every input as the Add button does; refused ones are reported. Returns the count
-// of refused inputs.
+// Probes every input as the Add button does; refused ones are reported. Every input keeps
+// its place in entries; the accepted ones are also copied to accepted.
 int ProbeAll(const std::vector<std::string> &names, const Texts &texts, StderrMessages &messages,
-             std::vector<Accepted> &accepted) {
+             std::vector<Entry> &entries, std::vector<Accepted> &accepted) {
     int refused = 0;
     for (const std::string &name : names) {
-        Accepted in{name, {}};
+        Entry in{name, {}, {}};
         messages.Collect(true);
         const Refusal refusal = ProbeFile(name, in.file);
         messages.Collect(false);
@@ -82,7 +94,8 @@ int ProbeAll(const std::vector<std::string> &names, const Texts &texts, StderrMe
         for (const std::string &line : messages.TakeCollected())
             detail += (detail.empty() ? " (" : "; ") + line;
         if (refusal == Refusal::None) {
-            accepted.push_back(std::move(in));
+            accepted.push_back({name, in.file});
+            entries.push_back(std::move(in));
             continue;
         }
         ++refused;
@@ -90,7 +103,9 @@ int ProbeAll(const std::vector<std::string> &names, const Texts &texts, StderrMe
         const std::string why = WhyUnreadable(name);
         if (!why.empty())
             detail += (detail.empty() ? " (" : "; ") + why;
-        PrintError(name + ": " + texts.Reason(refusal) + (detail.empty() ? "" : detail + ")"));
+        in.refusal = texts.Reason(refusal) + (detail.empty() ? "" : detail + ")");
+        PrintError(name + ": " + in.refusal);
+        entries.push_back(std::move(in));
     }
     return refused;
 }
@@ -104,6 +119,51 @@ PcmFormat TargetOf(const std::vector<Accepted> &accepted) {
     for (const Accepted &in : accepted)
         rows.push_back(FormatOf(in.file));
     return ComputeTargetFormat(rows);
+}
+
+// Every input in join order and the target format a join would use.
+void JsonInputs(JsonWriter &json, const std::vector<Entry> &entries,
+                const std::vector<Accepted> &accepted) {
+    json.BeginArray("inputs");
+    for (const Entry &e : entries) {
+        json.BeginObject();
+        json.String("path", e.path);
+        const ProbedFile &f = e.file;
+        if (!e.refusal.empty()) {
+            json.String("verdict", "refused");
+            json.String("reason", e.refusal);
+            struct stat st;
+            if (::stat(e.path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                json.Number("bytes", std::uint64_t(st.st_size));
+            json.EndObject();
+            continue;
+        }
+        json.String("verdict", "accepted");
+        json.String("container", f.container);
+        json.String("codec", f.codec);
+        json.Number("sample_rate", std::uint64_t(f.sampleRate));
+        json.Number("channels", std::uint64_t(f.channels));
+        json.Number("bits", std::uint64_t(f.bits));
+        json.Number("bytes", f.fileBytes);
+        const std::size_t frameBytes = FrameBytes(FormatOf(f));
+        const std::uint64_t frames = frameBytes ? f.pcmBytes / frameBytes : 0;
+        json.Number("duration_seconds", f.sampleRate ? double(frames) / f.sampleRate : 0.0);
+        json.Number("duration_frames", frames);
+        // An MP3 without a frame count or a WMA states its length only roughly.
+        json.Bool("duration_exact", f.exactBytes >= 0);
+        json.EndObject();
+    }
+    json.EndArray();
+    if (accepted.empty()) {
+        json.Null("target");
+        return;
+    }
+    const PcmFormat t = TargetOf(accepted);
+    json.BeginObject("target");
+    json.Number("sample_rate", std::uint64_t(t.sampleRate));
+    json.Number("channels", std::uint64_t(t.channels));
+    json.Number("bits", std::uint64_t(t.bits));
+    json.EndObject();
 }
 
 int List(const std::vector<Accepted> &accepted, const Texts &texts, int refused) {
@@ -145,7 +205,17 @@ std::string TempPcmPath() {
     return dir + "AudioTemp.pcm";
 }
 
-int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessages &messages) {
+int NotJoined(JsonWriter *json, const char *why, int status) {
+    if (json) {
+        json->String("status", why);
+        json->Null("output");
+    }
+    return status;
+}
+
+// json: the document with the inputs and the target, when --json was given.
+int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessages &messages,
+         JsonWriter *json) {
     // Standard output is written through as it is: whatever the shell opened is the join's.
     const bool toStdout = o.output == "-";
     const std::string output =
@@ -154,12 +224,12 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
     if (!toStdout && ::stat(output.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) {
             PrintError("'" + o.output + "' is a folder");
-            return kExitFailed;
+            return NotJoined(json, "failed", kExitFailed);
         }
         // A FIFO, device or socket is written through; nothing in it is overwritten.
         if (S_ISREG(st.st_mode) && !o.force) {
             PrintError("'" + o.output + "' already exists; give --force to overwrite it");
-            return kExitFailed;
+            return NotJoined(json, "failed", kExitFailed);
         }
     }
 
@@ -183,27 +253,52 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
     req.resampling = o.resampleHq ? Resampling::Hq : Resampling::Repeat;
     req.discardOnStop = true;
     req.makeEncoder = MakeEncoderSink;
+    if (toStdout)
+        req.outputName = "standard output";
 
     ProgressBar bar(seconds, !o.quiet && isatty(STDERR_FILENO));
     messages.SetBar(&bar);
     const auto start = std::chrono::steady_clock::now();
-    const JoinStatus status = RunJoin(req, bar);
+    JoinSummary summary;
+    const JoinStatus status = RunJoin(req, bar, &summary);
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     bar.Clear();
     messages.SetBar(nullptr);
 
+    const bool file = toStdout ? ::fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode)
+                               : ::stat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (json) {
+        json->String("status", status == JoinStatus::Ok       ? "joined"
+                               : status == JoinStatus::Failed ? "failed"
+                                                              : "interrupted");
+        if (status == JoinStatus::Ok) {
+            const std::uint64_t frames = summary.pcmBytes / FrameBytes(req.target);
+            json->BeginObject("output");
+            json->String("path", toStdout ? "-" : output);
+            json->String("format", FormatName(o.kind));
+            json->Number("duration_frames", frames);
+            json->Number("duration_seconds", double(frames) / req.target.sampleRate);
+            if (file)
+                json->Number("bytes", std::uint64_t(st.st_size));
+            else
+                json->Null("bytes");
+            json->Number("seconds_taken", elapsed);
+            json->EndObject();
+        } else {
+            json->Null("output");
+        }
+    }
     if (status == JoinStatus::Stopped) {
         PrintError("interrupted; nothing was written");
         return kExitStopped;
     }
     if (status == JoinStatus::Failed)
         return kExitFailed;
-    if (!o.quiet) {
+    if (!o.quiet && !json) {
         std::uint64_t total = 0;
         for (std::uint32_t s : seconds)
             total += s;
-        const bool file = ::stat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode);
         const std::string size = file ? SizeText(std::uint64_t(st.st_size) / 1024) + " " : "";
         const std::string shown = toStdout ? "standard output" : o.output;
         std::fprintf(stderr, "Joined %zu file%s (%s) into %s: %sin %.2f s\n", accepted.size(),
@@ -211,6 +306,14 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
                      shown.c_str(), size.c_str(), elapsed);
     }
     return 0;
+}
+
+// The document ends the run: on standard output, or standard error when the audio went there.
+int PrintJson(const CliOptions &o, JsonWriter &json, int status) {
+    json.EndObject();
+    std::FILE *to = !o.list && o.output == "-" ? stderr : stdout;
+    std::fputs(json.Text().c_str(), to);
+    return status;
 }
 
 int Main(const std::vector<std::string> &args) {
@@ -248,22 +351,34 @@ int Main(const std::vector<std::string> &args) {
     if (o.sort)
         SortNamesForAdding(names);
 
+    std::vector<Entry> entries;
     std::vector<Accepted> accepted;
-    const int refused = ProbeAll(names, texts, messages, accepted);
-    if (o.list)
+    const int refused = ProbeAll(names, texts, messages, entries, accepted);
+    JsonWriter json;
+    if (o.json) {
+        json.BeginObject();
+        JsonInputs(json, entries, accepted);
+    }
+    if (o.list) {
+        if (o.json)
+            return PrintJson(o, json, refused ? kExitFailed : 0);
         return List(accepted, texts, refused);
+    }
     if (StopRequested())
         return kExitStopped;
+    int status = -1;
     if (refused && !o.skipBad) {
         PrintError(std::to_string(refused) + " input" + (refused == 1 ? "" : "s") +
                    " could not be read; nothing was written (--skip-bad leaves them out)");
-        return kExitFailed;
-    }
-    if (accepted.empty()) {
+        status = kExitFailed;
+    } else if (accepted.empty()) {
         PrintError("no input could be read; nothing was written");
-        return kExitFailed;
+        status = kExitFailed;
     }
-    return Join(o, accepted, messages);
+    if (status >= 0)
+        return o.json ? PrintJson(o, json, NotJoined(&json, "refused", status)) : status;
+    status = Join(o, accepted, messages, o.json ? &json : nullptr);
+    return o.json ? PrintJson(o, json, status) : status;
 }
 
 } // namespace

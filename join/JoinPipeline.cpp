@@ -37,11 +37,23 @@ private:
     const std::string &path_;
 };
 
+// Passes PCM on and counts it.
+class CountingSink : public PcmSink {
+public:
+    bool Write(const std::uint8_t *data, std::size_t count) override {
+        bytes += count;
+        return inner->Write(data, count);
+    }
+    PcmSink *inner = nullptr;
+    std::uint64_t bytes = 0;
+};
+
 class Join : private InputBlocks {
 public:
     Join(const JoinRequest &request, JoinProgress &progress)
         : req_(request), progress_(progress), reader_(256 * 1024), block_(kLargeBlock) {}
     JoinStatus Run();
+    std::uint64_t JoinedBytes() const { return counter_.bytes; }
 
 private:
     bool CheckInputs() const;
@@ -77,6 +89,7 @@ private:
     BlockReader reader_;
     std::vector<std::uint8_t> block_;
     PcmSink *sink_ = nullptr;
+    CountingSink counter_;
     std::string tempPath_;
     bool stop_ = false;
     bool failed_ = false;
@@ -125,7 +138,8 @@ bool Join::CheckInputs() const {
 }
 
 bool Join::ReadInputs(PcmSink &sink) {
-    sink_ = &sink;
+    counter_.inner = &sink;
+    sink_ = &counter_;
     for (const JoinInput &in : req_.inputs) {
         progress_.SetLabel(in.path);
         const AudioKind kind = KindOf(in.path);
@@ -241,10 +255,11 @@ void Join::DirectJoin(bool discardIfStopped) {
     const OutputSettings &out = req_.output;
     if (out.kind == OutputKind::None)
         return;
+    const std::string &shown = req_.outputName.empty() ? out.path : req_.outputName;
     OutputFile file;
     if (!file.Open(out.path, [this] { return Stop(); }, {true, TempFolder()})) {
         if (file.Error() != 0) {
-            ShowOutputError(out.path, file.Error());
+            ShowOutputError(shown, file.Error());
             failed_ = true;
         }
         return;
@@ -263,7 +278,7 @@ void Join::DirectJoin(bool discardIfStopped) {
         feed = std::make_unique<Pcm16Feed>(*encoder);
         dest = feed.get();
     }
-    if (!dest->Open({file.Fd(), file.WritePath(), out.path, file.Seekable()}, req_.target, -1)) {
+    if (!dest->Open({file.Fd(), file.WritePath(), shown, file.Seekable()}, req_.target, -1)) {
         failed_ = true;
         return;
     }
@@ -274,7 +289,7 @@ void Join::DirectJoin(bool discardIfStopped) {
     if (failed_ || (stop_ && discardIfStopped) || wav.Interrupted())
         return;
     if (!file.Commit(KeepAlive())) {
-        ShowOutputError(out.path, file.Error());
+        ShowOutputError(shown, file.Error());
         failed_ = true;
     }
 }
@@ -324,8 +339,12 @@ std::size_t InputBlockBytes(const PcmFormat &input, const PcmFormat &target) {
     return input == target || input.bits == 8 ? kSmallBlock : kLargeBlock;
 }
 
-JoinStatus RunJoin(const JoinRequest &request, JoinProgress &progress) {
-    return Join(request, progress).Run();
+JoinStatus RunJoin(const JoinRequest &request, JoinProgress &progress, JoinSummary *summary) {
+    Join join(request, progress);
+    const JoinStatus status = join.Run();
+    if (summary)
+        summary->pcmBytes = join.JoinedBytes();
+    return status;
 }
 
 } // namespace tandrel

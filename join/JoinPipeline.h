@@ -73,10 +73,18 @@ struct JoinRequest {
     // way, the default) or by libswresample's soxr engine.
     Resampling resampling = Resampling::Repeat;
     EncoderFactory makeEncoder;
+    // How messages name the output ("standard output"); the output's path when empty.
+    std::string outputName;
+};
+
+// What the join produced.
+struct JoinSummary {
+    std::uint64_t pcmBytes = 0; // PCM in the target format that went to the output
 };
 
 // The join: every input in order, converted to the target and stored, then written out as
 // the chosen output. Failures have shown their message (caption "Error") when this returns.
-JoinStatus RunJoin(const JoinRequest &request, JoinProgress &progress);
+JoinStatus RunJoin(const JoinRequest &request, JoinProgress &progress,
+                   JoinSummary *summary = nullptr);
 
 } // namespace tandrel

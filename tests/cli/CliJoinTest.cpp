@@ -261,6 +261,16 @@ TEST_F(CliJoin, DashWritesTheJoinToStandardOutput) {
               (std::vector<std::string>{"err.txt", "file.wav", "format.txt", "other.wav",
                                         "piped.wav", "rc.txt", "redirected.wav", "stream"}));
 
+    // A reader that leaves early: the failure names standard output, not a descriptor path.
+    for (const std::string format : {"wav", "mp3"}) {
+        ASSERT_EQ(shell("(" + cli + " -qf " + format + " -o -" + inputs +
+                        " 2>err.txt; echo $? >rc.txt) | head -c 100 >head.out"),
+                  0);
+        EXPECT_EQ(ReadFile(out_.File("rc.txt")), "1\n");
+        EXPECT_TRUE(Contains(ReadFile(out_.File("err.txt")), ": standard output: Broken pipe\n"))
+            << ReadFile(out_.File("err.txt"));
+    }
+
     // A terminal is no place for audio: wrong usage, before anything is read.
     int master = -1, slave = -1;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);

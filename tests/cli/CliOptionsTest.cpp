@@ -148,6 +148,102 @@ TEST(CliOptions, ListShowsTheRowsAndTheTargetAsTheWindowWould) {
                          "back\\\\slash\\ttab/\t22050\t1\t8\t2\n" + bRow + "target\t22050\t1\t8\n");
 }
 
+// Python's json module reads the document; each input, the target and the output come back
+// as one line of "field=value" pairs (the path as the hex of its bytes).
+std::string ReadJson(const std::string &file) {
+    const std::string script =
+        "import json, os, sys\n"
+        "d = json.load(open(sys.argv[1], encoding='utf-8'))\n"
+        "keys = ('verdict', 'container', 'codec', 'sample_rate', 'channels', 'bits',\n"
+        "        'duration_frames', 'duration_exact', 'format')\n"
+        "def line(o):\n"
+        "    f = ['%s=%s' % (k, o[k]) for k in keys if k in o]\n"
+        "    if 'path' in o: f.insert(0, os.fsencode(o['path']).hex())\n"
+        "    if 'reason' in o: f.append('reason=' + o['reason'])\n"
+        "    if 'duration_seconds' in o:\n"
+        "        f.append('seconds=%.6f' % o['duration_seconds'])\n"
+        "    if o.get('bytes') is not None: f.append('bytes=%d' % o['bytes'])\n"
+        "    return ' '.join(f)\n"
+        "for i in d['inputs']: print(line(i))\n"
+        "print('target', d['target'] and line(d['target']))\n"
+        "if 'status' in d: print(d['status'], d['output'] and line(d['output']))\n";
+    WriteFile(file + ".py", script);
+    const CommandResult r = Run("python3 " + Quote(file + ".py") + " " + Quote(file) + " 2>&1");
+    return r.output;
+}
+
+std::string Hex(const std::string &bytes) {
+    std::string out;
+    char two[3];
+    for (const unsigned char c : bytes) {
+        std::snprintf(two, sizeof two, "%02x", c);
+        out += two;
+    }
+    return out;
+}
+
+TEST(CliOptions, JsonListingAndSummaryParseAndAddUp) {
+    TempDir dir;
+    const std::string folder = RealDir(dir);
+    // Any bytes may make a name: quotes, a tab, a newline, a backslash, invalid UTF-8.
+    const std::string odd = "q\"b\\t\tn\nx\xff\xc3.wav";
+    WavFile(dir, odd, 88200, '\0', 1, 22050, 16);
+    // lame's own Info frame states the length exactly.
+    testutil::Run("lame --quiet " +
+                  Quote(Synth(dir, "m.wav", "-r 44100 -c 2 -b 16", "1 sine 440")) + " " +
+                  Quote(dir.File("m.mp3")));
+    WavFile(dir, "w.mp3", 4000, '\0'); // a WAV named .mp3
+    const std::string oddRow = Hex(folder + odd) +
+                               " verdict=accepted container=WAV codec=pcm_s16le sample_rate=22050 "
+                               "channels=1 bits=16 duration_frames=44100 duration_exact=True "
+                               "seconds=2.000000 bytes=88244\n";
+    const std::string mp3Row = Hex(folder + "m.mp3") +
+                               " verdict=accepted container=MP3 codec=mp3 sample_rate=44100 "
+                               "channels=2 bits=16 duration_frames=44100 duration_exact=True "
+                               "seconds=1.000000 bytes=";
+    const std::string refusedRow = Hex(folder + "w.mp3") +
+                                   " verdict=refused reason=This MP3 file cannot be read. (it is "
+                                   "a WAV file) bytes=4044\n";
+
+    CliResult r = RunCli(dir.Path(), {"--list", "--json", odd, "m.mp3", "w.mp3"});
+    EXPECT_EQ(r.exitCode, 1);
+    WriteFile(dir.File("list.json"), r.out);
+    const std::string listed = ReadJson(dir.File("list.json"));
+    ASSERT_TRUE(Contains(listed, oddRow + mp3Row)) << listed;
+    EXPECT_TRUE(Contains(listed, refusedRow + "target sample_rate=44100 channels=2 bits=16\n"))
+        << listed;
+
+    // A join's summary: the output's frames are the inputs' frames at the target rate.
+    r = RunCli(dir.Path(), {"--json", "-o", "out.wav", odd, "m.mp3"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    WriteFile(dir.File("join.json"), r.out);
+    EXPECT_TRUE(Contains(ReadJson(dir.File("join.json")),
+                         "joined " + Hex(folder + "out.wav") +
+                             " duration_frames=132300 format=wav seconds=3.000000 bytes=" +
+                             std::to_string(FileSize(dir.File("out.wav"))) + "\n"))
+        << ReadJson(dir.File("join.json"));
+    EXPECT_EQ(FileSize(dir.File("out.wav")), 44 + 132300u * 4);
+
+    // With the audio on standard output the document goes to standard error.
+    r = RunCli(dir.Path(), {"--json", "-qf", "wav", "-o", "-", odd, "m.mp3"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(r.out.substr(44) == ReadFile(dir.File("out.wav")).substr(44));
+    WriteFile(dir.File("piped.json"), r.err);
+    EXPECT_TRUE(
+        Contains(ReadJson(dir.File("piped.json")), "joined 2d duration_frames=132300 format=wav"))
+        << r.err;
+
+    // Refused inputs: the document says so and names no output.
+    r = RunCli(dir.Path(), {"--json", "-o", "none.wav", odd, "w.mp3"});
+    EXPECT_EQ(r.exitCode, 1);
+    WriteFile(dir.File("refused.json"), r.out);
+    EXPECT_TRUE(
+        Contains(ReadJson(dir.File("refused.json")),
+                 refusedRow + "target sample_rate=22050 channels=1 bits=16\nrefused None\n"))
+        << ReadJson(dir.File("refused.json"));
+}
+
 TEST(CliOptions, RefusedInputsStopTheJoinUnlessSkipped) {
     TempDir dir;
     WavFile(dir, "a.wav", 176400, '\0');
