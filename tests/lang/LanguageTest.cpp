@@ -22,19 +22,24 @@ TEST(Language, FirstStartChoiceByLanguageIdentifier) {
         EXPECT_EQ(LanguageFileForLangId(id), file) << std::hex << id;
 }
 
-TEST(Language, LocaleNamesMapToLanguageIdentifiers) {
-    EXPECT_EQ(LangIdFromLocaleName("de_CH.UTF-8"), 0x0807);
-    EXPECT_EQ(LangIdFromLocaleName("de_DE"), 0x0407);
-    EXPECT_EQ(LangIdFromLocaleName("zh_TW.UTF-8"), 0x0404);
-    EXPECT_EQ(LangIdFromLocaleName("zh_MO"), 0x1404);
-    EXPECT_EQ(LangIdFromLocaleName("zh_CN.GB2312"), 0x0804);
-    EXPECT_EQ(LangIdFromLocaleName("zh-Hant"), 0x0404);
-    EXPECT_EQ(LangIdFromLocaleName("fr_CA"), 0x0C0C);
-    EXPECT_EQ(LangIdFromLocaleName("ru_RU.KOI8-R"), 0x0419);
-    EXPECT_EQ(LangIdFromLocaleName("pl_PL"), 0x0415);
-    EXPECT_EQ(LangIdFromLocaleName("es_ES"), 0x0C0A);
-    EXPECT_EQ(LangIdFromLocaleName("C"), 0x0409);
-    EXPECT_EQ(LanguageFileForLangId(LangIdFromLocaleName("sr_RS@latin")), "English.ini");
+// Locale names to identifiers and back: territories, codesets, modifiers, scripts.
+TEST(Language, LocaleNamesAndLanguageIdentifiers) {
+    const struct {
+        const char *locale;
+        std::uint16_t id;
+        const char *back;
+    } cases[] = {{"de_CH.UTF-8", 0x0807, "de_CH"},  {"de_DE", 0x0407, "de_DE"},
+                 {"zh_TW.UTF-8", 0x0404, "zh_TW"},  {"zh_MO", 0x1404, "zh_MO"},
+                 {"zh_CN.GB2312", 0x0804, "zh_CN"}, {"zh-Hant", 0x0404, "zh_TW"},
+                 {"fr_CA", 0x0C0C, "fr_CA"},        {"ru_RU.KOI8-R", 0x0419, "ru_RU"},
+                 {"pl_PL", 0x0415, "pl_PL"},        {"C", 0x0409, "en_US"},
+                 {"sr_RS@latin", 0x0409, "en_US"}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(LangIdFromLocaleName(c.locale), c.id) << c.locale;
+        EXPECT_EQ(LocaleNameForLangId(c.id), c.back) << c.locale;
+    }
+    EXPECT_EQ(LocaleNameForLangId(0x7C07), "de"); // a sub-language the table does not know
+    EXPECT_EQ(LocaleNameForLangId(0x0401), "");   // Arabic: not in the table
 }
 
 TEST(Language, ChoiceIsStoredOnceAndStoredValuesAreTrimmed) {
@@ -94,59 +99,28 @@ TEST(Language, ProgramFoldersPortableOrInstalled) {
         setenv("HOME", home.c_str(), 1);
 }
 
-TEST(Language, TextsAreDecodedByTheFilesCharSet) {
+// The shipped files' own code pages are LanguageFiles' test; here the fallbacks.
+TEST(Language, TextsAreDecodedByTheFilesCharSetAndFontsFallBack) {
     TempDir dir;
-    // "Русский" in windows-1251, "Zażółć" in windows-1250, "简体" in GBK.
-    WriteFile(dir.File("ru.ini"),
-              "[LanguageProperty]\nName=\xD0\xF3\xF1\xF1\xEA\xE8\xE9\nCharSet=204\n");
-    WriteFile(dir.File("pl.ini"), "[LanguageProperty]\nCharSet=238\nName=Za\xBF\xF3\xB3\xE6\n");
-    WriteFile(dir.File("gb.ini"), "[LanguageProperty]\nName=\xBC\xF2\xCC\xE5\nCharSet=134\n");
+    // "Zażółć" in windows-1250; a UTF-8 file with its mark; windows-1252 without a CharSet.
+    WriteFile(dir.File("pl.ini"), "[LanguageProperty]\nCharSet=238\nName=Za\xBF\xF3\xB3\xE6\n"
+                                  "FontName=Arial\nFontSize=abc\n");
     WriteFile(dir.File("u8.ini"), "\xEF\xBB\xBF[LanguageProperty]\nName=Fran\xC3\xA7"
                                   "ais\nCharSet=0\n");
     WriteFile(dir.File("fr.ini"), "[LanguageProperty]\nName=Fran\xE7"
-                                  "ais\n");
-    EXPECT_EQ(LanguageFile(dir.File("ru.ini")).ReadString("LanguageProperty", "Name", ""),
-              "Русский");
-    EXPECT_EQ(LanguageFile(dir.File("pl.ini")).ReadString("LanguageProperty", "Name", ""),
-              "Zażółć");
-    EXPECT_EQ(LanguageFile(dir.File("gb.ini")).ReadString("LanguageProperty", "Name", ""), "简体");
+                                  "ais\nFontSize=12\nCharSet=\n");
+    const LanguageFile pl(dir.File("pl.ini")), fr(dir.File("fr.ini"));
+    EXPECT_EQ(pl.ReadString("LanguageProperty", "Name", ""), "Zażółć");
     EXPECT_EQ(LanguageFile(dir.File("u8.ini")).ReadString("languageproperty", "name", ""),
               "Français");
-    EXPECT_EQ(LanguageFile(dir.File("fr.ini")).ReadString("LanguageProperty", "Name", ""),
-              "Français");
-}
-
-TEST(Language, FontSettingsFallBackWhenNotIntegers) {
-    TempDir dir;
-    WriteFile(dir.File("a.ini"), "[LanguageProperty]\nFontName=Arial\nFontSize=abc\nCharSet=204\n");
-    LanguageFont f = LanguageFile(dir.File("a.ini")).Font();
-    EXPECT_EQ(f.name, "Arial");
-    EXPECT_EQ(f.size, 8);
-    EXPECT_EQ(f.charSet, 204);
-    WriteFile(dir.File("b.ini"), "[LanguageProperty]\nFontSize=12\nCharSet=\n");
-    f = LanguageFile(dir.File("b.ini")).Font();
-    EXPECT_EQ(f.name, "Tahoma");
-    EXPECT_EQ(f.size, 12);
-    EXPECT_EQ(f.charSet, 1);
-    f = LanguageFile(dir.File("none.ini")).Font();
-    EXPECT_EQ(f.size, 8);
-    EXPECT_EQ(f.charSet, 1);
-    EXPECT_EQ(ToIntDef("x", 1), 1);
+    EXPECT_EQ(fr.ReadString("LanguageProperty", "Name", ""), "Français");
+    EXPECT_EQ(pl.Font().name, "Arial");
+    EXPECT_EQ(pl.Font().size, 8);
+    EXPECT_EQ(pl.Font().charSet, 238);
+    EXPECT_EQ(fr.Font().name, "Tahoma");
+    EXPECT_EQ(fr.Font().size, 12);
+    EXPECT_EQ(fr.Font().charSet, 1);
     EXPECT_EQ(ToIntDef("-3", 1), -3);
-}
-
-TEST(Language, LocaleNamesOfLanguageIdentifiers) {
-    EXPECT_EQ(LocaleNameForLangId(0x0407), "de_DE");
-    EXPECT_EQ(LocaleNameForLangId(0x040C), "fr_FR");
-    EXPECT_EQ(LocaleNameForLangId(0x0415), "pl_PL");
-    EXPECT_EQ(LocaleNameForLangId(0x0419), "ru_RU");
-    EXPECT_EQ(LocaleNameForLangId(0x0804), "zh_CN");
-    EXPECT_EQ(LocaleNameForLangId(0x0404), "zh_TW");
-    EXPECT_EQ(LocaleNameForLangId(0x0409), "en_US");
-    EXPECT_EQ(LocaleNameForLangId(0x7C07), "de"); // a sub-language the table does not know
-    EXPECT_EQ(LocaleNameForLangId(0x0401), "");   // Arabic: not in the table
-    for (const char *name : {"de_CH", "zh_TW", "zh_CN", "fr_CA", "ru_RU", "pl_PL", "en_GB"})
-        EXPECT_EQ(LocaleNameForLangId(LangIdFromLocaleName(name)), name);
 }
 
 TEST(Language, LanguageFilesKnowTheirLanguage) {
@@ -156,13 +130,10 @@ TEST(Language, LanguageFilesKnowTheirLanguage) {
         return LanguageFileLocale(LanguageFile(dir.File(name)));
     };
     // As the shipped files are: the CharSet, else the built-in file's name.
-    EXPECT_EQ(lang("English.ini", "CharSet=0\n"), "en_US");
     EXPECT_EQ(lang("German.ini", "CharSet=0\n"), "de_DE");
-    EXPECT_EQ(lang("French.ini", "CharSet=0\n"), "fr_FR");
     EXPECT_EQ(lang("Polish.ini", "CharSet=238\n"), "pl_PL");
     EXPECT_EQ(lang("Russian.ini", "CharSet=204\n"), "ru_RU");
     EXPECT_EQ(lang("ChineseGB.ini", "CharSet=134\n"), "zh_CN");
-    EXPECT_EQ(lang("ChineseBig5.ini", "CharSet=136\n"), "zh_TW");
     // Names without regard to case; a renamed file by its CharSet; an unknown one is English.
     EXPECT_EQ(lang("GERMAN.INI", "CharSet=0\n"), "de_DE");
     EXPECT_EQ(lang("french.ini", ""), "fr_FR");

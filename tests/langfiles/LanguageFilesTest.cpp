@@ -134,36 +134,6 @@ TEST_F(LanguageFiles, EveryValueDecodesCleanlyInItsCodePage) {
     }
 }
 
-TEST_F(LanguageFiles, FiltersKeepTheEnglishPatterns) {
-    auto split = [](const std::string &s) {
-        std::vector<std::string> parts;
-        std::size_t at = 0, bar;
-        while ((bar = s.find('|', at)) != std::string::npos) {
-            parts.push_back(s.substr(at, bar - at));
-            at = bar + 1;
-        }
-        parts.push_back(s.substr(at));
-        return parts;
-    };
-    const std::pair<const char *, const char *> filters[] = {{"OpenDialog", "Filter"},
-                                                             {"SaveDialog", "WAVFilter"},
-                                                             {"SaveDialog", "MP3Filter"},
-                                                             {"SaveDialog", "WMAFilter"}};
-    LanguageFile english(kDir + "/English.ini");
-    for (const std::string &f : ShippedFiles()) {
-        LanguageFile lang(kDir + "/" + f);
-        for (auto [section, key] : filters) {
-            auto want = split(english.ReadString(section, key, ""));
-            auto got = split(lang.ReadString(section, key, ""));
-            ASSERT_EQ(got.size(), want.size()) << f << " " << key;
-            for (std::size_t i = 0; i < got.size(); i += 2) {
-                EXPECT_EQ(got[i + 1], want[i + 1]) << f << " " << key;
-                EXPECT_FALSE(got[i].empty()) << f << " " << key;
-            }
-        }
-    }
-}
-
 TEST_F(LanguageFiles, AcceleratorsAreUniqueWithinEachWindow) {
     const std::vector<std::vector<std::pair<const char *, const char *>>> windows = {
         {{"ToolBar", "Add"},
