@@ -1,6 +1,7 @@
 #include "join/WavWriter.h"
 #include "JoinTestSupport.h"
 #include "TestUtil.h"
+#include "WavBytes.h"
 #include "join/OutputFile.h"
 
 #include <gtest/gtest.h>
@@ -8,12 +9,9 @@
 
 using namespace tandrel;
 using namespace testutil;
+using namespace wavbytes;
 
 namespace {
-
-std::uint64_t Le64(const std::string &b, std::size_t at) {
-    return GetLE32(b, at) | std::uint64_t(GetLE32(b, at + 4)) << 32;
-}
 
 struct Written {
     bool ok;
@@ -36,15 +34,36 @@ Written WriteWav(const TempDir &dir, const PcmFormat &format, const std::string 
     return w;
 }
 
-// The 44-byte header and the data, put together by the test's own WAV builder.
-std::string Canonical(std::uint32_t rate, std::uint16_t channels, std::uint16_t bits,
-                      const std::string &data) {
-    WavLayout wav;
-    wav.sampleRate = rate;
-    wav.channels = channels;
-    wav.bits = bits;
-    wav.data = data;
-    return BuildWav(wav);
+// An RF64 file as the join writes it, put together chunk by chunk.
+std::string Rf64(const PcmFormat &f, const std::string &pcm) {
+    auto le64 = [](std::uint64_t v) {
+        std::string out;
+        PutLE32(out, std::uint32_t(v));
+        PutLE32(out, std::uint32_t(v >> 32));
+        return out;
+    };
+    const std::string ds64 = le64(80 - 8 + pcm.size() + pcm.size() % 2) + le64(pcm.size()) +
+                             le64(pcm.size() / (f.channels * f.bits / 8)) + std::string(4, '\0');
+    const std::string fmt = Chunk("fmt ", FormatBody(1, f.channels, f.sampleRate, f.bits));
+    std::string file = Riff(Chunk("ds64", ds64) + fmt + Chunk("data", pcm));
+    return file.replace(0, 8, "RF64\xFF\xFF\xFF\xFF").replace(76, 4, "\xFF\xFF\xFF\xFF");
+}
+
+// Streams pcm in blocks of 700 bytes to a new file whose size is unknown ahead; Close's result.
+bool Stream(const TempDir &dir, const std::string &name, const PcmFormat &format,
+            const std::string &pcm, std::uint64_t limit, bool stop = false) {
+    OutputFile file;
+    EXPECT_TRUE(file.Open(dir.File(name), nullptr));
+    WavFileWriter writer(limit);
+    writer.SetStopCheck([stop] { return stop; });
+    EXPECT_TRUE(writer.Open({file.Fd(), file.WritePath(), name, true}, format, -1));
+    for (std::size_t at = 0; at < pcm.size(); at += 700)
+        EXPECT_TRUE(writer.Write(reinterpret_cast<const std::uint8_t *>(pcm.data()) + at,
+                                 std::min<std::size_t>(700, pcm.size() - at)));
+    const bool closed = writer.Close();
+    // A stop while the data is moved is heard, and leaves a file only fit to discard.
+    EXPECT_EQ(writer.Interrupted(), stop);
+    return closed && file.Commit();
 }
 
 TEST(WavWriter, CanonicalHeaderFromTheFormatAndTheData) {
@@ -54,25 +73,23 @@ TEST(WavWriter, CanonicalHeaderFromTheFormatAndTheData) {
         pcm[i] = char(i * 7);
     Written w = WriteWav(dir, {44100, 2, 16}, pcm);
     ASSERT_TRUE(w.ok);
-    EXPECT_EQ(w.file, Canonical(44100, 2, 16, pcm));
+    EXPECT_EQ(w.file, PcmWav(2, 44100, 16, "", pcm));
     EXPECT_EQ(w.progress.size(), (1000000u + 10239) / 10240);
     EXPECT_EQ(w.progress.front(), 1);
     EXPECT_EQ(w.progress.back(), 100);
 
-    w = WriteWav(dir, {48000, 6, 24}, std::string(18, 'x'));
-    EXPECT_EQ(w.file, Canonical(48000, 6, 24, std::string(18, 'x')));
-}
-
-TEST(WavWriter, EmptyDataAndStopAfterTheFirstBlock) {
-    TempDir dir;
-    Written w = WriteWav(dir, {44100, 2, 16}, "");
-    ASSERT_TRUE(w.ok);
-    EXPECT_EQ(w.file, Canonical(44100, 2, 16, ""));
+    EXPECT_EQ(WriteWav(dir, {48000, 6, 24}, std::string(18, 'x')).file,
+              PcmWav(6, 48000, 24, "", std::string(18, 'x')));
+    // Odd data is followed by a pad byte.
+    EXPECT_EQ(WriteWav(dir, {11025, 1, 8}, "abc").file, PcmWav(1, 11025, 8, "", "abc"));
+    EXPECT_NEAR(ProbeDuration(dir.File("out.wav")) * 11025, 3.0, 0.01);
+    w = WriteWav(dir, {44100, 2, 16}, "");
+    EXPECT_EQ(w.file, PcmWav(2, 44100, 16, "", ""));
     EXPECT_TRUE(w.progress.empty());
-
+    // A stop after the first block.
     w = WriteWav(dir, {44100, 2, 16}, std::string(50000, 'q'), 1);
     ASSERT_TRUE(w.ok);
-    EXPECT_EQ(w.file, Canonical(44100, 2, 16, std::string(10240, 'q')));
+    EXPECT_EQ(w.file, PcmWav(2, 44100, 16, "", std::string(10240, 'q')));
     EXPECT_EQ(w.progress, std::vector<int>{20});
 }
 
@@ -83,55 +100,19 @@ TEST(WavWriter, LargeDataBecomesRf64WhetherKnownAheadOrNot) {
         pcm[i] = char(i % 251);
     Written w = WriteWav(dir, {48000, 2, 16}, pcm, -1, {1000, false});
     ASSERT_TRUE(w.ok);
-    ASSERT_EQ(w.file.size(), 80u + 5000);
-    EXPECT_EQ(w.file.substr(0, 4), "RF64");
-    EXPECT_EQ(GetLE32(w.file, 4), 0xFFFFFFFFu);
-    EXPECT_EQ(w.file.substr(8, 8), "WAVEds64");
-    EXPECT_EQ(GetLE32(w.file, 16), 28u);
-    EXPECT_EQ(Le64(w.file, 20), 80u + 5000 - 8);
-    EXPECT_EQ(Le64(w.file, 28), 5000u);
-    EXPECT_EQ(Le64(w.file, 36), 1250u);
-    EXPECT_EQ(w.file.substr(48, 4), "fmt ");
-    EXPECT_EQ(GetLE16(w.file, 58), 2);
-    EXPECT_EQ(w.file.substr(72, 4), "data");
-    EXPECT_EQ(GetLE32(w.file, 76), 0xFFFFFFFFu);
-    EXPECT_EQ(w.file.substr(80), pcm);
+    EXPECT_EQ(w.file, Rf64({48000, 2, 16}, pcm));
     EXPECT_EQ(ProbeStreamField(dir.File("out.wav"), "sample_rate"), "48000");
-
     // Streaming, the size is only known at the end: the data is moved behind the ds64 chunk.
-    for (bool stop : {false, true}) {
-        OutputFile file;
-        ASSERT_TRUE(file.Open(dir.File("s.wav"), nullptr));
-        WavFileWriter writer(1000);
-        writer.SetStopCheck([stop] { return stop; });
-        ASSERT_TRUE(writer.Open({file.Fd(), file.WritePath(), "s.wav", true}, {48000, 2, 16}, -1));
-        for (std::size_t at = 0; at < pcm.size(); at += 700)
-            ASSERT_TRUE(writer.Write(reinterpret_cast<const std::uint8_t *>(pcm.data()) + at,
-                                     std::min<std::size_t>(700, pcm.size() - at)));
-        // A stop while the data is moved is heard, and leaves a file only fit to discard.
-        EXPECT_EQ(writer.Close(), !stop);
-        EXPECT_EQ(writer.Interrupted(), stop);
-        if (!stop) {
-            ASSERT_TRUE(file.Commit());
-        }
-    }
+    EXPECT_FALSE(Stream(dir, "stopped.wav", {48000, 2, 16}, pcm, 1000, true));
+    ASSERT_TRUE(Stream(dir, "s.wav", {48000, 2, 16}, pcm, 1000));
     EXPECT_EQ(ReadFile(dir.File("s.wav")), w.file);
 
-    w = WriteWav(dir, {48000, 2, 16}, pcm.substr(0, 1000), -1, {1000, false});
-    EXPECT_EQ(w.file.substr(0, 4), "RIFF");
+    EXPECT_EQ(WriteWav(dir, {48000, 2, 16}, pcm.substr(0, 1000), -1, {1000, false}).file,
+              PcmWav(2, 48000, 16, "", pcm.substr(0, 1000)));
     // Odd data counts its pad byte against the limit, and the pad follows the moved data.
     w = WriteWav(dir, {8000, 1, 8}, pcm.substr(0, 1001), -1, {1001, false});
-    EXPECT_EQ(w.file.substr(0, 4), "RF64");
-    EXPECT_EQ(w.file.size(), 80u + 1002);
-    EXPECT_EQ(Le64(w.file, 20), w.file.size() - 8);
-    EXPECT_EQ(w.file.back(), '\0');
-    OutputFile file;
-    ASSERT_TRUE(file.Open(dir.File("odd.wav"), nullptr));
-    WavFileWriter writer(1001);
-    ASSERT_TRUE(writer.Open({file.Fd(), file.WritePath(), "odd.wav", true}, {8000, 1, 8}, -1));
-    ASSERT_TRUE(writer.Write(reinterpret_cast<const std::uint8_t *>(pcm.data()), 1001));
-    ASSERT_TRUE(writer.Close());
-    ASSERT_TRUE(file.Commit());
+    EXPECT_EQ(w.file, Rf64({8000, 1, 8}, pcm.substr(0, 1001)));
+    ASSERT_TRUE(Stream(dir, "odd.wav", {8000, 1, 8}, pcm.substr(0, 1001), 1001));
     EXPECT_EQ(ReadFile(dir.File("odd.wav")), w.file);
 }
 
@@ -144,17 +125,6 @@ TEST(WavWriter, OutputThatCannotBeCreated) {
     EXPECT_EQ(log.shown, std::vector<std::string>{"Error: Cannot creat the output file.\n" +
                                                   dir.File("no/such/out.wav") +
                                                   "\nNo such file or directory"});
-}
-
-TEST(WavWriter, OddDataIsFollowedByAPadByte) {
-    TempDir dir;
-    Written w = WriteWav(dir, {11025, 1, 8}, "abc");
-    ASSERT_TRUE(w.ok);
-    EXPECT_EQ(w.file.size(), 48u);
-    EXPECT_EQ(GetLE32(w.file, 4), 40u);
-    EXPECT_EQ(GetLE32(w.file, 40), 3u);
-    EXPECT_EQ(w.file.substr(44), std::string("abc\0", 4));
-    EXPECT_NEAR(ProbeDuration(dir.File("out.wav")) * 11025, 3.0, 0.01);
 }
 
 // An output that cannot seek gets its sizes before the data: exact when known, else the largest.

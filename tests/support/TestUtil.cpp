@@ -113,11 +113,6 @@ std::uint32_t GetLE32(const std::string &b, std::size_t at) {
     return v;
 }
 
-std::uint16_t GetLE16(const std::string &b, std::size_t at) {
-    return static_cast<std::uint16_t>(static_cast<unsigned char>(b.at(at)) |
-                                      (static_cast<unsigned char>(b.at(at + 1)) << 8));
-}
-
 std::string BuildWav(const WavLayout &s) {
     std::string fmt = wavbytes::FormatBody(s.formatTag, s.channels, s.sampleRate, s.bits);
     fmt.resize(s.formatSize, '\0');

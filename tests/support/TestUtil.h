@@ -68,7 +68,6 @@ bool Exists(const std::string &path);
 void PutLE16(std::string &out, std::uint16_t v);
 void PutLE32(std::string &out, std::uint32_t v);
 std::uint32_t GetLE32(const std::string &bytes, std::size_t at);
-std::uint16_t GetLE16(const std::string &bytes, std::size_t at);
 
 // A WAV file built by hand: RIFF header, "fmt " chunk (formatSize bytes, padded with zeros),
 // the extra chunks in order, then a "data" chunk holding data.
