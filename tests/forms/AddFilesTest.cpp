@@ -74,10 +74,6 @@ private slots:
         QCOMPARE(Row(1), QStringList({"b.wav", "44100 Hz", "Stereo", "16 Bits", "1.6 MB", "00:10",
                                       folder, "44100", "2", "16", "10"}));
         QCOMPARE(Row(1), Row(2)); // the same file twice gives two identical rows
-        QCOMPARE(SubItem(List()->topLevelItem(0), 1), QString("Mono"));
-        QCOMPARE(SubItem(List()->topLevelItem(0), 4), QString("00:03"));
-        QCOMPARE(SubItem(List()->topLevelItem(3), 6), QString("44100"));
-        QCOMPARE(SubItem(List()->topLevelItem(3), 8), QString("16"));
         QCOMPARE(MainForm->ImageList1.size(), 4);
         for (int i = 0; i < 4; ++i) {
             QCOMPARE(ImageIndex(List()->topLevelItem(i)), i);
@@ -150,8 +146,7 @@ private slots:
     void addDialogOpensWhereItWasLastUsed() {
         QVERIFY(QDir().mkpath(F("music")));
         QVERIFY(QFile::copy(F("mono8.wav"), F("music/mono8.wav")));
-        WriteFile(dir_->File("Tandrel.ini"),
-                  "[General]\nLanguage=English.ini\nAd=0\n[Other]\nKey=kept\n");
+        WriteFile(dir_->File("Tandrel.ini"), "[General]\nLanguage=English.ini\n");
         program_->Restart();
         MainForm->ButtonAddClick(); // nothing stored: where the toolkit chooses; cancelled
         dialogs_->openAnswers << QStringList{F("music/mono8.wav")};
@@ -161,11 +156,8 @@ private slots:
         MainForm->ButtonAddClick();
         QCOMPARE(dialogs_->openFolders, QStringList({"", "", F("music"), F("music")}));
 
-        const tandrel::IniFile settings(dir_->File("Tandrel.ini"));
-        QCOMPARE(settings.ReadString("General", "Language", ""), std::string("English.ini"));
-        QCOMPARE(settings.ReadString("General", "Ad", ""), std::string("0"));
-        QCOMPARE(settings.ReadString("Other", "Key", ""), std::string("kept"));
-        QCOMPARE(settings.ReadString("Folders", "AddFiles", ""), F("music").toStdString());
+        QCOMPARE(tandrel::IniFile(dir_->File("Tandrel.ini")).ReadString("Folders", "AddFiles", ""),
+                 F("music").toStdString());
 
         QVERIFY(QDir(F("music")).removeRecursively());
         program_->Restart();

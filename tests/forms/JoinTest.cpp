@@ -140,21 +140,6 @@ private slots:
         QVERIFY(TempLeftovers().isEmpty());
     }
 
-    void aMissingInputIsReportedAndNothingIsWritten() {
-        Add({"a.wav", "b.wav"});
-        QFile::copy(Q("b.wav"), Q("gone.wav"));
-        Add({"gone.wav"});
-        QFile::remove(Q("gone.wav"));
-        WriteFile(D("keep.wav"), "old contents");
-        AnswerWizard(&Ui::TOutputForm::RadioWAV, Q("keep.wav"));
-        MainForm->ButtonJoinClick();
-        QCOMPARE(dialogs_->Texts(), QStringList{"Could not open '" + Q("gone.wav") + "'"});
-        QCOMPARE(dialogs_->boxes[0].caption, QString("Error"));
-        QVERIFY(ProcessForm->JoinFailed);
-        QCOMPARE(ReadFile(D("keep.wav")), std::string("old contents"));
-        QVERIFY(TempLeftovers().isEmpty());
-    }
-
     void anInputCutShortSinceItWasAddedFailsTheJoin() {
         QFile::copy(Q("b.wav"), Q("cut.wav"));
         Add({"a.wav", "cut.wav"});

@@ -2,7 +2,6 @@
 
 #include <QList>
 #include <QStringList>
-#include <functional>
 
 #include "forms/Dialogs.h"
 
@@ -13,12 +12,10 @@ public:
         QString caption;
         QString text;
         QMessageBox::Icon icon;
-        QMessageBox::StandardButtons buttons;
         bool owned;
     };
     QList<Box> boxes;
     QList<QMessageBox::StandardButton> answers; // taken in order; OK / Cancel when empty
-    std::function<void(const Box &)> onBox;     // runs while a box "is shown"
     QList<QStringList> openAnswers;
     QStringList saveAnswers;
     QStringList saveFilters;
@@ -32,9 +29,7 @@ public:
     QMessageBox::StandardButton MessageBox(QWidget *owner, const QString &caption,
                                            const QString &text, QMessageBox::Icon icon,
                                            QMessageBox::StandardButtons buttons) override {
-        boxes.append({caption, text, icon, buttons, owner != nullptr});
-        if (onBox)
-            onBox(boxes.back());
+        boxes.append({caption, text, icon, owner != nullptr});
         if (!answers.isEmpty())
             return answers.takeFirst();
         return (buttons & QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::Cancel;
