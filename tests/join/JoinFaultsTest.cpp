@@ -3,12 +3,9 @@
 #include "join/FileIo.h"
 #include "join/WavWriter.h"
 
-#include <atomic>
-#include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace tandrel;
@@ -160,60 +157,42 @@ TEST(JoinFaults, CancelledJoinOntoOneOfItsInputsLeavesItIntact) {
     EXPECT_EQ(DataChunk(ReadFile(a)), std::string(30720, 'a') + std::string(30720, 'b'));
 }
 
+// Runs a step at the join's first event check, while its temporary file is open.
+class AtFirstCheck : public Recorder {
+public:
+    explicit AtFirstCheck(std::function<void()> step) : step_(std::move(step)) {}
+    bool ProcessEventsAndShouldStop() override {
+        if (checks++ == 0)
+            step_();
+        return false;
+    }
+
+private:
+    std::function<void()> step_;
+};
+
 TEST(JoinFaults, JoinsSharingTheTemporaryNameNeitherMeetNorFollowLinks) {
     TempDir dir, tmp;
     WriteFile(dir.File("victim"), "precious");
     ASSERT_EQ(symlink(dir.File("victim").c_str(), tmp.File("AudioTemp.pcm").c_str()), 0);
     const std::string a = WavFile(dir, "a.wav", 300000, 'a');
     const std::string b = WavFile(dir, "b.wav", 300000, 'b');
-
-    // Both joins meet at their first block: the first looks at the folder, then both go on.
-    std::atomic<int> started{0};
-    std::atomic<bool> looked{false};
+    // A second join runs inside the first; it looks at the folder while both are under way.
     std::vector<std::pair<std::string, unsigned>> during; // name, mode
-    auto wait = [](auto ready) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!ready() && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    };
-    class Meet : public Recorder {
-    public:
-        explicit Meet(std::function<void()> first) : first_(std::move(first)) {}
-        bool ProcessEventsAndShouldStop() override {
-            if (checks++ == 0)
-                first_();
-            return false;
+    AtFirstCheck inner([&] {
+        for (const std::string &name : Listing(tmp.Path())) {
+            struct stat st {};
+            lstat(tmp.File(name).c_str(), &st);
+            during.emplace_back(name, st.st_mode & 0777);
         }
-
-    private:
-        std::function<void()> first_;
-    };
-    auto meet = [&](bool look) {
-        return [&, look] {
-            ++started;
-            wait([&] { return started >= 2; });
-            for (const std::string &name :
-                 look ? Listing(tmp.Path()) : std::vector<std::string>{}) {
-                struct stat st {};
-                lstat(tmp.File(name).c_str(), &st);
-                during.emplace_back(name, st.st_mode & 0777);
-            }
-            looked = looked || look;
-            wait([&] { return looked.load(); });
-        };
-    };
-    Meet first(meet(true)), second(meet(false));
-    JoinStatus s1, s2;
-    std::thread t1([&] {
-        s1 = RunJoin(WavJoin(tmp, {{a, kCd}, {b, kCd}}, dir.File("ab.wav")), first);
     });
-    std::thread t2([&] {
-        s2 = RunJoin(WavJoin(tmp, {{b, kCd}, {a, kCd}}, dir.File("ba.wav")), second);
+    JoinStatus second = JoinStatus::Failed;
+    AtFirstCheck outer([&] {
+        second = RunJoin(WavJoin(tmp, {{b, kCd}, {a, kCd}}, dir.File("ba.wav")), inner);
     });
-    t1.join();
-    t2.join();
-    EXPECT_EQ(s1, JoinStatus::Ok);
-    EXPECT_EQ(s2, JoinStatus::Ok);
+    EXPECT_EQ(RunJoin(WavJoin(tmp, {{a, kCd}, {b, kCd}}, dir.File("ab.wav")), outer),
+              JoinStatus::Ok);
+    EXPECT_EQ(second, JoinStatus::Ok);
     // Unnamed temporary files; named ones only where the file system has no unnamed files.
     ASSERT_TRUE(during.size() == 1u || during.size() == 3u);
     for (const auto &[name, mode] : during) {
