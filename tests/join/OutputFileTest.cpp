@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <fcntl.h>
+#include <functional>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/prctl.h>
@@ -111,12 +112,12 @@ TEST_F(OutputTest, SymbolicLinksLeadToTheirFinalTargetAndStayLinks) {
                                 "\nToo many levels of symbolic links");
 }
 
-// Reads a FIFO to its end on a thread of its own.
-class FifoReader {
+// Reads what open gives (a FIFO, an accepted connection) to its end on a thread of its own.
+class Reader {
 public:
-    explicit FifoReader(const std::string &path)
-        : thread_([this, path] {
-              const int fd = open(path.c_str(), O_RDONLY);
+    explicit Reader(std::function<int()> open)
+        : thread_([this, open] {
+              const int fd = open();
               char buf[65536];
               for (ssize_t n; fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0;)
                   got_.append(buf, std::size_t(n));
@@ -138,7 +139,7 @@ TEST_F(OutputTest, FifosDevicesAndSocketsAreWrittenStraightThrough) {
     ASSERT_EQ(symlink("out.fifo", out_.File("link.wav").c_str()), 0);
     for (const std::string &name : {fifo, out_.File("link.wav")}) {
         for (bool direct : {false, true}) {
-            FifoReader reader(fifo);
+            Reader reader([&] { return open(fifo.c_str(), O_RDONLY); });
             ASSERT_EQ(Join(name, direct), JoinStatus::Ok);
             const std::string got = reader.Take();
             EXPECT_EQ(got.substr(44), Joined());
@@ -161,18 +162,10 @@ TEST_F(OutputTest, FifosDevicesAndSocketsAreWrittenStraightThrough) {
     std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", sock.c_str());
     ASSERT_EQ(bind(server, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
     ASSERT_EQ(listen(server, 1), 0);
-    std::string got;
-    std::thread accepter([&] {
-        const int c = accept(server, nullptr, nullptr);
-        char buf[65536];
-        for (ssize_t n; (n = read(c, buf, sizeof buf)) > 0;)
-            got.append(buf, std::size_t(n));
-        close(c);
-    });
+    Reader accepted([server] { return accept(server, nullptr, nullptr); });
     EXPECT_EQ(Join(sock, true), JoinStatus::Ok);
-    accepter.join();
+    EXPECT_EQ(accepted.Take().substr(44), Joined());
     close(server);
-    EXPECT_EQ(got.substr(44), Joined());
 
     if (IsRoot()) {
         const std::string null = out_.File("null");
