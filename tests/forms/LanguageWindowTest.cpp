@@ -97,20 +97,14 @@ private slots:
         delete dir_;
     }
 
-    void storedNameInOtherCaseBindsTheFileAtStartAndAtEveryActivation() {
+    void storedNameInOtherCaseBindsTheFileAtStartEveryActivationAndRestart() {
         Start("ENGLISH.INI");
         VerifyEnglishTexts();
-        if (QTest::currentTestFailed())
-            return;
-
         // An activation of the window applies the language again.
         MainForm->show();
         QEvent activate(QEvent::WindowActivate);
         QCoreApplication::sendEvent(MainForm, &activate);
         VerifyEnglishTexts();
-        if (QTest::currentTestFailed())
-            return;
-
         // The language dialog shows the same file chosen; the stored value is left as it is.
         LanguageForm->FormActivate();
         QCOMPARE(LanguageForm->ui->ComboBoxLanguage->currentText(), QString("English"));
@@ -120,14 +114,9 @@ private slots:
         LanguageForm->ButtonOkClick();
         QCOMPARE(ReadFile(dir_->File("Tandrel.ini")),
                  std::string("[General]\nLanguage=English.ini\n"));
-    }
-
-    void storedNameInMixedCaseAfterARestart() {
-        Start("gErMaN.iNi");
-        QCOMPARE(MainForm->ui->ButtonAdd->text(), QString("&Einfügen"));
-        StoreLanguage(*dir_, "russian.ini");
+        // And in a new run.
+        StoreLanguage(*dir_, "rUsSiAn.iNi");
         program_->Restart();
-        QCOMPARE(MainForm->ui->ListView1->headerItem()->text(0).isEmpty(), false);
         QCOMPARE(MainForm->property("CharSet").toInt(), 204);
     }
 
@@ -206,11 +195,6 @@ private slots:
             // The generic sans-serif face always closes the list, so something installed serves.
             QVERIFY2(substitutes.contains(sans, Qt::CaseInsensitive), qPrintable(shown));
             QVERIFY2(substitutes.contains(resolved, Qt::CaseInsensitive), qPrintable(shown));
-        }
-        if (!installed.contains("SimSun", Qt::CaseInsensitive)) {
-            const QString window = QFontInfo(MainForm->font()).family();
-            if (serif != sans)
-                QVERIFY2(window != serif, qPrintable(window));
         }
     }
 };
