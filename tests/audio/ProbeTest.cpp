@@ -77,21 +77,17 @@ TEST_F(Probe, Mp3AndWmaRows) {
 }
 
 TEST_F(Probe, LongMp3ShowsHours) {
-    // 95 and 59 copies of a one-minute 8 kHz file: valid, long, and made in a moment.
-    std::string minute = Media("minute.mp3", "lame --quiet -t -b 8 {in} {out}", 480000, 8000, 1);
-    std::string one = testutil::ReadFile(minute), long95, long59;
+    // 95 copies of a one-minute 8 kHz file: valid, long, and made in a moment.
+    const std::string minute =
+        testutil::ReadFile(Media("minute.mp3", "lame --quiet -t -b 8 {in} {out}", 480000, 8000, 1));
+    std::string hours;
     for (int i = 0; i < 95; ++i)
-        (i < 59 ? long59 : long95) += one;
-    long95 = long59 + long95;
+        hours += minute;
     TempDir dir;
-    WriteFile(dir.File("95.mp3"), long95);
-    WriteFile(dir.File("59.mp3"), long59);
+    WriteFile(dir.File("95.mp3"), hours);
     ProbedFile f;
     ASSERT_EQ(ProbeFile(dir.File("95.mp3"), f), Refusal::None);
     EXPECT_EQ(TimeText(f.seconds).substr(0, 5), "1:35:");
-    ASSERT_EQ(ProbeFile(dir.File("59.mp3"), f), Refusal::None);
-    EXPECT_EQ(TimeText(f.seconds).substr(0, 3), "59:");
-    EXPECT_EQ(TimeText(f.seconds).size(), 5u);
 }
 
 // What is not a regular file is refused at once, never opened (a FIFO would block).

@@ -1,5 +1,4 @@
 #include "join/WavWriter.h"
-#include "JoinTestSupport.h"
 #include "TestUtil.h"
 #include "WavBytes.h"
 #include "join/OutputFile.h"
@@ -114,17 +113,6 @@ TEST(WavWriter, LargeDataBecomesRf64WhetherKnownAheadOrNot) {
     EXPECT_EQ(w.file, Rf64({8000, 1, 8}, pcm.substr(0, 1001)));
     ASSERT_TRUE(Stream(dir, "odd.wav", {8000, 1, 8}, pcm.substr(0, 1001), 1001));
     EXPECT_EQ(ReadFile(dir.File("odd.wav")), w.file);
-}
-
-TEST(WavWriter, OutputThatCannotBeCreated) {
-    TempDir dir;
-    jointest::MessageLog log;
-    WriteFile(dir.File("in.pcm"), "abcd");
-    EXPECT_FALSE(
-        WriteWavOutput(dir.File("in.pcm"), {44100, 2, 16}, dir.File("no/such/out.wav"), nullptr));
-    EXPECT_EQ(log.shown, std::vector<std::string>{"Error: Cannot creat the output file.\n" +
-                                                  dir.File("no/such/out.wav") +
-                                                  "\nNo such file or directory"});
 }
 
 // An output that cannot seek gets its sizes before the data: exact when known, else the largest.
