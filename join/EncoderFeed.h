@@ -18,6 +18,7 @@ public:
     // Input bytes that make one encoder chunk.
     std::size_t ChunkBytes() const override { return inChunk_; }
     bool Write(const std::uint8_t *data, std::size_t count) override;
+    void Stop() override { encoder_.Stop(); }
     bool Close() override { return encoder_.Close(); }
 
 private:

@@ -69,6 +69,8 @@ StageResult WriteOutput(int pcmFd, std::uint64_t size, const std::string &pcmNam
                    std::int64_t(size)))
         return StageResult::Failed;
     StageResult result = CopyToSink(pcmFd, size, sink, report, pcmName);
+    if (result == StageResult::Stopped)
+        sink.Stop();
     if (!sink.Close())
         result = StageResult::Failed;
     if (result == StageResult::Failed || (result == StageResult::Stopped && discardIfStopped))
