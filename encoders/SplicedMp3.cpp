@@ -106,14 +106,14 @@ int SplicedMp3::Open(int Fd, const std::string &FileName, bool seekable,
     return int(samples * 2);
 }
 
-// Segment s holds frames [s * N, (s + 1) * N); its stream starts kLeadIn frames before and
-// runs kRunPast frames past it.
+// Segment s holds frames [s * N, (s + 1) * N); its stream starts kLeadIn granules before and
+// runs kRunPast granules past it.
 std::int64_t SplicedMp3::InStart(std::int64_t segment) const {
-    return std::max<std::int64_t>(0, segment * segmentFrames_ - kLeadIn) * frameSamples_;
+    return std::max<std::int64_t>(0, segment * segmentFrames_ - LeadIn()) * frameSamples_;
 }
 
 std::int64_t SplicedMp3::InEnd(std::int64_t segment) const {
-    const std::int64_t end = ((segment + 1) * segmentFrames_ + kRunPast) * frameSamples_;
+    const std::int64_t end = ((segment + 1) * segmentFrames_ + RunPast()) * frameSamples_;
     return ended_ ? std::min(end, fed_) : end;
 }
 
@@ -125,7 +125,7 @@ SplicedMp3::Job *SplicedMp3::NewJob(std::int64_t segment) {
     } else {
         jobs_.push_back(std::make_unique<Job>());
         job = jobs_.back().get();
-        job->pcm.reserve(std::size_t(segmentFrames_ + kLeadIn + kRunPast) * frameSamples_ *
+        job->pcm.reserve(std::size_t(segmentFrames_ + LeadIn() + RunPast()) * frameSamples_ *
                          channels_);
     }
     job->pcm.clear();
@@ -214,7 +214,7 @@ bool SplicedMp3::Write(const void *Samples, std::size_t ByteCount) {
             filling_.pop_front();
         }
         if (buffering_ &&
-            fed_ >= 3 * std::int64_t(segmentFrames_) * frameSamples_ + kRunPast * frameSamples_) {
+            fed_ >= 3 * std::int64_t(segmentFrames_) * frameSamples_ + RunPast() * frameSamples_) {
             buffering_ = false;
             std::lock_guard<std::mutex> guard(lock_);
             queue_.insert(queue_.end(), inflight_.begin(), inflight_.end());
@@ -255,7 +255,7 @@ bool SplicedMp3::ConsumeOldest() {
     }
     mp3::EncodedRun &held = held_.front()->run;
     const std::int64_t at = job->segment * segmentFrames_;
-    const std::int64_t j = mp3::Splice(held, job->run, at, kRunPast - 1);
+    const std::int64_t j = mp3::Splice(held, job->run, at, RunPast() - 1);
     if (j < 0)
         return Merge(job);
     if (j > held.keptFrom && !Emit(held.FrameData(held.keptFrom), held.Span(held.keptFrom, j)))
@@ -481,6 +481,8 @@ bool SplicedMp3::Close() {
         stop_ = stop_ || failed_;
         JoinWorkers();
     }
+    if (!serial_ && ok)
+        ok = FinishParallel();
     if (streamOpen_) {
         DWORD written = 0;
         if (api_.deinitStream(stream_, chunkOut_.data(), &written) != BE_ERR_SUCCESSFUL)
@@ -489,8 +491,6 @@ bool SplicedMp3::Close() {
             ok = Emit(chunkOut_.data(), std::min<std::size_t>(written, chunkOut_.size()));
         api_.closeStream(stream_);
         streamOpen_ = false;
-    } else if (ok) {
-        ok = FinishParallel();
     }
     ok = FlushOut() && ok;
     if (ok && started_ && infoPlaced_)

@@ -54,9 +54,11 @@ public:
     // Workers encoding in parallel since Open; 1 on the serial path.
     unsigned Workers() const { return unsigned(workers_.size() ? workers_.size() : 1); }
 
-    static constexpr unsigned kDefaultSegment = 384;
-    static constexpr int kLeadIn = 3;
-    static constexpr int kRunPast = 3;
+    static constexpr unsigned kDefaultSegment = 512;
+    // In granules of 576 samples (MPEG-1 frames hold two, MPEG-2 and 2.5 frames one). The
+    // lead-in lets a stream's psychoacoustic state and bit reservoir settle before its seam.
+    static constexpr int kLeadIn = 24;
+    static constexpr int kRunPast = 6;
 
 private:
     struct Job {
@@ -67,6 +69,8 @@ private:
         mp3::EncodedRun run;
     };
 
+    int LeadIn() const { return kLeadIn * 576 / frameSamples_; }
+    int RunPast() const { return kRunPast * 576 / frameSamples_; }
     std::int64_t InStart(std::int64_t segment) const;
     std::int64_t InEnd(std::int64_t segment) const;
     Job *NewJob(std::int64_t segment);
