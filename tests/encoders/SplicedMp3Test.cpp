@@ -264,3 +264,120 @@ TEST(SplicedQuality, SeamsCostNoAudibleError) {
                     kind, serial.snr, parallel.snr, worst, raised);
     }
 }
+
+namespace {
+
+// Encodes into a FIFO read on a thread of its own; returns what came through.
+std::string EncodeThroughFifo(const TempDir &dir, const std::vector<std::int16_t> &pcm,
+                              const Settings &s) {
+    const std::string fifo = dir.File("out.fifo");
+    ::unlink(fifo.c_str());
+    if (::mkfifo(fifo.c_str(), 0600) != 0)
+        return {};
+    std::string got;
+    std::thread reader([&] {
+        const int fd = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
+        char buf[65536];
+        for (ssize_t n; fd >= 0 && (n = ::read(fd, buf, sizeof buf)) > 0;)
+            got.append(buf, std::size_t(n));
+        ::close(fd);
+    });
+    const bool ok = Encode(fifo, pcm, s);
+    reader.join();
+    return ok ? got : std::string();
+}
+
+} // namespace
+
+// On a pipe the Info frame is computed up front when the length is known, else left out; a
+// gapless decoder then gives back exactly the input.
+TEST(SplicedOutput, PipesGetTheInfoFrameOnlyWhenTheLengthIsKnown) {
+    TempDir dir;
+    const auto pcm = Noise(7 * 16 * 1152 + 100, 2, 7);
+    Settings s;
+    s.threads = 2;
+    s.seekable = false;
+    s.expected = std::int64_t(pcm.size() / 2);
+    const std::string known = EncodeThroughFifo(dir, pcm, s);
+    s.expected = -1;
+    const std::string unknown = EncodeThroughFifo(dir, pcm, s);
+    s.seekable = true;
+    ASSERT_TRUE(Encode(dir.File("file.mp3"), pcm, s));
+    const std::string file = testutil::ReadFile(dir.File("file.mp3"));
+
+    const Stream k = Parse(known, 0), u = Parse(unknown, 0), f = Parse(file, 0);
+    EXPECT_TRUE(k.parsed && k.info && u.parsed && !u.info && f.parsed && f.info);
+    EXPECT_EQ(k.audio, f.audio);
+    EXPECT_EQ(u.audio, f.audio);
+    EXPECT_EQ(k.infoFrames, f.infoFrames);
+    EXPECT_EQ(k.padding, f.padding);
+    testutil::WriteFile(dir.File("known.mp3"), known);
+    EXPECT_EQ(enctest::Decode(dir.File("known.mp3"), 2).size(), pcm.size());
+    EXPECT_EQ(DecoderComplaints(dir.File("known.mp3")), "");
+}
+
+// A stop drops the work in flight; the file ends with the frames already spliced, and its Info
+// frame tells their length.
+TEST(SplicedOutput, StopEndsTheFileWithWhatIsDone) {
+    TempDir dir;
+    const std::string path = dir.File("stopped.mp3");
+    const auto pcm = Noise(40 * 16 * 1152, 2, 3);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    SplicedMp3 enc(testutil::BinDir());
+    enc.SetThreads(2);
+    enc.SetSegmentFrames(16);
+    const int chunk = enc.Open(fd, path, true, std::int64_t(pcm.size() / 2), 44100, 1, 128, false,
+                               false, false, false);
+    ::close(fd);
+    ASSERT_GT(chunk, 0);
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(pcm.data());
+    for (std::size_t at = 0; at < pcm.size(); at += std::size_t(chunk))
+        ASSERT_TRUE(enc.Write(bytes + at, std::size_t(chunk)));
+    enc.Stop();
+    EXPECT_TRUE(enc.Close());
+    const Stream st = Parse(testutil::ReadFile(path), 0);
+    ASSERT_TRUE(st.parsed && st.info);
+    EXPECT_GT(st.frames.size(), 0u);
+    EXPECT_LT(st.frames.size(), pcm.size() / 2 / 1152);
+    EXPECT_EQ(st.infoFrames, st.frames.size());
+    const std::size_t decoded = enctest::Decode(path, 2).size() / 2;
+    EXPECT_EQ(decoded, st.frames.size() * 1152 - 576 - std::size_t(st.padding));
+    EXPECT_EQ(DecoderComplaints(path), "");
+}
+
+// The library's failures and a full disk say what the serial encoder says, once, however many
+// workers meet them.
+TEST(SplicedOutput, FailuresAreReportedOnce) {
+    TempDir dir;
+    const auto pcm = Noise(8 * 16 * 1152, 2, 5);
+    const auto run = [&](const std::string &libraryFolder, const std::string &path) {
+        enctest::RecordingSink sink;
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        SplicedMp3 enc(libraryFolder);
+        enc.SetThreads(3);
+        enc.SetSegmentFrames(16);
+        const int chunk = enc.Open(fd, path, true, -1, 44100, 1, 128, false, false, false, false);
+        ::close(fd);
+        bool ok = chunk > 0;
+        const auto *bytes = reinterpret_cast<const std::uint8_t *>(pcm.data());
+        for (std::size_t at = 0; ok && at < pcm.size() * 2; at += std::size_t(chunk))
+            ok = enc.Write(bytes + at, std::min(std::size_t(chunk), pcm.size() * 2 - at));
+        EXPECT_FALSE(enc.Close() && ok);
+        std::vector<std::string> texts;
+        for (const auto &m : sink.shown)
+            texts.push_back(m.caption + ": " + m.text);
+        return texts;
+    };
+    TempDir empty;
+    EXPECT_EQ(run(empty.Path(), dir.File("a.mp3")),
+              std::vector<std::string>{"Lame Encoder: Could not load lame_enc.dll file"});
+    EXPECT_EQ(run(std::string(FAKE_LIB_DIR) + "/fake5", dir.File("a.mp3")),
+              std::vector<std::string>{"Lame Encoder: Could not perform compression"});
+    const std::string full = testutil::MakeFullDevice(dir);
+    if (full.empty())
+        GTEST_SKIP() << "cannot make a device here";
+    EXPECT_EQ(run(testutil::BinDir(), full),
+              std::vector<std::string>{"Lame Encoder: Could not write the file.\n" + full +
+                                       "\nNo space left on device"});
+}
