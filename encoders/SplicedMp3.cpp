@@ -25,8 +25,6 @@ bool LegalRate(int rate) {
     return false;
 }
 
-constexpr std::size_t kOutBuffer = 64 * 1024;
-
 } // namespace
 
 SplicedMp3::SplicedMp3() = default;
@@ -36,10 +34,6 @@ SplicedMp3::SplicedMp3(const std::string &libraryFolder) : library_(libraryFolde
 SplicedMp3::~SplicedMp3() {
     Stop();
     Close();
-}
-
-void SplicedMp3::FileError(const char *text, int err) {
-    Say((std::string(text) + "\n" + name_ + "\n" + std::strerror(err ? err : EIO)).c_str());
 }
 
 int SplicedMp3::Open(int Fd, const std::string &FileName, bool seekable,
@@ -62,36 +56,33 @@ int SplicedMp3::Open(int Fd, const std::string &FileName, bool seekable,
         Say("Could not initialize Lame encoder");
         return -1;
     }
-    name_ = FileName;
-    fd_ = ::fcntl(Fd, F_DUPFD_CLOEXEC, 3);
-    if (fd_ < 0) {
+    if (!file_.Open(Fd, FileName, seekable)) {
         const int err = errno;
         api_.closeStream(stream_);
         streamOpen_ = false;
-        FileError("Can not create the file.", err);
+        Say(("Can not create the file.\n" + FileName + "\n" + std::strerror(err)).c_str());
         return -1;
     }
     open_ = true;
-    failed_ = writeError_ = started_ = infoPlaced_ = false;
+    failed_ = false;
     stop_ = false;
-    seekable_ = seekable;
-    base_ = seekable ? ::lseek(fd_, 0, SEEK_CUR) : 0;
-    if (base_ < 0)
-        seekable_ = false, base_ = 0;
     channels_ = config_.format.mp3.byMode == BE_MP3_MODE_MONO ? 1 : 2;
     chunkValues_ = int(samples);
     chunkOut_.assign(bufferSize, 0);
-    out_.clear();
-    out_.reserve(kOutBuffer);
-    audioBytes_ = 0;
-    musicCrc_ = 0;
     fed_ = framesOut_ = samplesOut_ = nextSegment_ = 0;
     ended_ = false;
     inRate_ = SampleRate;
     total_ = expectedSamples;
     kbps_ = int(WavToMp3::SnapBitrate(Bitrate));
     resampled_ = !LegalRate(SampleRate);
+    BE_VERSION version{};
+    api_.version(&version);
+    mp3::InfoFields fields;
+    fields.kbps = kbps_;
+    fields.versionMajor = version.byMajorVersion;
+    fields.versionMinor = version.byMinorVersion;
     frameSamples_ = samples / unsigned(channels_) == 576 ? 576 : 1152;
+    file_.Describe(resampled_ ? -1 : total_, frameSamples_, fields);
     unsigned threads = threadsWanted_ ? threadsWanted_ : std::thread::hardware_concurrency();
     const std::int64_t few = 3 * std::int64_t(segmentFrames_) * frameSamples_;
     serial_ = threads <= 1 || resampled_ || (total_ >= 0 && total_ < few);
@@ -365,110 +356,11 @@ bool SplicedMp3::FinishParallel() {
     return ok;
 }
 
-void SplicedMp3::Start(const std::uint8_t *first) {
-    started_ = true;
-    std::memcpy(header_, first, 4);
-    mp3::InfoFields fields;
-    if (seekable_) {
-        infoPlaced_ = true; // a stand-in, filled in at Close
-    } else if (total_ >= 0 && !resampled_) {
-        mp3::FrameHeader h;
-        mp3::ParseHeader(header_, 4, h);
-        fields = InfoFor(mp3::StreamFrames(total_, frameSamples_), total_);
-        fields.bytes = std::uint32_t(mp3::InfoFrameLength(header_) +
-                                     std::uint64_t(fields.frames) * h.samples / 8 * kbps_ * 1000 /
-                                         std::uint64_t(h.sampleRate));
-    } else {
-        return;
-    }
-    const std::vector<std::uint8_t> info = mp3::BuildInfoFrame(header_, fields);
-    infoBytes_ = info.size();
-    RawWrite(info.data(), info.size());
-}
-
-mp3::InfoFields SplicedMp3::InfoFor(std::uint32_t frames, std::int64_t samples) const {
-    mp3::InfoFields f;
-    f.frames = frames;
-    f.padding = mp3::StreamPadding(samples, frames, frameSamples_);
-    f.kbps = kbps_;
-    f.bytes = std::uint32_t(infoBytes_ + audioBytes_);
-    f.musicCrc = musicCrc_;
-    BE_VERSION v{};
-    api_.version(&v);
-    f.versionMajor = v.byMajorVersion;
-    f.versionMinor = v.byMinorVersion;
-    return f;
-}
-
-bool SplicedMp3::RawWrite(const std::uint8_t *data, std::size_t count) {
-    while (count > 0 && !writeError_) {
-        const ssize_t n = ::write(fd_, data, count);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            FileError("Could not write the file.", n < 0 ? errno : ENOSPC);
-            writeError_ = failed_ = true;
-            break;
-        }
-        data += n;
-        count -= std::size_t(n);
-    }
-    return !writeError_;
-}
-
 bool SplicedMp3::Emit(const std::uint8_t *data, std::size_t count) {
-    if (count == 0)
-        return !writeError_;
-    musicCrc_ = mp3::Crc16Arc(musicCrc_, data, count);
-    audioBytes_ += count;
-    if (out_.size() + count > kOutBuffer && !FlushOut())
-        return false;
-    if (count < kOutBuffer) {
-        out_.insert(out_.end(), data, data + count);
+    if (file_.Write(data, count))
         return true;
-    }
-    if (!started_)
-        Start(data);
-    return RawWrite(data, count);
-}
-
-bool SplicedMp3::FlushOut() {
-    if (out_.empty())
-        return !writeError_;
-    if (!started_)
-        Start(out_.data());
-    const bool ok = RawWrite(out_.data(), out_.size());
-    out_.clear();
-    return ok;
-}
-
-bool SplicedMp3::WriteInfo() {
-    mp3::FrameHeader h;
-    mp3::ParseHeader(header_, 4, h);
-    std::int64_t samples = serial_ ? fed_ : samplesOut_;
-    std::uint32_t frames = std::uint32_t(framesOut_);
-    if (resampled_) {
-        samples = samples * h.sampleRate / inRate_;
-        frames = std::uint32_t(audioBytes_ * 8 * std::uint64_t(h.sampleRate) /
-                               (std::uint64_t(kbps_) * 1000 * std::uint64_t(h.samples)));
-    } else if (serial_) {
-        frames = mp3::StreamFrames(samples, frameSamples_);
-    }
-    const std::vector<std::uint8_t> info = mp3::BuildInfoFrame(header_, InfoFor(frames, samples));
-    std::size_t done = 0;
-    while (done < info.size()) {
-        const ssize_t n = ::pwrite(fd_, info.data() + done, info.size() - done,
-                                   off_t(base_ + std::int64_t(done)));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            FileError("Could not write the file.", n < 0 ? errno : EIO);
-            writeError_ = true;
-            return false;
-        }
-        done += std::size_t(n);
-    }
-    return true;
+    failed_ = true;
+    return false;
 }
 
 bool SplicedMp3::Close() {
@@ -492,14 +384,20 @@ bool SplicedMp3::Close() {
         api_.closeStream(stream_);
         streamOpen_ = false;
     }
-    ok = FlushOut() && ok;
-    if (ok && started_ && infoPlaced_)
-        ok = WriteInfo();
-    if (::close(fd_) != 0 && !writeError_) {
-        FileError("Could not write the file.", errno);
-        writeError_ = true;
+    if (ok) {
+        const mp3::FrameHeader h = file_.StreamHeader();
+        std::int64_t samples = serial_ ? fed_ : samplesOut_;
+        std::uint32_t frames = std::uint32_t(framesOut_);
+        if (resampled_ && file_.AudioBytes() > 0) {
+            samples = samples * h.sampleRate / inRate_;
+            frames = std::uint32_t(file_.AudioBytes() * 8 * std::uint64_t(h.sampleRate) /
+                                   (std::uint64_t(kbps_) * 1000 * std::uint64_t(h.samples)));
+        } else if (serial_) {
+            frames = mp3::StreamFrames(samples, frameSamples_);
+        }
+        ok = file_.Finish(frames, samples);
     }
-    fd_ = -1;
+    ok = file_.Close() && ok;
     open_ = false;
     for (auto *list : {&filling_, &inflight_, &queue_})
         list->clear();
@@ -507,5 +405,5 @@ bool SplicedMp3::Close() {
     spare_.clear();
     for (auto &job : jobs_)
         spare_.push_back(job.get());
-    return ok && !writeError_;
+    return ok;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "encoders/BladeEnc.h"
-#include "encoders/Mp3InfoFrame.h"
+#include "encoders/Mp3OutputFile.h"
 #include "encoders/Mp3Splice.h"
 #include "encoders/Wavtomp3.h"
 
@@ -85,12 +85,6 @@ private:
     bool FinishParallel();
     bool Failed(mp3::RunResult result);
     bool Emit(const std::uint8_t *data, std::size_t count);
-    void Start(const std::uint8_t *first);
-    mp3::InfoFields InfoFor(std::uint32_t frames, std::int64_t samples) const;
-    bool RawWrite(const std::uint8_t *data, std::size_t count);
-    bool FlushOut();
-    bool WriteInfo();
-    void FileError(const char *text, int err);
     void JoinWorkers();
 
     WavToMp3 library_;
@@ -126,15 +120,6 @@ private:
     std::atomic<bool> stop_{false};
     std::int64_t framesOut_ = 0, samplesOut_ = 0;
 
-    // The output file.
-    int fd_ = -1;
-    std::string name_;
-    bool seekable_ = false, open_ = false, failed_ = false, writeError_ = false;
-    std::int64_t base_ = 0;
-    std::uint8_t header_[4] = {};
-    bool started_ = false, infoPlaced_ = false;
-    std::size_t infoBytes_ = 0;
-    std::uint64_t audioBytes_ = 0;
-    std::uint16_t musicCrc_ = 0;
-    std::vector<std::uint8_t> out_;
+    mp3::OutputFile file_;
+    bool open_ = false, failed_ = false;
 };
