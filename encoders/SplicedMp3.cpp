@@ -277,7 +277,6 @@ bool SplicedMp3::Merge(Job *job) {
     if (result != mp3::RunResult::Done)
         return Failed(result);
     held_.front()->run = std::move(merged);
-    held_.back()->inEnd = job->inEnd;
     return true;
 }
 
