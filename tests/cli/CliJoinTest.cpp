@@ -303,7 +303,7 @@ TEST_F(CliJoin, Mp3OnEveryCoreIsGaplessAndPipesLeaveTheInfoFrameOut) {
     const std::string a = Synth(in_, "a.wav", "-r 44100 -c 2 -b 16", "23.3 pinknoise vol 0.3");
     const std::string b = Synth(in_, "b.wav", "-r 44100 -c 2 -b 16", "21.7 sine 440");
     const std::string cli = Quote(Cli());
-    const std::string inputs = " " + Quote(a) + " " + Quote(b);
+    const std::string inputs = std::string(" ").append(Quote(a)).append(" ").append(Quote(b));
     const auto shell = [&](const std::string &line) {
         return testutil::Run("cd " + Quote(out_.Path()) + " && " + line).exitCode;
     };
