@@ -5,6 +5,7 @@
 #include "encoders/Mp3Splice.h"
 #include "encoders/Wavtomp3.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -51,6 +52,10 @@ public:
     // Finishes and closes the file. False when it is incomplete (the message was shown).
     bool Close();
 
+    // Sample frames taken by Write whose frames are not in the file yet.
+    std::int64_t Unfinished() const {
+        return serial_ ? 0 : std::max<std::int64_t>(0, fed_ - framesOut_ * frameSamples_ + 576);
+    }
     // Workers encoding in parallel since Open; 1 on the serial path.
     unsigned Workers() const { return unsigned(workers_.size() ? workers_.size() : 1); }
 

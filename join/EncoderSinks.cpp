@@ -22,7 +22,8 @@ public:
     }
     bool Open(const OutputTarget &target, const PcmFormat &format,
               std::int64_t expectedBytes) override {
-        const std::int64_t frameBytes = 2 * std::max(1, format.channels);
+        channels_ = std::max(1, format.channels);
+        const std::int64_t frameBytes = 2 * channels_;
         chunk_ = encoder_.Open(
             target.fd, target.display, target.seekable,
             expectedBytes < 0 ? -1 : expectedBytes / frameBytes, format.sampleRate,
@@ -36,6 +37,9 @@ public:
         return encoder_.Write(data, count);
     }
     void Stop() override { encoder_.Stop(); }
+    std::uint64_t Unfinished() const override {
+        return std::uint64_t(encoder_.Unfinished()) * 2 * std::uint64_t(channels_);
+    }
     bool Close() override {
         const bool ok = !open_ || encoder_.Close();
         open_ = false;
@@ -45,6 +49,7 @@ public:
 private:
     OutputSettings settings_;
     SplicedMp3 encoder_;
+    int channels_ = 1;
     int chunk_ = -1;
     bool open_ = false;
 };

@@ -42,7 +42,7 @@ StageResult CopyToSink(int pcmFd, std::uint64_t size, OutputSink &sink,
         if (!sink.Write(data, n))
             return StageResult::Failed;
         total += n;
-        if (progress && progress(Percent(total, size)))
+        if (progress && progress(Percent(total - std::min(total, sink.Unfinished()), size)))
             return StageResult::Stopped;
     }
     return StageResult::Done;
@@ -73,6 +73,9 @@ StageResult WriteOutput(int pcmFd, std::uint64_t size, const std::string &pcmNam
         sink.Stop();
     if (!sink.Close())
         result = StageResult::Failed;
+    // An encoder that worked on after the last Write has finished now.
+    if (result == StageResult::Done && lastPercent < 100 && size > 0 && report(100))
+        result = StageResult::Stopped;
     if (result == StageResult::Failed || (result == StageResult::Stopped && discardIfStopped))
         return result;
     if (!out.Commit(keepAlive)) {
