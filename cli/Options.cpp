@@ -57,6 +57,8 @@ const char *const kUsage =
     "      --crc, --copyright, --original, --private\n"
     "                         set these flags in the MP3 frame headers\n"
     "      --wma-bitrate KBPS 160, 128, 96 (default), 80, 64 or 48\n"
+    "      --threads N        MP3 encoding workers (default 0: one per core); 1 encodes\n"
+    "                         serially\n"
     "      --resample MODE    how inputs reach the target sample rate: repeat (default,\n"
     "                         as the window does) or hq\n"
     "      --sort             join in the order the window adds files (by full name,\n"
@@ -79,7 +81,10 @@ const char *const kUsage =
     "\n"
     "Exit status: 0 done, 1 an input was refused or the join failed, 2 wrong usage,\n"
     "130 interrupted by Ctrl-C, SIGTERM or SIGHUP (nothing is left behind).\n"
-    "A WAV written to a pipe, FIFO or device carries the largest sizes in its header.\n";
+    "A WAV written to a pipe, FIFO or device carries the largest sizes in its header.\n"
+    "An MP3 starts with an Info frame (frame count, encoder delay and padding) for gapless\n"
+    "players; on a pipe, FIFO or device, where it cannot be filled in at the end, it is left\n"
+    "out.\n";
 
 int Mp3BitrateIndexOf(int kbps) {
     return IndexOf(kMp3Kbps, kbps);
@@ -116,6 +121,7 @@ ParseOutcome ParseOptions(const std::vector<std::string> &args, CliOptions &o, s
         kList,
         kResample,
         kJson,
+        kThreads,
     };
     static const option kLong[] = {
         {"output", required_argument, nullptr, 'o'},
@@ -132,6 +138,7 @@ ParseOutcome ParseOptions(const std::vector<std::string> &args, CliOptions &o, s
         {"list", no_argument, nullptr, kList},
         {"json", no_argument, nullptr, kJson},
         {"resample", required_argument, nullptr, kResample},
+        {"threads", required_argument, nullptr, kThreads},
         {"quiet", no_argument, nullptr, 'q'},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'V'},
@@ -250,6 +257,18 @@ ParseOutcome ParseOptions(const std::vector<std::string> &args, CliOptions &o, s
                 ok = false;
             }
             break;
+        case kThreads: {
+            unsigned n = 0;
+            const char *end = value.data() + value.size();
+            const auto [rest, ec] = std::from_chars(value.data(), end, n);
+            if (value.empty() || ec != std::errc() || rest != end || n > kMaxThreads) {
+                error = "thread count '" + value + "' is not a number from 0 to " +
+                        std::to_string(kMaxThreads);
+                ok = false;
+            }
+            o.threads = n;
+            break;
+        }
         case ':':
             error = "option '" + nameOf(optopt, writtenLong) + "' needs a value";
             ok = false;

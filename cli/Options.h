@@ -23,6 +23,7 @@ struct CliOptions {
     bool mp3Private = false;
     int wmaBitrateIndex = 2; // 96 kbps
     bool resampleHq = false; // --resample=hq instead of repeating samples
+    unsigned threads = 0;    // MP3 encoding workers; 0 = one per core
     std::vector<std::string> inputs;
 };
 
@@ -40,5 +41,6 @@ int WmaBitrateIndexOf(int kbps);
 OutputKind KindOfExtension(const std::string &path);
 
 extern const char *const kUsage;
+inline constexpr unsigned kMaxThreads = 256;
 
 } // namespace tandrel::cli

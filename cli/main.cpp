@@ -246,6 +246,7 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
     req.output.mp3Copyright = o.mp3Copyright;
     req.output.mp3Original = o.mp3Original;
     req.output.mp3Private = o.mp3Private;
+    req.output.mp3Threads = o.threads;
     req.output.wmaBitrateIndex = o.wmaBitrateIndex;
     req.output.path = output;
     req.tempPcmPath = TempPcmPath();

@@ -117,3 +117,16 @@ using BECLOSESTREAM = BE_ERR (*)(HBE_STREAM stream);
 using BEVERSION = void (*)(BE_VERSION *version);
 
 } // namespace bladeenc
+
+namespace bladeenc {
+
+// The library's entry points.
+struct Api {
+    BEINITSTREAM initStream = nullptr;
+    BEENCODECHUNK encodeChunk = nullptr;
+    BEVERSION version = nullptr;
+    BEDEINITSTREAM deinitStream = nullptr;
+    BECLOSESTREAM closeStream = nullptr;
+};
+
+} // namespace bladeenc

@@ -36,11 +36,11 @@ void WavToMp3::Load(void *library) {
     }
     // In this order; the first one missing is reported and the rest are not looked for.
     const char *caption = "Lame Encoder";
-    tandrel::ResolveEntryPoint(Library, "beInitStream", InitStream, caption) &&
-        tandrel::ResolveEntryPoint(Library, "beEncodeChunk", EncodeChunk, caption) &&
-        tandrel::ResolveEntryPoint(Library, "beVersion", Version, caption) &&
-        tandrel::ResolveEntryPoint(Library, "beDeinitStream", DeinitStream, caption) &&
-        tandrel::ResolveEntryPoint(Library, "beCloseStream", CloseStream, caption);
+    tandrel::ResolveEntryPoint(Library, "beInitStream", Lib.initStream, caption) &&
+        tandrel::ResolveEntryPoint(Library, "beEncodeChunk", Lib.encodeChunk, caption) &&
+        tandrel::ResolveEntryPoint(Library, "beVersion", Lib.version, caption) &&
+        tandrel::ResolveEntryPoint(Library, "beDeinitStream", Lib.deinitStream, caption) &&
+        tandrel::ResolveEntryPoint(Library, "beCloseStream", Lib.closeStream, caption);
 }
 
 WavToMp3::~WavToMp3() {
@@ -48,11 +48,11 @@ WavToMp3::~WavToMp3() {
     if (Library)
         dlclose(Library);
     Library = nullptr;
-    InitStream = nullptr;
-    EncodeChunk = nullptr;
-    Version = nullptr;
-    DeinitStream = nullptr;
-    CloseStream = nullptr;
+    Lib.initStream = nullptr;
+    Lib.encodeChunk = nullptr;
+    Lib.version = nullptr;
+    Lib.deinitStream = nullptr;
+    Lib.closeStream = nullptr;
 }
 
 unsigned WavToMp3::SnapBitrate(unsigned kbps) {
@@ -79,6 +79,26 @@ std::uint8_t WavToMp3::LibraryMode(int mode) {
     }
 }
 
+const Api *WavToMp3::Entries() const {
+    return Lib.initStream && Lib.encodeChunk && Lib.version && Lib.deinitStream && Lib.closeStream
+               ? &Lib
+               : nullptr;
+}
+
+BE_CONFIG WavToMp3::MakeConfig(int SampleRate, int Mode, unsigned Bitrate, bool Copyright, bool Crc,
+                               bool Original, bool Private) {
+    BE_CONFIG config{};
+    config.dwConfig = BE_CONFIG_MP3;
+    config.format.mp3.dwSampleRate = SampleRate > 0 ? static_cast<DWORD>(SampleRate) : 0;
+    config.format.mp3.byMode = LibraryMode(Mode);
+    config.format.mp3.wBitrate = static_cast<WORD>(SnapBitrate(Bitrate));
+    config.format.mp3.bPrivate = Private ? 1 : 0;
+    config.format.mp3.bCRC = Crc ? 1 : 0;
+    config.format.mp3.bCopyright = Copyright ? 1 : 0;
+    config.format.mp3.bOriginal = Original ? 1 : 0;
+    return config;
+}
+
 void WavToMp3::FileError(const char *text, int err) {
     Say((std::string(text) + "\n" + OutputName + "\n" + std::strerror(err ? err : EIO)).c_str());
 }
@@ -90,28 +110,19 @@ int WavToMp3::Open(const std::string &FileName, int SampleRate, int Mode, unsign
 
 int WavToMp3::Open(int Fd, const std::string &FileName, int SampleRate, int Mode, unsigned Bitrate,
                    bool Copyright, bool Crc, bool Original, bool Private) {
-    if (!InitStream || !EncodeChunk || !Version || !DeinitStream || !CloseStream)
+    if (!Entries())
         return -1;
     Close();
-    BE_CONFIG config{};
-    config.dwConfig = BE_CONFIG_MP3;
-    config.format.mp3.dwSampleRate = SampleRate > 0 ? static_cast<DWORD>(SampleRate) : 0;
-    config.format.mp3.byMode = LibraryMode(Mode);
-    config.format.mp3.wBitrate = static_cast<WORD>(SnapBitrate(Bitrate));
-    config.format.mp3.bPrivate = Private ? 1 : 0;
-    config.format.mp3.bCRC = Crc ? 1 : 0;
-    config.format.mp3.bCopyright = Copyright ? 1 : 0;
-    config.format.mp3.bOriginal = Original ? 1 : 0;
-
+    BE_CONFIG config = MakeConfig(SampleRate, Mode, Bitrate, Copyright, Crc, Original, Private);
     DWORD samples = 0;
     DWORD bufferSize = 0;
-    if (InitStream(&config, &samples, &bufferSize, &Stream) != BE_ERR_SUCCESSFUL) {
+    if (Lib.initStream(&config, &samples, &bufferSize, &Stream) != BE_ERR_SUCCESSFUL) {
         Say("Could not initialize Lame encoder");
         return -1;
     }
     StreamOpen = true;
     if (samples == 0 || samples > (1u << 24) || bufferSize == 0 || bufferSize > (1u << 26)) {
-        CloseStream(Stream);
+        Lib.closeStream(Stream);
         StreamOpen = false;
         Say("Could not initialize Lame encoder");
         return -1;
@@ -130,7 +141,7 @@ int WavToMp3::Open(int Fd, const std::string &FileName, int SampleRate, int Mode
     }
     if (!OutputFile) {
         const int err = errno;
-        CloseStream(Stream);
+        Lib.closeStream(Stream);
         StreamOpen = false;
         FileError("Can not create the file.", err);
         return -1;
@@ -163,7 +174,8 @@ int WavToMp3::Encode(const void *Samples, int ByteCount) {
     do {
         const DWORD count = std::min<DWORD>(left, static_cast<DWORD>(ChunkBytes / 2));
         Written = 0;
-        if (EncodeChunk(Stream, count, pcm, OutputBuffer.data(), &Written) != BE_ERR_SUCCESSFUL) {
+        if (Lib.encodeChunk(Stream, count, pcm, OutputBuffer.data(), &Written) !=
+            BE_ERR_SUCCESSFUL) {
             Say("Could not perform compression");
             return -1;
         }
@@ -180,11 +192,11 @@ bool WavToMp3::Close() {
     bool ok = true;
     if (StreamOpen) {
         Written = 0;
-        if (DeinitStream(Stream, OutputBuffer.data(), &Written) != BE_ERR_SUCCESSFUL)
+        if (Lib.deinitStream(Stream, OutputBuffer.data(), &Written) != BE_ERR_SUCCESSFUL)
             ok = false;
         else if (OutputFile)
             ok = WriteOut(Written);
-        CloseStream(Stream);
+        Lib.closeStream(Stream);
         StreamOpen = false;
     }
     if (OutputFile) {

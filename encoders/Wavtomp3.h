@@ -44,6 +44,12 @@ public:
     // True once a write to the output file has failed.
     bool WriteFailed() const { return WriteError; }
 
+    // The library's entry points when all of them were found, else null.
+    const bladeenc::Api *Entries() const;
+    // The stream settings Open hands to the library.
+    static bladeenc::BE_CONFIG MakeConfig(int SampleRate, int Mode, unsigned Bitrate,
+                                          bool Copyright, bool Crc, bool Original, bool Private);
+
     static unsigned SnapBitrate(unsigned kbps);
     // The library's mode for 1..4; anything else is taken as stereo.
     static std::uint8_t LibraryMode(int mode);
@@ -54,11 +60,7 @@ private:
     void FileError(const char *text, int err);
 
     void *Library = nullptr;
-    bladeenc::BEINITSTREAM InitStream = nullptr;
-    bladeenc::BEENCODECHUNK EncodeChunk = nullptr;
-    bladeenc::BEVERSION Version = nullptr;
-    bladeenc::BEDEINITSTREAM DeinitStream = nullptr;
-    bladeenc::BECLOSESTREAM CloseStream = nullptr;
+    bladeenc::Api Lib;
     bladeenc::HBE_STREAM Stream = 0;
     bool StreamOpen = false;
     std::uint32_t Written = 0;

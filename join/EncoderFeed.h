@@ -2,6 +2,7 @@
 
 #include "join/PcmTypes.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -18,6 +19,10 @@ public:
     // Input bytes that make one encoder chunk.
     std::size_t ChunkBytes() const override { return inChunk_; }
     bool Write(const std::uint8_t *data, std::size_t count) override;
+    void Stop() override { encoder_.Stop(); }
+    std::uint64_t Unfinished() const override {
+        return encoder_.Unfinished() / 2 * std::uint64_t(std::max(1, bits_ / 8));
+    }
     bool Close() override { return encoder_.Close(); }
 
 private:

@@ -1,10 +1,11 @@
 // Thin adapters from the join's output stage to the two encoder classes.
 #include "join/EncoderSinks.h"
 
-#include "encoders/Wavtomp3.h"
+#include "encoders/SplicedMp3.h"
 #include "encoders/Wavtowma.h"
 #include "join/OutputStage.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
@@ -15,18 +16,29 @@ namespace {
 
 class Mp3Sink : public OutputSink {
 public:
-    explicit Mp3Sink(const OutputSettings &settings) : settings_(settings) {}
-    bool Open(const OutputTarget &target, const PcmFormat &format, std::int64_t) override {
+    explicit Mp3Sink(const OutputSettings &settings) : settings_(settings) {
+        encoder_.SetThreads(settings.mp3Threads);
+        encoder_.SetSegmentFrames(settings.mp3SegmentFrames);
+    }
+    bool Open(const OutputTarget &target, const PcmFormat &format,
+              std::int64_t expectedBytes) override {
+        channels_ = std::max(1, format.channels);
+        const std::int64_t frameBytes = 2 * channels_;
         chunk_ = encoder_.Open(
-            target.fd, target.display, format.sampleRate, Mp3Mode(format.channels),
-            Mp3Kbps(settings_.mp3BitrateIndex, format.sampleRate), settings_.mp3Copyright,
-            settings_.mp3Crc, settings_.mp3Original, settings_.mp3Private);
+            target.fd, target.display, target.seekable,
+            expectedBytes < 0 ? -1 : expectedBytes / frameBytes, format.sampleRate,
+            Mp3Mode(format.channels), Mp3Kbps(settings_.mp3BitrateIndex, format.sampleRate),
+            settings_.mp3Copyright, settings_.mp3Crc, settings_.mp3Original, settings_.mp3Private);
         open_ = chunk_ >= 0;
         return open_;
     }
     std::size_t ChunkBytes() const override { return chunk_ > 0 ? std::size_t(chunk_) & ~1u : 0; }
     bool Write(const std::uint8_t *data, std::size_t count) override {
-        return encoder_.Encode(data, int(count)) != -1;
+        return encoder_.Write(data, count);
+    }
+    void Stop() override { encoder_.Stop(); }
+    std::uint64_t Unfinished() const override {
+        return std::uint64_t(encoder_.Unfinished()) * 2 * std::uint64_t(channels_);
     }
     bool Close() override {
         const bool ok = !open_ || encoder_.Close();
@@ -36,7 +48,8 @@ public:
 
 private:
     OutputSettings settings_;
-    WavToMp3 encoder_;
+    SplicedMp3 encoder_;
+    int channels_ = 1;
     int chunk_ = -1;
     bool open_ = false;
 };

@@ -284,6 +284,8 @@ void Join::DirectJoin(bool discardIfStopped) {
     }
     if (!ReadInputs(*dest))
         failed_ = true;
+    if (stop_)
+        dest->Stop();
     if (!dest->Close() && !wav.Interrupted())
         failed_ = true;
     if (failed_ || (stop_ && discardIfStopped) || wav.Interrupted())

@@ -22,7 +22,9 @@ struct OutputSettings {
     bool mp3Crc = false;
     bool mp3Original = false;
     bool mp3Private = false;
-    int wmaBitrateIndex = 0; // 0 = 160000 ... 5 = 48000 bits per second
+    unsigned mp3Threads = 0;       // encoding workers; 0 = one per core
+    unsigned mp3SegmentFrames = 0; // MP3 frames per parallel segment; 0 = the encoder's default
+    int wmaBitrateIndex = 0;       // 0 = 160000 ... 5 = 48000 bits per second
     std::string path;
 };
 

@@ -42,7 +42,7 @@ StageResult CopyToSink(int pcmFd, std::uint64_t size, OutputSink &sink,
         if (!sink.Write(data, n))
             return StageResult::Failed;
         total += n;
-        if (progress && progress(Percent(total, size)))
+        if (progress && progress(Percent(total - std::min(total, sink.Unfinished()), size)))
             return StageResult::Stopped;
     }
     return StageResult::Done;
@@ -69,8 +69,13 @@ StageResult WriteOutput(int pcmFd, std::uint64_t size, const std::string &pcmNam
                    std::int64_t(size)))
         return StageResult::Failed;
     StageResult result = CopyToSink(pcmFd, size, sink, report, pcmName);
+    if (result == StageResult::Stopped)
+        sink.Stop();
     if (!sink.Close())
         result = StageResult::Failed;
+    // An encoder that worked on after the last Write has finished now.
+    if (result == StageResult::Done && lastPercent < 100 && size > 0 && report(100))
+        result = StageResult::Stopped;
     if (result == StageResult::Failed || (result == StageResult::Stopped && discardIfStopped))
         return result;
     if (!out.Commit(keepAlive)) {

@@ -43,6 +43,10 @@ public:
                       std::int64_t expectedBytes) = 0;
     // Largest byte count one Write should carry (the encoder's chunk, the writer's block).
     virtual std::size_t ChunkBytes() const = 0;
+    // The join stops: work in flight may be dropped; Close follows.
+    virtual void Stop() {}
+    // Bytes taken by Write that are not in the file yet (an encoder's work in flight).
+    virtual std::uint64_t Unfinished() const { return 0; }
     // Completes and closes the file; also called after a failed Write. False when the
     // file could not be completed (the message has been shown).
     virtual bool Close() = 0;

@@ -3,7 +3,9 @@
 # medians of wall time, CPU time (user + system) and peak resident memory over several rounds,
 # the ratio of tandrel-join's wall time to each peer's, and each output's duration by ffprobe.
 #   bench/compare/run.sh [BUILD_DIR] [ROUNDS] [ENCODE_ROUNDS]
-# ENCODE_ROUNDS (default ROUNDS) applies to the jobs that encode MP3, which take minutes.
+# ENCODE_ROUNDS (default ROUNDS) applies to the jobs that encode MP3, which take minutes;
+# ROUNDS 0 runs those alone (bench/compare/run.sh build 0 3). tandrel-join encodes MP3 with one
+# worker per core, and is also timed with one worker ("tandrel-join 1 worker").
 # Needs sox, lame, ffmpeg/ffprobe, bc and GNU time (/usr/bin/time: apt-get install time).
 # shntool and mpg123 are measured when installed. The corpus is kept in bench/corpus/.
 set -euo pipefail
@@ -114,9 +116,16 @@ jobs_encode() {
     run wav2mp3 ffmpeg "$work/wav2mp3.ff.mp3" ffmpeg -v error -f concat -safe 0 -i "$work/wavs.txt" -c:a libmp3lame -b:a 128k "$work/wav2mp3.ff.mp3"
     run wav2mp3 sox "$work/wav2mp3.sox.mp3" sox "${wavs[@]}" -C 128 "$work/wav2mp3.sox.mp3"
 
+    run wav2mp3 "tandrel-join 1 worker" "$work/wav2mp3.1.mp3" "$tj" -q --force --threads 1 --mp3-bitrate 128 -o "$work/wav2mp3.1.mp3" "${wavs[@]}"
+
     run mp32mp3 tandrel-join "$work/mp32mp3.mp3" "$tj" -q --force --mp3-bitrate 128 -o "$work/mp32mp3.mp3" "${cbrs[@]}"
     run mp32mp3 ffmpeg "$work/mp32mp3.ff.mp3" ffmpeg -v error -f concat -safe 0 -i "$work/cbrs.txt" -c:a libmp3lame -b:a 128k "$work/mp32mp3.ff.mp3"
     run mp32mp3 sox "$work/mp32mp3.sox.mp3" sox "${cbrs[@]}" -C 128 "$work/mp32mp3.sox.mp3"
+    run mp32mp3 "tandrel-join 1 worker" "$work/mp32mp3.1.mp3" "$tj" -q --force --threads 1 --mp3-bitrate 128 -o "$work/mp32mp3.1.mp3" "${cbrs[@]}"
+
+    run mixed2mp3 tandrel-join "$work/mixed2mp3.mp3" "$tj" -q --force --mp3-bitrate 128 -o "$work/mixed2mp3.mp3" "${mixed[@]}"
+    run mixed2mp3 ffmpeg "$work/mixed2mp3.ff.mp3" "${ff_mixed[@]}" -c:a libmp3lame -b:a 128k "$work/mixed2mp3.ff.mp3"
+    run mixed2mp3 "tandrel-join 1 worker" "$work/mixed2mp3.1.mp3" "$tj" -q --force --threads 1 --mp3-bitrate 128 -o "$work/mixed2mp3.1.mp3" "${mixed[@]}"
 }
 
 declare -A expect
@@ -127,6 +136,7 @@ expect[mp32mp3]=${expect[cbr2wav]}
 expect[vbr2wav]=$(total "${vbrs[@]}")
 expect[mixed2wav]=$(total "${mixed[@]}")
 expect[mixed2wma]=${expect[mixed2wav]}
+expect[mixed2mp3]=${expect[mixed2wav]}
 
 # The last round's output of each tool is kept for the duration check.
 check() {
@@ -152,7 +162,7 @@ for r in $(seq "$encode_rounds"); do
     echo "round $r of $encode_rounds: MP3 encoding" >&2
     jobs_encode
 done
-for job in wav2mp3 mp32mp3; do
+for job in wav2mp3 mp32mp3 mixed2mp3; do
     for f in "$work/$job".*.file; do
         t=${f#"$work/$job."}
         t=${t%.file}
@@ -168,6 +178,7 @@ titles=(
     "vbr2wav|10 MP3 (VBR -V4) -> WAV"
     "mixed2wav|mixed set -> WAV (48000 Hz stereo 16-bit)"
     "mixed2wma|mixed set -> WMA 96 kbps"
+    "mixed2mp3|mixed set -> MP3 128 kbps"
 )
 echo
 echo "Date: $(date -u '+%Y-%m-%d %H:%M UTC'); machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(awk '/MemTotal/ {printf "%.0f GB RAM", $2 / 1048576}' /proc/meminfo)"

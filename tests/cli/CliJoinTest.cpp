@@ -441,7 +441,9 @@ TEST_F(CliJoin, ProgressLineFitsTheTerminalAndFollowsItsWidth) {
     for (int i = 0; i < 60; ++i)
         name += "\u00e4";
     const std::string big = Synth(in_, name + ".wav", "-r 44100 -c 2 -b 16", "120 whitenoise");
-    const std::vector<std::string> args{"--force", "-o", out_.File("out.mp3"), big};
+    // One worker, so that the join lasts long enough to see the resize.
+    std::vector<std::string> args{"--force", "--threads", "1", "-o"};
+    args.insert(args.end(), {out_.File("out.mp3"), big});
 
     const PtyRun wide = RunOnPty(args, "xterm", 100, 40, tmp_);
     EXPECT_EQ(wide.exitCode, 0) << wide.err;

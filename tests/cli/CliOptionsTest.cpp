@@ -41,6 +41,8 @@ TEST(CliOptions, WrongUsageExitsWithTwoAndWritesNothing) {
         {{"--qui=1", "-o", "o.wav", "a.wav"}, "option '--quiet' takes no value"},
         {{"--resample=fast", "-o", "o.wav", "a.wav"}, "resample mode 'fast' is not repeat or hq"},
         {{"-o", "-", "a.wav"}, "standard output (-o -) needs --format"},
+        {{"--threads", "many", "-o", "o.mp3", "a.wav"}, "thread count 'many' is not a number"},
+        {{"--threads=257", "-o", "o.mp3", "a.wav"}, "is not a number from 0 to 256"},
     };
     for (const auto &[args, message] : cases) {
         const CliResult r = RunCli(dir.Path(), args);
@@ -70,6 +72,7 @@ TEST(CliOptions, BundlesPrefixesValuesAfterEqualsAndDoubleDash) {
     };
     const Case cases[] = {
         {{"-qf", "mp3", "-o", "x.bin", "a.wav"}, "x.bin", "codec_name", "mp3", 1.0},
+        {{"--thr=3", "-qo", "t.mp3", "a.wav"}, "t.mp3", "codec_name", "mp3", 1.0},
         {{"-qfwav", "-oy.mp3", "a.wav"}, "y.mp3", "codec_name", "pcm_s16le", 1.0},
         {{"--mp3-bit", "96", "--outp=z.mp3", "--qu", "a.wav"}, "z.mp3", "bit_rate", "96000", 1.0},
         {{"--format=wma", "--wma-bitrate=64", "--output", "w", "-q", "a.wav"},

@@ -1,8 +1,11 @@
 #include "JoinTestSupport.h"
 #include "join/Convert.h"
+#include "join/EncoderSinks.h"
 #include "join/FileIo.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace tandrel;
 using namespace testutil;
@@ -172,6 +175,37 @@ TEST(JoinPipeline, TargetAndEncoderSettings) {
     EXPECT_EQ(Mp3Mode(1), 4);
     EXPECT_EQ(InputBlockBytes({22050, 2, 8}, {44100, 2, 16}), 10240u);
     EXPECT_EQ(InputBlockBytes({22050, 2, 16}, {44100, 2, 16}), 20480u);
+}
+
+} // namespace
+
+namespace {
+
+// The window's MP3 stage on two workers: the second bar follows the frames written, not the
+// PCM handed over, and the file decodes to exactly the joined samples.
+TEST(JoinPipeline, Mp3StageShowsTheShareEncoded) {
+    TempDir dir, tmp;
+    MessageLog log;
+    const CommandResult made = testutil::Run(
+        "sox -n -r 44100 -c 2 -b 16 " + Quote(dir.File("a.wav")) + " synth 9.5 pinknoise vol 0.3");
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    JoinRequest req = WavJoin(tmp, {Listed(dir.File("a.wav"))}, dir.File("o.mp3"));
+    req.output.kind = OutputKind::Mp3;
+    req.output.mp3Threads = 2;
+    req.output.mp3SegmentFrames = 16;
+    req.makeEncoder = MakeEncoderSink;
+    Recorder rec;
+    ASSERT_EQ(RunJoin(req, rec), JoinStatus::Ok);
+    EXPECT_TRUE(log.shown.empty());
+    ASSERT_GE(rec.bar2.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(rec.bar2.begin(), rec.bar2.end()));
+    EXPECT_EQ(rec.bar2.back(), 100);
+    // When the last PCM went in, at least the last segment (4 % here) was still encoding.
+    EXPECT_LE(rec.bar2[rec.bar2.size() - 2], 96);
+    const CommandResult decoded = testutil::Run("ffmpeg -v error -i " + Quote(dir.File("o.mp3")) +
+                                                " -f s16le " + Quote(tmp.File("o.raw")));
+    ASSERT_EQ(decoded.exitCode, 0) << decoded.output;
+    EXPECT_EQ(ReadFile(tmp.File("o.raw")).size(), std::size_t(9.5 * 44100) * 4);
 }
 
 } // namespace

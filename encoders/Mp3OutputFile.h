@@ -1,0 +1,62 @@
+#pragma once
+
+#include "encoders/Mp3Bitstream.h"
+#include "encoders/Mp3InfoFrame.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace mp3 {
+
+// The MP3 file being written: audio bytes through a buffer, behind an Info frame that is a
+// stand-in filled in by Finish on a seekable file, computed from the expected length on a
+// pipe, and left out on a pipe of unknown length. A failed write shows WavToMp3's message once.
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile() { Close(); }
+    OutputFile(const OutputFile &) = delete;
+    OutputFile &operator=(const OutputFile &) = delete;
+
+    // Writes into a duplicate of fd; name is for messages. False with errno set.
+    bool Open(int fd, const std::string &name, bool seekable);
+    // What the Info frame says besides the counts. expectedSamples < 0: the length is unknown.
+    void Describe(std::int64_t expectedSamples, int frameSamples, const InfoFields &fields) {
+        expected_ = expectedSamples;
+        frameSamples_ = frameSamples;
+        fields_ = fields;
+    }
+    bool Write(const std::uint8_t *data, std::size_t count);
+    // Flushes the buffer and, on a seekable file, fills in the Info frame for frames holding
+    // samples.
+    bool Finish(std::uint32_t frames, std::int64_t samples);
+    // False when a write failed or the file did not close.
+    bool Close();
+
+    bool Failed() const { return error_; }
+    std::uint64_t AudioBytes() const { return audioBytes_; }
+    // The first audio frame's header; valid once audio has been written.
+    FrameHeader StreamHeader() const;
+
+private:
+    bool Flush();
+    void Start(const std::uint8_t *first);
+    InfoFields Fields(std::uint32_t frames, std::int64_t samples) const;
+    bool RawWrite(const std::uint8_t *data, std::size_t count);
+    void Fail(int err);
+
+    int fd_ = -1;
+    std::string name_;
+    bool seekable_ = false, started_ = false, fillIn_ = false, error_ = false;
+    std::int64_t base_ = 0, expected_ = -1;
+    int frameSamples_ = 1152;
+    InfoFields fields_;
+    std::uint8_t header_[4] = {};
+    std::size_t infoBytes_ = 0;
+    std::uint64_t audioBytes_ = 0;
+    std::uint16_t musicCrc_ = 0;
+    std::vector<std::uint8_t> buffer_;
+};
+
+} // namespace mp3
