@@ -129,4 +129,16 @@ struct Api {
     BECLOSESTREAM closeStream = nullptr;
 };
 
+// Opens a stream and checks the chunk sizes it asks for; a refused stream is left closed.
+inline bool OpenStream(const Api &api, BE_CONFIG &config, DWORD &samples, DWORD &bufferSize,
+                       HBE_STREAM &stream) {
+    if (api.initStream(&config, &samples, &bufferSize, &stream) != BE_ERR_SUCCESSFUL)
+        return false;
+    if (samples == 0 || samples > (1u << 24) || bufferSize == 0 || bufferSize > (1u << 26)) {
+        api.closeStream(stream);
+        return false;
+    }
+    return true;
+}
+
 } // namespace bladeenc

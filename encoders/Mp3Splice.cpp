@@ -47,12 +47,8 @@ RunResult EncodeRun(const Api &api, const BE_CONFIG &config, const PcmSpan *span
     BE_CONFIG cfg = config;
     DWORD chunk = 0, bufferSize = 0;
     HBE_STREAM stream = 0;
-    if (api.initStream(&cfg, &chunk, &bufferSize, &stream) != BE_ERR_SUCCESSFUL)
+    if (!OpenStream(api, cfg, chunk, bufferSize, stream))
         return RunResult::InitFailed;
-    if (chunk == 0 || chunk > (1u << 24) || bufferSize == 0 || bufferSize > (1u << 26)) {
-        api.closeStream(stream);
-        return RunResult::InitFailed;
-    }
     if (scratch.size() < bufferSize)
         scratch.resize(bufferSize);
     RunResult result = RunResult::Done;

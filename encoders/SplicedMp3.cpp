@@ -45,17 +45,11 @@ int SplicedMp3::Open(int Fd, const std::string &FileName, bool seekable,
     api_ = *api;
     config_ = WavToMp3::MakeConfig(SampleRate, Mode, Bitrate, Copyright, Crc, Original, Private);
     DWORD samples = 0, bufferSize = 0;
-    if (api_.initStream(&config_, &samples, &bufferSize, &stream_) != BE_ERR_SUCCESSFUL) {
+    if (!OpenStream(api_, config_, samples, bufferSize, stream_)) {
         Say("Could not initialize Lame encoder");
         return -1;
     }
     streamOpen_ = true;
-    if (samples == 0 || samples > (1u << 24) || bufferSize == 0 || bufferSize > (1u << 26)) {
-        api_.closeStream(stream_);
-        streamOpen_ = false;
-        Say("Could not initialize Lame encoder");
-        return -1;
-    }
     if (!file_.Open(Fd, FileName, seekable)) {
         const int err = errno;
         api_.closeStream(stream_);
@@ -298,7 +292,7 @@ void SplicedMp3::JoinWorkers() {
 
 bool SplicedMp3::EncodeSerially() {
     DWORD samples = 0, bufferSize = 0;
-    if (api_.initStream(&config_, &samples, &bufferSize, &stream_) != BE_ERR_SUCCESSFUL)
+    if (!OpenStream(api_, config_, samples, bufferSize, stream_))
         return Failed(mp3::RunResult::InitFailed);
     streamOpen_ = true;
     serial_ = true;

@@ -116,17 +116,11 @@ int WavToMp3::Open(int Fd, const std::string &FileName, int SampleRate, int Mode
     BE_CONFIG config = MakeConfig(SampleRate, Mode, Bitrate, Copyright, Crc, Original, Private);
     DWORD samples = 0;
     DWORD bufferSize = 0;
-    if (Lib.initStream(&config, &samples, &bufferSize, &Stream) != BE_ERR_SUCCESSFUL) {
+    if (!OpenStream(Lib, config, samples, bufferSize, Stream)) {
         Say("Could not initialize Lame encoder");
         return -1;
     }
     StreamOpen = true;
-    if (samples == 0 || samples > (1u << 24) || bufferSize == 0 || bufferSize > (1u << 26)) {
-        Lib.closeStream(Stream);
-        StreamOpen = false;
-        Say("Could not initialize Lame encoder");
-        return -1;
-    }
     OutputName = FileName;
     if (Fd >= 0) {
         const int own = ::fcntl(Fd, F_DUPFD_CLOEXEC, 3);
