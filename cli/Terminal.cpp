@@ -191,8 +191,13 @@ void SetFlagHandler(int signal, void (*handler)(int)) {
 } // namespace
 
 void InstallStopSignals() {
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal ignored from the start (nohup, a background job) stays ignored.
+        struct sigaction old;
+        if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
         SetFlagHandler(signal, OnStopSignal);
+    }
 }
 
 bool StopRequested() {

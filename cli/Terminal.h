@@ -10,7 +10,8 @@
 
 namespace tandrel::cli {
 
-// SIGINT, SIGTERM and SIGHUP only raise a flag; the join polls it after every block.
+// SIGINT, SIGTERM and SIGHUP only raise a flag; the join polls it after every block. One
+// that was ignored when the program started stays ignored.
 void InstallStopSignals();
 bool StopRequested();
 

@@ -128,9 +128,12 @@ pid_t SpawnWith(const std::vector<std::string> &args, const std::vector<std::str
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     redirect(actions);
+    posix_spawnattr_t attr;
+    DefaultStopSignals(attr);
     pid_t pid = -1;
-    if (posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data()) != 0)
+    if (posix_spawn(&pid, cargv[0], &actions, &attr, cargv.data(), cenv.data()) != 0)
         pid = -1;
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     return pid;
 }

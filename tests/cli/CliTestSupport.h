@@ -2,7 +2,9 @@
 
 #include "TestUtil.h"
 
+#include <csignal>
 #include <dirent.h>
+#include <spawn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -65,6 +67,19 @@ inline std::string Synth(const testutil::TempDir &dir, const std::string &name,
     const std::string path = dir.File(name);
     testutil::Run("sox -n " + format + " " + testutil::Quote(path) + " synth " + synth);
     return path;
+}
+
+// Spawn attributes under which SIGINT, SIGTERM and SIGHUP (all but keep) start at their
+// defaults, even where the tests run with them ignored. Destroy with posix_spawnattr_destroy.
+inline void DefaultStopSignals(posix_spawnattr_t &attr, int keep = 0) {
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        if (sig != keep)
+            sigaddset(&defaults, sig);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
 }
 
 } // namespace clitest

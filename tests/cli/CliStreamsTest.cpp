@@ -1,0 +1,101 @@
+// Standard output that cannot take what is written, and signals around the join.
+#include "CliTestSupport.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+using namespace testutil;
+using namespace clitest;
+
+namespace {
+
+// Starts tandrel-join in cwd with standard output and error into files; its pid, or -1. The
+// stop signals start at their defaults, however this test was started, but for keep.
+pid_t Start(const std::string &cwd, const std::vector<std::string> &args, const std::string &out,
+            const std::string &err, int keep = 0) {
+    std::vector<std::string> argv{Cli()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char *> cargv;
+    for (std::string &a : argv)
+        cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    posix_spawnattr_t attr;
+    DefaultStopSignals(attr, keep);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, cargv[0], &actions, &attr, cargv.data(), environ) != 0)
+        pid = -1;
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// A signal set line of /proc/PID/status ("SigCgt", "SigIgn") as a mask.
+unsigned long long SignalMask(pid_t pid, const std::string &field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field + ":", 0) == 0)
+            return std::stoull(line.substr(field.size() + 1), nullptr, 16);
+    return 0;
+}
+
+bool Has(unsigned long long mask, int sig) {
+    return (mask >> (sig - 1)) & 1;
+}
+
+// Waits until pid catches SIGINT, i.e. until it has set up its stop handlers.
+bool WaitForStopHandlers(pid_t pid) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (Has(SignalMask(pid, "SigCgt"), SIGINT))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+int ExitCode(pid_t pid) {
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+TEST(CliStreams, SignalsIgnoredAtTheStartStayIgnored) {
+    TempDir in, out;
+    const std::string big = Synth(in, "big.wav", "-r 44100 -c 2 -b 16", "60 whitenoise");
+    // As nohup starts a program: hang-ups ignored.
+    struct sigaction ignore {
+    }, previous{};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGHUP, &ignore, &previous);
+    const pid_t pid = Start(in.Path(), {"--threads", "1", "-o", out.File("out.mp3"), big},
+                            in.File("out.txt"), in.File("err.txt"), SIGHUP);
+    sigaction(SIGHUP, &previous, nullptr);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitForStopHandlers(pid));
+    EXPECT_TRUE(Has(SignalMask(pid, "SigIgn"), SIGHUP));
+    EXPECT_FALSE(Has(SignalMask(pid, "SigCgt"), SIGHUP));
+    kill(pid, SIGHUP);
+    EXPECT_EQ(ExitCode(pid), 0) << ReadFile(in.File("err.txt"));
+    EXPECT_TRUE(Exists(out.File("out.mp3")));
+}
+
+} // namespace
