@@ -360,13 +360,21 @@ int Main(const std::vector<std::string> &args) {
         json.BeginObject();
         JsonInputs(json, entries, accepted);
     }
+    // A stop while the inputs were probed: no listing that looks whole, no join.
+    if (StopRequested()) {
+        if (o.list) {
+            PrintError("interrupted");
+            return kExitStopped;
+        }
+        PrintError("interrupted; nothing was written");
+        return o.json ? PrintJson(o, json, NotJoined(&json, "interrupted", kExitStopped))
+                      : kExitStopped;
+    }
     if (o.list) {
         if (o.json)
             return PrintJson(o, json, refused ? kExitFailed : 0);
         return List(accepted, texts, refused);
     }
-    if (StopRequested())
-        return kExitStopped;
     int status = -1;
     if (refused && !o.skipBad) {
         PrintError(std::to_string(refused) + " input" + (refused == 1 ? "" : "s") +

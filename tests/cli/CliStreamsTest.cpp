@@ -77,6 +77,52 @@ int ExitCode(pid_t pid) {
     return WEXITSTATUS(status);
 }
 
+// Runs a python3 expression over the JSON document in file ("d"); its output.
+std::string Python(const std::string &file, const std::string &expression) {
+    return testutil::Run(
+               "python3 -c " +
+               Quote("import json, sys\nd = json.load(open(sys.argv[1], encoding='utf-8'))\n"
+                     "print(" +
+                     expression + ")") +
+               " " + Quote(file) + " 2>&1")
+        .output;
+}
+
+TEST(CliStreams, StopDuringTheProbingIsAnInterruption) {
+    TempDir dir;
+    WavFile(dir, "a.wav", 4000, '\0');
+    // So many inputs that probing them outlasts the way from the handlers to the signal.
+    const std::vector<std::string> many(100000, "a.wav");
+    for (const bool json : {false, true}) {
+        for (const bool list : {true, false}) {
+            SCOPED_TRACE(std::string(list ? "--list" : "join") + (json ? " --json" : ""));
+            std::vector<std::string> args;
+            if (list)
+                args.push_back("--list");
+            else
+                args.insert(args.end(), {"-q", "-o", "out.wav"});
+            if (json)
+                args.push_back("--json");
+            args.insert(args.end(), many.begin(), many.end());
+            const pid_t pid = Start(dir.Path(), args, dir.File("out.txt"), dir.File("err.txt"));
+            ASSERT_GT(pid, 0);
+            ASSERT_TRUE(WaitForStopHandlers(pid));
+            kill(pid, SIGINT);
+            EXPECT_EQ(ExitCode(pid), 130) << ReadFile(dir.File("err.txt"));
+            const std::string err = ReadFile(dir.File("err.txt"));
+            EXPECT_TRUE(Contains(err, "tandrel-join: interrupted")) << err;
+            EXPECT_FALSE(Exists(dir.File("out.wav")));
+            if (list) {
+                // No listing that looks whole.
+                EXPECT_FALSE(Contains(ReadFile(dir.File("out.txt")), "target")) << err;
+            } else if (json) {
+                EXPECT_EQ(Python(dir.File("out.txt"), "d['status'], d['output'], len(d['inputs'])"),
+                          "interrupted None 100000\n");
+            }
+        }
+    }
+}
+
 TEST(CliStreams, SignalsIgnoredAtTheStartStayIgnored) {
     TempDir in, out;
     const std::string big = Synth(in, "big.wav", "-r 44100 -c 2 -b 16", "60 whitenoise");
