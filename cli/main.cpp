@@ -10,10 +10,12 @@
 #include "join/JoinPipeline.h"
 #include "lang/Language.h"
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -396,9 +398,15 @@ int main(int argc, char **argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     // Without the decoding layer MP3 and WMA inputs are refused; WAV still joins.
     BASS_Init(-1, 44100, 0, nullptr, nullptr);
-    const int status = Main(args);
+    int status = Main(args);
     BASS_Free();
     SetMessages(nullptr);
-    std::fflush(stdout);
+    // A listing, document or help that did not reach standard output in full is a failure.
+    const int err = std::fflush(stdout) != 0 ? errno : std::ferror(stdout) ? EIO : 0;
+    if (err != 0) {
+        PrintError(std::string("standard output: ") + std::strerror(err));
+        if (status == 0)
+            status = kExitFailed;
+    }
     return status;
 }

@@ -88,6 +88,42 @@ std::string Python(const std::string &file, const std::string &expression) {
         .output;
 }
 
+TEST(CliStreams, StandardOutputThatTakesNothingIsAFailure) {
+    TempDir dir;
+    WavFile(dir, "a.wav", 4000, '\0');
+    // A device that refuses every write for want of space, made here.
+    const bool full = ::mknod(dir.File("full").c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0;
+    const std::string cli = Quote(Cli());
+    const auto shell = [&](const std::string &args, const std::string &redirect) {
+        CliResult r;
+        r.exitCode = testutil::Run("(cd " + Quote(dir.Path()) + " && " + cli + " " + args + " " +
+                                   redirect + " 2>err.txt)")
+                         .exitCode;
+        r.err = ReadFile(dir.File("err.txt"));
+        return r;
+    };
+    for (const std::string args :
+         {"--list a.wav", "--list --json a.wav", "--json -o out.wav a.wav", "--help"}) {
+        SCOPED_TRACE(args);
+        CliResult r = shell(args, ">&-");
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_TRUE(Contains(r.err, "tandrel-join: standard output: Bad file descriptor\n"))
+            << r.err;
+        ::unlink(dir.File("out.wav").c_str());
+        if (!full)
+            continue;
+        r = shell(args, ">full");
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_TRUE(Contains(r.err, "tandrel-join: standard output: No space left on device\n"))
+            << r.err;
+        ::unlink(dir.File("out.wav").c_str());
+    }
+    // What was written in full is no failure.
+    const CliResult fine = shell("--list a.wav", ">list.txt");
+    EXPECT_EQ(fine.exitCode, 0) << fine.err;
+    EXPECT_EQ(fine.err, "");
+}
+
 TEST(CliStreams, StopDuringTheProbingIsAnInterruption) {
     TempDir dir;
     WavFile(dir, "a.wav", 4000, '\0');
