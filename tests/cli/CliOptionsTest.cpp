@@ -1,9 +1,11 @@
 #include "CliTestSupport.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <sys/stat.h>
 
 using namespace testutil;
@@ -319,6 +321,50 @@ TEST(CliOptions, FormatComesFromTheOptionOrTheExtension) {
         const std::string out = dir.File(*(args.end() - 2));
         EXPECT_EQ(ProbeStreamField(out, "codec_name"), codec) << out;
     }
+}
+
+// The long options --help names in its list of options, each once.
+std::vector<std::string> LongOptionsInHelp() {
+    const TempDir dir;
+    std::istringstream help(RunCli(dir.Path(), {"--help"}).out);
+    std::vector<std::string> found;
+    for (std::string line; std::getline(help, line);) {
+        const std::size_t first = line.find_first_not_of(' ');
+        if (first == 0 || first == std::string::npos || line[first] != '-')
+            continue; // not a line of the list
+        std::istringstream words(line);
+        for (std::string word; words >> word;) {
+            if (word.rfind("--", 0) != 0)
+                continue;
+            word = word.substr(0, word.find(','));
+            if (std::find(found.begin(), found.end(), word) == found.end())
+                found.push_back(word);
+        }
+    }
+    return found;
+}
+
+TEST(CliOptions, ManPageAndCompletionKnowEveryOption) {
+    const std::vector<std::string> options = LongOptionsInHelp();
+    ASSERT_GT(options.size(), 15u);
+    const std::string man = ReadFile(std::string(TANDREL_DATA_DIR) + "/man/tandrel-join.1");
+    // What bash offers for "tandrel-join --".
+    const std::string offered =
+        testutil::Run("bash -c " +
+                      Quote(". " +
+                            Quote(std::string(TANDREL_DATA_DIR) + "/completion/tandrel-join") +
+                            "; COMP_WORDS=(tandrel-join --); COMP_CWORD=1; _tandrel_join; "
+                            "printf '%s\\n' \"${COMPREPLY[@]}\""))
+            .output;
+    for (const std::string &option : options) {
+        std::string roff;
+        for (const char c : option)
+            roff += c == '-' ? "\\-" : std::string(1, c);
+        EXPECT_TRUE(Contains(man, roff)) << option << " is missing from the man page";
+        EXPECT_TRUE(Contains(offered, option + "\n")) << option << " is not completed";
+    }
+    // Writing to standard output is told as well.
+    EXPECT_TRUE(Contains(man, "\\fB\\-o \\-\\fR")) << "the man page does not tell -o -";
 }
 
 } // namespace
