@@ -204,10 +204,30 @@ bool StopRequested() {
     return g_stop != 0;
 }
 
+std::string Printable(const std::string &text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        // C1 controls in UTF-8 (0xC2 0x80..0x9F) are escapes to a terminal as well.
+        const bool c1 = c == 0xC2 && i + 1 < text.size() &&
+                        (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
+        if (c < 0x20 || c == 0x7F) {
+            out += '?';
+        } else if (c1) {
+            out += '?';
+            ++i;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
 void PrintError(const std::string &text, ProgressBar *bar) {
     if (bar)
         bar->Clear();
-    std::fprintf(stderr, "tandrel-join: %s\n", text.c_str());
+    std::fprintf(stderr, "tandrel-join: %s\n", Printable(text).c_str());
 }
 
 MsgAnswer StderrMessages::Show(const std::string &caption, const std::string &text, MsgIcon,

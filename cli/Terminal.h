@@ -33,7 +33,12 @@ private:
     ProgressBar *bar_ = nullptr;
 };
 
-// Prints "tandrel-join: text" on standard error, clearing the progress bar first.
+// The text with control characters (a newline, an escape, C1 controls) shown as '?', so that
+// a name in a message can neither split its line nor steer the terminal.
+std::string Printable(const std::string &text);
+
+// Prints "tandrel-join: text" on standard error, clearing the progress bar first; the text
+// as Printable gives it.
 void PrintError(const std::string &text, ProgressBar *bar = nullptr);
 
 // The join's progress: a bar on standard error when it is a terminal, and the stop flag. The

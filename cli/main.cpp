@@ -303,7 +303,7 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
         for (std::uint32_t s : seconds)
             total += s;
         const std::string size = file ? SizeText(std::uint64_t(st.st_size) / 1024) + " " : "";
-        const std::string shown = toStdout ? "standard output" : o.output;
+        const std::string shown = toStdout ? "standard output" : Printable(o.output);
         std::fprintf(stderr, "Joined %zu file%s (%s) into %s: %sin %.2f s\n", accepted.size(),
                      accepted.size() == 1 ? "" : "s", TimeText(std::uint32_t(total)).c_str(),
                      shown.c_str(), size.c_str(), elapsed);

@@ -1,6 +1,7 @@
 // Standard output that cannot take what is written, and signals around the join.
 #include "CliTestSupport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -178,6 +179,33 @@ TEST(CliStreams, SignalsIgnoredAtTheStartStayIgnored) {
     kill(pid, SIGHUP);
     EXPECT_EQ(ExitCode(pid), 0) << ReadFile(in.File("err.txt"));
     EXPECT_TRUE(Exists(out.File("out.mp3")));
+}
+
+TEST(CliStreams, NamesInMessagesCannotSteerTheTerminal) {
+    TempDir dir;
+    // An escape sequence, a newline, a stray byte and a CSI in UTF-8 in the names.
+    const std::string evil = "e\033[31mvil\n\x9b\xc2\x9b";
+    WriteFile(dir.File(evil + ".wav"), "junk");
+    WavFile(dir, "a.wav", 4000, '\0');
+    const std::vector<std::vector<std::string>> runs = {
+        {"-o", "out.wav", evil + ".wav"},
+        {"-o", evil + "out.wav", "a.wav"},
+    };
+    for (const std::vector<std::string> &args : runs) {
+        const CliResult r = RunCli(dir.Path(), args);
+        EXPECT_EQ(r.err.find('\033'), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("\xc2\x9b"), std::string::npos) << r.err;
+        // Every message is one line of its own.
+        std::size_t lines = 0;
+        for (std::size_t at = 0; (at = r.err.find('\n', at)) != std::string::npos; ++at)
+            lines += r.err.compare(at + 1, 14, "tandrel-join: ") == 0 || at + 1 == r.err.size();
+        EXPECT_EQ(lines, size_t(std::count(r.err.begin(), r.err.end(), '\n'))) << r.err;
+        EXPECT_TRUE(Contains(r.err, "e?[31mvil?")) << r.err;
+    }
+    // Characters beyond ASCII are text, whatever their bytes.
+    const CliResult r = RunCli(dir.Path(), {"-o", "\u0440\u0100.wav", "a.wav"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Contains(r.err, " into \u0440\u0100.wav: ")) << r.err;
 }
 
 } // namespace
