@@ -139,6 +139,9 @@ void OutputFile::CloseAll() {
 }
 
 void OutputFile::Discard() {
+    if (mode_ == Mode::Direct && keepBytes_ >= 0 && fd_ >= 0)
+        (void)::ftruncate(fd_, keepBytes_);
+    keepBytes_ = -1;
     CloseAll();
     if (!tempName_.empty())
         ::unlink(tempName_.c_str());
@@ -218,7 +221,11 @@ bool OutputFile::Open(const std::string &chosen, const std::function<bool()> &sh
                 return Fail(errno);
             target_ = ProcFdPath(fd_);
             // Headers are written back only when the join starts the file and stays in place.
-            seekable_ = ::lseek(fd_, 0, SEEK_CUR) == 0 && !(::fcntl(fd_, F_GETFL) & O_APPEND);
+            const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+            const bool append = ::fcntl(fd_, F_GETFL) & O_APPEND;
+            seekable_ = at == 0 && !append;
+            // A join that does not finish leaves the file as long as it was.
+            keepBytes_ = append || at < 0 ? st.st_size : std::max<off_t>(at, st.st_size);
             return true;
         }
     }
@@ -376,6 +383,7 @@ bool OutputFile::Commit(const std::function<void()> &keepAlive) {
     }
     if (ok && durable_ && (mode_ == Mode::Create || mode_ == Mode::Rename))
         SyncFolder(DirName(target_));
+    keepBytes_ = -1;
     Discard();
     return ok;
 }

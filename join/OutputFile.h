@@ -45,7 +45,8 @@ public:
     // Gives the written file the chosen name. False with Error() set; the old file is intact.
     // keepAlive is called between the steps of a copy into place, which is not stopped.
     bool Commit(const std::function<void()> &keepAlive = nullptr);
-    // Forgets the written data; the chosen name keeps what it had.
+    // Forgets the written data; the chosen name keeps what it had. A regular file behind one
+    // of our own descriptors is cut back to where the join began.
     void Discard();
     int Error() const { return error_; }
 
@@ -69,6 +70,7 @@ private:
     std::string target_;   // the chosen name with its links followed
     std::string tempName_; // the stand-in name, when the file system has no unnamed files
     struct stat old_ {};
+    off_t keepBytes_ = -1; // what our own descriptor's regular file held before the join
     std::function<void()> keepAlive_;
     int error_ = 0;
 };

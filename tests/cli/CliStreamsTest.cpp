@@ -23,8 +23,9 @@ namespace {
 
 // Starts tandrel-join in cwd with standard output and error into files; its pid, or -1. The
 // stop signals start at their defaults, however this test was started, but for keep.
+// outFlags: how standard output is opened besides for writing.
 pid_t Start(const std::string &cwd, const std::vector<std::string> &args, const std::string &out,
-            const std::string &err, int keep = 0) {
+            const std::string &err, int keep = 0, int outFlags = O_TRUNC) {
     std::vector<std::string> argv{Cli()};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char *> cargv;
@@ -33,7 +34,7 @@ pid_t Start(const std::string &cwd, const std::vector<std::string> &args, const 
     cargv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | outFlags, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
     posix_spawnattr_t attr;
@@ -206,6 +207,45 @@ TEST(CliStreams, NamesInMessagesCannotSteerTheTerminal) {
     const CliResult r = RunCli(dir.Path(), {"-o", "\u0440\u0100.wav", "a.wav"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(Contains(r.err, " into \u0440\u0100.wav: ")) << r.err;
+}
+
+// Waits until the file holds more than bytes; false after 10 seconds.
+bool WaitForGrowth(const std::string &path, std::uint64_t bytes) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (FileSize(path) <= bytes) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+TEST(CliStreams, RedirectedFileKeepsNoPartOfAJoinThatDidNotFinish) {
+    TempDir in;
+    const std::string big = Synth(in, "big.wav", "-r 44100 -c 2 -b 16", "120 whitenoise");
+    const std::string out = in.File("out.bin");
+    // Appended to what the file held: a stop takes the join back out.
+    WriteFile(out, "HEAD\n");
+    std::vector<std::string> args{"-qf", "wav", "-o", "-"};
+    for (int i = 0; i < 40; ++i)
+        args.push_back(big);
+    pid_t pid = Start(in.Path(), args, out, in.File("err.txt"), 0, O_APPEND);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitForGrowth(out, 100000));
+    kill(pid, SIGTERM);
+    EXPECT_EQ(ExitCode(pid), 130) << ReadFile(in.File("err.txt"));
+    EXPECT_EQ(FileSize(out), 5u);
+    EXPECT_EQ(ReadFile(out).substr(0, 5), "HEAD\n");
+
+    // A failed join: an input cut short while it is read.
+    pid =
+        Start(in.Path(), {"--threads", "1", "-qf", "mp3", "-o", "-", big}, out, in.File("err.txt"));
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitForGrowth(out, 10000));
+    ASSERT_EQ(::truncate(big.c_str(), 100000), 0);
+    EXPECT_EQ(ExitCode(pid), 1) << ReadFile(in.File("err.txt"));
+    EXPECT_TRUE(Contains(ReadFile(in.File("err.txt")), "': it ended after "));
+    EXPECT_EQ(FileSize(out), 0u);
 }
 
 } // namespace
