@@ -12,12 +12,16 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits.h>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace tandrel;
@@ -215,6 +219,47 @@ int NotJoined(JsonWriter *json, const char *why, int status) {
     return status;
 }
 
+int PrintJson(const CliOptions &o, JsonWriter &json, int status);
+
+// A pipe, FIFO, device or socket can hold a write until its reader reads, which one that
+// never does would make a stop wait forever. Once a stop has had this long to be heard, the
+// join is given up where it waits; nothing of it is ours to clean up on such an output.
+class StopWatch {
+public:
+    StopWatch(bool stream, const std::function<void()> &giveUp) {
+        if (stream)
+            thread_ = std::thread([this, giveUp] { Watch(giveUp); });
+    }
+    ~StopWatch() { Finish(); }
+    // The join has returned: the watch ends without a word.
+    void Finish() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            finished_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    void Watch(const std::function<void()> &giveUp) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!wake_.wait_for(lock, std::chrono::milliseconds(50), [this] { return finished_; })) {
+            if (!StopRequested())
+                continue;
+            if (wake_.wait_for(lock, std::chrono::seconds(2), [this] { return finished_; }))
+                return;
+            giveUp(); // does not return
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool finished_ = false;
+    std::thread thread_;
+};
+
 // json: the document with the inputs and the target, when --json was given.
 int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessages &messages,
          JsonWriter *json) {
@@ -263,7 +308,18 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
     messages.SetBar(&bar);
     const auto start = std::chrono::steady_clock::now();
     JoinSummary summary;
+    const bool stream = toStdout ? ::fstat(STDOUT_FILENO, &st) == 0 && !S_ISREG(st.st_mode)
+                                 : ::stat(output.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+    StopWatch watch(stream, [&] {
+        bar.Clear();
+        PrintError("interrupted; nothing was written");
+        if (json)
+            PrintJson(o, *json, NotJoined(json, "interrupted", kExitStopped));
+        std::fflush(nullptr);
+        std::_Exit(kExitStopped);
+    });
     const JoinStatus status = RunJoin(req, bar, &summary);
+    watch.Finish();
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     bar.Clear();

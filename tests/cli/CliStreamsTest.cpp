@@ -248,4 +248,47 @@ TEST(CliStreams, RedirectedFileKeepsNoPartOfAJoinThatDidNotFinish) {
     EXPECT_EQ(FileSize(out), 0u);
 }
 
+// Waits up to seconds for pid to exit; its exit code, or -1 after killing it when it did not.
+int ExitCodeWithin(pid_t pid, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(CliStreams, StopEndsAJoinWhoseReaderReadsNothing) {
+    TempDir dir;
+    const std::string wav = Synth(dir, "a.wav", "-r 44100 -c 2 -b 16", "10 sine 440");
+    const std::string fifo = dir.File("out.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // A reader that is there but never reads: the pipe fills and the join's write waits.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    for (const bool json : {false, true}) {
+        SCOPED_TRACE(json ? "--json" : "plain");
+        std::vector<std::string> args{"-qf", "wav", "-o", fifo, wav};
+        if (json)
+            args.insert(args.begin(), "--json");
+        const pid_t pid = Start(dir.Path(), args, dir.File("out.txt"), dir.File("err.txt"));
+        ASSERT_GT(pid, 0);
+        ASSERT_TRUE(WaitForStopHandlers(pid));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        kill(pid, SIGTERM);
+        EXPECT_EQ(ExitCodeWithin(pid, 10), 130) << ReadFile(dir.File("err.txt"));
+        EXPECT_TRUE(Contains(ReadFile(dir.File("err.txt")), "tandrel-join: interrupted"));
+        if (json) {
+            EXPECT_EQ(Python(dir.File("out.txt"), "d['status'], d['output']"),
+                      "interrupted None\n");
+        }
+    }
+    ::close(reader);
+}
+
 } // namespace
