@@ -318,8 +318,12 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
         std::fflush(nullptr);
         std::_Exit(kExitStopped);
     });
-    const JoinStatus status = RunJoin(req, bar, &summary);
+    JoinStatus status = RunJoin(req, bar, &summary);
     watch.Finish();
+    // Ctrl-C ends the whole pipeline: a write that failed as the reader went with it is the
+    // stop's doing.
+    if (status == JoinStatus::Failed && StopRequested())
+        status = JoinStatus::Stopped;
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     bar.Clear();

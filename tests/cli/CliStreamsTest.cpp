@@ -23,9 +23,10 @@ namespace {
 
 // Starts tandrel-join in cwd with standard output and error into files; its pid, or -1. The
 // stop signals start at their defaults, however this test was started, but for keep.
-// outFlags: how standard output is opened besides for writing.
+// outFlags: how standard output is opened besides for writing; outFd: standard output
+// instead of out.
 pid_t Start(const std::string &cwd, const std::vector<std::string> &args, const std::string &out,
-            const std::string &err, int keep = 0, int outFlags = O_TRUNC) {
+            const std::string &err, int keep = 0, int outFlags = O_TRUNC, int outFd = -1) {
     std::vector<std::string> argv{Cli()};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char *> cargv;
@@ -34,7 +35,11 @@ pid_t Start(const std::string &cwd, const std::vector<std::string> &args, const 
     cargv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | outFlags, 0600);
+    if (outFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | outFlags,
+                                         0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
     posix_spawnattr_t attr;
@@ -289,6 +294,27 @@ TEST(CliStreams, StopEndsAJoinWhoseReaderReadsNothing) {
         }
     }
     ::close(reader);
+}
+
+TEST(CliStreams, StopThatTakesTheReaderAlongIsAnInterruption) {
+    TempDir dir;
+    const std::string wav = Synth(dir, "a.wav", "-r 44100 -c 2 -b 16", "30 sine 440");
+    // Ctrl-C ends the whole pipeline: the reader goes as the join hears its stop.
+    for (const std::string format : {"wav", "mp3"}) {
+        SCOPED_TRACE(format);
+        int pipeFds[2];
+        ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+        const pid_t pid = Start(dir.Path(), {"--threads", "1", "-qf", format, "-o", "-", wav}, "",
+                                dir.File("err.txt"), 0, 0, pipeFds[1]);
+        ::close(pipeFds[1]);
+        ASSERT_GT(pid, 0);
+        char buf[65536];
+        ASSERT_GT(::read(pipeFds[0], buf, sizeof buf), 0);
+        kill(pid, SIGTERM);
+        ::close(pipeFds[0]);
+        EXPECT_EQ(ExitCodeWithin(pid, 10), 130) << ReadFile(dir.File("err.txt"));
+        EXPECT_TRUE(Contains(ReadFile(dir.File("err.txt")), "tandrel-join: interrupted"));
+    }
 }
 
 } // namespace
