@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <limits.h>
 #include <mutex>
@@ -211,6 +212,14 @@ std::string TempPcmPath() {
     return dir + "AudioTemp.pcm";
 }
 
+// Where a write to fd lands next: the end of the file when it appends (size), else its offset.
+off_t OffsetBefore(int fd, std::int64_t size) {
+    if (::fcntl(fd, F_GETFL) & O_APPEND)
+        return off_t(size);
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    return at < 0 ? 0 : at;
+}
+
 int NotJoined(JsonWriter *json, const char *why, int status) {
     if (json) {
         json->String("status", why);
@@ -310,6 +319,10 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
     JoinSummary summary;
     const bool stream = toStdout ? ::fstat(STDOUT_FILENO, &st) == 0 && !S_ISREG(st.st_mode)
                                  : ::stat(output.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+    // Standard output may already hold something (>>, or an earlier command's part): the
+    // join's size is what it adds.
+    const off_t before =
+        toStdout && !stream ? OffsetBefore(STDOUT_FILENO, std::int64_t(st.st_size)) : 0;
     StopWatch watch(stream, [&] {
         bar.Clear();
         PrintError("interrupted; nothing was written");
@@ -331,6 +344,10 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
 
     const bool file = toStdout ? ::fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode)
                                : ::stat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (file && toStdout) {
+        const off_t after = ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
+        st.st_size = after >= before ? after - before : 0;
+    }
     if (json) {
         json->String("status", status == JoinStatus::Ok       ? "joined"
                                : status == JoinStatus::Failed ? "failed"

@@ -317,4 +317,23 @@ TEST(CliStreams, StopThatTakesTheReaderAlongIsAnInterruption) {
     }
 }
 
+TEST(CliStreams, SizesCountTheJoinAloneInARedirectedFile) {
+    TempDir dir;
+    WavFile(dir, "a.wav", 4000, '\0');
+    // Appended to a file that already holds 2 MB, or written after a first part of it.
+    WriteFile(dir.File("out.bin"), std::string(2 << 20, 'x'));
+    const std::string cli = Quote(Cli());
+    for (const std::string &line :
+         {cli + " --json -qf wav -o - a.wav >>out.bin 2>doc.json",
+          "{ cat a.wav; " + cli + " --json -qf wav -o - a.wav 2>doc.json; } >out.bin"}) {
+        SCOPED_TRACE(line);
+        ASSERT_EQ(testutil::Run("(cd " + Quote(dir.Path()) + " && " + line + ")").exitCode, 0);
+        EXPECT_EQ(Python(dir.File("doc.json"), "d['output']['bytes']"), "4044\n");
+    }
+    WriteFile(dir.File("out.bin"), std::string(2 << 20, 'x'));
+    const CommandResult r = testutil::Run("(cd " + Quote(dir.Path()) + " && " + cli +
+                                          " -f wav -o - a.wav 2>&1 >>out.bin)");
+    EXPECT_TRUE(Contains(r.output, " into standard output: 3 KB in ")) << r.output;
+}
+
 } // namespace
