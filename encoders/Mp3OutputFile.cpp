@@ -99,6 +99,8 @@ bool OutputFile::Write(const std::uint8_t *data, std::size_t count) {
         return false;
     if (count == 0)
         return true;
+    if (audioBytes_ == 0 && count >= 4)
+        std::memcpy(header_, data, 4); // StreamHeader holds while the audio is buffered
     musicCrc_ = Crc16Arc(musicCrc_, data, count);
     audioBytes_ += count;
     if (buffer_.size() + count > kBuffer && !Flush())

@@ -1,0 +1,106 @@
+// The spliced MP3 encoder at its edges: resampled rates, the writer's fallbacks, stops and
+// failures.
+#include "EncoderTestUtil.h"
+#include "TestUtil.h"
+#include "encoders/Mp3Bitstream.h"
+#include "encoders/Mp3InfoFrame.h"
+#include "encoders/SplicedMp3.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+using testutil::TempDir;
+
+namespace {
+
+// What came of an encode: Close's answer and the file's frames.
+struct Outcome {
+    bool ok = false, parsed = true, info = false;
+    std::uint32_t infoFrames = 0;
+    int padding = -1;
+    std::size_t frames = 0;
+};
+
+std::vector<std::int16_t> Noise(std::size_t frames, int channels, unsigned seed) {
+    std::vector<std::int16_t> pcm(frames * std::size_t(channels));
+    double low = 0;
+    for (std::size_t i = 0; i < pcm.size(); ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        low = 0.9 * low + 0.1 * (double(seed >> 8) / (1 << 24) - 0.5);
+        pcm[i] = std::int16_t(std::lround(20000 * low + 3000 * std::sin(double(i) * 0.01)));
+    }
+    return pcm;
+}
+
+Outcome EncodeFile(const std::string &path, const std::vector<std::int16_t> &pcm, int rate,
+                   int channels, unsigned kbps, unsigned threads, unsigned segment,
+                   std::int64_t expected, std::size_t writeBytes = 0) {
+    Outcome r;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    SplicedMp3 enc(testutil::BinDir());
+    enc.SetThreads(threads);
+    enc.SetSegmentFrames(segment);
+    const int chunk = enc.Open(fd, path, true, expected, rate, channels == 1 ? 4 : 1, kbps, false,
+                               false, false, false);
+    ::close(fd);
+    bool ok = chunk > 0;
+    const std::size_t step = writeBytes ? writeBytes : std::size_t(chunk);
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(pcm.data());
+    for (std::size_t at = 0; ok && at < pcm.size() * 2; at += step)
+        ok = enc.Write(bytes + at, std::min(step, pcm.size() * 2 - at));
+    r.ok = enc.Close() && ok;
+    const std::string file = testutil::ReadFile(path);
+    const auto *data = reinterpret_cast<const std::uint8_t *>(file.data());
+    for (std::size_t at = 0; at < file.size();) {
+        mp3::FrameHeader h;
+        if (!mp3::ParseHeader(data + at, file.size() - at, h) || at + h.length > file.size()) {
+            r.parsed = false;
+            break;
+        }
+        if (at == 0 && std::memcmp(data + 4 + h.sideInfo, "Info", 4) == 0) {
+            const std::uint8_t *x = data + 4 + h.sideInfo;
+            r.info = true;
+            r.infoFrames = std::uint32_t(x[8] << 24 | x[9] << 16 | x[10] << 8 | x[11]);
+            r.padding = (x[120 + 22] & 15) << 8 | x[120 + 23];
+        } else {
+            ++r.frames;
+        }
+        at += h.length;
+    }
+    return r;
+}
+
+std::string Complaints(const std::string &path) {
+    const std::string q = testutil::Quote(path);
+    return testutil::Run("ffmpeg -v warning -i " + q + " -f null - 2>&1; mpg123 -t " + q +
+                         " 2>&1 | grep -i -E 'warn|error|illegal|bad|junk'")
+        .output;
+}
+
+} // namespace
+
+// A rate the library resamples: an output still in the write buffer at Close gets its Info
+// frame, which counts the frames in the file, and a gapless decoder gives back the input's
+// length at the encoded rate.
+TEST(SplicedResampled, InfoFrameCountsTheFramesWritten) {
+    TempDir dir;
+    struct C {
+        int rate, channels, outRate, seconds;
+    };
+    for (const C c : {C{7000, 1, 8000, 1}, C{96000, 1, 48000, 3}}) {
+        const std::size_t length = std::size_t(c.rate * c.seconds);
+        const auto pcm = Noise(length, c.channels, unsigned(c.rate));
+        const std::string path = dir.File("r.mp3");
+        const Outcome r = EncodeFile(path, pcm, c.rate, c.channels, 64, 3, 16, -1);
+        EXPECT_TRUE(r.ok && r.parsed && r.info) << c.rate;
+        EXPECT_EQ(r.infoFrames, r.frames) << c.rate;
+        const double want = double(length) * c.outRate / c.rate;
+        const double got = double(enctest::Decode(path, c.channels).size()) / c.channels;
+        EXPECT_NEAR(got, want, 2) << c.rate;
+        EXPECT_EQ(Complaints(path), "") << c.rate;
+    }
+}
