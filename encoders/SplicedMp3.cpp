@@ -383,8 +383,10 @@ bool SplicedMp3::Close() {
         std::uint32_t frames = std::uint32_t(framesOut_);
         if (resampled_ && file_.AudioBytes() > 0) {
             samples = samples * h.sampleRate / inRate_;
-            frames = std::uint32_t(file_.AudioBytes() * 8 * std::uint64_t(h.sampleRate) /
-                                   (std::uint64_t(kbps_) * 1000 * std::uint64_t(h.samples)));
+            // The padded frames keep the total within a byte of the nominal bitrate's.
+            const std::uint64_t frameBits = std::uint64_t(kbps_) * 1000 * std::uint64_t(h.samples);
+            frames = std::uint32_t(
+                (file_.AudioBytes() * 8 * std::uint64_t(h.sampleRate) + frameBits / 2) / frameBits);
         } else if (serial_) {
             frames = mp3::StreamFrames(samples, frameSamples_);
         }

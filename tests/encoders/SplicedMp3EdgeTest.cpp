@@ -91,7 +91,8 @@ TEST(SplicedResampled, InfoFrameCountsTheFramesWritten) {
     struct C {
         int rate, channels, outRate, seconds;
     };
-    for (const C c : {C{7000, 1, 8000, 1}, C{96000, 1, 48000, 3}}) {
+    for (const C c : {C{7000, 1, 8000, 1}, C{44000, 2, 44100, 1}, C{44000, 2, 44100, 7},
+                      C{96000, 1, 48000, 3}}) {
         const std::size_t length = std::size_t(c.rate * c.seconds);
         const auto pcm = Noise(length, c.channels, unsigned(c.rate));
         const std::string path = dir.File("r.mp3");
