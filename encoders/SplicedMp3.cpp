@@ -65,6 +65,7 @@ int SplicedMp3::Open(int Fd, const std::string &FileName, bool seekable,
     chunkOut_.assign(bufferSize, 0);
     fed_ = framesOut_ = samplesOut_ = nextSegment_ = 0;
     ended_ = false;
+    reencoded_ = 0;
     inRate_ = SampleRate;
     total_ = expectedSamples;
     kbps_ = int(WavToMp3::SnapBitrate(Bitrate));
@@ -254,6 +255,7 @@ bool SplicedMp3::ConsumeOldest() {
 
 // No frame near the seam splices: the held stream encodes on through job's segment.
 bool SplicedMp3::Merge(Job *job) {
+    ++reencoded_;
     held_.push_back(job);
     std::vector<mp3::PcmSpan> spans;
     for (std::size_t i = 0; i < held_.size(); ++i) {

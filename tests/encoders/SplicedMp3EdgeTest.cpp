@@ -23,6 +23,7 @@ struct Outcome {
     std::uint32_t infoFrames = 0;
     int padding = -1;
     std::size_t frames = 0;
+    unsigned reencoded = 0;
 };
 
 std::vector<std::int16_t> Noise(std::size_t frames, int channels, unsigned seed) {
@@ -53,6 +54,7 @@ Outcome EncodeFile(const std::string &path, const std::vector<std::int16_t> &pcm
     for (std::size_t at = 0; ok && at < pcm.size() * 2; at += step)
         ok = enc.Write(bytes + at, std::min(step, pcm.size() * 2 - at));
     r.ok = enc.Close() && ok;
+    r.reencoded = enc.Reencoded();
     const std::string file = testutil::ReadFile(path);
     const auto *data = reinterpret_cast<const std::uint8_t *>(file.data());
     for (std::size_t at = 0; at < file.size();) {
@@ -72,6 +74,39 @@ Outcome EncodeFile(const std::string &path, const std::vector<std::int16_t> &pcm
         at += h.length;
     }
     return r;
+}
+
+// Noise in bursts of random loudness, 97 sample frames each, from silence to near full scale:
+// the bit reservoir of a stream started shortly before a seam differs from the one that ran
+// up to it, and at a high bitrate that cannot always be made up.
+std::vector<std::int16_t> Bursts(std::size_t frames, int channels, unsigned seed) {
+    std::vector<std::int16_t> pcm(frames * std::size_t(channels));
+    unsigned s = seed * 7919u;
+    double level = 0, low = 0;
+    for (std::size_t i = 0; i < frames; ++i) {
+        if (i % 97 == 0) {
+            s = s * 1664525u + 1013904223u;
+            const unsigned pick = (s >> 24) % 8;
+            level = pick < 3 ? 0 : pick < 6 ? 0.05 * pick : 0.95;
+        }
+        for (int k = 0; k < channels; ++k) {
+            s = s * 1664525u + 1013904223u;
+            low = (seed % 2 ? 0.2 : 0.95) * low + double(s >> 8) / (1 << 24) - 0.5;
+            pcm[i * std::size_t(channels) + std::size_t(k)] =
+                std::int16_t(std::clamp(level * low * 30000, -32000.0, 32000.0));
+        }
+    }
+    return pcm;
+}
+
+// Signal to noise ratio in dB of a decoded file against its source.
+double Snr(const std::vector<std::int16_t> &source, const std::vector<std::int16_t> &decoded) {
+    double signal = 0, noise = 0;
+    for (std::size_t i = 0; i < std::min(source.size(), decoded.size()); ++i) {
+        signal += double(source[i]) * source[i];
+        noise += (double(source[i]) - decoded[i]) * (double(source[i]) - decoded[i]);
+    }
+    return 10 * std::log10(signal / std::max(noise, 1.0));
 }
 
 std::string Complaints(const std::string &path) {
@@ -103,5 +138,34 @@ TEST(SplicedResampled, InfoFrameCountsTheFramesWritten) {
         const double got = double(enctest::Decode(path, c.channels).size()) / c.channels;
         EXPECT_NEAR(got, want, 2) << c.rate;
         EXPECT_EQ(Complaints(path), "") << c.rate;
+    }
+}
+
+// Seams where no frame splices: the writer encodes the earlier stream on through the next
+// segment (twice in a row too), and the file still has the serial encode's frames and length.
+TEST(SplicedFallback, SeamsThatDoNotSpliceAreEncodedOn) {
+    TempDir dir;
+    struct C {
+        int rate;
+        unsigned kbps, seed;
+    };
+    for (const C c : {C{44100, 320, 1}, C{44100, 320, 3}, C{22050, 160, 6}}) {
+        const int frameSamples = c.rate >= 32000 ? 1152 : 576;
+        const std::size_t length = 12 * 16 * std::size_t(frameSamples) + 333;
+        const auto pcm = Bursts(length, 2, c.seed);
+        const Outcome serial =
+            EncodeFile(dir.File("serial.mp3"), pcm, c.rate, 2, c.kbps, 1, 16, -1);
+        const std::string path = dir.File("parallel.mp3");
+        const Outcome r = EncodeFile(path, pcm, c.rate, 2, c.kbps, 2, 16, -1);
+        std::printf("%d Hz seed %u: %u seams encoded on\n", c.rate, c.seed, r.reencoded);
+        EXPECT_GT(r.reencoded, 0u) << c.rate << " " << c.seed;
+        EXPECT_TRUE(r.ok && r.parsed && r.info && serial.ok);
+        EXPECT_EQ(r.frames, serial.frames);
+        EXPECT_EQ(r.infoFrames, r.frames);
+        EXPECT_EQ(r.padding, serial.padding);
+        const auto decoded = enctest::Decode(path, 2);
+        EXPECT_EQ(decoded.size(), pcm.size());
+        EXPECT_GT(Snr(pcm, decoded), Snr(pcm, enctest::Decode(dir.File("serial.mp3"), 2)) - 0.1);
+        EXPECT_EQ(Complaints(path), "");
     }
 }
