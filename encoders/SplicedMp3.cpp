@@ -68,15 +68,19 @@ int SplicedMp3::Open(int Fd, const std::string &FileName, bool seekable,
     reencoded_ = 0;
     inRate_ = SampleRate;
     total_ = expectedSamples;
-    kbps_ = int(WavToMp3::SnapBitrate(Bitrate));
     resampled_ = !LegalRate(SampleRate);
     BE_VERSION version{};
     api_.version(&version);
     mp3::InfoFields fields;
-    fields.kbps = kbps_;
     fields.versionMajor = version.byMajorVersion;
     fields.versionMinor = version.byMinorVersion;
     frameSamples_ = samples / unsigned(channels_) == 576 ? 576 : 1152;
+    // MPEG-2 and 2.5 (the frames of 576 samples) go up to 160 kbps: the library encodes a
+    // higher bitrate as that.
+    kbps_ = int(WavToMp3::SnapBitrate(Bitrate));
+    if (frameSamples_ == 576)
+        kbps_ = std::min(kbps_, 160);
+    fields.kbps = kbps_;
     file_.Describe(resampled_ ? -1 : total_, frameSamples_, fields);
     unsigned threads = threadsWanted_ ? threadsWanted_ : std::thread::hardware_concurrency();
     const std::int64_t few = 3 * std::int64_t(segmentFrames_) * frameSamples_;

@@ -11,6 +11,8 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using testutil::TempDir;
@@ -22,7 +24,8 @@ struct Outcome {
     bool ok = false, parsed = true, info = false;
     std::uint32_t infoFrames = 0;
     int padding = -1;
-    std::size_t frames = 0;
+    std::size_t frames = 0, bytes = 0;
+    std::uint32_t infoBytes = 0;
     unsigned reencoded = 0;
 };
 
@@ -37,26 +40,10 @@ std::vector<std::int16_t> Noise(std::size_t frames, int channels, unsigned seed)
     return pcm;
 }
 
-Outcome EncodeFile(const std::string &path, const std::vector<std::int16_t> &pcm, int rate,
-                   int channels, unsigned kbps, unsigned threads, unsigned segment,
-                   std::int64_t expected, std::size_t writeBytes = 0) {
-    Outcome r;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    SplicedMp3 enc(testutil::BinDir());
-    enc.SetThreads(threads);
-    enc.SetSegmentFrames(segment);
-    const int chunk = enc.Open(fd, path, true, expected, rate, channels == 1 ? 4 : 1, kbps, false,
-                               false, false, false);
-    ::close(fd);
-    bool ok = chunk > 0;
-    const std::size_t step = writeBytes ? writeBytes : std::size_t(chunk);
-    const auto *bytes = reinterpret_cast<const std::uint8_t *>(pcm.data());
-    for (std::size_t at = 0; ok && at < pcm.size() * 2; at += step)
-        ok = enc.Write(bytes + at, std::min(step, pcm.size() * 2 - at));
-    r.ok = enc.Close() && ok;
-    r.reencoded = enc.Reencoded();
-    const std::string file = testutil::ReadFile(path);
+// The frames of an MP3 file, the Info frame apart.
+void Examine(const std::string &file, Outcome &r) {
     const auto *data = reinterpret_cast<const std::uint8_t *>(file.data());
+    r.bytes = file.size();
     for (std::size_t at = 0; at < file.size();) {
         mp3::FrameHeader h;
         if (!mp3::ParseHeader(data + at, file.size() - at, h) || at + h.length > file.size()) {
@@ -67,12 +54,46 @@ Outcome EncodeFile(const std::string &path, const std::vector<std::int16_t> &pcm
             const std::uint8_t *x = data + 4 + h.sideInfo;
             r.info = true;
             r.infoFrames = std::uint32_t(x[8] << 24 | x[9] << 16 | x[10] << 8 | x[11]);
+            r.infoBytes = std::uint32_t(x[12] << 24 | x[13] << 16 | x[14] << 8 | x[15]);
             r.padding = (x[120 + 22] & 15) << 8 | x[120 + 23];
         } else {
             ++r.frames;
         }
         at += h.length;
     }
+}
+
+// Encodes pcm into path (a FIFO when seekable is false, read here on a thread of its own).
+Outcome EncodeFile(const std::string &path, const std::vector<std::int16_t> &pcm, int rate,
+                   int channels, unsigned kbps, unsigned threads, unsigned segment,
+                   std::int64_t expected, bool seekable = true) {
+    Outcome r;
+    std::string piped;
+    std::thread reader;
+    if (!seekable)
+        reader = std::thread([&] {
+            const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            char buf[65536];
+            for (ssize_t n; fd >= 0 && (n = ::read(fd, buf, sizeof buf)) > 0;)
+                piped.append(buf, std::size_t(n));
+            ::close(fd);
+        });
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    SplicedMp3 enc(testutil::BinDir());
+    enc.SetThreads(threads);
+    enc.SetSegmentFrames(segment);
+    const int chunk = enc.Open(fd, path, seekable, expected, rate, channels == 1 ? 4 : 1, kbps,
+                               false, false, false, false);
+    ::close(fd);
+    bool ok = chunk > 0;
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(pcm.data());
+    for (std::size_t at = 0; ok && at < pcm.size() * 2; at += std::size_t(chunk))
+        ok = enc.Write(bytes + at, std::min(std::size_t(chunk), pcm.size() * 2 - at));
+    r.ok = enc.Close() && ok;
+    r.reencoded = enc.Reencoded();
+    if (reader.joinable())
+        reader.join();
+    Examine(seekable ? testutil::ReadFile(path) : piped, r);
     return r;
 }
 
@@ -125,19 +146,38 @@ TEST(SplicedResampled, InfoFrameCountsTheFramesWritten) {
     TempDir dir;
     struct C {
         int rate, channels, outRate, seconds;
+        unsigned kbps;
     };
-    for (const C c : {C{7000, 1, 8000, 1}, C{44000, 2, 44100, 1}, C{44000, 2, 44100, 7},
-                      C{96000, 1, 48000, 3}}) {
+    // At 22050 Hz the library encodes 320 kbps as 160, the highest rate of MPEG-2.
+    for (const C c : {C{7000, 1, 8000, 1, 64}, C{44000, 2, 44100, 1, 64}, C{44000, 2, 44100, 7, 64},
+                      C{96000, 1, 48000, 3, 64}, C{20000, 2, 22050, 4, 320}}) {
         const std::size_t length = std::size_t(c.rate * c.seconds);
         const auto pcm = Noise(length, c.channels, unsigned(c.rate));
         const std::string path = dir.File("r.mp3");
-        const Outcome r = EncodeFile(path, pcm, c.rate, c.channels, 64, 3, 16, -1);
+        const Outcome r = EncodeFile(path, pcm, c.rate, c.channels, c.kbps, 3, 16, -1);
         EXPECT_TRUE(r.ok && r.parsed && r.info) << c.rate;
         EXPECT_EQ(r.infoFrames, r.frames) << c.rate;
         const double want = double(length) * c.outRate / c.rate;
         const double got = double(enctest::Decode(path, c.channels).size()) / c.channels;
         EXPECT_NEAR(got, want, 2) << c.rate;
         EXPECT_EQ(Complaints(path), "") << c.rate;
+    }
+}
+
+// On a pipe of known length the Info frame is computed up front: its byte count follows the
+// bitrate the library encodes at, which MPEG-2 rates cap at 160 kbps.
+TEST(SplicedOutput, UpFrontInfoFrameTellsTheBytesOfTheEncodedBitrate) {
+    TempDir dir;
+    const std::string fifo = dir.File("out.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const unsigned kbps : {128u, 320u}) {
+        const std::size_t length = 7 * 16 * 576 + 100;
+        const auto pcm = Noise(length, 2, kbps);
+        const Outcome r = EncodeFile(fifo, pcm, 22050, 2, kbps, 2, 16, std::int64_t(length), false);
+        EXPECT_TRUE(r.ok && r.parsed && r.info) << kbps;
+        EXPECT_EQ(r.infoFrames, r.frames) << kbps;
+        // An estimate: frames raised at seams make the file a little longer.
+        EXPECT_NEAR(double(r.infoBytes), double(r.bytes), double(r.bytes) / 50) << kbps;
     }
 }
 
