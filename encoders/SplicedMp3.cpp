@@ -337,12 +337,16 @@ bool SplicedMp3::FinishParallel() {
     }
     bool ok = true;
     while (ok && !inflight_.empty()) {
-        if (stop_ && !inflight_.front()->done && !buffering_) {
+        if (stop_) {
+            // Segments held back while the length was unknown never reached a worker.
+            if (buffering_)
+                break;
+            const Job *job = inflight_.front();
             std::unique_lock<std::mutex> guard(lock_);
-            finished_.wait(guard, [&] { return inflight_.front()->done; });
+            finished_.wait(guard, [job] { return job->done; });
+            if (job->result != mp3::RunResult::Done)
+                break;
         }
-        if (stop_ && (buffering_ || inflight_.front()->result != mp3::RunResult::Done))
-            break;
         ok = ConsumeOldest();
     }
     JoinWorkers();

@@ -209,3 +209,41 @@ TEST(SplicedFallback, SeamsThatDoNotSpliceAreEncodedOn) {
         EXPECT_EQ(Complaints(path), "");
     }
 }
+
+// A stop after any number of writes, while the length is still unknown and once the workers
+// run: Close succeeds and the file is whole, its Info frame telling the frames it holds.
+TEST(SplicedOutput, StopAtAnyPointLeavesAWholeFile) {
+    TempDir dir;
+    const auto pcm = Noise(20 * 16 * 1152 + 77, 2, 9);
+    const std::int64_t length = std::int64_t(pcm.size() / 2);
+    for (const std::int64_t expected : {std::int64_t(-1), length})
+        for (const unsigned threads : {2u, 3u})
+            for (const std::size_t writes : {0u, 30u, 52u, 100u, 319u}) {
+                const std::string path = dir.File("stopped.mp3");
+                const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+                SplicedMp3 enc(testutil::BinDir());
+                enc.SetThreads(threads);
+                enc.SetSegmentFrames(16);
+                const int chunk =
+                    enc.Open(fd, path, true, expected, 44100, 1, 128, false, false, false, false);
+                ::close(fd);
+                ASSERT_GT(chunk, 0);
+                const auto *bytes = reinterpret_cast<const std::uint8_t *>(pcm.data());
+                for (std::size_t n = 0; n < writes; ++n)
+                    ASSERT_TRUE(enc.Write(bytes + n * std::size_t(chunk), std::size_t(chunk)));
+                enc.Stop();
+                EXPECT_TRUE(enc.Close());
+                Outcome r;
+                Examine(testutil::ReadFile(path), r);
+                const std::string where = std::to_string(expected) + " " + std::to_string(threads) +
+                                          " " + std::to_string(writes);
+                EXPECT_TRUE(r.parsed) << where;
+                EXPECT_EQ(r.infoFrames, r.frames) << where;
+                if (r.frames == 0)
+                    continue;
+                EXPECT_EQ(enctest::Decode(path, 2).size() / 2,
+                          r.frames * 1152 - 576 - std::size_t(r.padding))
+                    << where;
+                EXPECT_EQ(Complaints(path), "") << where;
+            }
+}
