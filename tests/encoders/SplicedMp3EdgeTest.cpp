@@ -3,7 +3,6 @@
 #include "EncoderTestUtil.h"
 #include "TestUtil.h"
 #include "encoders/Mp3Bitstream.h"
-#include "encoders/Mp3InfoFrame.h"
 #include "encoders/SplicedMp3.h"
 
 #include <gtest/gtest.h>
