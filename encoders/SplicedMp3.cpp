@@ -75,12 +75,7 @@ int SplicedMp3::Open(int Fd, const std::string &FileName, bool seekable,
     fields.versionMajor = version.byMajorVersion;
     fields.versionMinor = version.byMinorVersion;
     frameSamples_ = samples / unsigned(channels_) == 576 ? 576 : 1152;
-    // MPEG-2 and 2.5 (the frames of 576 samples) go up to 160 kbps: the library encodes a
-    // higher bitrate as that.
-    kbps_ = int(WavToMp3::SnapBitrate(Bitrate));
-    if (frameSamples_ == 576)
-        kbps_ = std::min(kbps_, 160);
-    fields.kbps = kbps_;
+    fields.kbps = int(WavToMp3::SnapBitrate(Bitrate)); // the file sets the encoded one
     file_.Describe(resampled_ ? -1 : total_, frameSamples_, fields);
     unsigned threads = threadsWanted_ ? threadsWanted_ : std::thread::hardware_concurrency();
     const std::int64_t few = 3 * std::int64_t(segmentFrames_) * frameSamples_;
@@ -391,10 +386,12 @@ bool SplicedMp3::Close() {
         const mp3::FrameHeader h = file_.StreamHeader();
         std::int64_t samples = serial_ ? fed_ : samplesOut_;
         std::uint32_t frames = std::uint32_t(framesOut_);
-        if (resampled_ && file_.AudioBytes() > 0) {
+        if (resampled_ && file_.AudioBytes() > 0 && h.samples > 0) {
             samples = samples * h.sampleRate / inRate_;
-            // The padded frames keep the total within a byte of the nominal bitrate's.
-            const std::uint64_t frameBits = std::uint64_t(kbps_) * 1000 * std::uint64_t(h.samples);
+            // The padded frames keep the total within a byte of the nominal bitrate's (the
+            // serial stream raises no frame).
+            const std::uint64_t frameBits = std::uint64_t(mp3::Kbps(h.version, h.bitrateIndex)) *
+                                            1000 * std::uint64_t(h.samples);
             frames = std::uint32_t(
                 (file_.AudioBytes() * 8 * std::uint64_t(h.sampleRate) + frameBits / 2) / frameBits);
         } else if (serial_) {

@@ -102,7 +102,6 @@ private:
     int channels_ = 2, frameSamples_ = 1152, chunkValues_ = 0;
     bool resampled_ = false;
     double rateRatio_ = 1;
-    int kbps_ = 128;
     std::int64_t total_ = -1, fed_ = 0, nextSegment_ = 0;
     bool ended_ = false;
     int inRate_ = 0;
