@@ -99,6 +99,14 @@ bool OutputFile::Write(const std::uint8_t *data, std::size_t count) {
         return false;
     if (count == 0)
         return true;
+    if (audioBytes_ == 0 && count >= 4) {
+        std::memcpy(header_, data, 4); // StreamHeader holds while the audio is buffered
+        // The library may encode at less than the bitrate asked for (MPEG-2 and 2.5 rates
+        // have lower ceilings); a frame raised at a seam only ever has more.
+        const FrameHeader h = StreamHeader();
+        if (const int kbps = Kbps(h.version, h.bitrateIndex); kbps > 0 && kbps < fields_.kbps)
+            fields_.kbps = kbps;
+    }
     musicCrc_ = Crc16Arc(musicCrc_, data, count);
     audioBytes_ += count;
     if (buffer_.size() + count > kBuffer && !Flush())

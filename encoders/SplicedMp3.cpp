@@ -65,17 +65,17 @@ int SplicedMp3::Open(int Fd, const std::string &FileName, bool seekable,
     chunkOut_.assign(bufferSize, 0);
     fed_ = framesOut_ = samplesOut_ = nextSegment_ = 0;
     ended_ = false;
+    reencoded_ = 0;
     inRate_ = SampleRate;
     total_ = expectedSamples;
-    kbps_ = int(WavToMp3::SnapBitrate(Bitrate));
     resampled_ = !LegalRate(SampleRate);
     BE_VERSION version{};
     api_.version(&version);
     mp3::InfoFields fields;
-    fields.kbps = kbps_;
     fields.versionMajor = version.byMajorVersion;
     fields.versionMinor = version.byMinorVersion;
     frameSamples_ = samples / unsigned(channels_) == 576 ? 576 : 1152;
+    fields.kbps = int(WavToMp3::SnapBitrate(Bitrate)); // the file sets the encoded one
     file_.Describe(resampled_ ? -1 : total_, frameSamples_, fields);
     unsigned threads = threadsWanted_ ? threadsWanted_ : std::thread::hardware_concurrency();
     const std::int64_t few = 3 * std::int64_t(segmentFrames_) * frameSamples_;
@@ -254,6 +254,7 @@ bool SplicedMp3::ConsumeOldest() {
 
 // No frame near the seam splices: the held stream encodes on through job's segment.
 bool SplicedMp3::Merge(Job *job) {
+    ++reencoded_;
     held_.push_back(job);
     std::vector<mp3::PcmSpan> spans;
     for (std::size_t i = 0; i < held_.size(); ++i) {
@@ -331,12 +332,16 @@ bool SplicedMp3::FinishParallel() {
     }
     bool ok = true;
     while (ok && !inflight_.empty()) {
-        if (stop_ && !inflight_.front()->done && !buffering_) {
+        if (stop_) {
+            // Segments held back while the length was unknown never reached a worker.
+            if (buffering_)
+                break;
+            const Job *job = inflight_.front();
             std::unique_lock<std::mutex> guard(lock_);
-            finished_.wait(guard, [&] { return inflight_.front()->done; });
+            finished_.wait(guard, [job] { return job->done; });
+            if (job->result != mp3::RunResult::Done)
+                break;
         }
-        if (stop_ && (buffering_ || inflight_.front()->result != mp3::RunResult::Done))
-            break;
         ok = ConsumeOldest();
     }
     JoinWorkers();
@@ -381,10 +386,14 @@ bool SplicedMp3::Close() {
         const mp3::FrameHeader h = file_.StreamHeader();
         std::int64_t samples = serial_ ? fed_ : samplesOut_;
         std::uint32_t frames = std::uint32_t(framesOut_);
-        if (resampled_ && file_.AudioBytes() > 0) {
+        if (resampled_ && file_.AudioBytes() > 0 && h.samples > 0) {
             samples = samples * h.sampleRate / inRate_;
-            frames = std::uint32_t(file_.AudioBytes() * 8 * std::uint64_t(h.sampleRate) /
-                                   (std::uint64_t(kbps_) * 1000 * std::uint64_t(h.samples)));
+            // The padded frames keep the total within a byte of the nominal bitrate's (the
+            // serial stream raises no frame).
+            const std::uint64_t frameBits = std::uint64_t(mp3::Kbps(h.version, h.bitrateIndex)) *
+                                            1000 * std::uint64_t(h.samples);
+            frames = std::uint32_t(
+                (file_.AudioBytes() * 8 * std::uint64_t(h.sampleRate) + frameBits / 2) / frameBits);
         } else if (serial_) {
             frames = mp3::StreamFrames(samples, frameSamples_);
         }

@@ -58,6 +58,8 @@ public:
     }
     // Workers encoding in parallel since Open; 1 on the serial path.
     unsigned Workers() const { return unsigned(workers_.size() ? workers_.size() : 1); }
+    // Seams since Open where no frame spliced and the earlier stream encoded on.
+    unsigned Reencoded() const { return reencoded_; }
 
     static constexpr unsigned kDefaultSegment = 512;
     // In granules of 576 samples (MPEG-1 frames hold two, MPEG-2 and 2.5 frames one). The
@@ -100,7 +102,6 @@ private:
     int channels_ = 2, frameSamples_ = 1152, chunkValues_ = 0;
     bool resampled_ = false;
     double rateRatio_ = 1;
-    int kbps_ = 128;
     std::int64_t total_ = -1, fed_ = 0, nextSegment_ = 0;
     bool ended_ = false;
     int inRate_ = 0;
@@ -127,4 +128,5 @@ private:
 
     mp3::OutputFile file_;
     bool open_ = false, failed_ = false;
+    unsigned reencoded_ = 0;
 };
