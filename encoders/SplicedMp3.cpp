@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <system_error>
 #include <unistd.h>
 
 using namespace bladeenc;
@@ -82,11 +83,19 @@ int SplicedMp3::Open(int Fd, const std::string &FileName, bool seekable,
     serial_ = threads <= 1 || resampled_ || (total_ >= 0 && total_ < few);
     buffering_ = !serial_ && total_ < 0;
     if (!serial_) {
-        api_.closeStream(stream_);
-        streamOpen_ = false;
         workers_.reserve(threads);
-        for (unsigned i = 0; i < threads; ++i)
-            workers_.emplace_back([this] { WorkerLoop(); });
+        try {
+            for (unsigned i = 0; i < threads; ++i)
+                workers_.emplace_back([this] { WorkerLoop(); });
+        } catch (const std::system_error &) {
+            // No more threads to be had: go on with those that started, or serially.
+        }
+        serial_ = workers_.empty();
+        buffering_ = buffering_ && !serial_;
+        if (!serial_) {
+            api_.closeStream(stream_);
+            streamOpen_ = false;
+        }
     }
     return int(samples * 2);
 }

@@ -10,7 +10,9 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -252,4 +254,33 @@ TEST(SplicedOutput, StopAtAnyPointLeavesAWholeFile) {
                     << where;
                 EXPECT_EQ(Complaints(path), "") << where;
             }
+}
+
+// With no thread to be had (a process limit), the encode goes on serially instead of ending the
+// program. Root ignores the limit, so the child gives up root first.
+TEST(SplicedOutput, NoThreadsToBeHadEncodesSerially) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to take another user's process limit";
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
+    const auto pcm = Noise(6 * 16 * 1152 + 5, 2, 4);
+    const std::string path = dir.File("limited.mp3");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const rlimit one{1, 1};
+        if (::setrlimit(RLIMIT_NPROC, &one) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        try {
+            const Outcome r = EncodeFile(path, pcm, 44100, 2, 128, 4, 16, -1);
+            ::_exit(r.ok && r.parsed && r.info && r.frames == r.infoFrames ? 0 : 1);
+        } catch (...) {
+            ::_exit(4); // the thread that could not start escaped the encoder
+        }
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: a wrong file, 3: no other user, 4: an exception";
+    EXPECT_EQ(enctest::Decode(path, 2).size(), pcm.size());
 }
