@@ -102,42 +102,6 @@ TEST_F(CliJoin, WmaJoinLastsAsLongAsItsInputs) {
     EXPECT_LE(ProbeDuration(out_.File("cli.wma")), mixedSeconds_ + 0.2);
 }
 
-// Starts tandrel-join with the environment's variables replaced by vars ("NAME=value") and
-// its standard streams arranged by redirect; returns its pid, or -1.
-pid_t SpawnWith(const std::vector<std::string> &args, const std::vector<std::string> &vars,
-                const std::function<void(posix_spawn_file_actions_t &)> &redirect) {
-    std::vector<std::string> argv{Cli()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char *> cargv;
-    for (std::string &a : argv)
-        cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    std::vector<std::string> env = vars;
-    for (char **e = environ; *e; ++e) {
-        const std::string entry(*e);
-        const bool replaced = std::any_of(vars.begin(), vars.end(), [&](const std::string &v) {
-            return entry.compare(0, v.find('=') + 1, v, 0, v.find('=') + 1) == 0;
-        });
-        if (!replaced)
-            env.push_back(entry);
-    }
-    std::vector<char *> cenv;
-    for (std::string &e : env)
-        cenv.push_back(e.data());
-    cenv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    redirect(actions);
-    posix_spawnattr_t attr;
-    DefaultStopSignals(attr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, cargv[0], &actions, &attr, cargv.data(), cenv.data()) != 0)
-        pid = -1;
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
 // Starts tandrel-join with TMPDIR set, standard output and error into files.
 pid_t Spawn(const std::vector<std::string> &args, const std::string &tmpdir,
             const std::string &errFile) {

@@ -27,29 +27,18 @@ namespace {
 // instead of out.
 pid_t Start(const std::string &cwd, const std::vector<std::string> &args, const std::string &out,
             const std::string &err, int keep = 0, int outFlags = O_TRUNC, int outFd = -1) {
-    std::vector<std::string> argv{Cli()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char *> cargv;
-    for (std::string &a : argv)
-        cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (outFd >= 0)
-        posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-    else
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | outFlags,
-                                         0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-    posix_spawnattr_t attr;
-    DefaultStopSignals(attr, keep);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, cargv[0], &actions, &attr, cargv.data(), environ) != 0)
-        pid = -1;
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    return SpawnWith(
+        args, {},
+        [&](posix_spawn_file_actions_t &actions) {
+            if (outFd >= 0)
+                posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+            else
+                posix_spawn_file_actions_addopen(&actions, 1, out.c_str(),
+                                                 O_WRONLY | O_CREAT | outFlags, 0600);
+            posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                             0600);
+        },
+        cwd, keep);
 }
 
 // A signal set line of /proc/PID/status ("SigCgt", "SigIgn") as a mask.

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,46 @@ inline void DefaultStopSignals(posix_spawnattr_t &attr, int keep = 0) {
             sigaddset(&defaults, sig);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+}
+
+// Starts tandrel-join with the environment's variables replaced by vars ("NAME=value") and
+// its standard streams arranged by redirect, in cwd when given, with the stop signals at
+// their defaults but for keep; returns its pid, or -1.
+inline pid_t SpawnWith(const std::vector<std::string> &args, const std::vector<std::string> &vars,
+                       const std::function<void(posix_spawn_file_actions_t &)> &redirect,
+                       const std::string &cwd = "", int keep = 0) {
+    std::vector<std::string> argv{Cli()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char *> cargv;
+    for (std::string &a : argv)
+        cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    std::vector<std::string> env = vars;
+    for (char **e = environ; *e; ++e) {
+        const std::string entry(*e);
+        const bool replaced = std::any_of(vars.begin(), vars.end(), [&](const std::string &v) {
+            return entry.compare(0, v.find('=') + 1, v, 0, v.find('=') + 1) == 0;
+        });
+        if (!replaced)
+            env.push_back(entry);
+    }
+    std::vector<char *> cenv;
+    for (std::string &e : env)
+        cenv.push_back(e.data());
+    cenv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    redirect(actions);
+    if (!cwd.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    posix_spawnattr_t attr;
+    DefaultStopSignals(attr, keep);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, cargv[0], &actions, &attr, cargv.data(), cenv.data()) != 0)
+        pid = -1;
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
 }
 
 } // namespace clitest

@@ -17,6 +17,17 @@ std::vector<std::int16_t> Sine(int rate, int channels, std::size_t frames, doubl
     return pcm;
 }
 
+std::vector<std::int16_t> Noise(std::size_t frames, int channels, unsigned seed) {
+    std::vector<std::int16_t> pcm(frames * std::size_t(channels));
+    double low = 0;
+    for (std::size_t i = 0; i < pcm.size(); ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        low = 0.9 * low + 0.1 * (double(seed >> 8) / (1 << 24) - 0.5);
+        pcm[i] = std::int16_t(std::lround(20000 * low + 3000 * std::sin(double(i) * 0.01)));
+    }
+    return pcm;
+}
+
 std::vector<std::int16_t> Decode(const std::string &path, int channels) {
     testutil::TempDir dir;
     const std::string raw = dir.File("decoded.raw");

@@ -13,6 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
+using enctest::Noise;
 using testutil::TempDir;
 
 namespace {
@@ -89,17 +90,6 @@ Stream Parse(const std::string &file, unsigned flags) {
         at += h.length;
     }
     return s;
-}
-
-std::vector<std::int16_t> Noise(std::size_t frames, int channels, unsigned seed) {
-    std::vector<std::int16_t> pcm(frames * channels);
-    double low = 0;
-    for (std::size_t i = 0; i < pcm.size(); ++i) {
-        seed = seed * 1664525u + 1013904223u;
-        low = 0.9 * low + 0.1 * (double(seed >> 8) / (1 << 24) - 0.5);
-        pcm[i] = std::int16_t(std::lround(20000 * low + 3000 * std::sin(double(i) * 0.01)));
-    }
-    return pcm;
 }
 
 // What ffmpeg and mpg123 say about a file beyond decoding it.
