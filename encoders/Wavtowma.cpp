@@ -110,11 +110,12 @@ int WavToWma::Open(const std::string &FileName, int SampleRate, int Channels, un
     format.cbSize = 0;
 
     const std::u16string path = ToUtf16(FileName);
+    const std::string &shown = ShownName.empty() ? FileName : ShownName;
     IWMAudioWriter *writer = nullptr;
     Status = CreateWriter(path.c_str(), &writer);
     if (Status < 0 || !writer) {
         const int err = ErrnoFromHResult(Status);
-        Say(err ? "Failed to Create Audio Writer\n" + FileName + "\n" + std::strerror(err)
+        Say(err ? "Failed to Create Audio Writer\n" + shown + "\n" + std::strerror(err)
                 : "Failed to Create Audio Writer");
         return -1;
     }
@@ -124,9 +125,12 @@ int WavToWma::Open(const std::string &FileName, int SampleRate, int Channels, un
         Say("Failed to Set Input Format");
         return -1;
     }
-    if (Writer->SetOutputFormat(Bitrate, 44100, 2, 0) < 0) {
+    if (const HRESULT hr = Writer->SetOutputFormat(Bitrate, 44100, 2, 0); hr < 0) {
         Drop();
-        Say("Failed to Set Output Format");
+        // The header is written here: a write that failed names the file and the reason.
+        const int err = ErrnoFromHResult(hr);
+        Say(err ? "Failed to Set Output Format\n" + shown + "\n" + std::strerror(err)
+                : "Failed to Set Output Format");
         return -1;
     }
     return 16384;

@@ -29,6 +29,8 @@ public:
     bool Close();
     // The writer's status of the last failure (0 when none); see wmaudsdk::ErrnoFromHResult.
     wmaudsdk::HRESULT LastError() const { return Status; }
+    // The name messages give the output when FileName is not one a user knows ("pipe:4").
+    void SetShownName(const std::string &name) { ShownName = name; }
 
 private:
     void Load(void *library);
@@ -38,4 +40,5 @@ private:
     wmaudsdk::WMAudioCreateWriterFn CreateWriter = nullptr;
     wmaudsdk::IWMAudioWriter *Writer = nullptr;
     wmaudsdk::HRESULT Status = 0;
+    std::string ShownName;
 };

@@ -69,6 +69,7 @@ public:
                 return Failed(errno);
             path = "pipe:" + std::to_string(pipeFd_);
         }
+        encoder_.SetShownName(display_);
         chunk_ = encoder_.Open(path, format.sampleRate, format.channels,
                                WmaBitrate(settings_.wmaBitrateIndex));
         return chunk_ >= 0;

@@ -279,6 +279,17 @@ TEST_F(CliJoin, OutputThatCannotBeCreatedSaysWhichAndWhy) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "tandrel-join: Cannot creat the output file: " + out_.File("no/such/out.wav") +
                          ": No such file or directory\n");
+    // A device that takes nothing: every format names it and the reason.
+    const std::string full = testutil::MakeFullDevice(out_);
+    if (full.empty())
+        return;
+    for (const char *format : {"wav", "mp3", "wma"}) {
+        const CliResult f = RunCli(in_.Path(), {"-qf", format, "-o", full, cd});
+        EXPECT_EQ(f.exitCode, 1) << format;
+        EXPECT_TRUE(Contains(f.err, full + ": No space left on device") ||
+                    Contains(f.err, full + "\nNo space left on device"))
+            << format << ": " << f.err;
+    }
 }
 
 TEST_F(CliJoin, InputTruncatedDuringTheJoinFailsAndWritesNothing) {
