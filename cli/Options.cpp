@@ -81,10 +81,10 @@ const char *const kUsage =
     "\n"
     "Exit status: 0 done, 1 an input was refused or the join failed, 2 wrong usage,\n"
     "130 interrupted by Ctrl-C, SIGTERM or SIGHUP (nothing is left behind).\n"
-    "A WAV written to a pipe, FIFO or device carries the largest sizes in its header.\n"
+    "A WAV written to a pipe, FIFO or device carries its sizes in its header when every\n"
+    "input is a WAV file at the target's rate (or --resample=hq), else the largest sizes.\n"
     "An MP3 starts with an Info frame (frame count, encoder delay and padding) for gapless\n"
-    "players; on a pipe, FIFO or device, where it cannot be filled in at the end, it is left\n"
-    "out.\n";
+    "players; on a pipe, FIFO or device it is there only when the length is known so.\n";
 
 int Mp3BitrateIndexOf(int kbps) {
     return IndexOf(kMp3Kbps, kbps);

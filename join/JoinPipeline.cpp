@@ -66,6 +66,7 @@ private:
     void TwoPassJoin(bool discardIfStopped);
     void OutputStage(int pcmFd, std::uint64_t size, bool discardIfStopped);
     void DirectJoin(bool discardIfStopped);
+    std::int64_t KnownPcmBytes() const;
     bool Stop() {
         if (progress_.ProcessEventsAndShouldStop())
             stop_ = true;
@@ -278,7 +279,10 @@ void Join::DirectJoin(bool discardIfStopped) {
         feed = std::make_unique<Pcm16Feed>(*encoder);
         dest = feed.get();
     }
-    if (!dest->Open({file.Fd(), file.WritePath(), shown, file.Seekable()}, req_.target, -1)) {
+    // A pipe's header and Info frame cannot be gone back to: they get the length when the
+    // inputs tell it before the first byte.
+    const std::int64_t known = file.Seekable() ? -1 : KnownPcmBytes();
+    if (!dest->Open({file.Fd(), file.WritePath(), shown, file.Seekable()}, req_.target, known)) {
         failed_ = true;
         return;
     }
@@ -294,6 +298,29 @@ void Join::DirectJoin(bool discardIfStopped) {
         ShowOutputError(shown, file.Error());
         failed_ = true;
     }
+}
+
+// The joined PCM's bytes when every input tells its length exactly before it is read: whole
+// frames of WAV data, at the target's rate or resampled with Hq; -1 otherwise (MP3 and WMA
+// inputs tell theirs only once decoded, and frame repetition counts as it goes).
+std::int64_t Join::KnownPcmBytes() const {
+    const PcmFormat &t = req_.target;
+    std::uint64_t frames = 0;
+    for (const JoinInput &in : req_.inputs) {
+        const std::int64_t frameBytes =
+            std::int64_t(in.format.channels) * ((in.format.bits + 7) / 8);
+        if (KindOf(in.path) != AudioKind::Wav || in.expectedBytes < 0 || frameBytes <= 0 ||
+            in.expectedBytes % frameBytes != 0)
+            return -1;
+        const std::uint64_t n = std::uint64_t(in.expectedBytes / frameBytes);
+        if (in.format.sampleRate == t.sampleRate)
+            frames += n;
+        else if (req_.resampling == Resampling::Hq)
+            frames += HqFrameCount(n, in.format.sampleRate, t.sampleRate);
+        else
+            return -1;
+    }
+    return std::int64_t(frames) * t.channels * ((t.bits + 7) / 8);
 }
 
 JoinStatus Join::Run() {

@@ -326,3 +326,33 @@ TEST(CliStreams, SizesCountTheJoinAloneInARedirectedFile) {
 }
 
 } // namespace
+
+// WAV inputs tell the join's length before its first byte: a pipe gets the same file as a
+// regular output, sizes and all, at one rate and with the high-quality resampler; frames
+// repeated up to the rate are counted only as they go, so that pipe gets the largest sizes.
+TEST(CliStreams, PipesGetTheSizesTheWavInputsTellAhead) {
+    TempDir dir;
+    const std::string a = Synth(dir, "a.wav", "-r 44100 -c 1 -b 8", "0.7 sine 440");
+    const std::string b = Synth(dir, "b.wav", "-r 48000 -c 2 -b 16", "0.3 sine 1000");
+    const std::string c = Synth(dir, "c.wav", "-r 48000 -c 2 -b 24", "0.2 sine 300");
+    const std::string cli = Quote(Cli());
+    const auto both = [&](const std::string &options, const std::string &inputs) {
+        const int file = testutil::Run(cli + " -q --force " + options + " -o " +
+                                       Quote(dir.File("file.wav")) + inputs)
+                             .exitCode;
+        const int pipe = testutil::Run(cli + " -qf wav " + options + " -o -" + inputs + " | cat >" +
+                                       Quote(dir.File("piped.wav")))
+                             .exitCode;
+        EXPECT_EQ(file, 0);
+        EXPECT_EQ(pipe, 0);
+        return std::make_pair(ReadFile(dir.File("file.wav")), ReadFile(dir.File("piped.wav")));
+    };
+    const auto [same, samePiped] = both("", " " + Quote(b) + " " + Quote(c));
+    EXPECT_TRUE(samePiped == same);
+    const auto [hq, hqPiped] = both("--resample=hq", " " + Quote(a) + " " + Quote(b));
+    EXPECT_TRUE(hqPiped == hq);
+    const auto [repeated, repeatedPiped] = both("", " " + Quote(a) + " " + Quote(b));
+    ASSERT_EQ(repeatedPiped.size(), repeated.size());
+    EXPECT_EQ(GetLE32(repeatedPiped, 4), 0xFFFFFFFFu);
+    EXPECT_TRUE(repeatedPiped.substr(44) == repeated.substr(44));
+}
