@@ -50,12 +50,18 @@ void ParseXing(const unsigned char *b, std::size_t n, const Mp3Frame &f, Mp3Head
 
 } // namespace
 
-bool ParseMp3Frame(std::uint32_t header, Mp3Frame &f) {
-    static const int kRates[3] = {44100, 48000, 32000};
+int Mp3BitrateKbps(bool mpeg1, int bitrateIndex) {
     static const int kBitrates1[15] = {0,   32,  40,  48,  56,  64,  80, 96,
                                        112, 128, 160, 192, 224, 256, 320};
     static const int kBitrates2[15] = {0,  8,  16, 24,  32,  40,  48, 56,
                                        64, 80, 96, 112, 128, 144, 160};
+    if (bitrateIndex <= 0 || bitrateIndex >= 15)
+        return 0;
+    return (mpeg1 ? kBitrates1 : kBitrates2)[bitrateIndex];
+}
+
+bool ParseMp3Frame(std::uint32_t header, Mp3Frame &f) {
+    static const int kRates[3] = {44100, 48000, 32000};
     if ((header & 0xFFE00000u) != 0xFFE00000u)
         return false;
     const int version = (header >> 19) & 3; // 0 MPEG 2.5, 1 reserved, 2 MPEG 2, 3 MPEG 1
@@ -67,7 +73,7 @@ bool ParseMp3Frame(std::uint32_t header, Mp3Frame &f) {
     f.mpeg1 = version == 3;
     f.mono = ((header >> 6) & 3) == 3;
     f.sampleRate = kRates[rateIndex] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
-    f.bitrate = (f.mpeg1 ? kBitrates1 : kBitrates2)[bitrateIndex] * 1000;
+    f.bitrate = Mp3BitrateKbps(f.mpeg1, bitrateIndex) * 1000;
     f.samples = f.mpeg1 ? 1152 : 576;
     f.bytes = (f.mpeg1 ? 144 : 72) * f.bitrate / f.sampleRate + int((header >> 9) & 1);
     return true;

@@ -36,6 +36,8 @@ struct Mp3Frame {
 inline constexpr std::uint32_t kMp3StreamMask = 0xFFFE0C00;
 
 bool ParseMp3Frame(std::uint32_t header, Mp3Frame &f);
+// kbps of a layer III bitrate index (MPEG-1, or MPEG-2 and 2.5); 0 for index 0, 15 and beyond.
+int Mp3BitrateKbps(bool mpeg1, int bitrateIndex);
 
 // Reads the header of an MP3 file; a tag claiming more than the file holds leaves
 // audioStart at or beyond fileSize.

@@ -212,6 +212,11 @@ std::string TempPcmPath() {
     return dir + "AudioTemp.pcm";
 }
 
+// The output's status (standard output's when it is "-"); false when there is none yet.
+bool StatOutput(bool toStdout, const std::string &output, struct stat &st) {
+    return toStdout ? ::fstat(STDOUT_FILENO, &st) == 0 : ::stat(output.c_str(), &st) == 0;
+}
+
 // Where a write to fd lands next: the end of the file when it appends (size), else its offset.
 off_t OffsetBefore(int fd, std::int64_t size) {
     if (::fcntl(fd, F_GETFL) & O_APPEND)
@@ -317,8 +322,7 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
     messages.SetBar(&bar);
     const auto start = std::chrono::steady_clock::now();
     JoinSummary summary;
-    const bool stream = toStdout ? ::fstat(STDOUT_FILENO, &st) == 0 && !S_ISREG(st.st_mode)
-                                 : ::stat(output.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+    const bool stream = StatOutput(toStdout, output, st) && !S_ISREG(st.st_mode);
     // Standard output may already hold something (>>, or an earlier command's part): the
     // join's size is what it adds.
     const off_t before =
@@ -342,8 +346,7 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
     bar.Clear();
     messages.SetBar(nullptr);
 
-    const bool file = toStdout ? ::fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode)
-                               : ::stat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    const bool file = StatOutput(toStdout, output, st) && S_ISREG(st.st_mode);
     if (file && toStdout) {
         const off_t after = ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
         st.st_size = after >= before ? after - before : 0;

@@ -1,11 +1,9 @@
 #include "encoders/Mp3Bitstream.h"
 
+#include "audio/Mp3Header.h"
+
 namespace mp3 {
 namespace {
-
-constexpr int kKbpsV1[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-constexpr int kKbpsV2[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
-constexpr int kRates[] = {44100, 48000, 32000};
 
 // Reads bits MSB first from a byte string.
 class BitReader {
@@ -37,9 +35,7 @@ std::uint16_t CrcBits(std::uint16_t crc, unsigned value, int bits) {
 } // namespace
 
 int Kbps(int version, int bitrateIndex) {
-    if (bitrateIndex <= 0 || bitrateIndex >= 15)
-        return 0;
-    return version == 3 ? kKbpsV1[bitrateIndex] : kKbpsV2[bitrateIndex];
+    return tandrel::Mp3BitrateKbps(version == 3, bitrateIndex);
 }
 
 std::size_t FrameLength(int version, int bitrateIndex, int sampleRate, int padding) {
@@ -48,20 +44,22 @@ std::size_t FrameLength(int version, int bitrateIndex, int sampleRate, int paddi
 }
 
 bool ParseHeader(const std::uint8_t *h, std::size_t available, FrameHeader &out) {
-    if (available < 4 || h[0] != 0xFF || (h[1] & 0xE0) != 0xE0 || ((h[1] >> 1) & 3) != 1)
+    tandrel::Mp3Frame frame;
+    if (available < 4 ||
+        !tandrel::ParseMp3Frame(std::uint32_t(h[0]) << 24 | std::uint32_t(h[1]) << 16 |
+                                    std::uint32_t(h[2]) << 8 | h[3],
+                                frame))
         return false;
     FrameHeader f;
     f.version = (h[1] >> 3) & 3;
     f.bitrateIndex = h[2] >> 4;
     f.rateIndex = (h[2] >> 2) & 3;
-    if (f.version == 1 || f.bitrateIndex == 0 || f.bitrateIndex == 15 || f.rateIndex == 3)
-        return false;
     f.padding = (h[2] >> 1) & 1;
     f.crc = !(h[1] & 1);
-    f.channels = (h[3] >> 6) == 3 ? 1 : 2;
-    f.sampleRate = kRates[f.rateIndex] >> (f.version == 3 ? 0 : f.version == 2 ? 1 : 2);
-    f.samples = f.version == 3 ? 1152 : 576;
-    f.length = FrameLength(f.version, f.bitrateIndex, f.sampleRate, f.padding);
+    f.channels = frame.mono ? 1 : 2;
+    f.sampleRate = frame.sampleRate;
+    f.samples = frame.samples;
+    f.length = std::size_t(frame.bytes);
     f.sideInfo = f.version == 3 ? (f.channels == 1 ? 17 : 32) : (f.channels == 1 ? 9 : 17);
     if (f.length < f.DataOffset())
         return false;

@@ -83,7 +83,6 @@ private:
     Job *NewJob(std::int64_t segment);
     void Recycle(Job *job);
     void Dispatch(Job *job);
-    void StartWorkers();
     void WorkerLoop();
     bool ConsumeOldest();
     bool Merge(Job *job);
@@ -101,7 +100,6 @@ private:
     unsigned segmentFrames_ = kDefaultSegment;
     int channels_ = 2, frameSamples_ = 1152, chunkValues_ = 0;
     bool resampled_ = false;
-    double rateRatio_ = 1;
     std::int64_t total_ = -1, fed_ = 0, nextSegment_ = 0;
     bool ended_ = false;
     int inRate_ = 0;

@@ -48,11 +48,7 @@ WavToMp3::~WavToMp3() {
     if (Library)
         dlclose(Library);
     Library = nullptr;
-    Lib.initStream = nullptr;
-    Lib.encodeChunk = nullptr;
-    Lib.version = nullptr;
-    Lib.deinitStream = nullptr;
-    Lib.closeStream = nullptr;
+    Lib = {};
 }
 
 unsigned WavToMp3::SnapBitrate(unsigned kbps) {

@@ -307,9 +307,8 @@ std::int64_t Join::KnownPcmBytes() const {
     const PcmFormat &t = req_.target;
     std::uint64_t frames = 0;
     for (const JoinInput &in : req_.inputs) {
-        const std::int64_t frameBytes =
-            std::int64_t(in.format.channels) * ((in.format.bits + 7) / 8);
-        if (KindOf(in.path) != AudioKind::Wav || in.expectedBytes < 0 || frameBytes <= 0 ||
+        const auto frameBytes = std::int64_t(FrameBytes(in.format));
+        if (KindOf(in.path) != AudioKind::Wav || in.expectedBytes < 0 || frameBytes == 0 ||
             in.expectedBytes % frameBytes != 0)
             return -1;
         const std::uint64_t n = std::uint64_t(in.expectedBytes / frameBytes);
@@ -320,7 +319,7 @@ std::int64_t Join::KnownPcmBytes() const {
         else
             return -1;
     }
-    return std::int64_t(frames) * t.channels * ((t.bits + 7) / 8);
+    return std::int64_t(frames * FrameBytes(t));
 }
 
 JoinStatus Join::Run() {
