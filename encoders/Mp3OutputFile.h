@@ -1,11 +1,11 @@
 #pragma once
 
+#include "common/FileIo.h"
 #include "encoders/Mp3Bitstream.h"
 #include "encoders/Mp3InfoFrame.h"
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace mp3 {
 
@@ -14,7 +14,7 @@ namespace mp3 {
 // pipe, and left out on a pipe of unknown length. A failed write shows WavToMp3's message once.
 class OutputFile {
 public:
-    OutputFile() = default;
+    OutputFile() : out_(64 * 1024) {}
     ~OutputFile() { Close(); }
     OutputFile(const OutputFile &) = delete;
     OutputFile &operator=(const OutputFile &) = delete;
@@ -40,13 +40,11 @@ public:
     FrameHeader StreamHeader() const;
 
 private:
-    bool Flush();
-    void Start(const std::uint8_t *first);
+    void Start();
     InfoFields Fields(std::uint32_t frames, std::int64_t samples) const;
-    bool RawWrite(const std::uint8_t *data, std::size_t count);
-    void Fail(int err);
+    bool Fail();
 
-    int fd_ = -1;
+    tandrel::BufferedWriter out_;
     std::string name_;
     bool seekable_ = false, started_ = false, fillIn_ = false, error_ = false;
     std::int64_t base_ = 0, expected_ = -1;
@@ -56,7 +54,6 @@ private:
     std::size_t infoBytes_ = 0;
     std::uint64_t audioBytes_ = 0;
     std::uint16_t musicCrc_ = 0;
-    std::vector<std::uint8_t> buffer_;
 };
 
 } // namespace mp3

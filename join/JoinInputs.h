@@ -1,6 +1,6 @@
 #pragma once
 
-#include "join/FileIo.h"
+#include "common/FileIo.h"
 #include "join/PcmTypes.h"
 
 #include <cstddef>

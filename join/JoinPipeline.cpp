@@ -1,10 +1,10 @@
 #include "join/JoinPipeline.h"
 
 #include "audio/Probe.h"
+#include "common/FileIo.h"
 #include "common/Messages.h"
 #include "join/Convert.h"
 #include "join/EncoderFeed.h"
-#include "join/FileIo.h"
 #include "join/JoinInputs.h"
 #include "join/OutputFile.h"
 #include "join/OutputStage.h"

@@ -1,6 +1,6 @@
 #include "join/OutputFile.h"
 
-#include "join/FileIo.h"
+#include "common/FileIo.h"
 
 #include <algorithm>
 #include <cerrno>

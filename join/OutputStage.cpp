@@ -1,7 +1,7 @@
 #include "join/OutputStage.h"
 
+#include "common/FileIo.h"
 #include "common/Messages.h"
-#include "join/FileIo.h"
 #include "join/OutputFile.h"
 
 #include <algorithm>

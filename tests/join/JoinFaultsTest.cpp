@@ -1,6 +1,6 @@
 #include "JoinTestSupport.h"
 #include "WavBytes.h"
-#include "join/FileIo.h"
+#include "common/FileIo.h"
 #include "join/WavWriter.h"
 
 #include <functional>

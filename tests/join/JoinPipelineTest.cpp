@@ -1,7 +1,7 @@
 #include "JoinTestSupport.h"
+#include "common/FileIo.h"
 #include "join/Convert.h"
 #include "join/EncoderSinks.h"
-#include "join/FileIo.h"
 
 #include <gtest/gtest.h>
 

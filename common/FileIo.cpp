@@ -1,4 +1,4 @@
-#include "join/FileIo.h"
+#include "common/FileIo.h"
 
 #include <algorithm>
 #include <cerrno>
