@@ -118,7 +118,7 @@ std::int64_t Splice(EncodedRun &held, EncodedRun &next, std::int64_t from, int c
             ++index;
             extra = FrameLength(last.version, index, last.sampleRate, last.padding) - last.length;
         }
-        if (room + extra < need || AreaBytes(held, held.keptFrom, j) + extra < room + extra)
+        if (room + extra < need || AreaBytes(held, held.keptFrom, j) < room)
             continue;
 
         std::array<std::uint8_t, 512> reservoir{};
