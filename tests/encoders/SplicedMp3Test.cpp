@@ -1,104 +1,20 @@
 #include "encoders/SplicedMp3.h"
 #include "EncoderTestUtil.h"
 #include "TestUtil.h"
-#include "audio/Mp3Header.h"
-#include "encoders/Mp3Bitstream.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <thread>
-#include <unistd.h>
 
 using enctest::Noise;
 using testutil::TempDir;
 
+using enctest::Encode;
+using enctest::Settings;
+using testutil::DecoderComplaints;
+using testutil::ParseMp3;
+
 namespace {
-
-struct Settings {
-    int rate = 44100, channels = 2;
-    unsigned kbps = 128;
-    unsigned flags = 0; // 1 copyright, 2 CRC, 4 original, 8 private
-    unsigned threads = 1, segment = 16;
-    bool seekable = true;
-    std::int64_t expected = -1;
-};
-
-int Mode(const Settings &s) {
-    return s.channels == 1 ? 4 : 1;
-}
-
-// Encodes pcm into path through SplicedMp3 (the file may be a FIFO being read elsewhere).
-bool Encode(const std::string &path, const std::vector<std::int16_t> &pcm, const Settings &s,
-            unsigned *workers = nullptr) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    SplicedMp3 enc(testutil::BinDir());
-    enc.SetThreads(s.threads);
-    enc.SetSegmentFrames(s.segment);
-    const int chunk = enc.Open(fd, path, s.seekable, s.expected, s.rate, Mode(s), s.kbps,
-                               s.flags & 1, s.flags & 2, s.flags & 4, s.flags & 8);
-    ::close(fd);
-    bool ok = chunk > 0;
-    const auto *bytes = reinterpret_cast<const std::uint8_t *>(pcm.data());
-    for (std::size_t at = 0; ok && at < pcm.size() * 2; at += std::size_t(chunk))
-        ok = enc.Write(bytes + at, std::min<std::size_t>(std::size_t(chunk), pcm.size() * 2 - at));
-    if (workers)
-        *workers = enc.Workers();
-    return enc.Close() && ok;
-}
-
-// The frames of a file: the Info frame (if any) apart, the audio frames checked one by one.
-struct Stream {
-    bool parsed = true, info = false, flagsKept = true, crcsValid = true;
-    std::uint32_t infoFrames = 0;
-    int padding = -1;
-    std::string audio; // the audio frames' bytes
-    std::vector<mp3::FrameHeader> frames;
-};
-
-Stream Parse(const std::string &file, unsigned flags) {
-    Stream s;
-    const auto *data = reinterpret_cast<const std::uint8_t *>(file.data());
-    std::size_t at = 0;
-    while (at < file.size()) {
-        mp3::FrameHeader h;
-        if (!mp3::ParseHeader(data + at, file.size() - at, h) || at + h.length > file.size()) {
-            s.parsed = false;
-            break;
-        }
-        const std::uint8_t *f = data + at;
-        const bool info = at == 0 && std::memcmp(f + 4 + h.sideInfo, "Info", 4) == 0;
-        s.flagsKept = s.flagsKept && bool(f[3] & 8) == bool(flags & 1) &&
-                      h.crc == bool(flags & 2) && bool(f[3] & 4) == bool(flags & 4) &&
-                      bool(f[2] & 1) == bool(flags & 8);
-        if (info) {
-            const std::uint8_t *x = f + 4 + h.sideInfo;
-            s.info = true;
-            s.infoFrames = std::uint32_t(x[8] << 24 | x[9] << 16 | x[10] << 8 | x[11]);
-            s.padding = (x[120 + 22] & 15) << 8 | x[120 + 23];
-        } else {
-            if (h.crc)
-                s.crcsValid = s.crcsValid && mp3::HeaderCrc(f, 6, h.sideInfo) == (f[4] << 8 | f[5]);
-            s.frames.push_back(h);
-            s.audio.append(file, at, h.length);
-        }
-        at += h.length;
-    }
-    return s;
-}
-
-// What ffmpeg and mpg123 say about a file beyond decoding it.
-std::string DecoderComplaints(const std::string &path) {
-    const std::string q = testutil::Quote(path);
-    return testutil::Run("ffmpeg -v warning -i " + q + " -f null - 2>&1; mpg123 -t " + q +
-                         " 2>&1 | grep -i -E 'warn|error|illegal|bad|junk'")
-        .output;
-}
 
 struct Case {
     int rate, channels;
@@ -119,23 +35,23 @@ TEST_P(SplicedMatrix, SameFramesAndSamplesAsTheSerialEncode) {
     const std::size_t length = std::size_t(5 * 16 * frameSamples + c.extra);
     const auto pcm = Noise(length, c.channels, unsigned(c.rate + c.flags));
     Settings s{c.rate, c.channels, c.kbps, c.flags};
-    ASSERT_TRUE(Encode(dir.File("serial.mp3"), pcm, s));
+    ASSERT_TRUE(Encode(dir.File("serial.mp3"), pcm, s).ok);
     s.threads = 3;
-    unsigned workers = 0;
-    ASSERT_TRUE(Encode(dir.File("parallel.mp3"), pcm, s, &workers));
-    EXPECT_EQ(workers, 3u);
+    const auto encoded = Encode(dir.File("parallel.mp3"), pcm, s);
+    ASSERT_TRUE(encoded.ok);
+    EXPECT_EQ(encoded.workers, 3u);
 
     WavToMp3 today(testutil::BinDir());
-    ASSERT_GT(today.Open(dir.File("today.mp3"), c.rate, Mode(s), c.kbps, c.flags & 1, c.flags & 2,
-                         c.flags & 4, c.flags & 8),
+    ASSERT_GT(today.Open(dir.File("today.mp3"), c.rate, c.channels == 1 ? 4 : 1, c.kbps,
+                         c.flags & 1, c.flags & 2, c.flags & 4, c.flags & 8),
               0);
     ASSERT_GE(today.Encode(pcm.data(), int(pcm.size() * 2)), 0);
     ASSERT_TRUE(today.Close());
 
-    const Stream serial = Parse(testutil::ReadFile(dir.File("serial.mp3")), c.flags);
-    const Stream parallel = Parse(testutil::ReadFile(dir.File("parallel.mp3")), c.flags);
+    const auto serial = ParseMp3(testutil::ReadFile(dir.File("serial.mp3")), c.flags);
+    const auto parallel = ParseMp3(testutil::ReadFile(dir.File("parallel.mp3")), c.flags);
     EXPECT_EQ(serial.audio, testutil::ReadFile(dir.File("today.mp3")));
-    for (const Stream *st : {&serial, &parallel}) {
+    for (const auto *st : {&serial, &parallel}) {
         EXPECT_TRUE(st->parsed && st->info && st->flagsKept && st->crcsValid);
         EXPECT_EQ(st->infoFrames, st->frames.size());
     }
@@ -152,6 +68,7 @@ TEST_P(SplicedMatrix, SameFramesAndSamplesAsTheSerialEncode) {
     EXPECT_EQ(DecoderComplaints(dir.File("parallel.mp3")), "");
 }
 
+// Each rate once, mono and stereo in turn; each flag on and off; lengths on and off the frame.
 INSTANTIATE_TEST_SUITE_P(RatesBitratesFlags, SplicedMatrix,
                          ::testing::Values(Case{8000, 1, 32, 0, 0}, Case{11025, 2, 64, 1, 577},
                                            Case{12000, 1, 48, 2, 0}, Case{16000, 2, 160, 3, 1000},
@@ -232,10 +149,11 @@ TEST(SplicedQuality, SeamsCostNoAudibleError) {
         const auto pcm = Signal(kind, frames, segment * 1152);
         Settings s;
         s.flags = kind == 2 ? 2 : 0; // a raised frame's CRC is rewritten
-        ASSERT_TRUE(Encode(dir.File("serial.mp3"), pcm, s));
+        ASSERT_TRUE(Encode(dir.File("serial.mp3"), pcm, s).ok);
         s.threads = 2;
         s.segment = segment;
-        ASSERT_TRUE(Encode(dir.File("parallel.mp3"), pcm, s));
+        const auto encoded = Encode(dir.File("parallel.mp3"), pcm, s);
+        ASSERT_TRUE(encoded.ok);
         const Quality serial = Measure(pcm, enctest::Decode(dir.File("serial.mp3"), 2), 2);
         const Quality parallel = Measure(pcm, enctest::Decode(dir.File("parallel.mp3"), 2), 2);
         EXPECT_GT(parallel.snr, serial.snr - 0.1) << "signal " << kind;
@@ -251,7 +169,7 @@ TEST(SplicedQuality, SeamsCostNoAudibleError) {
         EXPECT_LT(worst, 2.5) << "signal " << kind;
         EXPECT_EQ(DecoderComplaints(dir.File("parallel.mp3")), "");
         int raised = 0;
-        const Stream st = Parse(testutil::ReadFile(dir.File("parallel.mp3")), s.flags);
+        const auto st = ParseMp3(encoded.bytes, s.flags);
         EXPECT_TRUE(st.parsed && st.flagsKept && st.crcsValid);
         for (const mp3::FrameHeader &h : st.frames)
             raised += h.bitrateIndex != 9;
@@ -260,30 +178,6 @@ TEST(SplicedQuality, SeamsCostNoAudibleError) {
                     kind, serial.snr, parallel.snr, worst, raised);
     }
 }
-
-namespace {
-
-// Encodes into a FIFO read on a thread of its own; returns what came through.
-std::string EncodeThroughFifo(const TempDir &dir, const std::vector<std::int16_t> &pcm,
-                              const Settings &s) {
-    const std::string fifo = dir.File("out.fifo");
-    ::unlink(fifo.c_str());
-    if (::mkfifo(fifo.c_str(), 0600) != 0)
-        return {};
-    std::string got;
-    std::thread reader([&] {
-        const int fd = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
-        char buf[65536];
-        for (ssize_t n; fd >= 0 && (n = ::read(fd, buf, sizeof buf)) > 0;)
-            got.append(buf, std::size_t(n));
-        ::close(fd);
-    });
-    const bool ok = Encode(fifo, pcm, s);
-    reader.join();
-    return ok ? got : std::string();
-}
-
-} // namespace
 
 // On a pipe the Info frame is computed up front when the length is known, else left out; a
 // gapless decoder then gives back exactly the input.
@@ -294,14 +188,14 @@ TEST(SplicedOutput, PipesGetTheInfoFrameOnlyWhenTheLengthIsKnown) {
     s.threads = 2;
     s.seekable = false;
     s.expected = std::int64_t(pcm.size() / 2);
-    const std::string known = EncodeThroughFifo(dir, pcm, s);
+    const std::string known = Encode(dir.File("out.fifo"), pcm, s).bytes;
     s.expected = -1;
-    const std::string unknown = EncodeThroughFifo(dir, pcm, s);
+    const std::string unknown = Encode(dir.File("out.fifo"), pcm, s).bytes;
     s.seekable = true;
-    ASSERT_TRUE(Encode(dir.File("file.mp3"), pcm, s));
-    const std::string file = testutil::ReadFile(dir.File("file.mp3"));
+    const auto encoded = Encode(dir.File("file.mp3"), pcm, s);
+    ASSERT_TRUE(encoded.ok);
 
-    const Stream k = Parse(known, 0), u = Parse(unknown, 0), f = Parse(file, 0);
+    const auto k = ParseMp3(known), u = ParseMp3(unknown), f = ParseMp3(encoded.bytes);
     EXPECT_TRUE(k.parsed && k.info && u.parsed && !u.info && f.parsed && f.info);
     EXPECT_EQ(k.audio, f.audio);
     EXPECT_EQ(u.audio, f.audio);
@@ -312,36 +206,6 @@ TEST(SplicedOutput, PipesGetTheInfoFrameOnlyWhenTheLengthIsKnown) {
     EXPECT_EQ(DecoderComplaints(dir.File("known.mp3")), "");
 }
 
-// A stop drops the work in flight; the file ends with the frames already spliced, and its Info
-// frame tells their length.
-TEST(SplicedOutput, StopEndsTheFileWithWhatIsDone) {
-    TempDir dir;
-    const std::string path = dir.File("stopped.mp3");
-    const auto pcm = Noise(40 * 16 * 1152, 2, 3);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    ASSERT_GE(fd, 0);
-    SplicedMp3 enc(testutil::BinDir());
-    enc.SetThreads(2);
-    enc.SetSegmentFrames(16);
-    const int chunk = enc.Open(fd, path, true, std::int64_t(pcm.size() / 2), 44100, 1, 128, false,
-                               false, false, false);
-    ::close(fd);
-    ASSERT_GT(chunk, 0);
-    const auto *bytes = reinterpret_cast<const std::uint8_t *>(pcm.data());
-    for (std::size_t at = 0; at < pcm.size(); at += std::size_t(chunk))
-        ASSERT_TRUE(enc.Write(bytes + at, std::size_t(chunk)));
-    enc.Stop();
-    EXPECT_TRUE(enc.Close());
-    const Stream st = Parse(testutil::ReadFile(path), 0);
-    ASSERT_TRUE(st.parsed && st.info);
-    EXPECT_GT(st.frames.size(), 0u);
-    EXPECT_LT(st.frames.size(), pcm.size() / 2 / 1152);
-    EXPECT_EQ(st.infoFrames, st.frames.size());
-    const std::size_t decoded = enctest::Decode(path, 2).size() / 2;
-    EXPECT_EQ(decoded, st.frames.size() * 1152 - 576 - std::size_t(st.padding));
-    EXPECT_EQ(DecoderComplaints(path), "");
-}
-
 // The library's failures and a full disk say what the serial encoder says, once, however many
 // workers meet them.
 TEST(SplicedOutput, FailuresAreReportedOnce) {
@@ -349,17 +213,10 @@ TEST(SplicedOutput, FailuresAreReportedOnce) {
     const auto pcm = Noise(8 * 16 * 1152, 2, 5);
     const auto run = [&](const std::string &libraryFolder, const std::string &path) {
         enctest::RecordingSink sink;
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-        SplicedMp3 enc(libraryFolder);
-        enc.SetThreads(3);
-        enc.SetSegmentFrames(16);
-        const int chunk = enc.Open(fd, path, true, -1, 44100, 1, 128, false, false, false, false);
-        ::close(fd);
-        bool ok = chunk > 0;
-        const auto *bytes = reinterpret_cast<const std::uint8_t *>(pcm.data());
-        for (std::size_t at = 0; ok && at < pcm.size() * 2; at += std::size_t(chunk))
-            ok = enc.Write(bytes + at, std::min(std::size_t(chunk), pcm.size() * 2 - at));
-        EXPECT_FALSE(enc.Close() && ok);
+        Settings s;
+        s.threads = 3;
+        s.library = libraryFolder;
+        EXPECT_FALSE(Encode(path, pcm, s).ok);
         std::vector<std::string> texts;
         for (const auto &m : sink.shown)
             texts.push_back(m.caption + ": " + m.text);
