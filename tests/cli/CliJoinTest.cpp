@@ -102,16 +102,6 @@ TEST_F(CliJoin, WmaJoinLastsAsLongAsItsInputs) {
     EXPECT_LE(ProbeDuration(out_.File("cli.wma")), mixedSeconds_ + 0.2);
 }
 
-// Starts tandrel-join with TMPDIR set, standard output and error into files.
-pid_t Spawn(const std::vector<std::string> &args, const std::string &tmpdir,
-            const std::string &errFile) {
-    return SpawnWith(args, {"TMPDIR=" + tmpdir}, [&](posix_spawn_file_actions_t &actions) {
-        posix_spawn_file_actions_addopen(&actions, 1, (errFile + ".out").c_str(),
-                                         O_WRONLY | O_CREAT, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT, 0600);
-    });
-}
-
 TEST_F(CliJoin, InterruptLeavesNothingBehindAndTheOldOutputAlone) {
     const std::string big = Synth(in_, "big.wav", "-r 44100 -c 2 -b 16", "120 whitenoise");
     for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
@@ -124,19 +114,15 @@ TEST_F(CliJoin, InterruptLeavesNothingBehindAndTheOldOutputAlone) {
             std::vector<std::string> args{"--force", "-o", output};
             for (int i = 0; i < (name == "out.wav" ? 40 : 1); ++i)
                 args.push_back(big);
-            const pid_t pid = Spawn(args, tmp_.Path(), err);
+            const pid_t pid = Start(args, err + ".out", err, {"TMPDIR=" + tmp_.Path()});
             ASSERT_GT(pid, 0);
             // Interrupt once the output is being written, i.e. mid-join.
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-            while (!WritesInto(pid, out_.Path()) && std::chrono::steady_clock::now() < deadline)
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            WaitUntil([&] { return WritesInto(pid, out_.Path()); });
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             kill(pid, sig);
-            int status = 0;
-            ASSERT_EQ(waitpid(pid, &status, 0), pid);
+            const int code = ExitCode(pid);
             if (sig != SIGKILL) {
-                ASSERT_TRUE(WIFEXITED(status));
-                EXPECT_EQ(WEXITSTATUS(status), 130) << ReadFile(err);
+                EXPECT_EQ(code, 130) << ReadFile(err);
                 EXPECT_TRUE(Contains(ReadFile(err), "interrupted; nothing was written"));
             }
             // Even a join killed outright leaves no partial file anywhere.
@@ -248,10 +234,7 @@ TEST_F(CliJoin, DashWritesTheJoinToStandardOutput) {
     });
     close(slave);
     ASSERT_GT(pid, 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_EQ(ExitCode(pid), 2);
     EXPECT_TRUE(Contains(ReadFile(err), "tandrel-join: will not write audio to a terminal"))
         << ReadFile(err);
     EXPECT_TRUE(Contains(ReadFile(err), "Try 'tandrel-join --help' for more information."));
@@ -296,17 +279,12 @@ TEST_F(CliJoin, InputTruncatedDuringTheJoinFailsAndWritesNothing) {
     const std::string big = Synth(in_, "big.wav", "-r 44100 -c 2 -b 16", "120 whitenoise");
     const std::string output = out_.File("out.mp3");
     const std::string err = in_.File("err.txt");
-    const pid_t pid = Spawn({"-o", output, big}, tmp_.Path(), err);
+    const pid_t pid = Start({"-o", output, big}, err + ".out", err, {"TMPDIR=" + tmp_.Path()});
     ASSERT_GT(pid, 0);
     // Once the output is being written the join is reading the input.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!WritesInto(pid, out_.Path()) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    WaitUntil([&] { return WritesInto(pid, out_.Path()); });
     ASSERT_EQ(::truncate(big.c_str(), 100000), 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1) << ReadFile(err);
+    EXPECT_EQ(ExitCode(pid), 1) << ReadFile(err);
     EXPECT_TRUE(Contains(ReadFile(err), "': it ended after ")) << ReadFile(err);
     EXPECT_TRUE(Listing(out_.Path()).empty());
     EXPECT_TRUE(Listing(tmp_.Path()).empty());
@@ -453,7 +431,8 @@ TEST_F(CliJoin, ProgressLineFitsTheTerminalAndFollowsItsWidth) {
 
 // Runs tandrel-join and gives its exit code and its peak resident memory in KB.
 std::pair<int, long> RunMeasured(const std::vector<std::string> &args, const TempDir &tmp) {
-    const pid_t pid = Spawn(args, tmp.Path(), tmp.File("log.txt"));
+    const pid_t pid =
+        Start(args, tmp.File("log.txt.out"), tmp.File("log.txt"), {"TMPDIR=" + tmp.Path()});
     int status = 0;
     struct rusage usage {};
     if (pid <= 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status))

@@ -4,12 +4,16 @@
 
 #include <csignal>
 #include <dirent.h>
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace clitest {
@@ -121,6 +125,50 @@ inline pid_t SpawnWith(const std::vector<std::string> &args, const std::vector<s
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     return pid;
+}
+
+// Starts tandrel-join with standard output and error into files (or standard output onto
+// outFd), the variables vars set, in cwd when given, the stop signals at their defaults but for
+// keep; its pid, or -1. outFlags: how standard output is opened besides for writing.
+inline pid_t Start(const std::vector<std::string> &args, const std::string &out,
+                   const std::string &err, const std::vector<std::string> &vars = {},
+                   const std::string &cwd = "", int keep = 0, int outFlags = O_TRUNC,
+                   int outFd = -1) {
+    return SpawnWith(
+        args, vars,
+        [&](posix_spawn_file_actions_t &actions) {
+            if (outFd >= 0)
+                posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+            else
+                posix_spawn_file_actions_addopen(&actions, 1, out.c_str(),
+                                                 O_WRONLY | O_CREAT | outFlags, 0600);
+            posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                             0600);
+        },
+        cwd, keep);
+}
+
+// Polls until done holds; false once seconds have passed.
+inline bool WaitUntil(const std::function<bool()> &done, int seconds = 10) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// Waits up to seconds for pid to exit; its exit code, or -1 when a signal ended it or when it
+// had to be killed for lasting too long.
+inline int ExitCode(pid_t pid, int seconds = 120) {
+    int status = 0;
+    if (!WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, seconds)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace clitest
