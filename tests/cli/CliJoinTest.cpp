@@ -91,15 +91,15 @@ TEST_F(CliJoin, Mp3JoinIsTheWindowsJoinByteForByte) {
 
 TEST_F(CliJoin, WmaJoinLastsAsLongAsItsInputs) {
     MakeMixed();
-    const CliResult r = RunCli(in_.Path(), {"--wma-bitrate", "64", "-o", out_.File("cli.wma"),
+    const CliResult r = RunCli(in_.Path(), {"--wma-bitrate", "64", "-o", out_.File("cli.Wma"),
                                             mixed_[0], mixed_[1], mixed_[2]});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(Contains(r.err, "Joined 3 files")) << r.err;
     // The WMA writer codes 44100 Hz and holds back a few frames of 2048 samples.
-    EXPECT_EQ(ProbeStreamField(out_.File("cli.wma"), "sample_rate"), "44100");
-    EXPECT_EQ(ProbeStreamField(out_.File("cli.wma"), "bit_rate"), "64000");
-    EXPECT_GE(ProbeDuration(out_.File("cli.wma")), mixedSeconds_ - 0.01);
-    EXPECT_LE(ProbeDuration(out_.File("cli.wma")), mixedSeconds_ + 0.2);
+    EXPECT_EQ(ProbeStreamField(out_.File("cli.Wma"), "sample_rate"), "44100");
+    EXPECT_EQ(ProbeStreamField(out_.File("cli.Wma"), "bit_rate"), "64000");
+    EXPECT_GE(ProbeDuration(out_.File("cli.Wma")), mixedSeconds_ - 0.01);
+    EXPECT_LE(ProbeDuration(out_.File("cli.Wma")), mixedSeconds_ + 0.2);
 }
 
 TEST_F(CliJoin, InterruptLeavesNothingBehindAndTheOldOutputAlone) {
