@@ -51,6 +51,25 @@ double ToneShare(const std::vector<std::int16_t> &pcm, int channels, int rate, d
     return energy > 0 ? 2 * power / (double(n) * energy) : 0;
 }
 
+Quality Measure(const std::vector<std::int16_t> &source, const std::vector<std::int16_t> &decoded,
+                int channels) {
+    Quality q;
+    double signal = 0, noise = 0;
+    const std::size_t n = std::min(source.size(), decoded.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const double e = double(source[i]) - decoded[i];
+        signal += double(source[i]) * source[i];
+        noise += e * e;
+        // Frame k of the stream carries samples [k * 1152 - 576, (k + 1) * 1152 - 576).
+        const std::size_t frame = (i / std::size_t(channels) + 576) / 1152;
+        if (q.frameError.size() <= frame)
+            q.frameError.resize(frame + 1, 0);
+        q.frameError[frame] += e * e;
+    }
+    q.snr = 10 * std::log10(signal / std::max(noise, 1.0));
+    return q;
+}
+
 Encoded Encode(const std::string &path, const std::vector<std::int16_t> &pcm, const Settings &s) {
     Encoded r;
     std::thread reader;

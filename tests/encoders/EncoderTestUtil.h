@@ -24,6 +24,14 @@ using testutil::Decode;
 // Share of the energy of the middle half of channel 0 that lies at hz.
 double ToneShare(const std::vector<std::int16_t> &pcm, int channels, int rate, double hz);
 
+struct Quality {
+    double snr = 0;                 // dB over the whole file
+    std::vector<double> frameError; // per 1152-sample MP3 frame, in the source's time
+};
+// How close decoded is to source.
+Quality Measure(const std::vector<std::int16_t> &source, const std::vector<std::int16_t> &decoded,
+                int channels);
+
 // How SplicedMp3 is to encode.
 struct Settings {
     int rate = 44100, channels = 2;

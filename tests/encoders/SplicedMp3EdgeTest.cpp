@@ -44,16 +44,6 @@ std::vector<std::int16_t> Bursts(std::size_t frames, int channels, unsigned seed
     return pcm;
 }
 
-// Signal to noise ratio in dB of a decoded file against its source.
-double Snr(const std::vector<std::int16_t> &source, const std::vector<std::int16_t> &decoded) {
-    double signal = 0, noise = 0;
-    for (std::size_t i = 0; i < std::min(source.size(), decoded.size()); ++i) {
-        signal += double(source[i]) * source[i];
-        noise += (double(source[i]) - decoded[i]) * (double(source[i]) - decoded[i]);
-    }
-    return 10 * std::log10(signal / std::max(noise, 1.0));
-}
-
 } // namespace
 
 // A rate the library resamples: an output still in the write buffer at Close gets its Info
@@ -127,7 +117,8 @@ TEST(SplicedFallback, SeamsThatDoNotSpliceAreEncodedOn) {
         EXPECT_EQ(r.padding, serial.padding);
         const auto decoded = enctest::Decode(path, 2);
         EXPECT_EQ(decoded.size(), pcm.size());
-        EXPECT_GT(Snr(pcm, decoded), Snr(pcm, enctest::Decode(dir.File("serial.mp3"), 2)) - 0.1);
+        EXPECT_GT(enctest::Measure(pcm, decoded, 2).snr,
+                  enctest::Measure(pcm, enctest::Decode(dir.File("serial.mp3"), 2), 2).snr - 0.1);
         EXPECT_EQ(DecoderComplaints(path), "");
     }
     EXPECT_GE(reencoded, 3u);
