@@ -156,25 +156,20 @@ TEST(CliOptions, ListShowsTheRowsAndTheTargetAsTheWindowWould) {
 // Python's json module reads the document; each input, the target and the output come back
 // as one line of "field=value" pairs (the path as the hex of its bytes).
 std::string ReadJson(const std::string &file) {
-    const std::string script =
-        "import json, os, sys\n"
-        "d = json.load(open(sys.argv[1], encoding='utf-8'))\n"
-        "keys = ('verdict', 'container', 'codec', 'sample_rate', 'channels', 'bits',\n"
-        "        'duration_frames', 'duration_exact', 'format')\n"
-        "def line(o):\n"
-        "    f = ['%s=%s' % (k, o[k]) for k in keys if k in o]\n"
-        "    if 'path' in o: f.insert(0, os.fsencode(o['path']).hex())\n"
-        "    if 'reason' in o: f.append('reason=' + o['reason'])\n"
-        "    if 'duration_seconds' in o:\n"
-        "        f.append('seconds=%.6f' % o['duration_seconds'])\n"
-        "    if o.get('bytes') is not None: f.append('bytes=%d' % o['bytes'])\n"
-        "    return ' '.join(f)\n"
-        "for i in d['inputs']: print(line(i))\n"
-        "print('target', d['target'] and line(d['target']))\n"
-        "if 'status' in d: print(d['status'], d['output'] and line(d['output']))\n";
-    WriteFile(file + ".py", script);
-    const CommandResult r = Run("python3 " + Quote(file + ".py") + " " + Quote(file) + " 2>&1");
-    return r.output;
+    return Python(file,
+                  "keys = ('verdict', 'container', 'codec', 'sample_rate', 'channels', 'bits',\n"
+                  "        'duration_frames', 'duration_exact', 'format')\n"
+                  "def line(o):\n"
+                  "    f = ['%s=%s' % (k, o[k]) for k in keys if k in o]\n"
+                  "    if 'path' in o: f.insert(0, os.fsencode(o['path']).hex())\n"
+                  "    if 'reason' in o: f.append('reason=' + o['reason'])\n"
+                  "    if 'duration_seconds' in o:\n"
+                  "        f.append('seconds=%.6f' % o['duration_seconds'])\n"
+                  "    if o.get('bytes') is not None: f.append('bytes=%d' % o['bytes'])\n"
+                  "    return ' '.join(f)\n"
+                  "for i in d['inputs']: print(line(i))\n"
+                  "print('target', d['target'] and line(d['target']))\n"
+                  "if 'status' in d: print(d['status'], d['output'] and line(d['output']))\n");
 }
 
 std::string Hex(const std::string &bytes) {

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -40,22 +39,10 @@ bool WaitForStopHandlers(pid_t pid) {
     return WaitUntil([&] { return Has(SignalMask(pid, "SigCgt"), SIGINT); });
 }
 
-// Runs a python3 expression over the JSON document in file ("d"); its output.
-std::string Python(const std::string &file, const std::string &expression) {
-    return testutil::Run(
-               "python3 -c " +
-               Quote("import json, sys\nd = json.load(open(sys.argv[1], encoding='utf-8'))\n"
-                     "print(" +
-                     expression + ")") +
-               " " + Quote(file) + " 2>&1")
-        .output;
-}
-
 TEST(CliStreams, StandardOutputThatTakesNothingIsAFailure) {
     TempDir dir;
     WavFile(dir, "a.wav", 4000, '\0');
-    // A device that refuses every write for want of space, made here.
-    const bool full = ::mknod(dir.File("full").c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0;
+    const std::string full = MakeFullDevice(dir);
     const std::string cli = Quote(Cli());
     const auto shell = [&](const std::string &args, const std::string &redirect) {
         CliResult r;
@@ -73,9 +60,9 @@ TEST(CliStreams, StandardOutputThatTakesNothingIsAFailure) {
         EXPECT_TRUE(Contains(r.err, "tandrel-join: standard output: Bad file descriptor\n"))
             << r.err;
         ::unlink(dir.File("out.wav").c_str());
-        if (!full)
+        if (full.empty())
             continue;
-        r = shell(args, ">full");
+        r = shell(args, ">" + Quote(full));
         EXPECT_EQ(r.exitCode, 1) << r.err;
         EXPECT_TRUE(Contains(r.err, "tandrel-join: standard output: No space left on device\n"))
             << r.err;
@@ -115,7 +102,8 @@ TEST(CliStreams, StopDuringTheProbingIsAnInterruption) {
                 // No listing that looks whole.
                 EXPECT_FALSE(Contains(ReadFile(dir.File("out.txt")), "target")) << err;
             } else if (json) {
-                EXPECT_EQ(Python(dir.File("out.txt"), "d['status'], d['output'], len(d['inputs'])"),
+                EXPECT_EQ(Python(dir.File("out.txt"),
+                                 "print(d['status'], d['output'], len(d['inputs']))"),
                           "interrupted None 100000\n");
             }
         }
@@ -219,7 +207,7 @@ TEST(CliStreams, StopEndsAJoinWhoseReaderReadsNothing) {
         EXPECT_EQ(ExitCode(pid, 10), 130) << ReadFile(dir.File("err.txt"));
         EXPECT_TRUE(Contains(ReadFile(dir.File("err.txt")), "tandrel-join: interrupted"));
         if (json) {
-            EXPECT_EQ(Python(dir.File("out.txt"), "d['status'], d['output']"),
+            EXPECT_EQ(Python(dir.File("out.txt"), "print(d['status'], d['output'])"),
                       "interrupted None\n");
         }
     }
@@ -258,7 +246,7 @@ TEST(CliStreams, SizesCountTheJoinAloneInARedirectedFile) {
           "{ cat a.wav; " + cli + " --json -qf wav -o - a.wav 2>doc.json; } >out.bin"}) {
         SCOPED_TRACE(line);
         ASSERT_EQ(testutil::Run("(cd " + Quote(dir.Path()) + " && " + line + ")").exitCode, 0);
-        EXPECT_EQ(Python(dir.File("doc.json"), "d['output']['bytes']"), "4044\n");
+        EXPECT_EQ(Python(dir.File("doc.json"), "print(d['output']['bytes'])"), "4044\n");
     }
     WriteFile(dir.File("out.bin"), std::string(2 << 20, 'x'));
     const CommandResult r = testutil::Run("(cd " + Quote(dir.Path()) + " && " + cli +

@@ -48,6 +48,16 @@ inline bool Contains(const std::string &text, const std::string &part) {
 
 using testutil::Listing;
 
+// Runs python3 code over the JSON document in file, loaded as d; what it prints.
+inline std::string Python(const std::string &file, const std::string &code) {
+    return testutil::Run("python3 -c " +
+                         testutil::Quote("import json, os, sys\n"
+                                         "d = json.load(open(sys.argv[1], encoding='utf-8'))\n" +
+                                         code) +
+                         " " + testutil::Quote(file) + " 2>&1")
+        .output;
+}
+
 // Whether the process pid has a file open in folder (an unnamed one included): the join's
 // output is under way.
 inline bool WritesInto(int pid, const std::string &folder) {
