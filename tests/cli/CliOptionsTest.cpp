@@ -34,7 +34,6 @@ TEST(CliOptions, WrongUsageExitsWithTwoAndWritesNothing) {
         {{"--wma-bitrate", "96", "-o", "o.mp3", "a.wav"}, "applies to WMA output only"},
         {{"--force=yes", "-o", "o.wav", "a.wav"}, "option '--force' takes no value"},
         {{"--list", "-o", "o.wav", "a.wav"}, "takes no output file"},
-        {{"-o", "o.wav", "-o", "p.wav", "a.wav"}, "only one output file"},
         {{"--outp=o.wav", "--out", "p.wav", "a.wav"}, "only one output file"},
         {{"-q", "--output"}, "option '--output' needs a value"},
         {{"--s", "-o", "o.wav", "a.wav"}, "option '--s' is ambiguous (--sort, --skip-bad)"},

@@ -84,19 +84,6 @@ inline std::string Synth(const testutil::TempDir &dir, const std::string &name,
     return path;
 }
 
-// Spawn attributes under which SIGINT, SIGTERM and SIGHUP (all but keep) start at their
-// defaults, even where the tests run with them ignored. Destroy with posix_spawnattr_destroy.
-inline void DefaultStopSignals(posix_spawnattr_t &attr, int keep = 0) {
-    posix_spawnattr_init(&attr);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
-        if (sig != keep)
-            sigaddset(&defaults, sig);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-}
-
 // Starts tandrel-join with the environment's variables replaced by vars ("NAME=value") and
 // its standard streams arranged by redirect, in cwd when given, with the stop signals at
 // their defaults but for keep; returns its pid, or -1.
@@ -127,8 +114,17 @@ inline pid_t SpawnWith(const std::vector<std::string> &args, const std::vector<s
     redirect(actions);
     if (!cwd.empty())
         posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    // SIGINT, SIGTERM and SIGHUP (all but keep) start at their defaults, even where the tests
+    // run with them ignored.
     posix_spawnattr_t attr;
-    DefaultStopSignals(attr, keep);
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        if (sig != keep)
+            sigaddset(&defaults, sig);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
     if (posix_spawn(&pid, cargv[0], &actions, &attr, cargv.data(), cenv.data()) != 0)
         pid = -1;
