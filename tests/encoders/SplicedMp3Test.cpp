@@ -251,17 +251,18 @@ TEST(SplicedResampled, InfoFrameCountsTheFramesWritten) {
     for (const C c :
          {C{7000, 1, 8000, 1, 64}, C{44000, 2, 44100, 1, 64}, C{44000, 2, 44100, 7, 64},
           C{96000, 1, 48000, 3, 64}, C{20000, 2, 22050, 4, 320}, C{13000, 1, 12000, 4, 320}}) {
+        SCOPED_TRACE(c.rate);
         const std::size_t length = std::size_t(c.rate * c.seconds);
         const auto pcm = Noise(length, c.channels, unsigned(c.rate));
         const std::string path = dir.File("r.mp3");
         const auto e = Encode(path, pcm, {c.rate, c.channels, c.kbps, 0, 3});
         const auto r = ParseMp3(e.bytes);
-        EXPECT_TRUE(e.ok && r.parsed && r.info) << c.rate;
-        EXPECT_EQ(r.infoFrames, r.frames.size()) << c.rate;
+        EXPECT_TRUE(e.ok && r.parsed && r.info);
+        EXPECT_EQ(r.infoFrames, r.frames.size());
         const double want = double(length) * c.outRate / c.rate;
         const double got = double(enctest::Decode(path, c.channels).size()) / c.channels;
-        EXPECT_NEAR(got, want, 2) << c.rate;
-        EXPECT_EQ(DecoderComplaints(path), "") << c.rate;
+        EXPECT_NEAR(got, want, 2);
+        EXPECT_EQ(DecoderComplaints(path), "");
     }
 }
 
@@ -313,20 +314,19 @@ TEST(SplicedOutput, StopAtAnyPointLeavesAWholeFile) {
                 s.stopAfter = writes;
                 const auto e = Encode(path, pcm, s);
                 const auto r = ParseMp3(e.bytes);
-                const std::string where = std::to_string(expected) + " " + std::to_string(threads) +
-                                          " " + std::to_string(writes);
-                EXPECT_TRUE(e.ok && r.parsed) << where;
-                EXPECT_EQ(r.infoFrames, r.frames.size()) << where;
+                SCOPED_TRACE(std::to_string(expected) + " " + std::to_string(threads) + " " +
+                             std::to_string(writes));
+                EXPECT_TRUE(e.ok && r.parsed);
+                EXPECT_EQ(r.infoFrames, r.frames.size());
                 // The work in flight is dropped, not finished; what was spliced stays.
-                EXPECT_LT(r.frames.size(), std::max<std::size_t>(writes, 1)) << where;
-                EXPECT_TRUE(writes < 319 || !r.frames.empty()) << where;
+                EXPECT_LT(r.frames.size(), std::max<std::size_t>(writes, 1));
+                EXPECT_TRUE(writes < 319 || !r.frames.empty());
                 if (r.frames.empty())
                     continue;
-                EXPECT_TRUE(r.info) << where;
+                EXPECT_TRUE(r.info);
                 EXPECT_EQ(enctest::Decode(path, 2).size() / 2,
-                          r.frames.size() * 1152 - 576 - std::size_t(r.padding))
-                    << where;
-                EXPECT_EQ(DecoderComplaints(path), "") << where;
+                          r.frames.size() * 1152 - 576 - std::size_t(r.padding));
+                EXPECT_EQ(DecoderComplaints(path), "");
             }
 }
 
