@@ -127,21 +127,6 @@ TEST_F(CliJoin, InterruptLeavesNothingBehindAndTheOldOutputAlone) {
     }
 }
 
-TEST_F(CliJoin, FifoOutputNeedsNoForceAndIsWrittenThrough) {
-    const std::string fifo = out_.File("out.fifo");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    std::string got;
-    std::thread reader([&] { got = ReadFile(fifo); });
-    const std::string cd = Synth(in_, "cd.wav", "-r 44100 -c 2 -b 16", "2 sine 440");
-    const CliResult r = RunCli(in_.Path(), {"-f", "wav", "-o", fifo, cd});
-    reader.join();
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    ASSERT_GT(got.size(), 44u);
-    EXPECT_EQ(got.substr(0, 4), "RIFF");
-    EXPECT_EQ(got.size() - 44, 2u * 44100 * 4);
-    EXPECT_EQ(Listing(out_.Path()), std::vector<std::string>{"out.fifo"});
-}
-
 TEST_F(CliJoin, DashWritesTheJoinToStandardOutput) {
     MakeMixed();
     std::string inputs;
