@@ -3,13 +3,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -20,26 +20,6 @@ using namespace testutil;
 using namespace clitest;
 
 namespace {
-
-// Starts tandrel-join in cwd with standard output and error into files; its pid, or -1. The
-// stop signals start at their defaults, however this test was started, but for keep.
-// outFlags: how standard output is opened besides for writing; outFd: standard output
-// instead of out.
-pid_t Start(const std::string &cwd, const std::vector<std::string> &args, const std::string &out,
-            const std::string &err, int keep = 0, int outFlags = O_TRUNC, int outFd = -1) {
-    return SpawnWith(
-        args, {},
-        [&](posix_spawn_file_actions_t &actions) {
-            if (outFd >= 0)
-                posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-            else
-                posix_spawn_file_actions_addopen(&actions, 1, out.c_str(),
-                                                 O_WRONLY | O_CREAT | outFlags, 0600);
-            posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                             0600);
-        },
-        cwd, keep);
-}
 
 // A signal set line of /proc/PID/status ("SigCgt", "SigIgn") as a mask.
 unsigned long long SignalMask(pid_t pid, const std::string &field) {
@@ -57,38 +37,13 @@ bool Has(unsigned long long mask, int sig) {
 
 // Waits until pid catches SIGINT, i.e. until it has set up its stop handlers.
 bool WaitForStopHandlers(pid_t pid) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (Has(SignalMask(pid, "SigCgt"), SIGINT))
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
-}
-
-int ExitCode(pid_t pid) {
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
-
-// Runs a python3 expression over the JSON document in file ("d"); its output.
-std::string Python(const std::string &file, const std::string &expression) {
-    return testutil::Run(
-               "python3 -c " +
-               Quote("import json, sys\nd = json.load(open(sys.argv[1], encoding='utf-8'))\n"
-                     "print(" +
-                     expression + ")") +
-               " " + Quote(file) + " 2>&1")
-        .output;
+    return WaitUntil([&] { return Has(SignalMask(pid, "SigCgt"), SIGINT); });
 }
 
 TEST(CliStreams, StandardOutputThatTakesNothingIsAFailure) {
     TempDir dir;
     WavFile(dir, "a.wav", 4000, '\0');
-    // A device that refuses every write for want of space, made here.
-    const bool full = ::mknod(dir.File("full").c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0;
+    const std::string full = MakeFullDevice(dir);
     const std::string cli = Quote(Cli());
     const auto shell = [&](const std::string &args, const std::string &redirect) {
         CliResult r;
@@ -106,9 +61,9 @@ TEST(CliStreams, StandardOutputThatTakesNothingIsAFailure) {
         EXPECT_TRUE(Contains(r.err, "tandrel-join: standard output: Bad file descriptor\n"))
             << r.err;
         ::unlink(dir.File("out.wav").c_str());
-        if (!full)
+        if (full.empty())
             continue;
-        r = shell(args, ">full");
+        r = shell(args, ">" + Quote(full));
         EXPECT_EQ(r.exitCode, 1) << r.err;
         EXPECT_TRUE(Contains(r.err, "tandrel-join: standard output: No space left on device\n"))
             << r.err;
@@ -136,7 +91,7 @@ TEST(CliStreams, StopDuringTheProbingIsAnInterruption) {
             if (json)
                 args.push_back("--json");
             args.insert(args.end(), many.begin(), many.end());
-            const pid_t pid = Start(dir.Path(), args, dir.File("out.txt"), dir.File("err.txt"));
+            const pid_t pid = Start(args, dir.File("out.txt"), dir.File("err.txt"), {}, dir.Path());
             ASSERT_GT(pid, 0);
             ASSERT_TRUE(WaitForStopHandlers(pid));
             kill(pid, SIGINT);
@@ -148,7 +103,8 @@ TEST(CliStreams, StopDuringTheProbingIsAnInterruption) {
                 // No listing that looks whole.
                 EXPECT_FALSE(Contains(ReadFile(dir.File("out.txt")), "target")) << err;
             } else if (json) {
-                EXPECT_EQ(Python(dir.File("out.txt"), "d['status'], d['output'], len(d['inputs'])"),
+                EXPECT_EQ(Python(dir.File("out.txt"),
+                                 "print(d['status'], d['output'], len(d['inputs']))"),
                           "interrupted None 100000\n");
             }
         }
@@ -164,8 +120,8 @@ TEST(CliStreams, SignalsIgnoredAtTheStartStayIgnored) {
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     sigaction(SIGHUP, &ignore, &previous);
-    const pid_t pid = Start(in.Path(), {"--threads", "1", "-o", out.File("out.mp3"), big},
-                            in.File("out.txt"), in.File("err.txt"), SIGHUP);
+    const pid_t pid = Start({"--threads", "1", "-o", out.File("out.mp3"), big}, in.File("out.txt"),
+                            in.File("err.txt"), {}, in.Path(), SIGHUP);
     sigaction(SIGHUP, &previous, nullptr);
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(WaitForStopHandlers(pid));
@@ -203,17 +159,6 @@ TEST(CliStreams, NamesInMessagesCannotSteerTheTerminal) {
     EXPECT_TRUE(Contains(r.err, " into \u0440\u0100.wav: ")) << r.err;
 }
 
-// Waits until the file holds more than bytes; false after 10 seconds.
-bool WaitForGrowth(const std::string &path, std::uint64_t bytes) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (FileSize(path) <= bytes) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 TEST(CliStreams, RedirectedFileKeepsNoPartOfAJoinThatDidNotFinish) {
     TempDir in;
     const std::string big = Synth(in, "big.wav", "-r 44100 -c 2 -b 16", "120 whitenoise");
@@ -223,38 +168,23 @@ TEST(CliStreams, RedirectedFileKeepsNoPartOfAJoinThatDidNotFinish) {
     std::vector<std::string> args{"-qf", "wav", "-o", "-"};
     for (int i = 0; i < 40; ++i)
         args.push_back(big);
-    pid_t pid = Start(in.Path(), args, out, in.File("err.txt"), 0, O_APPEND);
+    pid_t pid = Start(args, out, in.File("err.txt"), {}, in.Path(), 0, O_APPEND);
     ASSERT_GT(pid, 0);
-    ASSERT_TRUE(WaitForGrowth(out, 100000));
+    ASSERT_TRUE(WaitUntil([&] { return FileSize(out) > 100000; }));
     kill(pid, SIGTERM);
     EXPECT_EQ(ExitCode(pid), 130) << ReadFile(in.File("err.txt"));
     EXPECT_EQ(FileSize(out), 5u);
     EXPECT_EQ(ReadFile(out).substr(0, 5), "HEAD\n");
 
     // A failed join: an input cut short while it is read.
-    pid =
-        Start(in.Path(), {"--threads", "1", "-qf", "mp3", "-o", "-", big}, out, in.File("err.txt"));
+    pid = Start({"--threads", "1", "-qf", "mp3", "-o", "-", big}, out, in.File("err.txt"), {},
+                in.Path());
     ASSERT_GT(pid, 0);
-    ASSERT_TRUE(WaitForGrowth(out, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return FileSize(out) > 10000; }));
     ASSERT_EQ(::truncate(big.c_str(), 100000), 0);
     EXPECT_EQ(ExitCode(pid), 1) << ReadFile(in.File("err.txt"));
     EXPECT_TRUE(Contains(ReadFile(in.File("err.txt")), "': it ended after "));
     EXPECT_EQ(FileSize(out), 0u);
-}
-
-// Waits up to seconds for pid to exit; its exit code, or -1 after killing it when it did not.
-int ExitCodeWithin(pid_t pid, int seconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST(CliStreams, StopEndsAJoinWhoseReaderReadsNothing) {
@@ -270,15 +200,15 @@ TEST(CliStreams, StopEndsAJoinWhoseReaderReadsNothing) {
         std::vector<std::string> args{"-qf", "wav", "-o", fifo, wav};
         if (json)
             args.insert(args.begin(), "--json");
-        const pid_t pid = Start(dir.Path(), args, dir.File("out.txt"), dir.File("err.txt"));
+        const pid_t pid = Start(args, dir.File("out.txt"), dir.File("err.txt"), {}, dir.Path());
         ASSERT_GT(pid, 0);
         ASSERT_TRUE(WaitForStopHandlers(pid));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         kill(pid, SIGTERM);
-        EXPECT_EQ(ExitCodeWithin(pid, 10), 130) << ReadFile(dir.File("err.txt"));
+        EXPECT_EQ(ExitCode(pid, 10), 130) << ReadFile(dir.File("err.txt"));
         EXPECT_TRUE(Contains(ReadFile(dir.File("err.txt")), "tandrel-join: interrupted"));
         if (json) {
-            EXPECT_EQ(Python(dir.File("out.txt"), "d['status'], d['output']"),
+            EXPECT_EQ(Python(dir.File("out.txt"), "print(d['status'], d['output'])"),
                       "interrupted None\n");
         }
     }
@@ -293,15 +223,15 @@ TEST(CliStreams, StopThatTakesTheReaderAlongIsAnInterruption) {
         SCOPED_TRACE(format);
         int pipeFds[2];
         ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
-        const pid_t pid = Start(dir.Path(), {"--threads", "1", "-qf", format, "-o", "-", wav}, "",
-                                dir.File("err.txt"), 0, 0, pipeFds[1]);
+        const pid_t pid = Start({"--threads", "1", "-qf", format, "-o", "-", wav}, "",
+                                dir.File("err.txt"), {}, dir.Path(), 0, 0, pipeFds[1]);
         ::close(pipeFds[1]);
         ASSERT_GT(pid, 0);
         char buf[65536];
         ASSERT_GT(::read(pipeFds[0], buf, sizeof buf), 0);
         kill(pid, SIGTERM);
         ::close(pipeFds[0]);
-        EXPECT_EQ(ExitCodeWithin(pid, 10), 130) << ReadFile(dir.File("err.txt"));
+        EXPECT_EQ(ExitCode(pid, 10), 130) << ReadFile(dir.File("err.txt"));
         EXPECT_TRUE(Contains(ReadFile(dir.File("err.txt")), "tandrel-join: interrupted"));
     }
 }
@@ -317,7 +247,7 @@ TEST(CliStreams, SizesCountTheJoinAloneInARedirectedFile) {
           "{ cat a.wav; " + cli + " --json -qf wav -o - a.wav 2>doc.json; } >out.bin"}) {
         SCOPED_TRACE(line);
         ASSERT_EQ(testutil::Run("(cd " + Quote(dir.Path()) + " && " + line + ")").exitCode, 0);
-        EXPECT_EQ(Python(dir.File("doc.json"), "d['output']['bytes']"), "4044\n");
+        EXPECT_EQ(Python(dir.File("doc.json"), "print(d['output']['bytes'])"), "4044\n");
     }
     WriteFile(dir.File("out.bin"), std::string(2 << 20, 'x'));
     const CommandResult r = testutil::Run("(cd " + Quote(dir.Path()) + " && " + cli +
@@ -355,4 +285,35 @@ TEST(CliStreams, PipesGetTheSizesTheWavInputsTellAhead) {
     ASSERT_EQ(repeatedPiped.size(), repeated.size());
     EXPECT_EQ(GetLE32(repeatedPiped, 4), 0xFFFFFFFFu);
     EXPECT_TRUE(repeatedPiped.substr(44) == repeated.substr(44));
+}
+
+// MP3 on every core: a file decodes to exactly the joined frames (the Info frame tells the
+// delay and padding) and has the serial encode's frame count; a pipe gets the same audio frames,
+// with the Info frame when the WAV inputs tell the length ahead, and without when they cannot.
+TEST(CliMp3, OnEveryCoreIsGaplessOnPipesWhenTheLengthIsKnownAhead) {
+    TempDir in, out;
+    const std::string a = Synth(in, "a.wav", "-r 44100 -c 2 -b 16", "23.3 pinknoise vol 0.3");
+    const std::string b = Synth(in, "b.wav", "-r 44100 -c 2 -b 16", "21.7 sine 440");
+    const std::string cli = Quote(Cli());
+    const std::string inputs = std::string(" ").append(Quote(a)).append(" ").append(Quote(b));
+    const auto shell = [&](const std::string &line) {
+        return testutil::Run("cd " + Quote(out.Path()) + " && " + line).exitCode;
+    };
+    ASSERT_EQ(shell(cli + " -q --threads 2 -o par.mp3" + inputs), 0);
+    ASSERT_EQ(shell(cli + " -q --threads 1 -o ser.mp3" + inputs), 0);
+    ASSERT_EQ(shell(cli + " -q --threads 2 -f mp3 -o -" + inputs + " | cat >piped.mp3"), 0);
+    // A repeated rate is counted only as it goes: no length ahead.
+    const std::string c = Synth(in, "c.wav", "-r 22050 -c 2 -b 16", "1 sine 440");
+    ASSERT_EQ(shell(cli + " -q -f mp3 -o - " + Quote(c) + inputs + " | cat >unknown.mp3"), 0);
+    const auto par = ParseMp3(ReadFile(out.File("par.mp3")));
+    const auto ser = ParseMp3(ReadFile(out.File("ser.mp3")));
+    const auto piped = ParseMp3(ReadFile(out.File("piped.mp3")));
+    ASSERT_TRUE(par.parsed && par.info && ser.parsed && ser.info && piped.parsed && piped.info);
+    EXPECT_TRUE(piped.audio == par.audio);
+    EXPECT_FALSE(ParseMp3(ReadFile(out.File("unknown.mp3"))).info);
+    EXPECT_FALSE(par.audio == ser.audio) << "not spliced";
+    EXPECT_EQ(par.infoFrames, ser.infoFrames);
+    const std::size_t joined = std::size_t(std::lround(23.3 * 44100) + std::lround(21.7 * 44100));
+    for (const std::string name : {"par", "ser", "piped"})
+        EXPECT_EQ(Decode(out.File(name + ".mp3"), 2).size() / 2, joined) << name;
 }

@@ -4,12 +4,16 @@
 
 #include <csignal>
 #include <dirent.h>
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace clitest {
@@ -44,6 +48,16 @@ inline bool Contains(const std::string &text, const std::string &part) {
 
 using testutil::Listing;
 
+// Runs python3 code over the JSON document in file, loaded as d; what it prints.
+inline std::string Python(const std::string &file, const std::string &code) {
+    return testutil::Run("python3 -c " +
+                         testutil::Quote("import json, os, sys\n"
+                                         "d = json.load(open(sys.argv[1], encoding='utf-8'))\n" +
+                                         code) +
+                         " " + testutil::Quote(file) + " 2>&1")
+        .output;
+}
+
 // Whether the process pid has a file open in folder (an unnamed one included): the join's
 // output is under way.
 inline bool WritesInto(int pid, const std::string &folder) {
@@ -68,19 +82,6 @@ inline std::string Synth(const testutil::TempDir &dir, const std::string &name,
     const std::string path = dir.File(name);
     testutil::Run("sox -n " + format + " " + testutil::Quote(path) + " synth " + synth);
     return path;
-}
-
-// Spawn attributes under which SIGINT, SIGTERM and SIGHUP (all but keep) start at their
-// defaults, even where the tests run with them ignored. Destroy with posix_spawnattr_destroy.
-inline void DefaultStopSignals(posix_spawnattr_t &attr, int keep = 0) {
-    posix_spawnattr_init(&attr);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
-        if (sig != keep)
-            sigaddset(&defaults, sig);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
 }
 
 // Starts tandrel-join with the environment's variables replaced by vars ("NAME=value") and
@@ -113,14 +114,67 @@ inline pid_t SpawnWith(const std::vector<std::string> &args, const std::vector<s
     redirect(actions);
     if (!cwd.empty())
         posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    // SIGINT, SIGTERM and SIGHUP (all but keep) start at their defaults, even where the tests
+    // run with them ignored.
     posix_spawnattr_t attr;
-    DefaultStopSignals(attr, keep);
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        if (sig != keep)
+            sigaddset(&defaults, sig);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
     if (posix_spawn(&pid, cargv[0], &actions, &attr, cargv.data(), cenv.data()) != 0)
         pid = -1;
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     return pid;
+}
+
+// Starts tandrel-join with standard output and error into files (or standard output onto
+// outFd), the variables vars set, in cwd when given, the stop signals at their defaults but for
+// keep; its pid, or -1. outFlags: how standard output is opened besides for writing.
+inline pid_t Start(const std::vector<std::string> &args, const std::string &out,
+                   const std::string &err, const std::vector<std::string> &vars = {},
+                   const std::string &cwd = "", int keep = 0, int outFlags = O_TRUNC,
+                   int outFd = -1) {
+    return SpawnWith(
+        args, vars,
+        [&](posix_spawn_file_actions_t &actions) {
+            if (outFd >= 0)
+                posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+            else
+                posix_spawn_file_actions_addopen(&actions, 1, out.c_str(),
+                                                 O_WRONLY | O_CREAT | outFlags, 0600);
+            posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                             0600);
+        },
+        cwd, keep);
+}
+
+// Polls until done holds; false once seconds have passed.
+inline bool WaitUntil(const std::function<bool()> &done, int seconds = 10) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// Waits up to seconds for pid to exit; its exit code, or -1 when a signal ended it or when it
+// had to be killed for lasting too long.
+inline int ExitCode(pid_t pid, int seconds = 120) {
+    int status = 0;
+    if (!WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, seconds)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace clitest

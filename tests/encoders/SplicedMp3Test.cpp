@@ -1,104 +1,23 @@
 #include "encoders/SplicedMp3.h"
 #include "EncoderTestUtil.h"
 #include "TestUtil.h"
-#include "audio/Mp3Header.h"
-#include "encoders/Mp3Bitstream.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
-#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
-#include <thread>
+#include <sys/wait.h>
 #include <unistd.h>
 
+using enctest::Encode;
 using enctest::Noise;
+using enctest::Settings;
+using testutil::DecoderComplaints;
+using testutil::ParseMp3;
 using testutil::TempDir;
 
 namespace {
-
-struct Settings {
-    int rate = 44100, channels = 2;
-    unsigned kbps = 128;
-    unsigned flags = 0; // 1 copyright, 2 CRC, 4 original, 8 private
-    unsigned threads = 1, segment = 16;
-    bool seekable = true;
-    std::int64_t expected = -1;
-};
-
-int Mode(const Settings &s) {
-    return s.channels == 1 ? 4 : 1;
-}
-
-// Encodes pcm into path through SplicedMp3 (the file may be a FIFO being read elsewhere).
-bool Encode(const std::string &path, const std::vector<std::int16_t> &pcm, const Settings &s,
-            unsigned *workers = nullptr) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    SplicedMp3 enc(testutil::BinDir());
-    enc.SetThreads(s.threads);
-    enc.SetSegmentFrames(s.segment);
-    const int chunk = enc.Open(fd, path, s.seekable, s.expected, s.rate, Mode(s), s.kbps,
-                               s.flags & 1, s.flags & 2, s.flags & 4, s.flags & 8);
-    ::close(fd);
-    bool ok = chunk > 0;
-    const auto *bytes = reinterpret_cast<const std::uint8_t *>(pcm.data());
-    for (std::size_t at = 0; ok && at < pcm.size() * 2; at += std::size_t(chunk))
-        ok = enc.Write(bytes + at, std::min<std::size_t>(std::size_t(chunk), pcm.size() * 2 - at));
-    if (workers)
-        *workers = enc.Workers();
-    return enc.Close() && ok;
-}
-
-// The frames of a file: the Info frame (if any) apart, the audio frames checked one by one.
-struct Stream {
-    bool parsed = true, info = false, flagsKept = true, crcsValid = true;
-    std::uint32_t infoFrames = 0;
-    int padding = -1;
-    std::string audio; // the audio frames' bytes
-    std::vector<mp3::FrameHeader> frames;
-};
-
-Stream Parse(const std::string &file, unsigned flags) {
-    Stream s;
-    const auto *data = reinterpret_cast<const std::uint8_t *>(file.data());
-    std::size_t at = 0;
-    while (at < file.size()) {
-        mp3::FrameHeader h;
-        if (!mp3::ParseHeader(data + at, file.size() - at, h) || at + h.length > file.size()) {
-            s.parsed = false;
-            break;
-        }
-        const std::uint8_t *f = data + at;
-        const bool info = at == 0 && std::memcmp(f + 4 + h.sideInfo, "Info", 4) == 0;
-        s.flagsKept = s.flagsKept && bool(f[3] & 8) == bool(flags & 1) &&
-                      h.crc == bool(flags & 2) && bool(f[3] & 4) == bool(flags & 4) &&
-                      bool(f[2] & 1) == bool(flags & 8);
-        if (info) {
-            const std::uint8_t *x = f + 4 + h.sideInfo;
-            s.info = true;
-            s.infoFrames = std::uint32_t(x[8] << 24 | x[9] << 16 | x[10] << 8 | x[11]);
-            s.padding = (x[120 + 22] & 15) << 8 | x[120 + 23];
-        } else {
-            if (h.crc)
-                s.crcsValid = s.crcsValid && mp3::HeaderCrc(f, 6, h.sideInfo) == (f[4] << 8 | f[5]);
-            s.frames.push_back(h);
-            s.audio.append(file, at, h.length);
-        }
-        at += h.length;
-    }
-    return s;
-}
-
-// What ffmpeg and mpg123 say about a file beyond decoding it.
-std::string DecoderComplaints(const std::string &path) {
-    const std::string q = testutil::Quote(path);
-    return testutil::Run("ffmpeg -v warning -i " + q + " -f null - 2>&1; mpg123 -t " + q +
-                         " 2>&1 | grep -i -E 'warn|error|illegal|bad|junk'")
-        .output;
-}
 
 struct Case {
     int rate, channels;
@@ -110,7 +29,7 @@ class SplicedMatrix : public ::testing::TestWithParam<Case> {};
 
 } // namespace
 
-// Every rate, both channel counts, the bitrates from 32 to 320 kbps and every flag set: the
+// Every rate, both channel counts, the bitrates from 32 to 320 kbps and each flag: the
 // parallel encode has the serial one's frames and samples, the serial one is today's encoder.
 TEST_P(SplicedMatrix, SameFramesAndSamplesAsTheSerialEncode) {
     const Case c = GetParam();
@@ -119,23 +38,23 @@ TEST_P(SplicedMatrix, SameFramesAndSamplesAsTheSerialEncode) {
     const std::size_t length = std::size_t(5 * 16 * frameSamples + c.extra);
     const auto pcm = Noise(length, c.channels, unsigned(c.rate + c.flags));
     Settings s{c.rate, c.channels, c.kbps, c.flags};
-    ASSERT_TRUE(Encode(dir.File("serial.mp3"), pcm, s));
+    ASSERT_TRUE(Encode(dir.File("serial.mp3"), pcm, s).ok);
     s.threads = 3;
-    unsigned workers = 0;
-    ASSERT_TRUE(Encode(dir.File("parallel.mp3"), pcm, s, &workers));
-    EXPECT_EQ(workers, 3u);
+    const auto encoded = Encode(dir.File("parallel.mp3"), pcm, s);
+    ASSERT_TRUE(encoded.ok);
+    EXPECT_EQ(encoded.workers, 3u);
 
     WavToMp3 today(testutil::BinDir());
-    ASSERT_GT(today.Open(dir.File("today.mp3"), c.rate, Mode(s), c.kbps, c.flags & 1, c.flags & 2,
-                         c.flags & 4, c.flags & 8),
+    ASSERT_GT(today.Open(dir.File("today.mp3"), c.rate, c.channels == 1 ? 4 : 1, c.kbps,
+                         c.flags & 1, c.flags & 2, c.flags & 4, c.flags & 8),
               0);
     ASSERT_GE(today.Encode(pcm.data(), int(pcm.size() * 2)), 0);
     ASSERT_TRUE(today.Close());
 
-    const Stream serial = Parse(testutil::ReadFile(dir.File("serial.mp3")), c.flags);
-    const Stream parallel = Parse(testutil::ReadFile(dir.File("parallel.mp3")), c.flags);
+    const auto serial = ParseMp3(testutil::ReadFile(dir.File("serial.mp3")), c.flags);
+    const auto parallel = ParseMp3(testutil::ReadFile(dir.File("parallel.mp3")), c.flags);
     EXPECT_EQ(serial.audio, testutil::ReadFile(dir.File("today.mp3")));
-    for (const Stream *st : {&serial, &parallel}) {
+    for (const auto *st : {&serial, &parallel}) {
         EXPECT_TRUE(st->parsed && st->info && st->flagsKept && st->crcsValid);
         EXPECT_EQ(st->infoFrames, st->frames.size());
     }
@@ -152,43 +71,15 @@ TEST_P(SplicedMatrix, SameFramesAndSamplesAsTheSerialEncode) {
     EXPECT_EQ(DecoderComplaints(dir.File("parallel.mp3")), "");
 }
 
+// Each rate once, mono and stereo in turn; each flag on and off; lengths on and off the frame.
 INSTANTIATE_TEST_SUITE_P(RatesBitratesFlags, SplicedMatrix,
                          ::testing::Values(Case{8000, 1, 32, 0, 0}, Case{11025, 2, 64, 1, 577},
                                            Case{12000, 1, 48, 2, 0}, Case{16000, 2, 160, 3, 1000},
                                            Case{22050, 1, 96, 4, 1}, Case{24000, 2, 128, 5, 575},
                                            Case{32000, 1, 32, 6, 1151}, Case{44100, 2, 320, 7, 0},
-                                           Case{48000, 1, 256, 8, 3}, Case{44100, 1, 192, 9, 700},
-                                           Case{32000, 2, 224, 10, 0},
-                                           Case{48000, 2, 112, 11, 1153},
-                                           Case{22050, 2, 160, 12, 0}, Case{16000, 1, 64, 13, 7},
-                                           Case{44100, 2, 128, 14, 2303},
-                                           Case{48000, 2, 320, 15, 0}));
+                                           Case{48000, 1, 256, 8, 3}));
 
 namespace {
-
-struct Quality {
-    double snr = 0;                 // dB over the whole file
-    std::vector<double> frameError; // per MP3 frame, in the source's time
-};
-
-Quality Measure(const std::vector<std::int16_t> &source, const std::vector<std::int16_t> &decoded,
-                int channels) {
-    Quality q;
-    double signal = 0, noise = 0;
-    const std::size_t n = std::min(source.size(), decoded.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const double e = double(source[i]) - decoded[i];
-        signal += double(source[i]) * source[i];
-        noise += e * e;
-        // Frame k of the stream carries samples [k * 1152 - 576, (k + 1) * 1152 - 576).
-        const std::size_t frame = (i / std::size_t(channels) + 576) / 1152;
-        if (q.frameError.size() <= frame)
-            q.frameError.resize(frame + 1, 0);
-        q.frameError[frame] += e * e;
-    }
-    q.snr = 10 * std::log10(signal / std::max(noise, 1.0));
-    return q;
-}
 
 // 44100 Hz stereo: tones that glide with noise, pink-like noise, clicks at segment starts and
 // a pure tone.
@@ -232,12 +123,14 @@ TEST(SplicedQuality, SeamsCostNoAudibleError) {
         const auto pcm = Signal(kind, frames, segment * 1152);
         Settings s;
         s.flags = kind == 2 ? 2 : 0; // a raised frame's CRC is rewritten
-        ASSERT_TRUE(Encode(dir.File("serial.mp3"), pcm, s));
+        ASSERT_TRUE(Encode(dir.File("serial.mp3"), pcm, s).ok);
         s.threads = 2;
         s.segment = segment;
-        ASSERT_TRUE(Encode(dir.File("parallel.mp3"), pcm, s));
-        const Quality serial = Measure(pcm, enctest::Decode(dir.File("serial.mp3"), 2), 2);
-        const Quality parallel = Measure(pcm, enctest::Decode(dir.File("parallel.mp3"), 2), 2);
+        const auto encoded = Encode(dir.File("parallel.mp3"), pcm, s);
+        ASSERT_TRUE(encoded.ok);
+        const auto serial = enctest::Measure(pcm, enctest::Decode(dir.File("serial.mp3"), 2), 2);
+        const auto parallel =
+            enctest::Measure(pcm, enctest::Decode(dir.File("parallel.mp3"), 2), 2);
         EXPECT_GT(parallel.snr, serial.snr - 0.1) << "signal " << kind;
         double mean = 0;
         for (double e : serial.frameError)
@@ -250,96 +143,42 @@ TEST(SplicedQuality, SeamsCostNoAudibleError) {
                     std::max(worst, parallel.frameError[k] / (serial.frameError[k] + 0.1 * mean));
         EXPECT_LT(worst, 2.5) << "signal " << kind;
         EXPECT_EQ(DecoderComplaints(dir.File("parallel.mp3")), "");
-        int raised = 0;
-        const Stream st = Parse(testutil::ReadFile(dir.File("parallel.mp3")), s.flags);
+        const auto st = ParseMp3(encoded.bytes, s.flags);
         EXPECT_TRUE(st.parsed && st.flagsKept && st.crcsValid);
-        for (const mp3::FrameHeader &h : st.frames)
-            raised += h.bitrateIndex != 9;
-        std::printf("signal %d: SNR %.3f dB serial, %.3f dB parallel; worst seam frame %.2f; %d "
-                    "frames raised\n",
-                    kind, serial.snr, parallel.snr, worst, raised);
     }
 }
 
-namespace {
-
-// Encodes into a FIFO read on a thread of its own; returns what came through.
-std::string EncodeThroughFifo(const TempDir &dir, const std::vector<std::int16_t> &pcm,
-                              const Settings &s) {
-    const std::string fifo = dir.File("out.fifo");
-    ::unlink(fifo.c_str());
-    if (::mkfifo(fifo.c_str(), 0600) != 0)
-        return {};
-    std::string got;
-    std::thread reader([&] {
-        const int fd = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
-        char buf[65536];
-        for (ssize_t n; fd >= 0 && (n = ::read(fd, buf, sizeof buf)) > 0;)
-            got.append(buf, std::size_t(n));
-        ::close(fd);
-    });
-    const bool ok = Encode(fifo, pcm, s);
-    reader.join();
-    return ok ? got : std::string();
-}
-
-} // namespace
-
 // On a pipe the Info frame is computed up front when the length is known, else left out; a
-// gapless decoder then gives back exactly the input.
+// gapless decoder then gives back exactly the input. Its byte count follows the bitrate the
+// library encodes at, which is lower than the one asked for at some rates.
 TEST(SplicedOutput, PipesGetTheInfoFrameOnlyWhenTheLengthIsKnown) {
     TempDir dir;
-    const auto pcm = Noise(7 * 16 * 1152 + 100, 2, 7);
-    Settings s;
-    s.threads = 2;
-    s.seekable = false;
-    s.expected = std::int64_t(pcm.size() / 2);
-    const std::string known = EncodeThroughFifo(dir, pcm, s);
-    s.expected = -1;
-    const std::string unknown = EncodeThroughFifo(dir, pcm, s);
-    s.seekable = true;
-    ASSERT_TRUE(Encode(dir.File("file.mp3"), pcm, s));
-    const std::string file = testutil::ReadFile(dir.File("file.mp3"));
+    for (const auto &[rate, kbps] : std::vector<std::pair<int, unsigned>>{
+             {44100, 128}, {22050, 128}, {22050, 320}, {12000, 128}, {12000, 320}}) {
+        SCOPED_TRACE(std::to_string(rate) + " Hz " + std::to_string(kbps) + " kbps");
+        const auto pcm = Noise(7 * 16 * std::size_t(rate >= 32000 ? 1152 : 576) + 100, 2, kbps);
+        Settings s{rate, 2, kbps, 0, 2, 16, false, std::int64_t(pcm.size() / 2)};
+        const auto known = Encode(dir.File("out.fifo"), pcm, s);
+        s.expected = -1;
+        const auto unknown = Encode(dir.File("out.fifo"), pcm, s);
+        s.seekable = true;
+        const auto file = Encode(dir.File("file.mp3"), pcm, s);
+        ASSERT_TRUE(known.ok && unknown.ok && file.ok);
 
-    const Stream k = Parse(known, 0), u = Parse(unknown, 0), f = Parse(file, 0);
-    EXPECT_TRUE(k.parsed && k.info && u.parsed && !u.info && f.parsed && f.info);
-    EXPECT_EQ(k.audio, f.audio);
-    EXPECT_EQ(u.audio, f.audio);
-    EXPECT_EQ(k.infoFrames, f.infoFrames);
-    EXPECT_EQ(k.padding, f.padding);
-    testutil::WriteFile(dir.File("known.mp3"), known);
-    EXPECT_EQ(enctest::Decode(dir.File("known.mp3"), 2).size(), pcm.size());
-    EXPECT_EQ(DecoderComplaints(dir.File("known.mp3")), "");
-}
-
-// A stop drops the work in flight; the file ends with the frames already spliced, and its Info
-// frame tells their length.
-TEST(SplicedOutput, StopEndsTheFileWithWhatIsDone) {
-    TempDir dir;
-    const std::string path = dir.File("stopped.mp3");
-    const auto pcm = Noise(40 * 16 * 1152, 2, 3);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    ASSERT_GE(fd, 0);
-    SplicedMp3 enc(testutil::BinDir());
-    enc.SetThreads(2);
-    enc.SetSegmentFrames(16);
-    const int chunk = enc.Open(fd, path, true, std::int64_t(pcm.size() / 2), 44100, 1, 128, false,
-                               false, false, false);
-    ::close(fd);
-    ASSERT_GT(chunk, 0);
-    const auto *bytes = reinterpret_cast<const std::uint8_t *>(pcm.data());
-    for (std::size_t at = 0; at < pcm.size(); at += std::size_t(chunk))
-        ASSERT_TRUE(enc.Write(bytes + at, std::size_t(chunk)));
-    enc.Stop();
-    EXPECT_TRUE(enc.Close());
-    const Stream st = Parse(testutil::ReadFile(path), 0);
-    ASSERT_TRUE(st.parsed && st.info);
-    EXPECT_GT(st.frames.size(), 0u);
-    EXPECT_LT(st.frames.size(), pcm.size() / 2 / 1152);
-    EXPECT_EQ(st.infoFrames, st.frames.size());
-    const std::size_t decoded = enctest::Decode(path, 2).size() / 2;
-    EXPECT_EQ(decoded, st.frames.size() * 1152 - 576 - std::size_t(st.padding));
-    EXPECT_EQ(DecoderComplaints(path), "");
+        const auto k = ParseMp3(known.bytes), u = ParseMp3(unknown.bytes), f = ParseMp3(file.bytes);
+        EXPECT_TRUE(k.parsed && k.info && u.parsed && !u.info && f.parsed && f.info);
+        EXPECT_EQ(k.audio, f.audio);
+        EXPECT_EQ(u.audio, f.audio);
+        EXPECT_EQ(k.infoFrames, f.infoFrames);
+        EXPECT_EQ(k.infoFrames, k.frames.size());
+        EXPECT_EQ(k.padding, f.padding);
+        // An estimate: frames raised at seams make the file a little longer.
+        const double bytes = double(known.bytes.size());
+        EXPECT_NEAR(double(k.infoBytes), bytes, bytes / 50);
+        testutil::WriteFile(dir.File("known.mp3"), known.bytes);
+        EXPECT_EQ(enctest::Decode(dir.File("known.mp3"), 2).size(), pcm.size());
+        EXPECT_EQ(DecoderComplaints(dir.File("known.mp3")), "");
+    }
 }
 
 // The library's failures and a full disk say what the serial encoder says, once, however many
@@ -349,17 +188,10 @@ TEST(SplicedOutput, FailuresAreReportedOnce) {
     const auto pcm = Noise(8 * 16 * 1152, 2, 5);
     const auto run = [&](const std::string &libraryFolder, const std::string &path) {
         enctest::RecordingSink sink;
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-        SplicedMp3 enc(libraryFolder);
-        enc.SetThreads(3);
-        enc.SetSegmentFrames(16);
-        const int chunk = enc.Open(fd, path, true, -1, 44100, 1, 128, false, false, false, false);
-        ::close(fd);
-        bool ok = chunk > 0;
-        const auto *bytes = reinterpret_cast<const std::uint8_t *>(pcm.data());
-        for (std::size_t at = 0; ok && at < pcm.size() * 2; at += std::size_t(chunk))
-            ok = enc.Write(bytes + at, std::min(std::size_t(chunk), pcm.size() * 2 - at));
-        EXPECT_FALSE(enc.Close() && ok);
+        Settings s;
+        s.threads = 3;
+        s.library = libraryFolder;
+        EXPECT_FALSE(Encode(path, pcm, s).ok);
         std::vector<std::string> texts;
         for (const auto &m : sink.shown)
             texts.push_back(m.caption + ": " + m.text);
@@ -376,4 +208,154 @@ TEST(SplicedOutput, FailuresAreReportedOnce) {
     EXPECT_EQ(run(testutil::BinDir(), full),
               std::vector<std::string>{"Lame Encoder: Could not write the file.\n" + full +
                                        "\nNo space left on device"});
+}
+
+// At its edges: resampled rates, the writer's fallbacks, stops and a want of threads.
+namespace {
+
+// Noise in bursts of random loudness, 97 sample frames each, from silence to near full scale:
+// the bit reservoir of a stream started shortly before a seam differs from the one that ran
+// up to it, and at a high bitrate that cannot always be made up.
+std::vector<std::int16_t> Bursts(std::size_t frames, int channels, unsigned seed) {
+    std::vector<std::int16_t> pcm(frames * std::size_t(channels));
+    unsigned s = seed * 7919u;
+    double level = 0, low = 0;
+    for (std::size_t i = 0; i < frames; ++i) {
+        if (i % 97 == 0) {
+            s = s * 1664525u + 1013904223u;
+            const unsigned pick = (s >> 24) % 8;
+            level = pick < 3 ? 0 : pick < 6 ? 0.05 * pick : 0.95;
+        }
+        for (int k = 0; k < channels; ++k) {
+            s = s * 1664525u + 1013904223u;
+            low = (seed % 2 ? 0.2 : 0.95) * low + double(s >> 8) / (1 << 24) - 0.5;
+            pcm[i * std::size_t(channels) + std::size_t(k)] =
+                std::int16_t(std::clamp(level * low * 30000, -32000.0, 32000.0));
+        }
+    }
+    return pcm;
+}
+
+} // namespace
+
+// A rate the library resamples: an output still in the write buffer at Close gets its Info
+// frame, which counts the frames in the file, and a gapless decoder gives back the input's
+// length at the encoded rate.
+TEST(SplicedResampled, InfoFrameCountsTheFramesWritten) {
+    TempDir dir;
+    struct C {
+        int rate, channels, outRate, seconds;
+        unsigned kbps;
+    };
+    // The library encodes 320 kbps as 160 at 22050 Hz, as 64 at 12000 Hz.
+    for (const C c :
+         {C{7000, 1, 8000, 1, 64}, C{44000, 2, 44100, 1, 64}, C{44000, 2, 44100, 7, 64},
+          C{96000, 1, 48000, 3, 64}, C{20000, 2, 22050, 4, 320}, C{13000, 1, 12000, 4, 320}}) {
+        SCOPED_TRACE(c.rate);
+        const std::size_t length = std::size_t(c.rate * c.seconds);
+        const auto pcm = Noise(length, c.channels, unsigned(c.rate));
+        const std::string path = dir.File("r.mp3");
+        const auto e = Encode(path, pcm, {c.rate, c.channels, c.kbps, 0, 3});
+        const auto r = ParseMp3(e.bytes);
+        EXPECT_TRUE(e.ok && r.parsed && r.info);
+        EXPECT_EQ(r.infoFrames, r.frames.size());
+        const double want = double(length) * c.outRate / c.rate;
+        const double got = double(enctest::Decode(path, c.channels).size()) / c.channels;
+        EXPECT_NEAR(got, want, 2);
+        EXPECT_EQ(DecoderComplaints(path), "");
+    }
+}
+
+// Seams where no frame splices: the writer encodes the earlier stream on through the next
+// segment (twice in a row too), and the file still has the serial encode's frames and length.
+TEST(SplicedFallback, SeamsThatDoNotSpliceAreEncodedOn) {
+    TempDir dir;
+    struct C {
+        int rate;
+        unsigned kbps, seed;
+    };
+    // Which seams fail depends on the library's version: the signals together must meet some.
+    unsigned reencoded = 0;
+    for (const C c : {C{44100, 320, 1}, C{44100, 320, 3}, C{22050, 160, 4}, C{22050, 160, 6}}) {
+        const int frameSamples = c.rate >= 32000 ? 1152 : 576;
+        const std::size_t length = 12 * 16 * std::size_t(frameSamples) + 333;
+        const auto pcm = Bursts(length, 2, c.seed);
+        const auto se = Encode(dir.File("serial.mp3"), pcm, {c.rate, 2, c.kbps});
+        const std::string path = dir.File("parallel.mp3");
+        const auto e = Encode(path, pcm, {c.rate, 2, c.kbps, 0, 2});
+        reencoded += e.reencoded;
+        const auto serial = ParseMp3(se.bytes), r = ParseMp3(e.bytes);
+        EXPECT_TRUE(e.ok && r.parsed && r.info && se.ok);
+        EXPECT_EQ(r.frames.size(), serial.frames.size());
+        EXPECT_EQ(r.infoFrames, r.frames.size());
+        EXPECT_EQ(r.padding, serial.padding);
+        const auto decoded = enctest::Decode(path, 2);
+        EXPECT_EQ(decoded.size(), pcm.size());
+        EXPECT_GT(enctest::Measure(pcm, decoded, 2).snr,
+                  enctest::Measure(pcm, enctest::Decode(dir.File("serial.mp3"), 2), 2).snr - 0.1);
+        EXPECT_EQ(DecoderComplaints(path), "");
+    }
+    EXPECT_GE(reencoded, 3u);
+}
+
+// A stop after any number of writes, while the length is still unknown and once the workers
+// run: Close succeeds and the file is whole, its Info frame telling the frames it holds.
+TEST(SplicedOutput, StopAtAnyPointLeavesAWholeFile) {
+    TempDir dir;
+    const auto pcm = Noise(20 * 16 * 1152 + 77, 2, 9);
+    const std::int64_t length = std::int64_t(pcm.size() / 2);
+    for (const std::int64_t expected : {std::int64_t(-1), length})
+        for (const unsigned threads : {2u, 3u})
+            for (const std::size_t writes : {0u, 30u, 52u, 100u, 319u}) {
+                const std::string path = dir.File("stopped.mp3");
+                Settings s;
+                s.threads = threads;
+                s.expected = expected;
+                s.stopAfter = writes;
+                const auto e = Encode(path, pcm, s);
+                const auto r = ParseMp3(e.bytes);
+                SCOPED_TRACE(std::to_string(expected) + " " + std::to_string(threads) + " " +
+                             std::to_string(writes));
+                EXPECT_TRUE(e.ok && r.parsed);
+                EXPECT_EQ(r.infoFrames, r.frames.size());
+                // The work in flight is dropped, not finished; what was spliced stays.
+                EXPECT_LT(r.frames.size(), std::max<std::size_t>(writes, 1));
+                EXPECT_TRUE(writes < 319 || !r.frames.empty());
+                if (r.frames.empty())
+                    continue;
+                EXPECT_TRUE(r.info);
+                EXPECT_EQ(enctest::Decode(path, 2).size() / 2,
+                          r.frames.size() * 1152 - 576 - std::size_t(r.padding));
+                EXPECT_EQ(DecoderComplaints(path), "");
+            }
+}
+
+// With no thread to be had (a process limit), the encode goes on serially instead of ending the
+// program. Root ignores the limit, so the child gives up root first.
+TEST(SplicedOutput, NoThreadsToBeHadEncodesSerially) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to take another user's process limit";
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
+    const auto pcm = Noise(6 * 16 * 1152 + 5, 2, 4);
+    const std::string path = dir.File("limited.mp3");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const rlimit one{1, 1};
+        if (::setrlimit(RLIMIT_NPROC, &one) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        try {
+            const auto e = Encode(path, pcm, {44100, 2, 128, 0, 4});
+            const auto r = ParseMp3(e.bytes);
+            ::_exit(e.ok && r.parsed && r.info && r.frames.size() == r.infoFrames ? 0 : 1);
+        } catch (...) {
+            ::_exit(4); // the thread that could not start escaped the encoder
+        }
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: a wrong file, 3: no other user, 4: an exception";
+    EXPECT_EQ(enctest::Decode(path, 2).size(), pcm.size());
 }

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -159,6 +160,56 @@ double ProbeDuration(const std::string &path) {
     } catch (...) {
         return -1;
     }
+}
+
+std::vector<std::int16_t> Decode(const std::string &path, int channels) {
+    TempDir dir;
+    const std::string raw = dir.File("decoded.raw");
+    if (Run("ffmpeg -v error -i " + Quote(path) + " -f s16le -ac " + std::to_string(channels) +
+            " " + Quote(raw))
+            .exitCode != 0)
+        return {};
+    const std::string bytes = ReadFile(raw);
+    std::vector<std::int16_t> pcm(bytes.size() / 2);
+    std::memcpy(pcm.data(), bytes.data(), pcm.size() * 2);
+    return pcm;
+}
+
+std::string DecoderComplaints(const std::string &path) {
+    const std::string q = Quote(path);
+    return Run("ffmpeg -v warning -i " + q + " -f null - 2>&1; mpg123 -t " + q +
+               " 2>&1 | grep -i -E 'warn|error|illegal|bad|junk'")
+        .output;
+}
+
+Mp3Stream ParseMp3(const std::string &file, unsigned flags) {
+    Mp3Stream s;
+    const auto *data = reinterpret_cast<const std::uint8_t *>(file.data());
+    for (std::size_t at = 0; at < file.size();) {
+        mp3::FrameHeader h;
+        if (!mp3::ParseHeader(data + at, file.size() - at, h) || at + h.length > file.size()) {
+            s.parsed = false;
+            break;
+        }
+        const std::uint8_t *f = data + at;
+        s.flagsKept = s.flagsKept && bool(f[3] & 8) == bool(flags & 1) &&
+                      h.crc == bool(flags & 2) && bool(f[3] & 4) == bool(flags & 4) &&
+                      bool(f[2] & 1) == bool(flags & 8);
+        if (at == 0 && std::memcmp(f + 4 + h.sideInfo, "Info", 4) == 0) {
+            const std::uint8_t *x = f + 4 + h.sideInfo;
+            s.info = true;
+            s.infoFrames = std::uint32_t(x[8] << 24 | x[9] << 16 | x[10] << 8 | x[11]);
+            s.infoBytes = std::uint32_t(x[12] << 24 | x[13] << 16 | x[14] << 8 | x[15]);
+            s.padding = (x[120 + 22] & 15) << 8 | x[120 + 23];
+        } else {
+            if (h.crc)
+                s.crcsValid = s.crcsValid && mp3::HeaderCrc(f, 6, h.sideInfo) == (f[4] << 8 | f[5]);
+            s.frames.push_back(h);
+            s.audio.append(file, at, h.length);
+        }
+        at += h.length;
+    }
+    return s;
 }
 
 } // namespace testutil

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Messages.h"
+#include "encoders/Mp3Bitstream.h"
 
 #include <cstdint>
 #include <string>
@@ -99,5 +100,21 @@ std::string BinDir();
 double ProbeDuration(const std::string &path);
 // One field of the first audio stream as ffprobe reports it (e.g. "sample_rate"), or "".
 std::string ProbeStreamField(const std::string &path, const std::string &field);
+
+// Decodes a file with ffmpeg to interleaved 16-bit samples at its own rate; empty on failure.
+std::vector<std::int16_t> Decode(const std::string &path, int channels);
+// What ffmpeg and mpg123 say about a file beyond decoding it; empty when all is well.
+std::string DecoderComplaints(const std::string &path);
+
+// The frames of an MP3 file: the Info frame (if any) apart, the audio frames checked one by one
+// against flags (1 copyright, 2 CRC, 4 original, 8 private).
+struct Mp3Stream {
+    bool parsed = true, info = false, flagsKept = true, crcsValid = true;
+    std::uint32_t infoFrames = 0, infoBytes = 0;
+    int padding = -1;
+    std::string audio; // the audio frames' bytes
+    std::vector<mp3::FrameHeader> frames;
+};
+Mp3Stream ParseMp3(const std::string &file, unsigned flags = 0);
 
 } // namespace testutil
