@@ -29,7 +29,7 @@ class SplicedMatrix : public ::testing::TestWithParam<Case> {};
 
 } // namespace
 
-// Every rate, both channel counts, the bitrates from 32 to 320 kbps and each flag: the
+// Every rate, both channel counts, the bitrates from 32 to 320 kbps and every flag set: the
 // parallel encode has the serial one's frames and samples, the serial one is today's encoder.
 TEST_P(SplicedMatrix, SameFramesAndSamplesAsTheSerialEncode) {
     const Case c = GetParam();
@@ -77,7 +77,12 @@ INSTANTIATE_TEST_SUITE_P(RatesBitratesFlags, SplicedMatrix,
                                            Case{12000, 1, 48, 2, 0}, Case{16000, 2, 160, 3, 1000},
                                            Case{22050, 1, 96, 4, 1}, Case{24000, 2, 128, 5, 575},
                                            Case{32000, 1, 32, 6, 1151}, Case{44100, 2, 320, 7, 0},
-                                           Case{48000, 1, 256, 8, 3}));
+                                           Case{48000, 1, 256, 8, 3}, Case{44100, 1, 192, 9, 700},
+                                           Case{32000, 2, 224, 10, 0},
+                                           Case{48000, 2, 112, 11, 1153},
+                                           Case{22050, 2, 160, 12, 0}, Case{16000, 1, 64, 13, 7},
+                                           Case{44100, 2, 128, 14, 2303},
+                                           Case{48000, 2, 320, 15, 0}));
 
 namespace {
 
