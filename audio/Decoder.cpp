@@ -116,13 +116,47 @@ std::unique_ptr<Decoder> Decoder::Open(const std::string &path, AudioContainer k
     return d->SetupMp3(h, size) ? std::move(d) : nullptr;
 }
 
-bool Decoder::SetupMp3(const Mp3Header &h, std::uint64_t size) {
-    frames_ = std::make_unique<Mp3Frames>(fd_, h.audioStart + h.infoFrameBytes, h.audioEnd);
+// Counts the frames when the header's frame count cannot describe the audio part: the file
+// was cut short before it came here, or the header does not belong to its frames.
+Decoder::StatedLength Decoder::CheckStatedLength(Mp3Header &h, std::uint64_t first,
+                                                 std::int64_t &samples) {
+    if (!h.hasFrameCount || h.audioEnd <= h.audioStart)
+        return StatedLength::Trusted;
+    const std::uint64_t audio = h.audioEnd - h.audioStart;
+    const bool cut = h.statedBytes > audio;
+    const double frameBytes =
+        double(h.statedBytes && !cut ? h.statedBytes : audio) - double(h.infoFrameBytes);
+    const double least = double(h.frames) * Mp3SmallestFrameBytes(h);
+    const double most = double(h.frames + 1) * Mp3LargestFrameBytes(h);
+    if (!cut && least <= frameBytes + Mp3LargestFrameBytes(h) && most >= frameBytes)
+        return StatedLength::Trusted;
+    const Mp3FrameCount count = CountMp3Frames(fd_, first, h.audioEnd, kMp3SearchBytes);
+    if (count.frames == h.frames && !count.partialEnd)
+        return StatedLength::Trusted;
+    samples = std::int64_t(count.samples);
+    if (count.frames < h.frames && (cut || count.partialEnd)) {
+        // The delay at the start is still there; the padding went with the end.
+        if (h.hasGapless)
+            samples = std::max<std::int64_t>(0, samples - h.encoderDelay - kMp3DecoderDelay);
+        h.hasFrameCount = false;
+        return StatedLength::Cut;
+    }
+    h.hasFrameCount = false;
+    h.hasGapless = false;
+    return StatedLength::Wrong;
+}
+
+bool Decoder::SetupMp3(Mp3Header h, std::uint64_t size) {
+    const std::uint64_t first = h.audioStart + h.infoFrameBytes;
+    frames_ = std::make_unique<Mp3Frames>(fd_, first, h.audioEnd);
     if (!frames_->FindFirst(kMp3SearchBytes))
         return false;
-    std::int64_t samples = Mp3ExactSamples(h);
-    const bool exact = samples >= 0;
-    if (!exact)
+    std::int64_t counted = -1;
+    const StatedLength stated = CheckStatedLength(h, first, counted);
+    cutBeforeOpen_ = stated == StatedLength::Cut;
+    std::int64_t samples = stated == StatedLength::Trusted ? Mp3ExactSamples(h) : counted;
+    const bool exact = stated == StatedLength::Trusted && samples >= 0;
+    if (samples < 0)
         samples = Mp3EstimatedSamples(h);
     if (h.hasGapless) {
         skipStart_ = h.encoderDelay + kMp3DecoderDelay;
@@ -345,25 +379,28 @@ bool Decoder::Convert(AVFrame *frame) {
 }
 
 // Drops the encoder delay and padding from the samples just converted, which begin at
-// regionStart in the pending buffer and at sample firstSample of the decoded stream.
+// regionStart in the pending buffer and at sample firstSample of the decoded stream: what is
+// kept is [skipStart_, discardFrom_) and [discardTo_, ...), however the two overlap.
 void Decoder::Trim(std::size_t regionStart, std::int64_t firstSample) {
-    const std::int64_t count = std::int64_t((pendSize_ - regionStart) / frameBytes_);
-    const std::int64_t end = firstSample + count;
-    auto erase = [&](std::int64_t from, std::int64_t to) {
+    const std::int64_t end = firstSample + std::int64_t((pendSize_ - regionStart) / frameBytes_);
+    std::uint8_t *base = pending_.data() + pendHead_ + regionStart;
+    std::size_t kept = 0;
+    auto keep = [&](std::int64_t from, std::int64_t to) {
         from = std::max(from, firstSample);
         to = std::min(to, end);
         if (from >= to)
             return;
-        std::uint8_t *base = pending_.data() + pendHead_ + regionStart;
-        const std::size_t a = std::size_t(from - firstSample) * frameBytes_;
-        const std::size_t b = std::size_t(to - firstSample) * frameBytes_;
-        const std::size_t regionBytes = pendSize_ - regionStart;
-        std::memmove(base + a, base + b, regionBytes - b);
-        pendSize_ -= b - a;
+        const std::size_t bytes = std::size_t(to - from) * frameBytes_;
+        std::memmove(base + kept, base + std::size_t(from - firstSample) * frameBytes_, bytes);
+        kept += bytes;
     };
-    // The padding first: erasing the delay moves what follows it.
-    erase(discardFrom_, discardTo_);
-    erase(0, skipStart_);
+    if (discardTo_ > 0 && discardFrom_ < discardTo_) {
+        keep(skipStart_, discardFrom_);
+        keep(std::max(skipStart_, discardTo_), end);
+    } else {
+        keep(skipStart_, end);
+    }
+    pendSize_ = regionStart + kept;
 }
 
 bool Decoder::ConfigureResampler(const AVFrame *frame) {
@@ -427,7 +464,9 @@ bool Decoder::EndedEarly(std::uint64_t &promised) const {
     if (!ended_)
         return false;
     const std::uint64_t decoded = position_ + pendSize_;
-    const bool truncated = source_.shrunk || (frames_ && frames_->Truncated());
+    // A file cut short before it was opened is taken for what its whole frames hold.
+    const bool truncated =
+        source_.shrunk || (frames_ && (cutBeforeOpen_ ? frames_->Shrunk() : frames_->Truncated()));
     const std::uint64_t lost =
         (lostSamples_ + (truncated && frames_ ? std::uint64_t(lastFrameSamples_) : 0)) *
         frameBytes_;

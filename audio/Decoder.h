@@ -51,7 +51,9 @@ public:
 
 private:
     Decoder() = default;
-    bool SetupMp3(const Mp3Header &h, std::uint64_t size);
+    enum class StatedLength { Trusted, Cut, Wrong };
+    StatedLength CheckStatedLength(Mp3Header &h, std::uint64_t first, std::int64_t &samples);
+    bool SetupMp3(Mp3Header h, std::uint64_t size);
     bool SetupWma();
     bool OpenCodec(const AVCodec *codec, const AVStream *st);
     bool Finish(std::int64_t samples);
@@ -112,6 +114,7 @@ private:
     std::uint64_t lostSamples_ = 0;
     int lastFrameSamples_ = 0;
     bool failed_ = false;
+    bool cutBeforeOpen_ = false;
 };
 
 } // namespace tandrel

@@ -37,7 +37,7 @@ bool Mp3Frames::Have(std::uint64_t at, std::size_t n) {
         if (got <= 0) {
             // The file is shorter than it was when opened, or unreadable from here on.
             end_ = bufAt_ + bufLen_;
-            truncated_ = true;
+            shrunk_ = true;
             break;
         }
         bufLen_ += std::size_t(got);
@@ -105,7 +105,7 @@ const std::uint8_t *Mp3Frames::Next(Mp3Frame &frame) {
         const bool valid = HeaderAt(pos_, h, frame);
         if (valid && synced_ && (h & kMp3StreamMask) == (stream_ & kMp3StreamMask)) {
             if (!Have(pos_, std::size_t(frame.bytes))) {
-                truncated_ = true;
+                partialEnd_ = !shrunk_;
                 pos_ = end_;
                 return nullptr;
             }
@@ -124,6 +124,20 @@ const std::uint8_t *Mp3Frames::Next(Mp3Frame &frame) {
         skipped_ += pos_ - before;
     }
     return nullptr;
+}
+
+Mp3FrameCount CountMp3Frames(int fd, std::uint64_t start, std::uint64_t end, std::uint64_t within) {
+    Mp3FrameCount count;
+    Mp3Frames frames(fd, start, end);
+    if (!frames.FindFirst(within))
+        return count;
+    Mp3Frame f;
+    while (frames.Next(f)) {
+        ++count.frames;
+        count.samples += std::uint64_t(f.samples);
+    }
+    count.partialEnd = frames.Truncated();
+    return count;
 }
 
 } // namespace tandrel

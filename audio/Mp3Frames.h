@@ -22,7 +22,9 @@ public:
     const std::uint8_t *Next(Mp3Frame &frame);
 
     // The file ended inside a frame its header announced, or shrank while being read.
-    bool Truncated() const { return truncated_; }
+    bool Truncated() const { return partialEnd_ || shrunk_; }
+    // The file held less than it did when these frames were set up.
+    bool Shrunk() const { return shrunk_; }
     // Bytes passed over between frames after the first one.
     std::uint64_t SkippedBytes() const { return skipped_; }
 
@@ -40,8 +42,17 @@ private:
     std::size_t bufLen_ = 0;
     std::uint32_t stream_ = 0;
     bool synced_ = false;
-    bool truncated_ = false;
+    bool partialEnd_ = false;
+    bool shrunk_ = false;
     std::uint64_t skipped_ = 0;
 };
+
+// The whole frames of an MP3 file's audio part, counted without decoding.
+struct Mp3FrameCount {
+    std::uint64_t frames = 0;
+    std::uint64_t samples = 0;
+    bool partialEnd = false; // the last frame is cut off
+};
+Mp3FrameCount CountMp3Frames(int fd, std::uint64_t start, std::uint64_t end, std::uint64_t within);
 
 } // namespace tandrel

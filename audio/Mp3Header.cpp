@@ -33,6 +33,8 @@ void ParseXing(const unsigned char *b, std::size_t n, const Mp3Frame &f, Mp3Head
         h.hasFrameCount = true;
         at += 4;
     }
+    if ((flags & 2) && at + 4 <= n)
+        h.statedBytes = BE32(b + at);
     // A tag stating neither frames nor bytes is decoded as an ordinary frame.
     if (at + ((flags & 2) ? 4 : 0) <= n && (h.frames != 0 || ((flags & 2) && BE32(b + at) != 0)))
         h.infoFrameBytes = std::uint32_t(f.bytes);
@@ -46,6 +48,41 @@ void ParseXing(const unsigned char *b, std::size_t n, const Mp3Frame &f, Mp3Head
     h.encoderDelay = (tag[21] << 4) | (tag[22] >> 4);
     h.padding = ((tag[22] & 0x0F) << 8) | tag[23];
     h.hasGapless = true;
+}
+
+// An MPEG audio frame header or a further ID3v2 tag at `at`.
+bool AudioOrTagAt(int fd, std::uint64_t at, std::uint64_t fileSize) {
+    unsigned char b[4];
+    Mp3Frame f;
+    return at + 4 <= fileSize && ReadAt(fd, at, b, 4) &&
+           (std::memcmp(b, "ID3", 3) == 0 || ParseMp3Frame(BE32(b), f));
+}
+
+// Skips ID3v2 tags by their headers alone: the body is never read or allocated. A size
+// written as a plain 32-bit number (a common writer's fault) is taken when the syncsafe
+// reading lands on neither a frame nor a tag and the plain one does.
+std::uint64_t SkipId3v2Tags(int fd, std::uint64_t fileSize) {
+    std::uint64_t at = 0;
+    unsigned char tag[10];
+    for (int i = 0; i < 16 && at + 10 <= fileSize; ++i) {
+        if (!ReadAt(fd, at, tag, 10) || std::memcmp(tag, "ID3", 3) != 0 || tag[3] == 0xFF ||
+            tag[4] == 0xFF)
+            break;
+        const std::uint64_t head = at + 10 + ((tag[5] & 0x10) ? 10 : 0);
+        const bool syncsafe = ((tag[6] | tag[7] | tag[8] | tag[9]) & 0x80) == 0;
+        const std::uint64_t safe =
+            head + ((std::uint64_t(tag[6]) << 21) | (std::uint64_t(tag[7]) << 14) |
+                    (std::uint64_t(tag[8]) << 7) | tag[9]);
+        const std::uint64_t plain = head + BE32(tag + 6);
+        if (syncsafe && (safe == plain || AudioOrTagAt(fd, safe, fileSize) ||
+                         !AudioOrTagAt(fd, plain, fileSize)))
+            at = safe;
+        else if (AudioOrTagAt(fd, plain, fileSize))
+            at = plain;
+        else
+            break;
+    }
+    return at;
 }
 
 } // namespace
@@ -82,18 +119,10 @@ bool ParseMp3Frame(std::uint32_t header, Mp3Frame &f) {
 Mp3Header ReadMp3Header(int fd, std::uint64_t fileSize) {
     Mp3Header h;
     h.audioEnd = fileSize;
-    unsigned char tag[10];
-    // Skip ID3v2 tags by their headers alone: the body is never read or allocated.
-    for (int i = 0; i < 16 && h.audioStart + 10 <= fileSize; ++i) {
-        if (!ReadAt(fd, h.audioStart, tag, 10) || std::memcmp(tag, "ID3", 3) != 0 ||
-            tag[3] == 0xFF || tag[4] == 0xFF || ((tag[6] | tag[7] | tag[8] | tag[9]) & 0x80))
-            break;
-        std::uint64_t body = (std::uint64_t(tag[6]) << 21) | (std::uint64_t(tag[7]) << 14) |
-                             (std::uint64_t(tag[8]) << 7) | tag[9];
-        h.audioStart += 10 + body + ((tag[5] & 0x10) ? 10 : 0);
-    }
+    h.audioStart = SkipId3v2Tags(fd, fileSize);
     if (h.audioStart >= fileSize)
         return h;
+    unsigned char tag[3];
     if (fileSize - h.audioStart >= 128 && ReadAt(fd, fileSize - 128, tag, 3) &&
         std::memcmp(tag, "TAG", 3) == 0)
         h.audioEnd = fileSize - 128;
@@ -109,7 +138,33 @@ Mp3Header ReadMp3Header(int fd, std::uint64_t fileSize) {
     h.samplesPerFrame = f.samples;
     h.bitrate = f.bitrate;
     ParseXing(buf, n, f, h);
+    DropGaplessThatDoesNotFit(h);
     return h;
+}
+
+int Mp3SmallestFrameBytes(const Mp3Header &h) {
+    if (h.sampleRate <= 0)
+        return 0;
+    const bool mpeg1 = h.samplesPerFrame == 1152;
+    return (mpeg1 ? 144 : 72) * Mp3BitrateKbps(mpeg1, 1) * 1000 / h.sampleRate;
+}
+
+int Mp3LargestFrameBytes(const Mp3Header &h) {
+    if (h.sampleRate <= 0)
+        return 0;
+    const bool mpeg1 = h.samplesPerFrame == 1152;
+    return (mpeg1 ? 144 : 72) * Mp3BitrateKbps(mpeg1, 14) * 1000 / h.sampleRate + 1;
+}
+
+void DropGaplessThatDoesNotFit(Mp3Header &h) {
+    if (!h.hasGapless || !h.hasFrameCount)
+        return;
+    const std::int64_t total = std::int64_t(h.frames) * h.samplesPerFrame;
+    if (total - h.encoderDelay - kDecoderDelay - std::max(0, h.padding - kDecoderDelay) <= 0) {
+        h.hasGapless = false;
+        h.encoderDelay = 0;
+        h.padding = 0;
+    }
 }
 
 std::int64_t Mp3ExactSamples(const Mp3Header &h) {

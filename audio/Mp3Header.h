@@ -15,6 +15,8 @@ struct Mp3Header {
     int bitrate = 0; // bits per second of the first frame
     bool hasFrameCount = false;
     std::uint32_t frames = 0;
+    // The bytes of MPEG audio the Xing/Info header states (its own frame included), or 0.
+    std::uint64_t statedBytes = 0;
     bool hasGapless = false;
     int encoderDelay = 0;
     int padding = 0;
@@ -42,6 +44,14 @@ int Mp3BitrateKbps(bool mpeg1, int bitrateIndex);
 // Reads the header of an MP3 file; a tag claiming more than the file holds leaves
 // audioStart at or beyond fileSize.
 Mp3Header ReadMp3Header(int fd, std::uint64_t fileSize);
+
+// Forgets the encoder delay and padding when they leave no audio in the stated frames.
+void DropGaplessThatDoesNotFit(Mp3Header &h);
+
+// Bounds of a layer III frame's size at the header's sample rate (any bitrate, padding slot
+// included in the largest).
+int Mp3SmallestFrameBytes(const Mp3Header &h);
+int Mp3LargestFrameBytes(const Mp3Header &h);
 
 // Samples the decoder delivers once the delay and padding are removed, or -1 when the
 // header does not say.
