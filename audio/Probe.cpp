@@ -64,6 +64,26 @@ const char *RefusalKey(Refusal refusal) {
         return "NotWMAInfo";
     case Refusal::NotSupport:
         return "NotSupport";
+    case Refusal::NoAudio:
+        return "NoAudio";
+    case Refusal::None:
+        break;
+    }
+    return "";
+}
+
+const char *RefusalEnglish(Refusal refusal) {
+    switch (refusal) {
+    case Refusal::NotPCM:
+        return "This file is not a PCM wave file that can be joined.";
+    case Refusal::NotMP3Info:
+        return "This MP3 file cannot be read.";
+    case Refusal::NotWMAInfo:
+        return "This WMA file cannot be read.";
+    case Refusal::NotSupport:
+        return "This type of file is not supported.";
+    case Refusal::NoAudio:
+        return "This file cannot be joined: it holds no audio.";
     case Refusal::None:
         break;
     }
@@ -94,12 +114,14 @@ Refusal ProbeFile(const std::string &path, ProbedFile &out) {
             out.fileBytes = static_cast<std::uint64_t>(st.st_size);
         out.container = chunks.rf64 ? "RF64" : "WAV";
         out.codec = PcmCodecName(out.bits);
-        return Refusal::None;
+        return chunks.availableBytes < std::uint64_t(out.channels) * out.bits / 8 ? Refusal::NoAudio
+                                                                                  : Refusal::None;
     }
     case AudioKind::Mp3:
-        return ProbeStream(path, false, out);
-    case AudioKind::Wma:
-        return ProbeStream(path, true, out);
+    case AudioKind::Wma: {
+        const Refusal refusal = ProbeStream(path, out.kind == AudioKind::Wma, out);
+        return refusal == Refusal::None && out.pcmBytes == 0 ? Refusal::NoAudio : refusal;
+    }
     case AudioKind::Other:
         break;
     }

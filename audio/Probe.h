@@ -8,10 +8,12 @@
 namespace tandrel {
 
 // Why a file was not added; each has its text under [OpenDialog] in the language file.
-enum class Refusal { None, NotPCM, NotMP3Info, NotWMAInfo, NotSupport };
+enum class Refusal { None, NotPCM, NotMP3Info, NotWMAInfo, NotSupport, NoAudio };
 
 // The [OpenDialog] key of a refusal ("NotPCM", ...); empty for None.
 const char *RefusalKey(Refusal refusal);
+// The English text of a refusal, for a language file without its key; empty for None.
+const char *RefusalEnglish(Refusal refusal);
 
 enum class AudioKind { Wav, Mp3, Wma, Other };
 

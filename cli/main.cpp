@@ -70,17 +70,7 @@ public:
         return text.empty() ? fallback : text;
     }
     std::string Reason(Refusal refusal) const {
-        switch (refusal) {
-        case Refusal::NotPCM:
-            return Get("OpenDialog", "NotPCM",
-                       "This file is not a PCM wave file that can be joined.");
-        case Refusal::NotMP3Info:
-            return Get("OpenDialog", "NotMP3Info", "This MP3 file cannot be read.");
-        case Refusal::NotWMAInfo:
-            return Get("OpenDialog", "NotWMAInfo", "This WMA file cannot be read.");
-        default:
-            return Get("OpenDialog", "NotSupport", "This type of file is not supported.");
-        }
+        return Get("OpenDialog", RefusalKey(refusal), RefusalEnglish(refusal));
     }
 
 private:

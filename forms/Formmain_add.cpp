@@ -92,9 +92,11 @@ void TMainForm::AddFiles(QStringList &Names) {
         const QString qname = QFile::decodeName(QByteArray::fromStdString(name));
         if (refusal != tandrel::Refusal::None) {
             // One box per refused file; the next file is probed after it closes.
+            QString reason = Text("OpenDialog", tandrel::RefusalKey(refusal));
+            if (reason.isEmpty())
+                reason = QString::fromUtf8(tandrel::RefusalEnglish(refusal));
             Dialogs().MessageBox(QApplication::activeWindow(), Text("Common", "Message"),
-                                 qname + '\n' + Text("OpenDialog", tandrel::RefusalKey(refusal)),
-                                 QMessageBox::Information, QMessageBox::Ok);
+                                 qname + '\n' + reason, QMessageBox::Information, QMessageBox::Ok);
             continue;
         }
         ImageList1.append(IconForExtension(qname));

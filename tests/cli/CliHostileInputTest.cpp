@@ -154,3 +154,21 @@ TEST(CliHostileInput, Mp3CutShortBeforeItWasAddedJoinsWhatItHolds) {
         EXPECT_LT(o.written, size / frame * 1152);
     }
 }
+
+// A WAV file with no sample frames is refused, in the listing and in a join.
+TEST(CliHostileInput, WavWithoutAudioIsRefused) {
+    TempDir dir;
+    WavLayout empty;
+    WriteFile(dir.File("empty.wav"), BuildWav(empty));
+    empty.data = "\x01\x02\x03"; // less than one frame
+    WriteFile(dir.File("crumb.wav"), BuildWav(empty));
+    for (const char *name : {"empty.wav", "crumb.wav"}) {
+        SCOPED_TRACE(name);
+        const CliResult list = RunCli(dir.Path(), {"--list", dir.File(name)});
+        EXPECT_TRUE(Contains(list.err, "it holds no audio")) << list.err;
+        const CliResult join = RunCli(dir.Path(), {"-q", "-o", dir.File("out.wav"), name});
+        EXPECT_NE(join.exitCode, 0);
+        EXPECT_TRUE(Contains(join.err, "it holds no audio")) << join.err;
+        EXPECT_FALSE(Exists(dir.File("out.wav")));
+    }
+}

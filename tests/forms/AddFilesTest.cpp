@@ -56,6 +56,7 @@ private slots:
            Quote(d + "c.WMA"));
         WriteFile(d + "corrupt.wav", "RIFF....WAVEjunk");
         WriteFile(d + "notes.txt", "hello");
+        WriteFile(d + "empty.wav", testutil::BuildWav({}));
     }
     void cleanupTestCase() { delete dir_; }
     void init() {
@@ -81,16 +82,20 @@ private slots:
     }
 
     void refusedFilesGetOneBoxEachAndTheRestIsAdded() {
-        QStringList names = {F("notes.txt"), F("corrupt.wav"), F("mono8.wav"), F("missing.mp3")};
+        QStringList names = {F("notes.txt"), F("corrupt.wav"), F("mono8.wav"), F("missing.mp3"),
+                             F("empty.wav")};
         MainForm->AddFiles(names);
         QCOMPARE(Captions(), QStringList({"mono8.wav"}));
         QCOMPARE(SubItem(List()->topLevelItem(0), 2), QString("8 Bits"));
         const QStringList texts = dialogs_->Texts();
-        QCOMPARE(texts.size(), 4); // the reader's own message, then one box per file
+        QCOMPARE(texts.size(), 5); // the reader's own message, then one box per file
         QCOMPARE(texts[0], QString("This is not a valid Wave file."));
         QCOMPARE(texts[1], F("corrupt.wav") + "\nnot pcm");
         QVERIFY(texts.contains(F("missing.mp3") + "\nbad mp3"));
         QVERIFY(texts.contains(F("notes.txt") + "\nunsupported"));
+        // A key the language file lacks falls back to the English text.
+        QVERIFY(
+            texts.contains(F("empty.wav") + "\nThis file cannot be joined: it holds no audio."));
         const RecordingDialogs::Box &box = dialogs_->boxes[1];
         QCOMPARE(box.caption, QString("Msg"));
         QCOMPARE(box.icon, QMessageBox::Information);
