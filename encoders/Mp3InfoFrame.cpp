@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <numeric>
 
 namespace mp3 {
 namespace {
@@ -114,6 +115,19 @@ std::uint32_t StreamFrames(std::int64_t samples, int frameSamples) {
 
 int StreamPadding(std::int64_t samples, std::uint32_t frames, int frameSamples) {
     return int(std::int64_t(frames) * frameSamples - 576 - samples);
+}
+
+std::uint64_t StreamBytes(std::uint32_t frames, int frameSamples, int kbps, int sampleRate) {
+    if (frames == 0 || sampleRate <= 0)
+        return 0;
+    const std::uint64_t perFrame = std::uint64_t(frameSamples) / 8 * std::uint64_t(kbps) * 1000;
+    const std::uint64_t rate = std::uint64_t(sampleRate), behind = perFrame % rate;
+    const std::uint64_t padded = ((frames - 1) * behind + rate - 1) / rate;
+    return frames * (perFrame / rate) + padded;
+}
+
+int PaddingPeriod(int frameSamples, int sampleRate) {
+    return sampleRate > 0 ? sampleRate / std::gcd(sampleRate, frameSamples * 1000) : 1;
 }
 
 } // namespace mp3

@@ -33,4 +33,11 @@ std::vector<std::uint8_t> BuildInfoFrame(const std::uint8_t audioHeader[4], cons
 std::uint32_t StreamFrames(std::int64_t samples, int frameSamples);
 int StreamPadding(std::int64_t samples, std::uint32_t frames, int frameSamples);
 
+// Bytes of the first `frames` frames of a constant-bitrate stream: the library pads a frame
+// (never the first) whenever the stream has fallen a whole byte behind the bitrate.
+std::uint64_t StreamBytes(std::uint32_t frames, int frameSamples, int kbps, int sampleRate);
+// Frames after which that padding repeats, whatever the bitrate (every one is a multiple of
+// 8 kbps): streams that start a multiple of it apart pad the same frames.
+int PaddingPeriod(int frameSamples, int sampleRate);
+
 } // namespace mp3

@@ -62,11 +62,10 @@ void OutputFile::Start() {
     } else if (expected_ >= 0) {
         const FrameHeader h = StreamHeader();
         fields = Fields(StreamFrames(expected_, frameSamples_), expected_);
-        // The bytes can only be foreseen from the nominal bitrate.
+        // Exact as long as every frame keeps the stream's bitrate and padding (SplicedMp3).
         fields.bytes =
             std::uint32_t(InfoFrameLength(header_) +
-                          std::uint64_t(fields.frames) * std::uint64_t(h.samples) / 8 *
-                              std::uint64_t(fields_.kbps) * 1000 / std::uint64_t(h.sampleRate));
+                          StreamBytes(fields.frames, h.samples, fields_.kbps, h.sampleRate));
     } else {
         return;
     }

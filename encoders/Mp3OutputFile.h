@@ -34,6 +34,9 @@ public:
     // False when a write failed or the file did not close.
     bool Close();
 
+    // Whether the Info frame goes out ahead of the audio, its byte count foreseen (after
+    // Describe).
+    bool CountsAhead() const { return !seekable_ && expected_ >= 0; }
     bool Failed() const { return error_; }
     std::uint64_t AudioBytes() const { return audioBytes_; }
     // The first audio frame's header; valid once audio has been written.

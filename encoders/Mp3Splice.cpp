@@ -98,7 +98,8 @@ bool IndexFrames(EncodedRun &run) {
     return true;
 }
 
-std::int64_t Splice(EncodedRun &held, EncodedRun &next, std::int64_t from, int candidates) {
+std::int64_t Splice(EncodedRun &held, EncodedRun &next, std::int64_t from, int candidates,
+                    bool mayRaise) {
     for (std::int64_t j = from; j < from + candidates; ++j) {
         if (j - 1 < held.keptFrom || j >= held.EndFrame() || j - 1 < next.firstFrame ||
             j >= next.EndFrame())
@@ -114,7 +115,7 @@ std::int64_t Splice(EncodedRun &held, EncodedRun &next, std::int64_t from, int c
         const std::size_t room = std::size_t(MainDataBegin(held.FrameData(j), HeaderOf(held, j)));
         int index = last.bitrateIndex;
         std::size_t extra = 0;
-        while (room + extra < need && index < 14) {
+        while (room + extra < need && index < (mayRaise ? 14 : last.bitrateIndex)) {
             ++index;
             extra = FrameLength(last.version, index, last.sampleRate, last.padding) - last.length;
         }

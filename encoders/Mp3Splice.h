@@ -50,8 +50,9 @@ bool IndexFrames(EncodedRun &run);
 
 // Joins next onto held at the first frame j in [from, from + candidates) where the windows
 // agree and the bit reservoir of next's frame j fits into held's frames before j (raising
-// the bitrate of held's frame j - 1 when it must). held is cut after frame j - 1 and
-// next.keptFrom becomes j. Returns j, or -1 when no candidate works (nothing is changed).
-std::int64_t Splice(EncodedRun &held, EncodedRun &next, std::int64_t from, int candidates);
+// the bitrate of held's frame j - 1 when it must and mayRaise). held is cut after frame j - 1
+// and next.keptFrom becomes j. Returns j, or -1 when no candidate works (nothing is changed).
+std::int64_t Splice(EncodedRun &held, EncodedRun &next, std::int64_t from, int candidates,
+                    bool mayRaise = true);
 
 } // namespace mp3

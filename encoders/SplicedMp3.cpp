@@ -78,6 +78,8 @@ int SplicedMp3::Open(int Fd, const std::string &FileName, bool seekable,
     frameSamples_ = samples / unsigned(channels_) == 576 ? 576 : 1152;
     fields.kbps = int(WavToMp3::SnapBitrate(Bitrate)); // the file sets the encoded one
     file_.Describe(resampled_ ? -1 : total_, frameSamples_, fields);
+    mayRaise_ = !file_.CountsAhead();
+    startGrid_ = mayRaise_ ? 1 : mp3::PaddingPeriod(frameSamples_, SampleRate);
     unsigned threads = threadsWanted_ ? threadsWanted_ : std::thread::hardware_concurrency();
     const std::int64_t few = 3 * std::int64_t(segmentFrames_) * frameSamples_;
     serial_ = threads <= 1 || resampled_ || (total_ >= 0 && total_ < few);
@@ -100,10 +102,11 @@ int SplicedMp3::Open(int Fd, const std::string &FileName, bool seekable,
     return int(samples * 2);
 }
 
-// Segment s holds frames [s * N, (s + 1) * N); its stream starts kLeadIn granules before and
-// runs kRunPast granules past it.
+// Segment s holds frames [s * N, (s + 1) * N); its stream starts kLeadIn granules before (or
+// the few more frames down to the start grid) and runs kRunPast granules past it.
 std::int64_t SplicedMp3::InStart(std::int64_t segment) const {
-    return std::max<std::int64_t>(0, segment * segmentFrames_ - LeadIn()) * frameSamples_;
+    const std::int64_t first = std::max<std::int64_t>(0, segment * segmentFrames_ - LeadIn());
+    return first / startGrid_ * startGrid_ * frameSamples_;
 }
 
 std::int64_t SplicedMp3::InEnd(std::int64_t segment) const {
@@ -119,8 +122,8 @@ SplicedMp3::Job *SplicedMp3::NewJob(std::int64_t segment) {
     } else {
         jobs_.push_back(std::make_unique<Job>());
         job = jobs_.back().get();
-        job->pcm.reserve(std::size_t(segmentFrames_ + LeadIn() + RunPast()) * frameSamples_ *
-                         channels_);
+        job->pcm.reserve(std::size_t(segmentFrames_ + LeadIn() + startGrid_ + RunPast()) *
+                         frameSamples_ * channels_);
     }
     job->pcm.clear();
     job->run.Clear();
@@ -249,7 +252,7 @@ bool SplicedMp3::ConsumeOldest() {
     }
     mp3::EncodedRun &held = held_.front()->run;
     const std::int64_t at = job->segment * segmentFrames_;
-    const std::int64_t j = mp3::Splice(held, job->run, at, RunPast() - 1);
+    const std::int64_t j = mp3::Splice(held, job->run, at, RunPast() - 1, mayRaise_);
     if (j < 0)
         return Merge(job);
     if (j > held.keptFrom && !Emit(held.FrameData(held.keptFrom), held.Span(held.keptFrom, j)))

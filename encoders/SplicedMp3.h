@@ -22,7 +22,9 @@
 // (see mp3::Splice). One worker, or a short output, gives the serial encoder's frames. The
 // file starts with an Info frame (frame count, encoder delay and padding) for gapless
 // decoding, filled in at Close when the output is seekable, computed up front on a pipe when
-// the length is known, and left out on a pipe otherwise.
+// the length is known, and left out on a pipe otherwise. A count computed up front holds
+// because such an output has the serial encoder's frame lengths: its streams start where the
+// serial one pads the same frames, and a seam that would need a raised bitrate is encoded on.
 //
 // Order of use: construct, Open, Write any number of times, optionally Stop, Close. Messages
 // are WavToMp3's (caption "Lame Encoder"), each shown once.
@@ -99,6 +101,8 @@ private:
     unsigned threadsWanted_ = 0;
     unsigned segmentFrames_ = kDefaultSegment;
     int channels_ = 2, frameSamples_ = 1152, chunkValues_ = 0;
+    int startGrid_ = 1;    // streams start on multiples of so many frames
+    bool mayRaise_ = true; // a seam may raise a frame's bitrate
     bool resampled_ = false;
     std::int64_t total_ = -1, fed_ = 0, nextSegment_ = 0;
     bool ended_ = false;
