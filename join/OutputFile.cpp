@@ -88,37 +88,77 @@ int ConnectSocket(const std::string &path) {
 
 } // namespace
 
-bool FollowLinks(const std::string &path, std::string &result) {
-    std::string p = path;
-    for (int hops = 0; hops <= kMaxLinks; ++hops) {
+namespace {
+
+// The names of a path, last first, so that the next one to look at is at the back.
+void PushNames(const std::string &path, std::vector<std::string> &stack) {
+    std::vector<std::string> names;
+    for (std::size_t at = 0; at <= path.size();) {
+        const std::size_t slash = std::min(path.find('/', at), path.size());
+        if (slash > at)
+            names.push_back(path.substr(at, slash - at));
+        at = slash + 1;
+    }
+    stack.insert(stack.end(), names.rbegin(), names.rend());
+}
+
+std::string Child(const std::string &folder, const std::string &name) {
+    return folder.empty() ? name : folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+// As the kernel guards shared folders such as /tmp: a link there is followed only when it is
+// the follower's own or the folder owner's.
+bool MayFollow(const struct stat &link, const std::string &folder) {
+    struct stat dir {};
+    return ::stat(folder.empty() ? "." : folder.c_str(), &dir) != 0 || !(dir.st_mode & S_ISVTX) ||
+           !(dir.st_mode & S_IWOTH) || link.st_uid == ::geteuid() || link.st_uid == dir.st_uid;
+}
+
+} // namespace
+
+bool FollowLinks(const std::string &path, std::string &result, bool *othersLink) {
+    std::vector<std::string> rest;
+    PushNames(path, rest);
+    std::string done = !path.empty() && path[0] == '/' ? "/" : "";
+    int hops = 0;
+    while (!rest.empty()) {
+        const std::string name = rest.back();
+        rest.pop_back();
+        const std::string p = Child(done, name);
         struct stat st {};
         if (::lstat(p.c_str(), &st) != 0) {
             if (errno != ENOENT)
                 return false;
-            result = p; // a link to a name that does not exist yet
-            return true;
+            done = p; // a name that does not exist yet: what opening it will say
+            for (auto it = rest.rbegin(); it != rest.rend(); ++it)
+                done = Child(done, *it);
+            break;
         }
         if (!S_ISLNK(st.st_mode)) {
-            result = p;
-            return true;
+            done = p;
+            continue;
         }
-        // As the kernel guards shared folders such as /tmp: a link planted there by another
-        // user is not followed.
-        struct stat dir {};
-        if (::stat(DirName(p).c_str(), &dir) == 0 && (dir.st_mode & S_ISVTX) &&
-            (dir.st_mode & S_IWOTH) && st.st_uid != ::geteuid() && st.st_uid != dir.st_uid) {
+        if (++hops > kMaxLinks) {
+            errno = ELOOP;
+            return false;
+        }
+        if (!MayFollow(st, done)) {
             errno = EACCES;
             return false;
         }
+        if (othersLink && st.st_uid != ::geteuid())
+            *othersLink = true;
         std::vector<char> buf(PATH_MAX + 1);
         const ssize_t n = ::readlink(p.c_str(), buf.data(), buf.size() - 1);
         if (n < 0)
             return false;
         const std::string to(buf.data(), std::size_t(n));
-        p = to.empty() || to[0] == '/' ? to : DirName(p) + "/" + to;
+        if (!to.empty() && to[0] == '/')
+            done = "/";
+        PushNames(to, rest);
     }
-    errno = ELOOP;
-    return false;
+    result = done.empty() ? "." : done;
+    return true;
 }
 
 OutputFile::~OutputFile() {
@@ -179,7 +219,7 @@ bool OutputFile::OpenDirect(const std::string &path, const struct stat &st,
         fd_ = ConnectSocket(path);
         return fd_ >= 0 || Fail(errno);
     }
-    const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY;
+    const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW;
     if (S_ISFIFO(st.st_mode)) {
         // Waits for a reader without blocking, so that a stop is still heard.
         for (;;) {
@@ -193,11 +233,13 @@ bool OutputFile::OpenDirect(const std::string &path, const struct stat &st,
             ::usleep(20000);
         }
         ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
-        return true;
+        return SameInode(st, fd_) || Fail(EEXIST);
     }
     // A device is written as a stream, front to back: its contents are not ours to read.
     fd_ = ::open(path.c_str(), flags);
-    return fd_ >= 0 || Fail(errno);
+    if (fd_ < 0)
+        return Fail(errno);
+    return SameInode(st, fd_) || Fail(EEXIST); // something else took its place meanwhile
 }
 
 bool OutputFile::Open(const std::string &chosen, const std::function<bool()> &shouldStop,
@@ -229,16 +271,22 @@ bool OutputFile::Open(const std::string &chosen, const std::function<bool()> &sh
             return true;
         }
     }
-    if (::stat(chosen.c_str(), &st) == 0) {
+    // Every link on the way is judged before anything is opened; what is opened is judged by
+    // its descriptor.
+    bool othersLink = false;
+    if (!FollowLinks(chosen, target_, &othersLink))
+        return Fail(errno);
+    if (::lstat(target_.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
             return Fail(EISDIR);
+        // A block device only when the user named it, not through another user's link.
+        if (S_ISBLK(st.st_mode) && othersLink)
+            return Fail(EACCES);
         if (!S_ISREG(st.st_mode))
-            return OpenDirect(chosen, st, shouldStop);
+            return OpenDirect(target_, st, shouldStop);
     } else if (errno != ENOENT) {
         return Fail(errno);
     }
-    if (!FollowLinks(chosen, target_))
-        return Fail(errno);
     const std::string folder = DirName(target_);
     // The existing file itself, never through a link that appeared since, and only when the
     // user may write it.

@@ -75,8 +75,11 @@ private:
     int error_ = 0;
 };
 
-// The final name a chain of symbolic links leads to (the name itself when it is none).
-// Relative links count from their own folder. False with errno set (ELOOP after 40 links).
-bool FollowLinks(const std::string &path, std::string &result);
+// The path with every symbolic link on it followed, folders included (the name itself when it
+// holds none); relative links count from their own folder. A link in a shared sticky folder
+// (as /tmp) that is neither the user's nor the folder owner's is not followed (EACCES), as the
+// kernel's guard of such folders does. othersLink is set when a followed link is another
+// user's. False with errno set (ELOOP after 40 links).
+bool FollowLinks(const std::string &path, std::string &result, bool *othersLink = nullptr);
 
 } // namespace tandrel

@@ -216,6 +216,74 @@ TEST_F(OutputTest, PlantedLinksAndNamesTakenMeanwhileAreLeftAlone) {
     EXPECT_EQ(DataChunk(ReadFile(out_.File("victim"))), Joined());
 }
 
+// Whatever another user's link in a shared sticky folder leads to, and wherever on the path it
+// lies, it is not followed: not to a device, a FIFO with its reader, nor a folder.
+TEST_F(OutputTest, PlantedLinksToDevicesFifosAndFoldersAreNotFollowed) {
+    if (!IsRoot())
+        GTEST_SKIP() << "another user's link and a device node need root";
+    const std::string shared = out_.File("shared");
+    ASSERT_EQ(mkdir(shared.c_str(), 01777), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    const std::string null = out_.File("null"), fifo = out_.File("fifo");
+    const std::string folder = out_.File("folder"), victim = folder + "/victim.wav";
+    ASSERT_EQ(mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+    ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
+    WriteFile(victim, "precious");
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    auto plant = [&](const std::string &name, const std::string &to) {
+        const std::string link = shared + "/" + name;
+        EXPECT_EQ(symlink(to.c_str(), link.c_str()), 0);
+        EXPECT_EQ(lchown(link.c_str(), 65534, 65534), 0);
+        return link;
+    };
+    const std::string outputs[] = {plant("null.wav", null), plant("fifo.wav", fifo),
+                                   plant("dir", folder) + "/victim.wav"};
+    for (const std::string &output : outputs) {
+        for (bool direct : {false, true}) {
+            SCOPED_TRACE(output);
+            MessageLog log;
+            EXPECT_EQ(Join(output, direct), JoinStatus::Failed);
+            ASSERT_EQ(log.shown.size(), 1u);
+            EXPECT_NE(log.shown[0].find("Permission denied"), std::string::npos) << log.shown[0];
+        }
+    }
+    char buf[16];
+    EXPECT_LE(read(reader, buf, sizeof buf), 0) << "nothing reached the FIFO's reader";
+    close(reader);
+    EXPECT_EQ(ReadFile(victim), "precious");
+    // The folder owner's link is followed, as the kernel follows it.
+    const std::string own = plant("own.wav", out_.File("mine.wav"));
+    ASSERT_EQ(lchown(own.c_str(), 0, 0), 0);
+    EXPECT_EQ(Join(own, false), JoinStatus::Ok);
+    EXPECT_EQ(DataChunk(ReadFile(out_.File("mine.wav"))), Joined());
+}
+
+// A block device is an output only when named by the user or through the user's own links.
+TEST_F(OutputTest, ABlockDeviceIsNeverReachedThroughAnotherUsersLink) {
+    if (!IsRoot())
+        GTEST_SKIP() << "loop devices need root";
+    const std::string image = out_.File("disk.img");
+    WriteFile(image, std::string(1 << 20, 'D'));
+    const auto attached = testutil::Run("losetup -f --show " + Quote(image));
+    if (attached.exitCode != 0)
+        GTEST_SKIP() << "no loop device here: " << attached.output;
+    const std::string loop = attached.output.substr(0, attached.output.find('\n'));
+    struct stat st {};
+    ASSERT_EQ(stat(loop.c_str(), &st), 0);
+    const std::string node = out_.File("blk"), link = out_.File("other.wav");
+    ASSERT_EQ(mknod(node.c_str(), S_IFBLK | 0600, st.st_rdev), 0);
+    ASSERT_EQ(symlink(node.c_str(), link.c_str()), 0);
+    ASSERT_EQ(lchown(link.c_str(), 65534, 65534), 0);
+    MessageLog log;
+    EXPECT_EQ(Join(link, true), JoinStatus::Failed);
+    EXPECT_EQ(Join(node, true), JoinStatus::Ok);
+    testutil::Run("losetup -d " + Quote(loop));
+    EXPECT_EQ(ReadFile(image).substr(0, 4), "RIFF");
+    EXPECT_EQ(log.shown.size(), 1u);
+}
+
 // Copying the join into a file of two names must finish once begun, and is then no stop.
 TEST_F(OutputTest, CopyIntoPlaceFinishesOnceBegunAndWithoutSpaceReservation) {
     const std::string out = out_.File("out.wav"), other = out_.File("other.wav");
