@@ -19,8 +19,13 @@ constexpr std::size_t kOutBufferBytes = 64 * 1024;
 constexpr std::size_t kMaxFrameBytes = 64 * 1024;
 // Above this the accumulator could no longer count down by 1.0 in single precision.
 constexpr double kMaxRateRatio = 8388608.0;
-// Frames gathered for one call of the resampler.
+// Frames gathered for one call of the resampler, at most.
 constexpr std::size_t kHqFrames = 4096;
+// About the most output frames one call of the resampler makes: a steep rise takes fewer
+// input frames a call, so that neither our buffers nor soxr's grow with the ratio.
+constexpr std::uint64_t kHqOutFrames = 16384;
+// Output frames taken from the resampler a call: room for its uneven output around that.
+constexpr std::size_t kHqOutRoom = 2 * kHqOutFrames;
 // soxr's precision in bits: its stop-band lies well below what 24 bits can show.
 constexpr double kHqPrecision = 28.0;
 
@@ -51,6 +56,12 @@ SwrContext *MakeResampler(int channels, int from, int to) {
     }
     av_channel_layout_uninit(&layout);
     return nullptr;
+}
+
+// Input frames for one call of the resampler from rate `from` to rate `to`.
+std::size_t HqBlockFrames(int from, int to) {
+    const std::uint64_t frames = kHqOutFrames * std::uint64_t(from) / std::uint64_t(to);
+    return std::size_t(std::clamp<std::uint64_t>(frames, 1, kHqFrames));
 }
 
 // Every step of the accumulator is rounded to single precision, also where the compiler
@@ -170,12 +181,9 @@ bool PcmConverter::PrepareConversion(const PcmFormat &in, const PcmFormat &out,
         swr_ = MakeResampler(out.channels, in.sampleRate, out.sampleRate);
         if (!swr_)
             return false;
-        const std::size_t channels = std::size_t(out.channels);
-        if (hqIn_.size() < kHqFrames * channels)
-            hqIn_.resize(kHqFrames * channels);
-        const int most = swr_get_out_samples(swr_, int(kHqFrames));
-        if (most > 0 && hqOut_.size() < std::size_t(most) * channels)
-            hqOut_.resize(std::size_t(most) * channels);
+        hqBlock_ = HqBlockFrames(in.sampleRate, out.sampleRate);
+        hqIn_.resize(hqBlock_ * std::size_t(out.channels));
+        hqOut_.resize(kHqOutRoom * std::size_t(out.channels));
     }
     hqQueued_ = 0;
     hqFramesIn_ = 0;
@@ -259,30 +267,40 @@ bool PcmConverter::Take(const std::uint8_t *inFrame, PcmSink &sink) {
         dst[c] = out_.bits == 8 ? double(int(p[0]) - 128) : double(LoadSigned(p, width));
     }
     ++hqFramesIn_;
-    return ++hqQueued_ < kHqFrames || ResampleQueued(sink);
+    return ++hqQueued_ < hqBlock_ || ResampleQueued(sink);
 }
 
 bool PcmConverter::Reserve(std::size_t bytes, PcmSink &sink) {
     return outBuf_.size() - outUsed_ >= bytes || FlushOut(sink);
 }
 
-bool PcmConverter::ResampleQueued(PcmSink &sink) {
-    const std::size_t channels = std::size_t(out_.channels);
-    const int most = swr_get_out_samples(swr_, int(hqQueued_));
-    if (most > 0 && hqOut_.size() < std::size_t(most) * channels)
-        hqOut_.resize(std::size_t(most) * channels);
-    const std::uint8_t *in[1] = {reinterpret_cast<const std::uint8_t *>(hqIn_.data())};
+// Output of the resampler into hqOut_: frames written, or below 0 on failure. Without in, the
+// input ends and what the resampler holds back comes out.
+int PcmConverter::Resample(const std::uint8_t **in, int frames) {
     std::uint8_t *out[1] = {reinterpret_cast<std::uint8_t *>(hqOut_.data())};
+    return swr_convert(swr_, out, int(hqOut_.size() / std::size_t(out_.channels)), in, frames);
+}
+
+// Converts the queued frames, in as many calls as the output takes: a call that fills hqOut_
+// leaves the rest of the input inside the resampler for the next one.
+bool PcmConverter::ResampleQueued(PcmSink &sink) {
     // No input at all would end the input: swr_convert flushes when given none.
-    const int got = hqQueued_ == 0
-                        ? 0
-                        : swr_convert(swr_, out, int(hqOut_.size() / channels), in, int(hqQueued_));
+    if (hqQueued_ == 0)
+        return true;
+    const std::uint8_t *in[1] = {reinterpret_cast<const std::uint8_t *>(hqIn_.data())};
+    int frames = int(hqQueued_);
     hqQueued_ = 0;
-    if (got < 0) {
-        ShowMessage("Error", "Could not convert the sample rate.");
-        return false;
+    const int room = int(hqOut_.size() / std::size_t(out_.channels));
+    for (int got = room; got == room; frames = 0) {
+        got = Resample(in, frames);
+        if (got < 0) {
+            ShowMessage("Error", "Could not convert the sample rate.");
+            return false;
+        }
+        if (!EmitResampled(got, sink))
+            return false;
     }
-    return EmitResampled(got, sink);
+    return true;
 }
 
 // Rounds the resampler's output to the target's bits. Never more frames than the input so
@@ -319,19 +337,14 @@ bool PcmConverter::FinishInput(PcmSink &sink) {
         return true;
     if (!ResampleQueued(sink))
         return false;
-    const std::size_t channels = std::size_t(out_.channels);
-    for (;;) {
-        const int most = swr_get_out_samples(swr_, 0);
-        if (most > 0 && hqOut_.size() < std::size_t(most) * channels)
-            hqOut_.resize(std::size_t(most) * channels);
-        std::uint8_t *out[1] = {reinterpret_cast<std::uint8_t *>(hqOut_.data())};
-        const int got = swr_convert(swr_, out, int(hqOut_.size() / channels), nullptr, 0);
+    const std::uint64_t due = HqFrameCount(hqFramesIn_, in_.sampleRate, out_.sampleRate);
+    while (hqFramesOut_ < due) {
+        const int got = Resample(nullptr, 0);
         if (got <= 0)
             break;
         if (!EmitResampled(got, sink))
             return false;
     }
-    const std::uint64_t due = HqFrameCount(hqFramesIn_, in_.sampleRate, out_.sampleRate);
     std::uint8_t silence[8];
     for (int c = 0; c < out_.channels; ++c)
         StoreLE(silence + c * (out_.bits / 8), out_.bits == 8 ? 128 : 0, out_.bits / 8);

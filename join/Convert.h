@@ -75,6 +75,7 @@ private:
     bool Emit(const std::uint8_t *frame, PcmSink &sink);
     bool FlushOut(PcmSink &sink);
     bool Take(const std::uint8_t *inFrame, PcmSink &sink);
+    int Resample(const std::uint8_t **in, int frames);
     bool ResampleQueued(PcmSink &sink);
     bool EmitResampled(int frames, PcmSink &sink);
     bool Reserve(std::size_t bytes, PcmSink &sink);
@@ -90,9 +91,10 @@ private:
     std::vector<std::uint8_t> outBuf_;
     std::size_t outUsed_ = 0;
     // Resampling::Hq: frames in the target's channels and bits, as doubles, wait in hqIn_
-    // for the resampler; its output lands in hqOut_. Both keep their size between blocks.
+    // for the resampler (fewer the steeper its ratio); its output lands in hqOut_.
     SwrContext *swr_ = nullptr;
     std::vector<double> hqIn_, hqOut_;
+    std::size_t hqBlock_ = 0;       // frames hqIn_ holds
     std::size_t hqQueued_ = 0;      // frames waiting in hqIn_
     std::uint64_t hqFramesIn_ = 0;  // whole frames of the input so far
     std::uint64_t hqFramesOut_ = 0; // frames handed on so far

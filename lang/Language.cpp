@@ -68,7 +68,9 @@ std::string DecodeCharSet(const std::string &bytes, int charSet) {
             break;
         if (errno == E2BIG)
             break; // cannot happen: four bytes out per byte in is enough
-        // An invalid or incomplete sequence: show a replacement character and go on.
+        // An invalid or incomplete sequence: show a replacement character and go on, after
+        // what the converter still holds.
+        iconv(cd, nullptr, nullptr, &dst, &outLeft);
         static const char kReplacement[] = "\xEF\xBF\xBD";
         if (outLeft < 3)
             break;
@@ -77,8 +79,9 @@ std::string DecodeCharSet(const std::string &bytes, int charSet) {
         outLeft -= 3;
         ++in;
         --inLeft;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
+    // windows-1255 and -1258 hold a letter back for a combining mark that may follow it.
+    iconv(cd, nullptr, nullptr, &dst, &outLeft);
     iconv_close(cd);
     out.resize(out.size() - outLeft);
     return out;

@@ -405,4 +405,33 @@ TEST_F(CliJoin, MemoryStaysFlatAcrossALongRunOfZerosBetweenFrames) {
     EXPECT_NEAR(ProbeDuration(out_.File("gap.wav")), 2.0, 0.06);
 }
 
+// Peak resident memory in KB of tandrel-join run with args, or -1 when it failed. Measured by
+// /usr/bin/time, a small parent: a child's peak counts that of the process it was spawned from.
+long PeakKb(const std::vector<std::string> &args, const TempDir &tmp) {
+    std::string line = "/usr/bin/time -f %M -o " + Quote(tmp.File("peak")) + " " + Quote(Cli());
+    for (const std::string &a : args)
+        line += " " + Quote(a);
+    const CommandResult r = Run(line + " 2>&1");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    return r.exitCode == 0 ? std::stol(ReadFile(tmp.File("peak"))) : -1;
+}
+
+// The widest step between accepted WAV rates: 1000 Hz raised to 768 kHz, 768 output frames per
+// input frame, in both modes and channel counts.
+TEST_F(CliJoin, RaisingTheLowestRateToTheHighestStaysInBoundedMemory) {
+    for (const int channels : {1, 2}) {
+        const std::string c = " -c " + std::to_string(channels) + " -b 16";
+        const std::string low = Synth(in_, "low.wav", "-r 1000" + c, "2 sine 100");
+        const std::string high = Synth(in_, "high.wav", "-r 768000" + c, "0.25 sine 1000");
+        for (const std::string mode : {"repeat", "hq"}) {
+            const std::string out = out_.File(mode + ".wav");
+            const long kb =
+                PeakKb({"-q", "--force", "--resample=" + mode, "-o", out, low, high}, tmp_);
+            EXPECT_GT(kb, 0);
+            EXPECT_LT(kb, 64 * 1024) << mode << ", " << channels << " channel(s)";
+            EXPECT_EQ(FileSize(out) - 44, (1536000u + 192000u) * 2 * channels) << mode;
+        }
+    }
+}
+
 } // namespace

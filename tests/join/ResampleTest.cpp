@@ -139,6 +139,24 @@ TEST(Resample, HqTailIsTheSignalNotPadding) {
     EXPECT_GT(out.back(), 2000.0);
 }
 
+// 768 output frames for every input frame come in many calls of the resampler: none of its
+// output is lost or doubled between them, and the flushed end is the wave too.
+TEST(Resample, HqSteepRiseKeepsTheWaveWhole) {
+    const std::string in = Sine16(1000, 1, 1200, 50.0, 0.5);
+    for (const int to : {768000, 767999}) {
+        const std::vector<double> out =
+            Channel16(Through({1000, 1, 16}, {to, 1, 16}, in, Resampling::Hq), 1, 0);
+        ASSERT_EQ(out.size(), HqFrameCount(1200, 1000, to));
+        // The filter rings for about 60 input frames at either end; silence would be far off.
+        const std::size_t edge = 64 * 768;
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            const double error = std::abs(out[i] - 0.5 * 32767 * std::sin(2 * kPi * 50 * i / to));
+            const bool atEdge = i < edge || i + edge >= out.size();
+            ASSERT_LT(error, atEdge ? 1000.0 : 3.0) << to << " Hz, frame " << i;
+        }
+    }
+}
+
 TEST(Resample, HqSplitsAndSameRateInputsChangeNothing) {
     const std::string sine = Sine16(22050, 2, 5000, 700.0, 0.9);
     const PcmFormat in{22050, 2, 16}, out{44100, 2, 24};

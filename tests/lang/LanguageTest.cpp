@@ -123,6 +123,22 @@ TEST(Language, TextsAreDecodedByTheFilesCharSetAndFontsFallBack) {
     EXPECT_EQ(ToIntDef("-3", 1), -3);
 }
 
+// Vietnamese and Hebrew code pages hold a letter back for a mark that may follow it: the end
+// of a text and an undecodable byte after it still give it out.
+TEST(Language, CodePagesThatCombineLettersKeepTheLastLetter) {
+    TempDir dir;
+    // "café" in windows-1258 and "שלום" in windows-1255, alone and before a byte left undefined.
+    WriteFile(dir.File("vi.ini"), "[LanguageProperty]\nCharSet=163\nName=caf\xE9\n"
+                                  "Broken=caf\xE9\x81!\n");
+    WriteFile(dir.File("he.ini"), "[LanguageProperty]\nCharSet=177\nName=\xF9\xEC\xE5\xED\n"
+                                  "Broken=\xF9\xEC\xE5\xED\xFF!\n");
+    const LanguageFile vi(dir.File("vi.ini")), he(dir.File("he.ini"));
+    EXPECT_EQ(vi.ReadString("LanguageProperty", "Name", ""), "café");
+    EXPECT_EQ(vi.ReadString("LanguageProperty", "Broken", ""), "café\xEF\xBF\xBD!");
+    EXPECT_EQ(he.ReadString("LanguageProperty", "Name", ""), "שלום");
+    EXPECT_EQ(he.ReadString("LanguageProperty", "Broken", ""), "שלום\xEF\xBF\xBD!");
+}
+
 TEST(Language, LanguageFilesKnowTheirLanguage) {
     TempDir dir;
     auto lang = [&](const std::string &name, const std::string &body) {
