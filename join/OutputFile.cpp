@@ -203,7 +203,7 @@ bool OutputFile::CreateTemp(const std::string &folder, bool privateMode) {
 }
 
 bool OutputFile::OpenDirect(const std::string &path, const struct stat &st,
-                            const std::function<bool()> &shouldStop) {
+                            const std::function<bool()> &shouldStop, bool procName) {
     mode_ = Mode::Direct;
     target_ = path;
     seekable_ = false;
@@ -219,7 +219,7 @@ bool OutputFile::OpenDirect(const std::string &path, const struct stat &st,
         fd_ = ConnectSocket(path);
         return fd_ >= 0 || Fail(errno);
     }
-    const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW;
+    const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | (procName ? 0 : O_NOFOLLOW);
     if (S_ISFIFO(st.st_mode)) {
         // Waits for a reader without blocking, so that a stop is still heard.
         for (;;) {
@@ -256,6 +256,10 @@ bool OutputFile::Open(const std::string &chosen, const std::function<bool()> &sh
     if (chosen.rfind(own, 0) == 0 && chosen.size() > own.size() &&
         chosen.find_first_not_of("0123456789", own.size()) == std::string::npos) {
         const int fd = std::atoi(chosen.c_str() + own.size());
+        // A pipe, socket or device behind it: opened anew through its /proc name, which is no
+        // link to follow.
+        if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+            return OpenDirect(chosen, st, shouldStop, true);
         if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
             mode_ = Mode::Direct;
             fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);

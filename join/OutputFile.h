@@ -53,8 +53,9 @@ public:
 private:
     enum class Mode { None, Create, Rename, CopyInto, Direct };
     bool Fail(int err);
+    // procName: path is one of our descriptors' /proc names, a link only the kernel follows.
     bool OpenDirect(const std::string &path, const struct stat &st,
-                    const std::function<bool()> &shouldStop);
+                    const std::function<bool()> &shouldStop, bool procName = false);
     bool CreateTemp(const std::string &folder, bool privateMode);
     bool Name(const std::string &dest, bool replace);
     bool CopyIntoPlace();
