@@ -10,6 +10,7 @@
 #include "join/JoinPipeline.h"
 #include "lang/Language.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -207,6 +208,28 @@ bool StatOutput(bool toStdout, const std::string &output, struct stat &st) {
     return toStdout ? ::fstat(STDOUT_FILENO, &st) == 0 : ::stat(output.c_str(), &st) == 0;
 }
 
+// Whether path names the regular file behind our own standard output (/dev/stdout, /dev/fd/1):
+// it is written through that descriptor, as "-", so that what the shell opened it for holds.
+bool IsOwnStandardOutput(const std::string &path) {
+    struct stat named {
+    }, out{};
+    return ::stat(path.c_str(), &named) == 0 && S_ISREG(named.st_mode) &&
+           ::fstat(STDOUT_FILENO, &out) == 0 && named.st_dev == out.st_dev &&
+           named.st_ino == out.st_ino;
+}
+
+// What a stop leaves: standard output's file opened without appending may have had its bytes
+// from where the join began overwritten, up to its old size (what lies past it is cut off).
+std::string StoppedText(bool toStdout, bool stream, off_t before, off_t oldSize) {
+    if (toStdout && !stream && !(::fcntl(STDOUT_FILENO, F_GETFL) & O_APPEND)) {
+        const off_t end = std::min(::lseek(STDOUT_FILENO, 0, SEEK_CUR), oldSize);
+        if (end > before)
+            return "interrupted; the unfinished join overwrote bytes " + std::to_string(before) +
+                   " to " + std::to_string(end) + " of standard output's file";
+    }
+    return "interrupted; nothing was written";
+}
+
 // Where a write to fd lands next: the end of the file when it appends (size), else its offset.
 off_t OffsetBefore(int fd, std::int64_t size) {
     if (::fcntl(fd, F_GETFL) & O_APPEND)
@@ -268,7 +291,7 @@ private:
 int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessages &messages,
          JsonWriter *json) {
     // Standard output is written through as it is: whatever the shell opened is the join's.
-    const bool toStdout = o.output == "-";
+    const bool toStdout = o.output == "-" || IsOwnStandardOutput(Absolute(o.output));
     const std::string output =
         toStdout ? "/proc/self/fd/" + std::to_string(STDOUT_FILENO) : Absolute(o.output);
     struct stat st;
@@ -317,6 +340,7 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
     // join's size is what it adds.
     const off_t before =
         toStdout && !stream ? OffsetBefore(STDOUT_FILENO, std::int64_t(st.st_size)) : 0;
+    const off_t oldSize = toStdout && !stream ? st.st_size : 0;
     StopWatch watch(stream, [&] {
         bar.Clear();
         PrintError("interrupted; nothing was written");
@@ -363,7 +387,7 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
         }
     }
     if (status == JoinStatus::Stopped) {
-        PrintError("interrupted; nothing was written");
+        PrintError(StoppedText(toStdout, stream, before, oldSize));
         return kExitStopped;
     }
     if (status == JoinStatus::Failed)

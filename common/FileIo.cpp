@@ -42,7 +42,8 @@ int CreateUnnamedFile(const std::string &folder, mode_t mode, const std::string 
     named.clear();
     if (::access("/proc/self/fd", X_OK) == 0) {
         const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
-        if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+        if (fd >= 0 ||
+            (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOSYS))
             return fd;
     }
     return CreateUniqueFile(folder, prefix, suffix, 0600, named);

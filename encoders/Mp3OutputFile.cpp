@@ -28,10 +28,12 @@ bool OutputFile::Open(int fd, const std::string &name, bool seekable) {
 }
 
 bool OutputFile::Fail() {
-    if (!error_)
+    const int err = out_.Error() ? out_.Error() : EIO;
+    if (!error_ && onError_)
+        onError_(err);
+    else if (!error_)
         tandrel::ShowMessage("Lame Encoder",
-                             "Could not write the file.\n" + name_ + "\n" +
-                                 std::strerror(out_.Error() ? out_.Error() : EIO),
+                             "Could not write the file.\n" + name_ + "\n" + std::strerror(err),
                              tandrel::MsgIcon::None);
     error_ = true;
     return false;

@@ -5,6 +5,7 @@
 #include "encoders/Mp3InfoFrame.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace mp3 {
@@ -19,6 +20,8 @@ public:
     OutputFile(const OutputFile &) = delete;
     OutputFile &operator=(const OutputFile &) = delete;
 
+    // Where a failed write is told instead of WavToMp3's message (the errno is given).
+    void SetErrorHandler(std::function<void(int)> handler) { onError_ = std::move(handler); }
     // Writes into a duplicate of fd; name is for messages. False with errno set.
     bool Open(int fd, const std::string &name, bool seekable);
     // What the Info frame says besides the counts. expectedSamples < 0: the length is unknown.
@@ -48,6 +51,7 @@ private:
     bool Fail();
 
     tandrel::BufferedWriter out_;
+    std::function<void(int)> onError_;
     std::string name_;
     bool seekable_ = false, started_ = false, fillIn_ = false, error_ = false;
     std::int64_t base_ = 0, expected_ = -1;

@@ -55,7 +55,10 @@ int SplicedMp3::Open(int Fd, const std::string &FileName, bool seekable,
         const int err = errno;
         api_.closeStream(stream_);
         streamOpen_ = false;
-        Say(("Can not create the file.\n" + FileName + "\n" + std::strerror(err)).c_str());
+        if (onFileError_)
+            onFileError_(err);
+        else
+            Say(("Can not create the file.\n" + FileName + "\n" + std::strerror(err)).c_str());
         return -1;
     }
     open_ = true;

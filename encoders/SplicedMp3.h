@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -41,6 +42,12 @@ public:
     void SetThreads(unsigned threads) { threadsWanted_ = threads; }
     void SetSegmentFrames(unsigned frames) { segmentFrames_ = frames ? frames : kDefaultSegment; }
 
+    // Before Open: where the file's own failures (it cannot be written) are told, with the
+    // errno, instead of WavToMp3's messages.
+    void SetFileErrorHandler(std::function<void(int)> handler) {
+        onFileError_ = handler;
+        file_.SetErrorHandler(std::move(handler));
+    }
     // Writes into a duplicate of Fd. expectedSamples: sample frames to come, or -1. Mode,
     // Bitrate and the flags as for WavToMp3::Open. Returns the bytes one Write should carry, or
     // -1 after the message.
@@ -129,6 +136,7 @@ private:
     std::int64_t framesOut_ = 0, samplesOut_ = 0;
 
     mp3::OutputFile file_;
+    std::function<void(int)> onFileError_;
     bool open_ = false, failed_ = false;
     unsigned reencoded_ = 0;
 };

@@ -115,8 +115,11 @@ int WavToWma::Open(const std::string &FileName, int SampleRate, int Channels, un
     Status = CreateWriter(path.c_str(), &writer);
     if (Status < 0 || !writer) {
         const int err = ErrnoFromHResult(Status);
-        Say(err ? "Failed to Create Audio Writer\n" + shown + "\n" + std::strerror(err)
-                : "Failed to Create Audio Writer");
+        if (err && OnFileError)
+            OnFileError(err);
+        else
+            Say(err ? "Failed to Create Audio Writer\n" + shown + "\n" + std::strerror(err)
+                    : "Failed to Create Audio Writer");
         return -1;
     }
     Writer = writer;
@@ -129,8 +132,11 @@ int WavToWma::Open(const std::string &FileName, int SampleRate, int Channels, un
         Drop();
         // The header is written here: a write that failed names the file and the reason.
         const int err = ErrnoFromHResult(hr);
-        Say(err ? "Failed to Set Output Format\n" + shown + "\n" + std::strerror(err)
-                : "Failed to Set Output Format");
+        if (err && OnFileError)
+            OnFileError(err);
+        else
+            Say(err ? "Failed to Set Output Format\n" + shown + "\n" + std::strerror(err)
+                    : "Failed to Set Output Format");
         return -1;
     }
     return 16384;

@@ -2,6 +2,7 @@
 
 #include "encoders/WmaWriter.h"
 
+#include <functional>
 #include <string>
 
 // Writes 16-bit PCM as a WMA file through the writer library "wmaudsdk.so", loaded at run
@@ -29,6 +30,9 @@ public:
     bool Close();
     // The writer's status of the last failure (0 when none); see wmaudsdk::ErrnoFromHResult.
     wmaudsdk::HRESULT LastError() const { return Status; }
+    // Where Open tells that the file cannot be created or written (with the errno), instead of
+    // its own message.
+    void SetFileErrorHandler(std::function<void(int)> handler) { OnFileError = std::move(handler); }
     // The name messages give the output when FileName is not one a user knows ("pipe:4").
     void SetShownName(const std::string &name) { ShownName = name; }
 
@@ -41,4 +45,5 @@ private:
     wmaudsdk::IWMAudioWriter *Writer = nullptr;
     wmaudsdk::HRESULT Status = 0;
     std::string ShownName;
+    std::function<void(int)> OnFileError;
 };

@@ -24,6 +24,8 @@ public:
               std::int64_t expectedBytes) override {
         channels_ = std::max(1, format.channels);
         const std::int64_t frameBytes = 2 * channels_;
+        const std::string display = target.display;
+        encoder_.SetFileErrorHandler([display](int err) { ShowOutputError(display, err); });
         chunk_ = encoder_.Open(
             target.fd, target.display, target.seekable,
             expectedBytes < 0 ? -1 : expectedBytes / frameBytes, format.sampleRate,
@@ -70,6 +72,7 @@ public:
             path = "pipe:" + std::to_string(pipeFd_);
         }
         encoder_.SetShownName(display_);
+        encoder_.SetFileErrorHandler([this](int err) { Failed(err); });
         chunk_ = encoder_.Open(path, format.sampleRate, format.channels,
                                WmaBitrate(settings_.wmaBitrateIndex));
         return chunk_ >= 0;

@@ -30,10 +30,8 @@ InputResult ReadDecodedInput(const JoinInput &input, bool wma, std::size_t block
     const HSTREAM stream =
         wma ? BASS_WMA_StreamCreateFile(0, path.c_str(), 0, 0, BASS_STREAM_DECODE)
             : BASS_StreamCreateFile(0, path.c_str(), 0, 0, BASS_STREAM_DECODE);
-    if (stream == 0) {
-        ShowMessage("Error", "Could not open '" + path + "'");
-        return InputResult::Failed;
-    }
+    if (stream == 0)
+        return ReportCannotOpen(path, "it cannot be decoded");
     BASS_CHANNELINFO info{};
     BASS_ChannelGetInfo(stream, &info);
     const PcmFormat now{std::int32_t(info.freq), std::int32_t(info.chans), 16};

@@ -1,6 +1,7 @@
 #include "join/JoinInputs.h"
 
 #include "audio/FileAccess.h"
+#include "audio/Sniff.h"
 #include "audio/WavChunks.h"
 #include "common/Messages.h"
 #include "join/OutputStage.h"
@@ -32,7 +33,18 @@ std::string FormatText(const PcmFormat &f) {
            (f.channels == 1 ? "" : "s") + ", " + std::to_string(f.bits) + " bits";
 }
 
+InputResult NotValidWave(const std::string &path) {
+    const std::string why = WhyUnreadable(path);
+    return Fail("Can not join '" + path + "': it is not a valid Wave file" +
+                (why.empty() ? "" : " (" + why + ")"));
+}
+
 } // namespace
+
+InputResult ReportCannotOpen(const std::string &path, const std::string &otherwise) {
+    const std::string why = WhyUnreadable(path);
+    return Fail("Could not open '" + path + "': " + (why.empty() ? otherwise : why));
+}
 
 InputResult ReportEndedEarly(const JoinInput &input, std::uint64_t expectedBytes,
                              std::uint64_t actualBytes) {
@@ -53,16 +65,14 @@ InputResult ReadWavInput(const JoinInput &input, std::size_t blockBytes, BlockRe
     std::uint64_t size = 0;
     const int fd = OpenRegularFile(path, size);
     if (fd < 0)
-        return Fail("Could not open '" + path + "'");
+        return ReportCannotOpen(path, SystemError(errno));
     FdGuard closer(fd);
 
     WavChunks c;
-    if (!ReadWavChunks(fd, size, c))
-        return Fail("This is not a valid Wave file");
+    if (!ReadWavChunks(fd, size, c) || !WavRateInRange(c.sampleRate))
+        return NotValidWave(path);
     if (c.formatTag != kWavPcmTag)
-        return Fail("Can not handle compressed Wave file");
-    if (!WavRateInRange(c.sampleRate))
-        return Fail("This is not a valid Wave file");
+        return Fail("Can not join '" + path + "': it is a compressed Wave file");
     const PcmFormat now{std::int32_t(c.sampleRate), c.channels, c.bits};
     if (now != input.format)
         return ReportFormatChanged(input, now);

@@ -37,10 +37,15 @@ InputResult ReportEndedEarly(const JoinInput &input, std::uint64_t expectedBytes
 // the list says ...)". Returns Failed.
 InputResult ReportFormatChanged(const JoinInput &input, const PcmFormat &now);
 
+// "Could not open '<path>': <reason>": the system's, or what the file really is, else otherwise.
+// Returns Failed.
+InputResult ReportCannotOpen(const std::string &path, const std::string &otherwise);
+
 // Reads the data chunk of a WAV file (input.path) in blocks of at most blockBytes: the bytes
 // it held when listed (input.expectedBytes), else what it holds when opened. Messages (caption
-// "Error"): "Could not open '<path>'", "This is not a valid Wave file", "Can not handle
-// compressed Wave file", and those of ReportFormatChanged and ReportEndedEarly.
+// "Error"): ReportCannotOpen's, "Can not join '<path>': it is not a valid Wave file (it is an
+// MP3 file)", "...: it is a compressed Wave file", and those of ReportFormatChanged and
+// ReportEndedEarly.
 InputResult ReadWavInput(const JoinInput &input, std::size_t blockBytes, BlockReader &reader,
                          InputBlocks &blocks);
 

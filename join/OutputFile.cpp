@@ -1,6 +1,7 @@
 #include "join/OutputFile.h"
 
 #include "common/FileIo.h"
+#include "join/OutputNames.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -198,7 +199,9 @@ std::string OutputFile::WritePath() const {
 }
 
 bool OutputFile::CreateTemp(const std::string &folder, bool privateMode) {
-    fd_ = CreateUnnamedFile(folder, privateMode ? 0600 : 0666, ".tandrel-", ".part", tempName_);
+    RemoveOrphanStandIns(folder);
+    fd_ = CreateUnnamedFile(folder, privateMode ? 0600 : 0666, StandInPrefix(), kStandInSuffix,
+                            tempName_);
     return fd_ >= 0 || Fail(errno);
 }
 
@@ -321,12 +324,12 @@ bool OutputFile::Open(const std::string &chosen, const std::function<bool()> &sh
 }
 
 bool OutputFile::Name(const std::string &dest, bool replace) {
-    // A new name that something else took meanwhile is left to it (EEXIST).
+    // A new name that something else took meanwhile is left to it (EEXIST). A stand-in is
+    // renamed: file systems without unnamed files often have no hard links either (FAT).
     if (!tempName_.empty()) {
         if (replace ? ::rename(tempName_.c_str(), dest.c_str()) != 0
-                    : ::link(tempName_.c_str(), dest.c_str()) != 0)
+                    : !RenameNoReplace(tempName_, dest))
             return Fail(errno);
-        ::unlink(tempName_.c_str());
         tempName_.clear();
         return true;
     }
@@ -338,7 +341,7 @@ bool OutputFile::Name(const std::string &dest, bool replace) {
     }
     // Linked in under a short unique name, then moved over the old file in one step.
     std::string stand;
-    const int probe = CreateUniqueFile(DirName(dest), ".tandrel-", ".part", 0600, stand);
+    const int probe = CreateUniqueFile(DirName(dest), StandInPrefix(), kStandInSuffix, 0600, stand);
     if (probe < 0)
         return Fail(errno);
     ::close(probe);
@@ -419,14 +422,17 @@ bool OutputFile::Commit(const std::function<void()> &keepAlive) {
         break;
     case Mode::Create:
         ok = (!durable_ || ::fsync(fd_) == 0 || Fail(errno)) &&
-             (tempName_.empty() || ::fchmod(fd_, 0666 & ~CurrentUmask()) == 0 || Fail(errno)) &&
+             (tempName_.empty() || ::fchmod(fd_, 0666 & ~CurrentUmask()) == 0 ||
+              KeepsNoModes(errno) || Fail(errno)) &&
              Name(target_, false);
         break;
     case Mode::Rename: {
         const bool owner = old_.st_uid != ::geteuid() || old_.st_gid != ::getegid();
         ok = (!durable_ || ::fsync(fd_) == 0 || Fail(errno)) &&
-             (!owner || ::fchown(fd_, old_.st_uid, old_.st_gid) == 0 || Fail(errno)) &&
-             (::fchmod(fd_, old_.st_mode & 07777) == 0 || Fail(errno)) && Name(target_, true);
+             (!owner || ::fchown(fd_, old_.st_uid, old_.st_gid) == 0 || KeepsNoModes(errno) ||
+              Fail(errno)) &&
+             (::fchmod(fd_, old_.st_mode & 07777) == 0 || KeepsNoModes(errno) || Fail(errno)) &&
+             Name(target_, true);
         break;
     }
     case Mode::CopyInto:

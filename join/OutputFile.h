@@ -24,7 +24,10 @@ struct OutputFileOptions {
 // - a symbolic link: all of this for its final target; the link stays a link (one planted
 //   by another user in a shared sticky folder is refused, as the kernel refuses it);
 // - a FIFO, a device or a socket: written straight through, never renamed or removed.
-// Where the file system refuses unnamed files, a short unique hidden name stands in.
+// Where the file system refuses unnamed files, a short unique hidden name that tells its process
+// stands in and is renamed into place (FAT has no hard links); the next join into that folder
+// removes the stand-ins of killed joins. Modes, owners and groups that the file system does
+// not keep (FAT) are no failure.
 class OutputFile {
 public:
     OutputFile() = default;

@@ -8,6 +8,8 @@ packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt
           libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libmp3lame-dev
           fonts-dejavu-core fonts-wqy-microhei qt6-translations-l10n)
 if [[ "${1:-}" == "--tests" ]]; then
+    # FAT images for the output tests: mkfs.vfat, and fusefat to mount them.
+    packages+=(fusefat dosfstools)
     packages+=(libgtest-dev libgmock-dev sox libsox-fmt-mp3 ffmpeg lame python3 mpg123
                desktop-file-utils appstream dpkg-dev file time)
 fi

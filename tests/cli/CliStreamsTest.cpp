@@ -187,6 +187,66 @@ TEST(CliStreams, RedirectedFileKeepsNoPartOfAJoinThatDidNotFinish) {
     EXPECT_EQ(FileSize(out), 0u);
 }
 
+// Stopped in a file that standard output opened for reading and writing (1<>), the join has
+// overwritten the start of the file: that is said, and the rest is left as it was.
+TEST(CliStreams, StopInAFileOpenedReadWriteSaysWhatWasOverwritten) {
+    TempDir in;
+    const std::string big = Synth(in, "big.wav", "-r 44100 -c 2 -b 16", "120 whitenoise");
+    const std::string out = in.File("out.bin");
+    const std::size_t size = 64u << 20;
+    WriteFile(out, std::string(size, 'x'));
+    const int fd = ::open(out.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::vector<std::string> args{"-qf", "wav", "-o", "-"};
+    for (int i = 0; i < 40; ++i)
+        args.push_back(big);
+    const pid_t pid = Start(args, "", in.File("err.txt"), {}, in.Path(), 0, 0, fd);
+    ::close(fd);
+    ASSERT_GT(pid, 0);
+    const auto started = [&] {
+        const int check = ::open(out.c_str(), O_RDONLY | O_CLOEXEC);
+        char head[4] = {};
+        const bool riff = ::pread(check, head, 4, 0) == 4 && std::string(head, 4) == "RIFF";
+        ::close(check);
+        return riff;
+    };
+    ASSERT_TRUE(WaitUntil(started));
+    kill(pid, SIGTERM);
+    EXPECT_EQ(ExitCode(pid), 130);
+    const std::string err = ReadFile(in.File("err.txt"));
+    const std::string said = "tandrel-join: interrupted; the unfinished join overwrote bytes 0 to ";
+    ASSERT_EQ(err.rfind(said, 0), 0u) << err;
+    const std::size_t end = std::stoul(err.substr(said.size()));
+    EXPECT_EQ(err, said + std::to_string(end) + " of standard output's file\n");
+    const std::string now = ReadFile(out);
+    ASSERT_EQ(now.size(), size);
+    EXPECT_GT(end, 44u);
+    EXPECT_LT(end, size);
+    EXPECT_EQ(now.find_first_not_of('x', end), std::string::npos);
+    EXPECT_NE(now[end - 1], 'x');
+}
+
+// A name of our own standard output (/dev/stdout, /dev/fd/1) is written through it, as "-":
+// appended where the shell appends, never replaced.
+TEST(CliStreams, OwnStandardOutputByNameIsWrittenThroughIt) {
+    TempDir dir;
+    WavFile(dir, "a.wav", 4000, 'w');
+    const std::string cli = Quote(Cli());
+    const auto shell = [&](const std::string &line) {
+        return testutil::Run("(cd " + Quote(dir.Path()) + " && " + line + ")").exitCode;
+    };
+    ASSERT_EQ(shell(cli + " -qf wav -o - a.wav >plain.bin"), 0);
+    const std::string joined = ReadFile(dir.File("plain.bin"));
+    for (const std::string name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+        for (const std::string force : {"", " --force"}) {
+            SCOPED_TRACE(name + force);
+            WriteFile(dir.File("out.bin"), "EARLIER\n");
+            EXPECT_EQ(shell(cli + force + " -qf wav -o " + name + " a.wav >>out.bin"), 0);
+            EXPECT_EQ(ReadFile(dir.File("out.bin")), "EARLIER\n" + joined);
+        }
+    }
+}
+
 TEST(CliStreams, StopEndsAJoinWhoseReaderReadsNothing) {
     TempDir dir;
     const std::string wav = Synth(dir, "a.wav", "-r 44100 -c 2 -b 16", "10 sine 440");

@@ -59,13 +59,21 @@ TEST(JoinFaults, BadInputsStopTheJoinAndLeaveTheOldOutput) {
     WriteFile(dir.File("float.wav"), BuildWav(compressed));
     WriteFile(dir.File("nodata.wav"), BuildWav(WavLayout{}).substr(0, 36));
     WavFile(dir, "fast.wav", 4000, 'f', 2, 100000000);
+    WriteFile(dir.File("replaced.wav"), "ID3\x04" + std::string(400, '\0'));
+    const auto cannotJoin = [&](const std::string &name, const std::string &why) {
+        return "Error: Can not join '" + dir.File(name) + "': " + why;
+    };
+    const std::string invalid = "it is not a valid Wave file";
     const std::pair<std::string, std::string> cases[] = {
-        {dir.File("missing.wav"), "Error: Could not open '" + dir.File("missing.wav") + "'"},
-        {dir.File("notfmt.wav"), "Error: This is not a valid Wave file"},
-        {dir.File("float.wav"), "Error: Can not handle compressed Wave file"},
-        {dir.File("nodata.wav"), "Error: This is not a valid Wave file"},
-        {dir.File("fast.wav"), "Error: This is not a valid Wave file"},
-        {dir.File("missing.mp3"), "Error: Could not open '" + dir.File("missing.mp3") + "'"},
+        {dir.File("missing.wav"),
+         "Error: Could not open '" + dir.File("missing.wav") + "': No such file or directory"},
+        {dir.File("notfmt.wav"), cannotJoin("notfmt.wav", invalid)},
+        {dir.File("float.wav"), cannotJoin("float.wav", "it is a compressed Wave file")},
+        {dir.File("nodata.wav"), cannotJoin("nodata.wav", invalid)},
+        {dir.File("fast.wav"), cannotJoin("fast.wav", invalid)},
+        {dir.File("replaced.wav"), cannotJoin("replaced.wav", invalid + " (it is an MP3 file)")},
+        {dir.File("missing.mp3"),
+         "Error: Could not open '" + dir.File("missing.mp3") + "': No such file or directory"},
     };
     WriteFile(dir.File("out.wav"), "OLD");
     for (const auto &[bad, message] : cases) {
@@ -79,7 +87,7 @@ TEST(JoinFaults, BadInputsStopTheJoinAndLeaveTheOldOutput) {
         EXPECT_EQ(ReadFile(dir.File("out.wav")), "OLD");
         EXPECT_TRUE(Listing(tmp.Path()).empty());
     }
-    EXPECT_EQ(Listing(dir.Path()).size(), 6u);
+    EXPECT_EQ(Listing(dir.Path()).size(), 7u);
 }
 
 TEST(JoinFaults, MoreThanTwoChannelsAreRefusedBeforeAnythingIsWritten) {

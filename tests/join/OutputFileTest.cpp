@@ -2,7 +2,11 @@
 #include "JoinTestSupport.h"
 #include "join/EncoderSinks.h"
 
+#include "common/FileIo.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <cstddef>
 #include <fcntl.h>
@@ -320,6 +324,70 @@ TEST_F(OutputTest, CopyIntoPlaceFinishesOnceBegunAndWithoutSpaceReservation) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
+// Runs body in a child process in which the file system refuses unnamed files (O_TMPFILE), as
+// FUSE and FAT do; the child's exit code.
+int WithoutUnnamedFiles(const std::function<int()> &body) {
+    const pid_t child = fork();
+    if (child == 0) {
+        sock_filter filter[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 3),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),
+            BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_TMPFILE & ~O_DIRECTORY, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        sock_fprog program{sizeof filter / sizeof filter[0], filter};
+        if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+            prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+            _exit(2);
+        _exit(body());
+    }
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A killed join leaves its stand-in; the next join into that folder removes it, and nothing
+// that is not exactly a gone process's stand-in of this user.
+TEST_F(OutputTest, StandInsOfKilledJoinsAreRemovedByTheNextJoin) {
+    const int killed = WithoutUnnamedFiles([&] {
+        OutputFile file;
+        if (!file.Open(out_.File("new.wav"), nullptr) || write(file.Fd(), "PART", 4) != 4)
+            return 1;
+        const std::string name = BaseName(file.WritePath());
+        _exit(name.rfind(".tandrel-" + std::to_string(getpid()) + "-", 0) == 0 ? 0 : 3);
+    });
+    EXPECT_EQ(killed, 0) << "the stand-in's name tells its process";
+    const std::vector<std::string> left = Listing(out_.Path());
+    ASSERT_EQ(left.size(), 1u);
+    const std::string standIn = left[0];
+    // Names that must stay: this process's own, near misses, a link and a folder.
+    const std::string gone = standIn.substr(9, standIn.find('-', 9) - 9);
+    const std::string own = ".tandrel-" + std::to_string(getpid()) + "-abcdef.part";
+    const std::vector<std::string> kept = {
+        own, ".tandrel-" + gone + "-abcdef.part.wav", ".tandrel-" + gone + "-abcde.part",
+        ".tandrel-" + gone + "-ab_def.part", ".tandrel-x" + gone + "-abcdef.part"};
+    for (const std::string &name : kept)
+        WriteFile(out_.File(name), "keep");
+    ASSERT_EQ(symlink(a_.c_str(), out_.File(".tandrel-" + gone + "-linked.part").c_str()), 0);
+    ASSERT_EQ(mkdir(out_.File(".tandrel-" + gone + "-folder.part").c_str(), 0700), 0);
+    std::vector<std::string> expected = kept;
+    expected.push_back(".tandrel-" + gone + "-linked.part");
+    expected.push_back(".tandrel-" + gone + "-folder.part");
+    if (IsRoot()) {
+        const std::string others = ".tandrel-" + gone + "-others.part";
+        WriteFile(out_.File(others), "keep");
+        ASSERT_EQ(chown(out_.File(others).c_str(), 65534, 65534), 0);
+        expected.push_back(others);
+    }
+    expected.push_back("joined.wav");
+    std::sort(expected.begin(), expected.end());
+    ASSERT_EQ(Join(out_.File("joined.wav"), true), JoinStatus::Ok);
+    EXPECT_EQ(Listing(out_.Path()), expected);
+    EXPECT_EQ(ReadFile(a_).size(), 20044u) << "a link's target is left alone";
+}
+
 // A folder that takes no new file: its inodes used up.
 TEST_F(OutputTest, FolderThatTakesNoNewFile) {
     const std::string folder = out_.File("closed");
@@ -355,7 +423,7 @@ TEST_F(OutputTest, EncoderWriteFailuresNameTheFileAndTheReason) {
     a_ = WavFile(in_, "a.wav", 2000000, 'a');
     const std::pair<OutputKind, std::string> cases[] = {
         {OutputKind::Wma, "Error: Cannot creat the output file.\n" + full + "/out.wma\n"},
-        {OutputKind::Mp3, "Lame Encoder: Could not write the file.\n" + full + "/out.mp3\n"},
+        {OutputKind::Mp3, "Error: Cannot creat the output file.\n" + full + "/out.mp3\n"},
     };
     for (const auto &[kind, message] : cases) {
         for (bool direct : {false, true}) {
