@@ -9,7 +9,7 @@ packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt
           fonts-dejavu-core fonts-wqy-microhei qt6-translations-l10n)
 if [[ "${1:-}" == "--tests" ]]; then
     packages+=(libgtest-dev libgmock-dev sox libsox-fmt-mp3 ffmpeg lame python3 mpg123
-               desktop-file-utils appstream dpkg-dev file)
+               desktop-file-utils appstream dpkg-dev file e2fsprogs mount)
 fi
 
 if ! command -v apt-get >/dev/null || ! command -v dpkg-query >/dev/null; then
