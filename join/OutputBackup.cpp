@@ -2,6 +2,7 @@
 
 #include "common/FileIo.h"
 #include "common/Messages.h"
+#include "join/OutputFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -180,6 +181,35 @@ void Backup::Drop() {
     named_.clear();
 }
 
+// A backup this user or the file's owner made, and nothing else that took the name.
+bool IsBackupOf(const std::string &backup, const struct stat &target) {
+    struct stat st {};
+    return ::lstat(backup.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+           (st.st_uid == ::geteuid() || st.st_uid == target.st_uid);
+}
+
+// Copies backup into target, then removes it. 0, or the errno of the failure.
+int PutBack(const std::string &backup, const std::string &target) {
+    const int from = ::open(backup.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (from < 0)
+        return errno;
+    const int to = ::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    struct stat st {};
+    int err = to < 0 || ::fstat(from, &st) != 0 ? errno : 0;
+    if (err == 0)
+        err = CopyRange(from, to, st.st_size, nullptr);
+    if (err == 0 && ::ftruncate(to, st.st_size) != 0)
+        err = errno;
+    if (err == 0 && ::fsync(to) != 0)
+        err = errno;
+    if (to >= 0)
+        ::close(to);
+    ::close(from);
+    if (err == 0 && ::unlink(backup.c_str()) == 0)
+        SyncFolder(DirName(backup));
+    return err;
+}
+
 } // namespace
 
 std::string BackupBeside(const std::string &target, const struct stat &st) {
@@ -221,6 +251,42 @@ int CopyIntoPlace(const CopyIntoRequest &r) {
                 "The output file's old contents are kept in its backup.\n" + backup.Name(),
                 MsgIcon::Warning);
     return err;
+}
+
+bool RestoreLeftBackup(const std::string &output, const std::string &spareFolder) {
+    std::string target;
+    if (output.empty() || output.rfind("/proc/self/fd/", 0) == 0 || !FollowLinks(output, target))
+        return true; // nothing of ours, or the output stage says what is wrong
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0) {
+        const std::string left = target + kBackupSuffix;
+        if (errno == ENOENT && ::access(left.c_str(), F_OK) == 0)
+            ShowMessage(kAppTitle,
+                        "An interrupted join left a backup of the output file's old contents.\n" +
+                            left,
+                        MsgIcon::Information);
+        return true;
+    }
+    if (!S_ISREG(st.st_mode))
+        return true;
+    for (const std::string &backup :
+         {BackupBeside(target, st), spareFolder.empty() ? "" : BackupInSpare(spareFolder, st)}) {
+        if (backup.empty() || !IsBackupOf(backup, st))
+            continue;
+        if (const int err = PutBack(backup, target)) {
+            ShowMessage("Error",
+                        "Cannot restore the output file from the backup an interrupted join "
+                        "left.\n" +
+                            backup + "\n" + SystemError(err));
+            return false;
+        }
+        ShowMessage(kAppTitle,
+                    "The output file's old contents were restored from the backup an "
+                    "interrupted join left.\n" +
+                        output + "\n" + backup,
+                    MsgIcon::Information);
+    }
+    return true;
 }
 
 } // namespace tandrel

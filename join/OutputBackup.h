@@ -11,7 +11,8 @@ namespace tandrel {
 //   NAME.tandrel-backup beside the file, or
 //   DEVICE-INODE.tandrel-backup beside it when NAME is too long, or in the spare folder when
 //   the file's own folder takes no new file.
-// It is removed once the new contents are on the disk, and copied back after a failure.
+// It is removed once the new contents are on the disk, copied back after a failure, and
+// left for the next join to the same file when the join is killed.
 std::string BackupBeside(const std::string &target, const struct stat &st);
 std::string BackupInSpare(const std::string &spareFolder, const struct stat &st);
 
@@ -29,5 +30,9 @@ struct CopyIntoRequest {
 // cover the growth. 0 on success, else the errno of the failure, after which the file holds
 // its old contents again (or, should that fail too, the backup stays and says so).
 int CopyIntoPlace(const CopyIntoRequest &request);
+
+// Before a join to output: a backup that a killed join left is copied back into its file and
+// removed, with a notice. False after an error message, when the join must not go on.
+bool RestoreLeftBackup(const std::string &output, const std::string &spareFolder);
 
 } // namespace tandrel

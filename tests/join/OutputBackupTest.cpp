@@ -135,6 +135,39 @@ TEST_F(CopyIntoPlace, OnExt2AFullDiskLeavesBothNamesWithTheirOldContents) {
               (std::vector<std::string>{"filler", "lost+found", "other.wav", "out.wav"}));
 }
 
+// What a join killed while copying into place leaves: part of the new join over the old
+// contents, and the backup.
+TEST_F(CopyIntoPlace, TheNextJoinRestoresTheBackupAKilledJoinLeftBeforeAnythingElse) {
+    const std::string out = out_.File("out.wav"), backup = out + ".tandrel-backup";
+    const std::string missing = in_.File("gone.wav");
+    for (bool direct : {false, true}) {
+        WriteFile(out, RandomBytes(3 << 20, 9));
+        WriteFile(backup, old_);
+        // The join fails reading its input: the file is already whole again.
+        JoinRequest req = WavJoin(tmp_, {{a_, kCd}, {missing, kCd}}, out);
+        req.direct = direct;
+        MessageLog log;
+        Recorder rec;
+        EXPECT_EQ(RunJoin(req, rec), JoinStatus::Failed);
+        EXPECT_TRUE(ReadFile(out) == old_);
+        EXPECT_EQ(Listing(out_.Path()), std::vector<std::string>{"out.wav"});
+        ASSERT_FALSE(log.shown.empty());
+        EXPECT_EQ(log.shown[0], std::string(kAppTitle) +
+                                    ": The output file's old contents were restored from the "
+                                    "backup an interrupted join left.\n" +
+                                    out + "\n" + backup);
+    }
+    // A backup whose file is gone stays, and is mentioned.
+    unlink(out.c_str());
+    WriteFile(backup, old_);
+    MessageLog log;
+    EXPECT_EQ(Join(out, true), JoinStatus::Ok);
+    EXPECT_EQ(ReadFile(backup), old_);
+    ASSERT_FALSE(log.shown.empty());
+    EXPECT_NE(log.shown[0].find("left a backup of the output file's old contents.\n" + backup),
+              std::string::npos);
+}
+
 // Where space can be reserved (tmpfs), the copy into place leaves no backup behind.
 TEST_F(CopyIntoPlace, OnTmpfsTheJoinTakesItsPlaceAndNoBackupStays) {
     const std::string folder = out_.File("tmpfs");
