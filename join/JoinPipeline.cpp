@@ -6,6 +6,7 @@
 #include "join/Convert.h"
 #include "join/EncoderFeed.h"
 #include "join/JoinInputs.h"
+#include "join/OutputBackup.h"
 #include "join/OutputFile.h"
 #include "join/OutputStage.h"
 #include "join/WavWriter.h"
@@ -323,6 +324,9 @@ std::int64_t Join::KnownPcmBytes() const {
 }
 
 JoinStatus Join::Run() {
+    // Before anything else: old contents that a killed join left in a backup go back.
+    if (req_.output.kind != OutputKind::None && !RestoreLeftBackup(req_.output.path, TempFolder()))
+        return JoinStatus::Failed;
     if (!CheckInputs())
         return JoinStatus::Failed;
     // Cancelling a join onto one of its own inputs must leave that input as it was.

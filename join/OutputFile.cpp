@@ -2,6 +2,7 @@
 
 #include "common/FileIo.h"
 #include "join/OutputNames.h"
+#include "join/OutputBackup.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,7 +21,6 @@ namespace tandrel {
 namespace {
 
 constexpr int kMaxLinks = 40;
-constexpr std::size_t kCopyChunk = 64 << 20;
 
 std::string ProcFdPath(int fd) {
     return "/proc/self/fd/" + std::to_string(fd);
@@ -252,6 +252,7 @@ bool OutputFile::Open(const std::string &chosen, const std::function<bool()> &sh
     socket_ = false;
     seekable_ = true;
     durable_ = options.durable;
+    spareFolder_ = options.spareFolder;
     struct stat st {};
     // One of our own descriptors by its /proc name (standard output on the command line): a
     // regular file behind it is written through that descriptor, never replaced by name.
@@ -357,51 +358,9 @@ bool OutputFile::Name(const std::string &dest, bool replace) {
 }
 
 bool OutputFile::CopyIntoPlace() {
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0)
-        return Fail(errno);
-    const off_t size = st.st_size;
-    // Space first: a full disk refuses here, before a byte of the old file is overwritten.
-    // Where the file system cannot reserve, the copy goes on unreserved.
-    if (size > 0 && ::fallocate(targetFd_, 0, 0, size) != 0 && errno != EOPNOTSUPP &&
-        errno != ENOSYS && errno != EINVAL)
-        return Fail(errno);
-    off_t in = 0, out = 0;
-    bool kernelCopy = true;
-    std::vector<std::uint8_t> buffer;
-    while (in < size) {
-        const std::size_t want = std::size_t(std::min<off_t>(size - in, kCopyChunk));
-        ssize_t n = -1;
-        if (kernelCopy) {
-            n = ::copy_file_range(fd_, &in, targetFd_, &out, want, 0);
-            if (n < 0 &&
-                (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
-                kernelCopy = false;
-                continue;
-            }
-        } else {
-            buffer.resize(1 << 20);
-            n = ::pread(fd_, buffer.data(), std::min(want, buffer.size()), in);
-            if (n > 0 && ::pwrite(targetFd_, buffer.data(), std::size_t(n), out) != n)
-                n = -1;
-            if (n > 0) {
-                in += n;
-                out += n;
-            }
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return Fail(n < 0 ? errno : EIO);
-        // The old file is being overwritten: this step finishes, but the window stays alive.
-        if (keepAlive_)
-            keepAlive_();
-    }
-    if (::ftruncate(targetFd_, size) != 0)
-        return Fail(errno);
-    if (durable_ && ::fsync(targetFd_) != 0)
-        return Fail(errno);
-    return true;
+    const int err =
+        tandrel::CopyIntoPlace({fd_, targetFd_, target_, spareFolder_, durable_, keepAlive_});
+    return err == 0 || Fail(err);
 }
 
 void OutputFile::SyncFolder(const std::string &folder) {

@@ -20,7 +20,8 @@ struct OutputFileOptions {
 // - an existing file of one name that the user may give the same owner: written unnamed
 //   beside it, then renamed over it with its permission bits, owner and group;
 // - any other existing file (hard links, a folder that takes no new file, another owner):
-//   finished unnamed, then copied into the file itself, so every name of it shows the join;
+//   finished unnamed, then copied into the file itself, so every name of it shows the join,
+//   its old contents kept in a backup until then (see OutputBackup.h);
 // - a symbolic link: all of this for its final target; the link stays a link (one planted
 //   by another user in a shared sticky folder is refused, as the kernel refuses it);
 // - a FIFO, a device or a socket: written straight through, never renamed or removed.
@@ -73,6 +74,7 @@ private:
     bool durable_ = true;
     std::string target_;   // the chosen name with its links followed
     std::string tempName_; // the stand-in name, when the file system has no unnamed files
+    std::string spareFolder_;
     struct stat old_ {};
     off_t keepBytes_ = -1; // what our own descriptor's regular file held before the join
     std::function<void()> keepAlive_;

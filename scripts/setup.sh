@@ -11,7 +11,7 @@ if [[ "${1:-}" == "--tests" ]]; then
     # FAT images for the output tests: mkfs.vfat, and fusefat to mount them.
     packages+=(fusefat dosfstools)
     packages+=(libgtest-dev libgmock-dev sox libsox-fmt-mp3 ffmpeg lame python3 mpg123
-               desktop-file-utils appstream dpkg-dev file time)
+               desktop-file-utils appstream dpkg-dev file time e2fsprogs mount)
 fi
 
 if ! command -v apt-get >/dev/null || ! command -v dpkg-query >/dev/null; then
