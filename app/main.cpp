@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QIcon>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QToolButton>
 #include <csignal>
@@ -48,8 +49,10 @@ int main(int argc, char *argv[]) {
         if (qEnvironmentVariableIsSet("TANDREL_SMOKE_TEST"))
             QTimer::singleShot(0, MainForm, [] {
                 const auto *join = MainForm->findChild<QToolButton *>("ButtonJoin");
-                std::printf("%s\n%s\n", qPrintable(MainForm->windowTitle()),
-                            qPrintable(join ? join->text() : QString()));
+                // The caption as shown: a mnemonic's "&" goes, a doubled one stays single.
+                QString caption = join ? join->text() : QString();
+                caption.remove(QRegularExpression(QStringLiteral("&(?!&)")));
+                std::printf("%s\n%s\n", qPrintable(MainForm->windowTitle()), qPrintable(caption));
                 TApplication::quit();
             });
         TApplication::exec();

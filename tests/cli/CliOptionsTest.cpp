@@ -324,13 +324,20 @@ TEST(CliOptions, ManPageAndCompletionKnowEveryOption) {
     ASSERT_GT(options.size(), 15u);
     const std::string man = ReadFile(std::string(TANDREL_DATA_DIR) + "/man/tandrel-join.1");
     // What bash offers for "tandrel-join --".
-    const std::string offered =
-        testutil::Run("bash -c " +
-                      Quote(". " +
-                            Quote(std::string(TANDREL_DATA_DIR) + "/completion/tandrel-join") +
-                            "; COMP_WORDS=(tandrel-join --); COMP_CWORD=1; _tandrel_join; "
-                            "printf '%s\\n' \"${COMPREPLY[@]}\""))
+    auto complete = [](const std::string &words) {
+        return testutil::Run(
+                   "bash -c " +
+                   Quote(". " + Quote(std::string(TANDREL_DATA_DIR) + "/completion/tandrel-join") +
+                         "; COMP_WORDS=(" + words +
+                         "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _tandrel_join; "
+                         "printf '%s\\n' \"${COMPREPLY[@]}\""))
             .output;
+    };
+    const std::string offered = complete("tandrel-join --");
+    // Values after "=" too, which the shell hands over as a word of its own.
+    EXPECT_EQ(complete("tandrel-join --resample = ''"), "repeat\nhq\n");
+    EXPECT_EQ(complete("tandrel-join --resample ="), "repeat\nhq\n");
+    EXPECT_EQ(complete("tandrel-join --mp3-bitrate = 3"), "320\n32\n");
     for (const std::string &option : options) {
         std::string roff;
         for (const char c : option)
