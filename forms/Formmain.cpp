@@ -16,6 +16,7 @@
 #include "forms/CppWebBrowser.h"
 #include "forms/Dialogs.h"
 #include "lang/IniFile.h"
+#include "lang/MessageTexts.h"
 #include "ui_Formmain.h"
 
 TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMainForm) {
@@ -84,9 +85,11 @@ void TMainForm::FormCreate() {
 
     if (!BASS_Init(-1, 44100, 0, this, nullptr)) {
         BASS_Free();
-        Dialogs().MessageBox(nullptr, QStringLiteral("Error"),
-                             QStringLiteral("Cannot start default playing device!"),
-                             QMessageBox::Critical, QMessageBox::Ok);
+        ApplyLanguage(); // the message is shown before the first activation would load it
+        Dialogs().MessageBox(
+            nullptr, QString::fromStdString(tandrel::MsgText(tandrel::Msg::ErrorCaption)),
+            QString::fromStdString(tandrel::MsgText(tandrel::Msg::NoPlayingDevice)),
+            QMessageBox::Critical, QMessageBox::Ok);
         return;
     }
 
