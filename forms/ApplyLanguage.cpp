@@ -72,6 +72,7 @@ void TMainForm::ApplyLanguage() {
     m->ButtonLanguage->setText(Text("ToolBar", "Language"));
     m->ButtonAbout->setText(Text("ToolBar", "About"));
     m->ButtonUpdate->setText(Text("ToolBar", "Update"));
+    FitToolBar();
     m->ButtonAdd->setToolTip(Text("Hint", "Add"));
     m->ButtonRemove->setToolTip(Text("Hint", "Remove"));
     m->ButtonClear->setToolTip(Text("Hint", "Clear"));

@@ -1,7 +1,9 @@
-// The windows in each shipped language: error boxes in the language.
+// The windows in each shipped language: toolbar captions that fit, error boxes in the language.
 #include <QtTest>
 
 #include <QFile>
+#include <QFontMetrics>
+#include <QToolButton>
 
 #include "ProgramWindows.h"
 #include "TestUtil.h"
@@ -77,6 +79,32 @@ private slots:
         program_ = nullptr;
     }
     void cleanupTestCase() { delete dir_; }
+
+    void toolBarCaptionsFitTheirButtonsInEveryLanguage() {
+        for (const QString &language : kLanguages) {
+            Start(language);
+            MainForm->show();
+            QList<QToolButton *> buttons;
+            for (QToolButton *b : MainForm->ui->Panel1->findChildren<QToolButton *>())
+                if (b->isVisible())
+                    buttons << b;
+            QCOMPARE(buttons.size(), 7);
+            std::sort(buttons.begin(), buttons.end(),
+                      [](QToolButton *a, QToolButton *b) { return a->x() < b->x(); });
+            for (int i = 0; i < buttons.size(); ++i) {
+                QToolButton *b = buttons[i];
+                const QString caption = QString(b->text()).remove('&');
+                const int needed = QFontMetrics(b->font()).horizontalAdvance(caption) + 8;
+                QVERIFY2(b->width() >= needed && b->sizeHint().width() <= b->width(),
+                         qPrintable(language + ": " + caption));
+                QVERIFY2(b->x() >= 0 && b->geometry().right() < MainForm->ui->Panel1->width(),
+                         qPrintable(language + ": " + caption));
+                if (i > 0)
+                    QVERIFY2(!buttons[i - 1]->geometry().intersects(b->geometry()),
+                             qPrintable(language + ": " + caption));
+            }
+        }
+    }
 
     void engineErrorsShowInTheChosenLanguage() {
         const struct {
