@@ -64,7 +64,8 @@ struct RowTexts {
 RowTexts BuildRow(const std::string &path, const ProbedFile &file, const std::string &bitsWord,
                   const std::string &monoWord, const std::string &stereoWord);
 
-// Sorts full names ascending, without regard to case, by the user's locale collation.
+// Sorts full names ascending, without regard to case, by the user's locale collation; runs of
+// digits compare by their value ("Part 2" before "Part 10"), as file managers sort.
 void SortNamesForAdding(std::vector<std::string> &names);
 
 } // namespace tandrel

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <locale>
 #include <numeric>
+#include <vector>
 
 namespace tandrel {
 namespace {
@@ -120,25 +121,73 @@ RowTexts BuildRow(const std::string &path, const ProbedFile &file, const std::st
     return row;
 }
 
+namespace {
+
+// A name cut into runs of digits and runs of everything else. Other runs compare by their
+// collation keys; runs of digits by their value (leading zeros left out, any length).
+struct SortKey {
+    std::vector<std::wstring> runs;
+    bool digitsFirst = false; // runs alternate, starting with digits when this is set
+};
+
+bool IsDigit(wchar_t c) {
+    return c >= L'0' && c <= L'9';
+}
+
+SortKey MakeSortKey(std::wstring wide, const std::collate<wchar_t> &collate) {
+    SortKey key;
+    key.digitsFirst = !wide.empty() && IsDigit(wide[0]);
+    for (std::size_t at = 0; at < wide.size();) {
+        const bool digits = IsDigit(wide[at]);
+        std::size_t end = at;
+        while (end < wide.size() && IsDigit(wide[end]) == digits)
+            ++end;
+        if (digits) {
+            std::size_t first = wide.find_first_not_of(L'0', at);
+            key.runs.push_back(wide.substr(std::min(first, end), end - std::min(first, end)));
+        } else {
+            try {
+                key.runs.push_back(collate.transform(wide.data() + at, wide.data() + end));
+            } catch (...) {
+                key.runs.push_back(wide.substr(at, end - at));
+            }
+        }
+        at = end;
+    }
+    return key;
+}
+
+bool Less(const SortKey &a, const SortKey &b) {
+    if (a.digitsFirst != b.digitsFirst && !a.runs.empty() && !b.runs.empty())
+        return a.digitsFirst;
+    for (std::size_t i = 0; i < a.runs.size() && i < b.runs.size(); ++i) {
+        const std::wstring &x = a.runs[i], &y = b.runs[i];
+        const bool digits = (i % 2 == 0) == a.digitsFirst;
+        if (digits && x.size() != y.size())
+            return x.size() < y.size();
+        if (x != y)
+            return x < y;
+    }
+    return a.runs.size() < b.runs.size();
+}
+
+} // namespace
+
 void SortNamesForAdding(std::vector<std::string> &names) {
     const std::locale loc = UserLocale();
     const auto &ctype = std::use_facet<std::ctype<wchar_t>>(loc);
     const auto &collate = std::use_facet<std::collate<wchar_t>>(loc);
-    std::vector<std::wstring> keys;
+    std::vector<SortKey> keys;
     keys.reserve(names.size());
     for (const std::string &name : names) {
         std::wstring wide = Widen(name);
         ctype.tolower(wide.data(), wide.data() + wide.size());
-        try {
-            keys.push_back(collate.transform(wide.data(), wide.data() + wide.size()));
-        } catch (...) {
-            keys.push_back(wide);
-        }
+        keys.push_back(MakeSortKey(std::move(wide), collate));
     }
     std::vector<std::size_t> order(names.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+                     [&](std::size_t a, std::size_t b) { return Less(keys[a], keys[b]); });
     std::vector<std::string> sorted;
     sorted.reserve(names.size());
     for (std::size_t i : order)

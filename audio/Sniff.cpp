@@ -1,4 +1,5 @@
 #include "audio/Sniff.h"
+#include "lang/MessageTexts.h"
 
 #include "audio/Probe.h"
 
@@ -43,9 +44,9 @@ std::string WhyUnreadable(const std::string &path) {
     if (::stat(path.c_str(), &st) != 0)
         return std::strerror(errno);
     if (S_ISDIR(st.st_mode))
-        return "it is a folder";
+        return MsgText(Msg::InputIsFolder);
     if (!S_ISREG(st.st_mode))
-        return "it is not a regular file";
+        return MsgText(Msg::InputNotRegular);
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return std::strerror(errno);
@@ -55,14 +56,14 @@ std::string WhyUnreadable(const std::string &path) {
     if (n < 0)
         return std::strerror(errno);
     if (n == 0)
-        return "it is empty";
+        return MsgText(Msg::InputIsEmpty);
     const std::string kind = KindOfContent(head, std::size_t(n));
     std::string extension = ExtensionOf(path);
     for (char &c : extension)
         c = char(std::toupper(static_cast<unsigned char>(c)));
     if (!kind.empty() && extension != "." + kind)
-        return "it is " + std::string(kind == "MP3" || kind == "MP4" ? "an " : "a ") + kind +
-               " file";
+        return MsgText(kind == "MP3" || kind == "MP4" ? Msg::InputIsAnKind : Msg::InputIsAKind,
+                       {kind});
     return "";
 }
 

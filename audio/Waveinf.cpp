@@ -2,14 +2,15 @@
 
 #include "audio/FileAccess.h"
 #include "common/Messages.h"
+#include "lang/MessageTexts.h"
 
 #include <algorithm>
 #include <limits>
 
 namespace {
 
-void ShowError(const char *text) {
-    tandrel::ShowMessage("ERROR", text);
+void ShowError(tandrel::Msg text) {
+    tandrel::ShowMessage(tandrel::MsgText(tandrel::Msg::WaveErrorCaption), tandrel::MsgText(text));
 }
 
 std::uint32_t Clamp32(std::uint64_t v) {
@@ -22,20 +23,20 @@ bool ReadWaveInfo(const std::string &fileName, TWaveInfo &info, tandrel::WavChun
     std::uint64_t size = 0;
     tandrel::FdGuard fd(tandrel::OpenRegularFile(fileName, size));
     if (fd.Get() < 0) {
-        tandrel::ShowMessage(tandrel::kAppTitle, "Cannot open the file!");
+        tandrel::ShowMessage(tandrel::kAppTitle, tandrel::MsgText(tandrel::Msg::CannotOpenFile));
         return false;
     }
     tandrel::WavChunks c;
     if (!tandrel::ReadWavChunks(fd.Get(), size, c)) {
-        ShowError("This is not a valid Wave file.");
+        ShowError(tandrel::Msg::NotValidWave);
         return false;
     }
     if (c.formatTag == tandrel::kWavExtensibleTag) {
-        ShowError("Can not support 24bit or 32bit Wave file.");
+        ShowError(tandrel::Msg::Wave24Or32Bit);
         return false;
     }
     if (c.formatTag != tandrel::kWavPcmTag) {
-        ShowError("This is not a valid Wave file.");
+        ShowError(tandrel::Msg::NotValidWave);
         return false;
     }
     info.SampleRate = static_cast<std::int32_t>(c.sampleRate);
@@ -43,14 +44,14 @@ bool ReadWaveInfo(const std::string &fileName, TWaveInfo &info, tandrel::WavChun
     info.BitsPerSample = c.bits;
 
     if (c.bits != 8 && c.bits != 16 && c.bits != 24 && c.bits != 32) {
-        tandrel::ShowMessage(tandrel::kAppTitle, "Not PCM formats!");
+        tandrel::ShowMessage(tandrel::kAppTitle, tandrel::MsgText(tandrel::Msg::NotPcmFormats));
         return false;
     }
     const std::uint64_t byteRate = std::uint64_t(c.sampleRate) * c.channels * c.bits / 8;
     if (byteRate == 0 || !tandrel::WavRateInRange(c.sampleRate) ||
         std::uint64_t(c.sampleRate) * c.channels * c.bits >
             std::uint64_t(std::numeric_limits<std::int32_t>::max())) {
-        ShowError("This is not a valid Wave file.");
+        ShowError(tandrel::Msg::NotValidWave);
         return false;
     }
     info.DataSize = Clamp32(c.availableBytes);

@@ -15,16 +15,18 @@ void *LoadProgramEncoderLibrary(const char *name);
 // Resolves one entry point into fn; when it is missing, shows caption's message
 // "Could not found <name> library function" and answers false.
 template <typename Fn>
-bool ResolveEntryPoint(void *library, const char *name, Fn &fn, const char *caption);
+bool ResolveEntryPoint(void *library, const char *name, Fn &fn, const std::string &caption);
 
 } // namespace tandrel
 
 #include "common/Messages.h"
+#include "lang/MessageTexts.h"
 
 template <typename Fn>
-bool tandrel::ResolveEntryPoint(void *library, const char *name, Fn &fn, const char *caption) {
+bool tandrel::ResolveEntryPoint(void *library, const char *name, Fn &fn,
+                                const std::string &caption) {
     fn = reinterpret_cast<Fn>(dlsym(library, name));
     if (!fn)
-        ShowMessage(caption, std::string("Could not found ") + name + " library function");
+        ShowMessage(caption, MsgText(Msg::MissingLibraryFunction, {name}));
     return fn != nullptr;
 }

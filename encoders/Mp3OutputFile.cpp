@@ -1,6 +1,7 @@
 #include "encoders/Mp3OutputFile.h"
 
 #include "common/Messages.h"
+#include "lang/MessageTexts.h"
 
 #include <cerrno>
 #include <cstring>
@@ -32,9 +33,10 @@ bool OutputFile::Fail() {
     if (!error_ && onError_)
         onError_(err);
     else if (!error_)
-        tandrel::ShowMessage("Lame Encoder",
-                             "Could not write the file.\n" + name_ + "\n" + std::strerror(err),
-                             tandrel::MsgIcon::None);
+        tandrel::ShowMessage(
+            tandrel::MsgText(tandrel::Msg::LameCaption),
+            tandrel::MsgLines(tandrel::Msg::CannotWriteFile, name_, std::strerror(err)),
+            tandrel::MsgIcon::None);
     error_ = true;
     return false;
 }

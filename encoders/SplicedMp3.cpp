@@ -3,6 +3,7 @@
 #include "common/Messages.h"
 #include "encoders/Mp3Bitstream.h"
 #include "encoders/Mp3InfoFrame.h"
+#include "lang/MessageTexts.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,11 +13,13 @@
 #include <unistd.h>
 
 using namespace bladeenc;
+using tandrel::Msg;
+using tandrel::MsgText;
 
 namespace {
 
-void Say(const char *text) {
-    tandrel::ShowMessage("Lame Encoder", text, tandrel::MsgIcon::None);
+void Say(const std::string &text) {
+    tandrel::ShowMessage(MsgText(Msg::LameCaption), text, tandrel::MsgIcon::None);
 }
 
 bool LegalRate(int rate) {
@@ -47,7 +50,7 @@ int SplicedMp3::Open(int Fd, const std::string &FileName, bool seekable,
     config_ = WavToMp3::MakeConfig(SampleRate, Mode, Bitrate, Copyright, Crc, Original, Private);
     DWORD samples = 0, bufferSize = 0;
     if (!OpenStream(api_, config_, samples, bufferSize, stream_)) {
-        Say("Could not initialize Lame encoder");
+        Say(MsgText(Msg::LameNotInitialized));
         return -1;
     }
     streamOpen_ = true;
@@ -58,7 +61,7 @@ int SplicedMp3::Open(int Fd, const std::string &FileName, bool seekable,
         if (onFileError_)
             onFileError_(err);
         else
-            Say(("Can not create the file.\n" + FileName + "\n" + std::strerror(err)).c_str());
+            Say(tandrel::MsgLines(Msg::CannotCreateFile, FileName, std::strerror(err)));
         return -1;
     }
     open_ = true;
@@ -176,9 +179,9 @@ void SplicedMp3::WorkerLoop() {
 
 bool SplicedMp3::Failed(mp3::RunResult result) {
     if (!failed_ && result == mp3::RunResult::InitFailed)
-        Say("Could not initialize Lame encoder");
+        Say(MsgText(Msg::LameNotInitialized));
     else if (!failed_ && result == mp3::RunResult::EncodeFailed)
-        Say("Could not perform compression");
+        Say(MsgText(Msg::LameCompressionFailed));
     failed_ = true;
     return false;
 }

@@ -2,6 +2,7 @@
 
 #include "common/Messages.h"
 #include "encoders/EncoderLibrary.h"
+#include "lang/MessageTexts.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,11 +12,13 @@
 #include <unistd.h>
 
 using namespace bladeenc;
+using tandrel::Msg;
+using tandrel::MsgText;
 
 namespace {
 
-void Say(const char *text) {
-    tandrel::ShowMessage("Lame Encoder", text, tandrel::MsgIcon::None);
+void Say(const std::string &text) {
+    tandrel::ShowMessage(MsgText(Msg::LameCaption), text, tandrel::MsgIcon::None);
 }
 
 } // namespace
@@ -31,11 +34,11 @@ WavToMp3::WavToMp3(const std::string &libraryFolder) {
 void WavToMp3::Load(void *library) {
     Library = library;
     if (!Library) {
-        Say("Could not load lame_enc.dll file");
+        Say(MsgText(Msg::LameNotLoaded));
         return;
     }
     // In this order; the first one missing is reported and the rest are not looked for.
-    const char *caption = "Lame Encoder";
+    const std::string caption = MsgText(Msg::LameCaption);
     tandrel::ResolveEntryPoint(Library, "beInitStream", Lib.initStream, caption) &&
         tandrel::ResolveEntryPoint(Library, "beEncodeChunk", Lib.encodeChunk, caption) &&
         tandrel::ResolveEntryPoint(Library, "beVersion", Lib.version, caption) &&
@@ -95,8 +98,8 @@ BE_CONFIG WavToMp3::MakeConfig(int SampleRate, int Mode, unsigned Bitrate, bool 
     return config;
 }
 
-void WavToMp3::FileError(const char *text, int err) {
-    Say((std::string(text) + "\n" + OutputName + "\n" + std::strerror(err ? err : EIO)).c_str());
+void WavToMp3::FileError(Msg text, int err) {
+    Say(tandrel::MsgLines(text, OutputName, std::strerror(err ? err : EIO)));
 }
 
 int WavToMp3::Open(const std::string &FileName, int SampleRate, int Mode, unsigned Bitrate,
@@ -113,7 +116,7 @@ int WavToMp3::Open(int Fd, const std::string &FileName, int SampleRate, int Mode
     DWORD samples = 0;
     DWORD bufferSize = 0;
     if (!OpenStream(Lib, config, samples, bufferSize, Stream)) {
-        Say("Could not initialize Lame encoder");
+        Say(MsgText(Msg::LameNotInitialized));
         return -1;
     }
     StreamOpen = true;
@@ -133,7 +136,7 @@ int WavToMp3::Open(int Fd, const std::string &FileName, int SampleRate, int Mode
         const int err = errno;
         Lib.closeStream(Stream);
         StreamOpen = false;
-        FileError("Can not create the file.", err);
+        FileError(Msg::CannotCreateFile, err);
         return -1;
     }
     OutputBuffer.assign(bufferSize, 0);
@@ -149,7 +152,7 @@ bool WavToMp3::WriteOut(std::uint32_t bytes) {
     if (bytes == 0 || std::fwrite(OutputBuffer.data(), 1, bytes, OutputFile) == bytes)
         return true;
     if (!WriteError)
-        FileError("Could not write the file.", errno);
+        FileError(Msg::CannotWriteFile, errno);
     WriteError = true;
     return false;
 }
@@ -166,7 +169,7 @@ int WavToMp3::Encode(const void *Samples, int ByteCount) {
         Written = 0;
         if (Lib.encodeChunk(Stream, count, pcm, OutputBuffer.data(), &Written) !=
             BE_ERR_SUCCESSFUL) {
-            Say("Could not perform compression");
+            Say(MsgText(Msg::LameCompressionFailed));
             return -1;
         }
         if (!WriteOut(Written))
@@ -193,7 +196,7 @@ bool WavToMp3::Close() {
         errno = 0;
         if (std::fclose(OutputFile) != 0) {
             if (!WriteError)
-                FileError("Could not write the file.", errno);
+                FileError(Msg::CannotWriteFile, errno);
             WriteError = true;
         }
         OutputFile = nullptr;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "encoders/BladeEnc.h"
+#include "lang/MessageTexts.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -57,7 +58,7 @@ public:
 private:
     void Load(void *library);
     bool WriteOut(std::uint32_t bytes);
-    void FileError(const char *text, int err);
+    void FileError(tandrel::Msg text, int err);
 
     void *Library = nullptr;
     bladeenc::Api Lib;

@@ -2,16 +2,19 @@
 
 #include "common/Messages.h"
 #include "encoders/EncoderLibrary.h"
+#include "lang/MessageTexts.h"
 
 #include <cstring>
 #include <dlfcn.h>
 
 using namespace wmaudsdk;
+using tandrel::Msg;
+using tandrel::MsgText;
 
 namespace {
 
 void Say(const std::string &text) {
-    tandrel::ShowMessage("WMA Audio SDK", text, tandrel::MsgIcon::None);
+    tandrel::ShowMessage(MsgText(Msg::WmaCaption), text, tandrel::MsgIcon::None);
 }
 
 // Bytes that are not valid UTF-8 travel as U+DC80..U+DCFF, so that any file name gets through.
@@ -73,10 +76,11 @@ WavToWma::WavToWma(const std::string &libraryFolder) {
 void WavToWma::Load(void *library) {
     Library = library;
     if (!Library) {
-        Say("Could not load wmaudsdk.dll file");
+        Say(MsgText(Msg::WmaNotLoaded));
         return;
     }
-    tandrel::ResolveEntryPoint(Library, "WMAudioCreateWriter", CreateWriter, "WMA Audio SDK");
+    tandrel::ResolveEntryPoint(Library, "WMAudioCreateWriter", CreateWriter,
+                               MsgText(Msg::WmaCaption));
 }
 
 WavToWma::~WavToWma() {
@@ -118,14 +122,14 @@ int WavToWma::Open(const std::string &FileName, int SampleRate, int Channels, un
         if (err && OnFileError)
             OnFileError(err);
         else
-            Say(err ? "Failed to Create Audio Writer\n" + shown + "\n" + std::strerror(err)
-                    : "Failed to Create Audio Writer");
+            Say(err ? tandrel::MsgLines(Msg::WmaWriterFailed, shown, std::strerror(err))
+                    : MsgText(Msg::WmaWriterFailed));
         return -1;
     }
     Writer = writer;
     if (Writer->SetInputFormat(&format) < 0) {
         Drop();
-        Say("Failed to Set Input Format");
+        Say(MsgText(Msg::WmaInputFormatFailed));
         return -1;
     }
     if (const HRESULT hr = Writer->SetOutputFormat(Bitrate, 44100, 2, 0); hr < 0) {
@@ -135,8 +139,8 @@ int WavToWma::Open(const std::string &FileName, int SampleRate, int Channels, un
         if (err && OnFileError)
             OnFileError(err);
         else
-            Say(err ? "Failed to Set Output Format\n" + shown + "\n" + std::strerror(err)
-                    : "Failed to Set Output Format");
+            Say(err ? tandrel::MsgLines(Msg::WmaOutputFormatFailed, shown, std::strerror(err))
+                    : MsgText(Msg::WmaOutputFormatFailed));
         return -1;
     }
     return 16384;

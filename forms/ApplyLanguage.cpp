@@ -15,6 +15,7 @@
 #include "forms/Forms.h"
 #include "forms/QtLanguage.h"
 #include "lang/Language.h"
+#include "lang/MessageTexts.h"
 #include "ui_Formabout.h"
 #include "ui_Formlanguage.h"
 #include "ui_Formmain.h"
@@ -48,13 +49,14 @@ void TMainForm::ApplyLanguage() {
     LanguageFile.reset();
     LanguageFile = std::make_unique<tandrel::LanguageFile>(
         QFile::encodeName(LanguageFolderOf(ExeFolder) + fileName).toStdString());
+    tandrel::SetMessageLanguage(LanguageFile->Path()); // the engine's messages too
     // Qt's own texts (file dialogs, message box buttons, context menus) follow the language.
     InstallQtTranslation(QString::fromStdString(tandrel::LanguageFileLocale(*LanguageFile)));
     if (choice.writeFailed && !settingsErrorShown_) {
         // Once per run: the language chosen from the locale still applies for this run.
         settingsErrorShown_ = true;
-        ShowException(QStringLiteral("Unable to write to %1")
-                          .arg(QString::fromStdString(choice.settingsPath)));
+        ShowException(QString::fromStdString(
+            tandrel::MsgText(tandrel::Msg::SettingsNotWritable, {choice.settingsPath})));
     }
 
     const tandrel::LanguageFont font = LanguageFile->Font();
@@ -70,6 +72,7 @@ void TMainForm::ApplyLanguage() {
     m->ButtonLanguage->setText(Text("ToolBar", "Language"));
     m->ButtonAbout->setText(Text("ToolBar", "About"));
     m->ButtonUpdate->setText(Text("ToolBar", "Update"));
+    FitToolBar();
     m->ButtonAdd->setToolTip(Text("Hint", "Add"));
     m->ButtonRemove->setToolTip(Text("Hint", "Remove"));
     m->ButtonClear->setToolTip(Text("Hint", "Clear"));

@@ -1,7 +1,9 @@
 #include "forms/Folders.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include "forms/AppPaths.h"
 #include "lang/IniFile.h"
@@ -15,12 +17,44 @@ tandrel::IniFile Settings() {
     return tandrel::IniFile(QFile::encodeName(SettingsFileOf(ExecutableFolder())).toStdString());
 }
 
+// XDG_MUSIC_DIR from xdg-user-dirs' file: "$HOME/Music" or an absolute path, in quotes.
+QString XdgMusicFolder() {
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.isEmpty() || !QDir::isAbsolutePath(config))
+        config = QDir::homePath() + QStringLiteral("/.config");
+    QFile file(config + QStringLiteral("/user-dirs.dirs"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    QString folder;
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        const qsizetype eq = line.indexOf('=');
+        if (line.startsWith('#') || eq < 0 || line.left(eq).trimmed() != "XDG_MUSIC_DIR")
+            continue;
+        QString value = line.mid(eq + 1).trimmed();
+        if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
+            value = value.mid(1, value.size() - 2);
+        if (value.startsWith(QStringLiteral("$HOME")))
+            value.replace(0, 5, QDir::homePath());
+        folder = value; // the last line that sets it counts
+    }
+    return QDir::isAbsolutePath(folder) ? folder : QString();
+}
+
 } // namespace
+
+QString DefaultDialogFolder() {
+    for (const QString &folder :
+         {XdgMusicFolder(), QStandardPaths::writableLocation(QStandardPaths::MusicLocation)})
+        if (!folder.isEmpty() && QFileInfo(folder).isDir())
+            return QDir::cleanPath(folder);
+    return QDir::homePath();
+}
 
 QString RememberedFolder(const char *key) {
     const std::string stored = Settings().ReadString(kSection, key, "");
     const QString folder = QFile::decodeName(QByteArray::fromStdString(stored));
-    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QString();
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : DefaultDialogFolder();
 }
 
 void RememberFolder(const char *key, const QString &file) {

@@ -7,7 +7,10 @@
 inline constexpr const char *kAddFilesFolderKey = "AddFiles";
 inline constexpr const char *kOutputFileFolderKey = "OutputFile";
 
-// The stored folder, or empty when none is stored or it no longer exists.
+// The stored folder, or DefaultDialogFolder() when none is stored or it no longer exists.
 QString RememberedFolder(const char *key);
-// Stores the folder holding file, the name a dialog returned.
+// Where the dialogs open before any folder is stored: the user's music folder (xdg-user-dirs'
+// XDG_MUSIC_DIR, else the toolkit's music location) when it exists, else the home folder.
+QString DefaultDialogFolder();
+// Stores the folder holding file: the Add dialog's choice, the output of a finished join.
 void RememberFolder(const char *key, const QString &file);

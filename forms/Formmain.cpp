@@ -9,6 +9,7 @@
 #include <QLayout>
 #include <QScreen>
 #include <QStatusBar>
+#include <algorithm>
 
 #include "audio/Bass.h"
 #include "common/Encodestring.h"
@@ -16,6 +17,7 @@
 #include "forms/CppWebBrowser.h"
 #include "forms/Dialogs.h"
 #include "lang/IniFile.h"
+#include "lang/MessageTexts.h"
 #include "ui_Formmain.h"
 
 TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMainForm) {
@@ -84,9 +86,11 @@ void TMainForm::FormCreate() {
 
     if (!BASS_Init(-1, 44100, 0, this, nullptr)) {
         BASS_Free();
-        Dialogs().MessageBox(nullptr, QStringLiteral("Error"),
-                             QStringLiteral("Cannot start default playing device!"),
-                             QMessageBox::Critical, QMessageBox::Ok);
+        ApplyLanguage(); // the message is shown before the first activation would load it
+        Dialogs().MessageBox(
+            nullptr, QString::fromStdString(tandrel::MsgText(tandrel::Msg::ErrorCaption)),
+            QString::fromStdString(tandrel::MsgText(tandrel::Msg::NoPlayingDevice)),
+            QMessageBox::Critical, QMessageBox::Ok);
         return;
     }
 
@@ -119,6 +123,42 @@ void TMainForm::showEvent(QShowEvent *e) {
     // The first showing counts as an activation even where no window manager activates us.
     if (!LanguageFile)
         FormActivate();
+}
+
+namespace {
+
+// A caption as it is drawn: "&&" shows "&", a single "&" marks the accelerator.
+QString ShownCaption(const QString &text) {
+    QString shown;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == '&' && i + 1 < text.size())
+            ++i;
+        shown += text[i];
+    }
+    return shown;
+}
+
+} // namespace
+
+void TMainForm::FitToolBar() {
+    // At least the width the pictures were drawn for; the groups keep their separators.
+    constexpr int kMinWidth = 57, kSeparatorGap = 6, kTextMargin = 6;
+    QWidget *const order[] = {ui->ButtonAdd,   ui->ButtonRemove, ui->ButtonClear,    ui->Bevel1,
+                              ui->ButtonJoin,  ui->Bevel2,       ui->ButtonLanguage, ui->Bevel3,
+                              ui->ButtonAbout, ui->ButtonUpdate};
+    int x = 2;
+    for (QWidget *w : order) {
+        auto *button = qobject_cast<QToolButton *>(w);
+        if (!button) {
+            w->move(x + kSeparatorGap, w->y());
+            x += 2 * kSeparatorGap + w->width();
+            continue;
+        }
+        const int text = button->fontMetrics().horizontalAdvance(ShownCaption(button->text()));
+        const int width = std::max({kMinWidth, text + 2 * kTextMargin, button->sizeHint().width()});
+        button->setGeometry(x, button->y(), width, button->height());
+        x += width;
+    }
 }
 
 std::string TMainForm::LanguageText(const char *section, const char *key) const {

@@ -39,6 +39,8 @@ public:
     std::unique_ptr<tandrel::LanguageFile> LanguageFile;
 
     void ApplyLanguage();
+    // Makes each toolbar button as wide as its caption needs and lines them up again.
+    void FitToolBar();
     void UpdateStatusBar();
     QString StatusPanelText(int panel) const;
     // A resize is accepted only at an outer width of 718 pixels or more.

@@ -4,6 +4,7 @@
 
 #include "forms/AudioFileEntry.h"
 #include "forms/Dialogs.h"
+#include "forms/Folders.h"
 #include "forms/Formmain.h"
 #include "forms/Formoutput.h"
 #include "forms/Formprocess.h"
@@ -11,6 +12,7 @@
 #include "forms/Jointhread.h"
 #include "join/JoinPipeline.h"
 #include "ui_Formmain.h"
+#include "ui_Formoutput.h"
 
 void TMainForm::ButtonJoinClick() {
     QTreeWidget *list = ui->ListView1;
@@ -18,6 +20,7 @@ void TMainForm::ButtonJoinClick() {
         return;
     if (OutputForm->exec() != QDialog::Accepted)
         return;
+    const QString output = OutputForm->ui->EditOutputFile->text();
 
     QPointer<TJoinThread> thread = new TJoinThread(true);
     thread->TempFileName = TempPcmPath;
@@ -42,6 +45,7 @@ void TMainForm::ButtonJoinClick() {
     ProcessForm->StopRequest = nullptr;
     if (result == TProcessForm::ResultCancelled || ProcessForm->JoinFailed)
         return;
+    RememberFolder(kOutputFileFolderKey, output);
     Dialogs().MessageBox(nullptr, Text("Common", "Message"), Text("Join", "Complete"),
                          QMessageBox::Information, QMessageBox::Ok);
 }

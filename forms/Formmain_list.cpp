@@ -2,6 +2,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QTreeWidget>
+#include <algorithm>
 
 #include "audio/Probe.h"
 #include "forms/AudioFileEntry.h"
@@ -47,12 +48,20 @@ bool TMainForm::eventFilter(QObject *watched, QEvent *e) {
 
 void TMainForm::ButtonRemoveClick() {
     QTreeWidget *list = ui->ListView1;
+    int firstRemoved = -1;
     for (int i = list->topLevelItemCount() - 1; i >= 0; --i) {
         if (list->topLevelItem(i)->isSelected()) {
             delete list->takeTopLevelItem(i);
             if (i < ImageList1.size())
                 ImageList1.removeAt(i);
+            firstRemoved = i;
         }
+    }
+    // The row that took the first removed one's place stays selected, so that Delete can go on.
+    if (firstRemoved >= 0 && list->topLevelItemCount() > 0) {
+        QTreeWidgetItem *next =
+            list->topLevelItem(std::min(firstRemoved, list->topLevelItemCount() - 1));
+        list->setCurrentItem(next, 0, QItemSelectionModel::ClearAndSelect);
     }
     RefreshImageIndexes();
     UpdateStatusBar();

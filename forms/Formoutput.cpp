@@ -99,12 +99,17 @@ void TOutputForm::ButtonSaveClick() {
     const QString filter = ui->RadioWAV->isChecked()   ? WavFilterText
                            : ui->RadioMP3->isChecked() ? Mp3FilterText
                                                        : WmaFilterText;
+    // Once a name is chosen the dialog opens beside it again; the folder is stored for later
+    // runs only when a join into it has finished.
+    const QString current = ui->EditOutputFile->text();
+    QString folder = current.isEmpty() ? QString() : QFileInfo(current).absolutePath();
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = RememberedFolder(kOutputFileFolderKey);
     for (;;) {
-        const QString chosen =
-            Dialogs().GetSaveFileName(this, filter, RememberedFolder(kOutputFileFolderKey));
+        const QString chosen = Dialogs().GetSaveFileName(this, filter, folder);
         if (chosen.isEmpty())
             return;
-        RememberFolder(kOutputFileFolderKey, chosen);
+        folder = QFileInfo(chosen).absolutePath();
         const QString name = WithExtension(chosen, CheckedExtension());
         if (!QFileInfo::exists(name)) {
             ui->EditOutputFile->setText(name);

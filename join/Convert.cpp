@@ -1,6 +1,7 @@
 #include "join/Convert.h"
 
 #include "common/Messages.h"
+#include "lang/MessageTexts.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -294,7 +295,7 @@ bool PcmConverter::ResampleQueued(PcmSink &sink) {
     for (int got = room; got == room; frames = 0) {
         got = Resample(in, frames);
         if (got < 0) {
-            ShowMessage("Error", "Could not convert the sample rate.");
+            ShowMessage(MsgText(Msg::ErrorCaption), MsgText(Msg::ResamplingFailed));
             return false;
         }
         if (!EmitResampled(got, sink))

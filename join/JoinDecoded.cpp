@@ -3,6 +3,7 @@
 #include "audio/Bass.h"
 #include "common/Messages.h"
 #include "join/OutputStage.h"
+#include "lang/MessageTexts.h"
 
 #include <algorithm>
 
@@ -31,7 +32,7 @@ InputResult ReadDecodedInput(const JoinInput &input, bool wma, std::size_t block
         wma ? BASS_WMA_StreamCreateFile(0, path.c_str(), 0, 0, BASS_STREAM_DECODE)
             : BASS_StreamCreateFile(0, path.c_str(), 0, 0, BASS_STREAM_DECODE);
     if (stream == 0)
-        return ReportCannotOpen(path, "it cannot be decoded");
+        return ReportCannotOpen(path, MsgText(Msg::InputNotDecodable));
     BASS_CHANNELINFO info{};
     BASS_ChannelGetInfo(stream, &info);
     const PcmFormat now{std::int32_t(info.freq), std::int32_t(info.chans), 16};

@@ -5,6 +5,7 @@
 #include "audio/WavChunks.h"
 #include "common/Messages.h"
 #include "join/OutputStage.h"
+#include "lang/MessageTexts.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,7 +16,7 @@ namespace tandrel {
 namespace {
 
 InputResult Fail(const std::string &text) {
-    ShowMessage("Error", text);
+    ShowMessage(MsgText(Msg::ErrorCaption), text);
     return InputResult::Failed;
 }
 
@@ -29,34 +30,37 @@ std::string Seconds(std::uint64_t bytes, const PcmFormat &f) {
 }
 
 std::string FormatText(const PcmFormat &f) {
-    return std::to_string(f.sampleRate) + " Hz, " + std::to_string(f.channels) + " channel" +
-           (f.channels == 1 ? "" : "s") + ", " + std::to_string(f.bits) + " bits";
+    return MsgText(
+        f.channels == 1 ? Msg::FormatOneChannel : Msg::FormatChannels,
+        {std::to_string(f.sampleRate), std::to_string(f.channels), std::to_string(f.bits)});
 }
 
 InputResult NotValidWave(const std::string &path) {
     const std::string why = WhyUnreadable(path);
-    return Fail("Can not join '" + path + "': it is not a valid Wave file" +
-                (why.empty() ? "" : " (" + why + ")"));
+    return Fail(MsgText(Msg::CannotJoin, {path, MsgText(Msg::InputNotValidWave) +
+                                                    (why.empty() ? "" : " (" + why + ")")}));
 }
 
 } // namespace
 
 InputResult ReportCannotOpen(const std::string &path, const std::string &otherwise) {
     const std::string why = WhyUnreadable(path);
-    return Fail("Could not open '" + path + "': " + (why.empty() ? otherwise : why));
+    return Fail(MsgText(Msg::CouldNotOpen, {path, why.empty() ? otherwise : why}));
 }
 
 InputResult ReportEndedEarly(const JoinInput &input, std::uint64_t expectedBytes,
                              std::uint64_t actualBytes) {
-    return Fail("Can not join '" + input.path + "': it ended after " + std::to_string(actualBytes) +
-                " of the " + std::to_string(expectedBytes) +
-                " bytes of audio it held when it was added (" + Seconds(actualBytes, input.format) +
-                " of " + Seconds(expectedBytes, input.format) + " seconds)");
+    const std::string why =
+        MsgText(Msg::InputEndedEarly,
+                {std::to_string(actualBytes), std::to_string(expectedBytes),
+                 Seconds(actualBytes, input.format), Seconds(expectedBytes, input.format)});
+    return Fail(MsgText(Msg::CannotJoin, {input.path, why}));
 }
 
 InputResult ReportFormatChanged(const JoinInput &input, const PcmFormat &now) {
-    return Fail("Can not join '" + input.path + "': it has changed since it was added (now " +
-                FormatText(now) + "; the list says " + FormatText(input.format) + ")");
+    return Fail(MsgText(
+        Msg::CannotJoin,
+        {input.path, MsgText(Msg::InputChanged, {FormatText(now), FormatText(input.format)})}));
 }
 
 InputResult ReadWavInput(const JoinInput &input, std::size_t blockBytes, BlockReader &reader,
@@ -72,7 +76,7 @@ InputResult ReadWavInput(const JoinInput &input, std::size_t blockBytes, BlockRe
     if (!ReadWavChunks(fd, size, c) || !WavRateInRange(c.sampleRate))
         return NotValidWave(path);
     if (c.formatTag != kWavPcmTag)
-        return Fail("Can not join '" + path + "': it is a compressed Wave file");
+        return Fail(MsgText(Msg::CannotJoin, {path, MsgText(Msg::InputCompressedWave)}));
     const PcmFormat now{std::int32_t(c.sampleRate), c.channels, c.bits};
     if (now != input.format)
         return ReportFormatChanged(input, now);
@@ -83,7 +87,7 @@ InputResult ReadWavInput(const JoinInput &input, std::size_t blockBytes, BlockRe
     // A file that grew since it was listed is joined whole: nothing of it is dropped.
     const std::uint64_t total = c.availableBytes;
     if (::lseek(fd, off_t(c.dataOffset), SEEK_SET) < 0)
-        return Fail("Could not read '" + path + "': " + SystemError(errno));
+        return Fail(MsgText(Msg::CouldNotRead, {path, SystemError(errno)}));
     reader.Attach(fd);
 
     std::uint64_t consumed = 0;
@@ -93,7 +97,7 @@ InputResult ReadWavInput(const JoinInput &input, std::size_t blockBytes, BlockRe
         const std::size_t n = reader.Next(want, &data);
         if (n == 0) {
             if (reader.Error() != 0)
-                return Fail("Could not read '" + path + "': " + SystemError(reader.Error()));
+                return Fail(MsgText(Msg::CouldNotRead, {path, SystemError(reader.Error())}));
             return ReportEndedEarly(input, total, consumed);
         }
         consumed += n;

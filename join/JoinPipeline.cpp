@@ -10,6 +10,7 @@
 #include "join/OutputFile.h"
 #include "join/OutputStage.h"
 #include "join/WavWriter.h"
+#include "lang/MessageTexts.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -29,7 +30,8 @@ public:
     bool Write(const std::uint8_t *data, std::size_t count) override {
         if (file_.Write(data, count))
             return true;
-        ShowMessage("Error", "Could not write '" + path_ + "': " + SystemError(file_.Error()));
+        ShowMessage(MsgText(Msg::ErrorCaption),
+                    MsgText(Msg::CouldNotWrite, {path_, SystemError(file_.Error())}));
         return false;
     }
 
@@ -110,29 +112,27 @@ bool Join::CheckInputs() const {
         case ConversionCheck::Ok:
             break;
         case ConversionCheck::TooManyChannels:
-            why = "a file of more than two channels can only be joined with files of its "
-                  "own format";
+            why = MsgText(Msg::TooManyChannels);
             break;
         case ConversionCheck::UnsupportedBits:
-            why = std::to_string(f.bits) + " bits per sample cannot be converted to " +
-                  std::to_string(req_.target.bits);
+            why = MsgText(Msg::BitsNotConvertible,
+                          {std::to_string(f.bits), std::to_string(req_.target.bits)});
             break;
         case ConversionCheck::UnsupportedRate:
-            why = std::to_string(f.sampleRate) + " Hz cannot be converted to " +
-                  std::to_string(req_.target.sampleRate) + " Hz";
+            why = MsgText(Msg::RateNotConvertible,
+                          {std::to_string(f.sampleRate), std::to_string(req_.target.sampleRate)});
             break;
         case ConversionCheck::FewerChannels:
-            why = std::to_string(f.channels) + " channels cannot be converted to " +
-                  std::to_string(req_.target.channels);
+            why = MsgText(Msg::ChannelsNotConvertible,
+                          {std::to_string(f.channels), std::to_string(req_.target.channels)});
             break;
         }
         if (why.empty() && encoded && f.channels > 2)
-            why = encoding + " output takes at most two channels";
+            why = MsgText(Msg::EncodedTwoChannels, {encoding});
         if (why.empty() && encoded && !IsPcmWidth(req_.target.bits))
-            why = encoding + " output cannot be made from " + std::to_string(f.bits) +
-                  " bits per sample";
+            why = MsgText(Msg::EncodedBits, {encoding, std::to_string(f.bits)});
         if (!why.empty()) {
-            ShowMessage("Error", "Can not join '" + in.path + "': " + why);
+            ShowMessage(MsgText(Msg::ErrorCaption), MsgText(Msg::CannotJoin, {in.path, why}));
             return false;
         }
     }
@@ -148,8 +148,8 @@ bool Join::ReadInputs(PcmSink &sink) {
         if (kind == AudioKind::Other)
             continue;
         if (!converter_.PrepareConversion(in.format, req_.target, req_.resampling)) {
-            ShowMessage("Error",
-                        "Can not join '" + in.path + "': the rate converter could not start");
+            ShowMessage(MsgText(Msg::ErrorCaption),
+                        MsgText(Msg::CannotJoin, {in.path, MsgText(Msg::ConverterNotStarted)}));
             return false;
         }
         const std::size_t block = InputBlockBytes(in.format, req_.target);
@@ -175,7 +175,7 @@ bool Join::OutputIsInput() const {
 
 std::unique_ptr<OutputSink> Join::MakeEncoder() const {
     if (!req_.makeEncoder) {
-        ShowMessage("Error", "This program was built without encoders.");
+        ShowMessage(MsgText(Msg::ErrorCaption), MsgText(Msg::NoEncoders));
         return nullptr;
     }
     return req_.makeEncoder(req_.output);
@@ -226,8 +226,8 @@ int Join::CreateTempPcm() {
 void Join::TwoPassJoin(bool discardIfStopped) {
     const int fd = CreateTempPcm();
     if (fd < 0) {
-        ShowMessage("Error", "Could not create a temporary file in '" + TempFolder() +
-                                 "': " + SystemError(errno));
+        ShowMessage(MsgText(Msg::ErrorCaption),
+                    MsgText(Msg::CannotCreateTemp, {TempFolder(), SystemError(errno)}));
         failed_ = true;
         return;
     }
@@ -237,14 +237,16 @@ void Join::TwoPassJoin(bool discardIfStopped) {
     if (!ReadInputs(sink)) {
         failed_ = true;
     } else if (!temp.Flush()) {
-        ShowMessage("Error", "Could not write '" + tempPath_ + "': " + SystemError(temp.Error()));
+        ShowMessage(MsgText(Msg::ErrorCaption),
+                    MsgText(Msg::CouldNotWrite, {tempPath_, SystemError(temp.Error())}));
         failed_ = true;
     }
     if (!failed_ && req_.output.kind != OutputKind::None) {
         if (::lseek(fd, 0, SEEK_SET) == 0) {
             OutputStage(fd, temp.Written(), discardIfStopped);
         } else {
-            ShowMessage("Error", "Could not read '" + tempPath_ + "': " + SystemError(errno));
+            ShowMessage(MsgText(Msg::ErrorCaption),
+                        MsgText(Msg::CouldNotRead, {tempPath_, SystemError(errno)}));
             failed_ = true;
         }
     }

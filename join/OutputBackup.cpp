@@ -3,6 +3,7 @@
 #include "common/FileIo.h"
 #include "common/Messages.h"
 #include "join/OutputFile.h"
+#include "lang/MessageTexts.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -247,9 +248,7 @@ int CopyIntoPlace(const CopyIntoRequest &r) {
         backup.Remove(r.durable);
         return err;
     }
-    ShowMessage(kAppTitle,
-                "The output file's old contents are kept in its backup.\n" + backup.Name(),
-                MsgIcon::Warning);
+    ShowMessage(kAppTitle, MsgText(Msg::BackupKept) + "\n" + backup.Name(), MsgIcon::Warning);
     return err;
 }
 
@@ -261,10 +260,7 @@ bool RestoreLeftBackup(const std::string &output, const std::string &spareFolder
     if (::stat(target.c_str(), &st) != 0) {
         const std::string left = target + kBackupSuffix;
         if (errno == ENOENT && ::access(left.c_str(), F_OK) == 0)
-            ShowMessage(kAppTitle,
-                        "An interrupted join left a backup of the output file's old contents.\n" +
-                            left,
-                        MsgIcon::Information);
+            ShowMessage(kAppTitle, MsgText(Msg::BackupLeft) + "\n" + left, MsgIcon::Information);
         return true;
     }
     if (!S_ISREG(st.st_mode))
@@ -274,17 +270,11 @@ bool RestoreLeftBackup(const std::string &output, const std::string &spareFolder
         if (backup.empty() || !IsBackupOf(backup, st))
             continue;
         if (const int err = PutBack(backup, target)) {
-            ShowMessage("Error",
-                        "Cannot restore the output file from the backup an interrupted join "
-                        "left.\n" +
-                            backup + "\n" + SystemError(err));
+            ShowMessage(MsgText(Msg::ErrorCaption),
+                        MsgLines(Msg::BackupNotRestored, backup, SystemError(err)));
             return false;
         }
-        ShowMessage(kAppTitle,
-                    "The output file's old contents were restored from the backup an "
-                    "interrupted join left.\n" +
-                        output + "\n" + backup,
-                    MsgIcon::Information);
+        ShowMessage(kAppTitle, MsgLines(Msg::BackupRestored, output, backup), MsgIcon::Information);
     }
     return true;
 }

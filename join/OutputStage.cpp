@@ -3,6 +3,7 @@
 #include "common/FileIo.h"
 #include "common/Messages.h"
 #include "join/OutputFile.h"
+#include "lang/MessageTexts.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,7 +12,8 @@
 namespace tandrel {
 
 void ShowOutputError(const std::string &path, int err) {
-    ShowMessage("Error", "Cannot creat the output file.\n" + path + "\n" + SystemError(err));
+    ShowMessage(MsgText(Msg::ErrorCaption),
+                MsgLines(Msg::CannotCreateOutput, path, SystemError(err)));
 }
 
 int Percent(std::uint64_t done, std::uint64_t total) {
@@ -35,8 +37,8 @@ StageResult CopyToSink(int pcmFd, std::uint64_t size, OutputSink &sink,
         if (n == 0) {
             if (reader.Error() == 0)
                 break;
-            ShowMessage("Error",
-                        "Could not read '" + pcmName + "': " + SystemError(reader.Error()));
+            ShowMessage(MsgText(Msg::ErrorCaption),
+                        MsgText(Msg::CouldNotRead, {pcmName, SystemError(reader.Error())}));
             return StageResult::Failed;
         }
         if (!sink.Write(data, n))

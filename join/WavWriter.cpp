@@ -1,6 +1,7 @@
 #include "join/WavWriter.h"
 
 #include "common/Messages.h"
+#include "lang/MessageTexts.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -182,7 +183,7 @@ bool WriteWavOutput(const std::string &tempPath, const PcmFormat &format,
     const int fd = ::open(tempPath.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st;
     if (fd < 0 || ::fstat(fd, &st) != 0) {
-        ShowMessage("Error", "Could not open '" + tempPath + "'");
+        ShowMessage(MsgText(Msg::ErrorCaption), MsgText(Msg::CouldNotOpenFile, {tempPath}));
         if (fd >= 0)
             ::close(fd);
         return false;

@@ -54,6 +54,24 @@ TEST(RowText, SortingIgnoresCaseAndKeepsDuplicates) {
     EXPECT_EQ(odd.size(), 3u);
 }
 
+TEST(RowText, SortingComparesRunsOfDigitsByTheirValue) {
+    std::vector<std::string> names = {"/m/Part 10.wav",  "/m/part 2.wav",    "/m/Part 1.wav",
+                                      "/m/disc2/t9.mp3", "/m/disc10/t1.mp3", "/m/disc2/T10.mp3",
+                                      "/m/Part.wav"};
+    SortNamesForAdding(names);
+    EXPECT_EQ(names, (std::vector<std::string>{"/m/disc2/t9.mp3", "/m/disc2/T10.mp3",
+                                               "/m/disc10/t1.mp3", "/m/Part 1.wav", "/m/part 2.wav",
+                                               "/m/Part 10.wav", "/m/Part.wav"}));
+    // Numbers longer than any integer type, and equal values with leading zeros kept stable.
+    std::vector<std::string> big = {"/m/a100000000000000000000000.wav",
+                                    "/m/a99999999999999999999.wav", "/m/a007.wav", "/m/a7.wav",
+                                    "/m/a07.wav"};
+    SortNamesForAdding(big);
+    EXPECT_EQ(big, (std::vector<std::string>{"/m/a007.wav", "/m/a7.wav", "/m/a07.wav",
+                                             "/m/a99999999999999999999.wav",
+                                             "/m/a100000000000000000000000.wav"}));
+}
+
 class Probe : public ::testing::Test {
 protected:
     void SetUp() override { audiotest::EnsureBassReady(); }

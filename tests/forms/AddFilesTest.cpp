@@ -4,6 +4,7 @@
 #include <QTreeWidget>
 
 #include "ProgramWindows.h"
+#include "TestHome.h"
 #include "TestUtil.h"
 #include "audio/Bass.h"
 #include "forms/AppPaths.h"
@@ -145,17 +146,20 @@ private slots:
     }
 
     void addDialogOpensWhereItWasLastUsed() {
+        TempDir root;
+        TestHome home(root.Path()); // no music folder: the home folder
         QVERIFY(QDir().mkpath(F("music")));
         QVERIFY(QFile::copy(F("mono8.wav"), F("music/mono8.wav")));
         WriteFile(dir_->File("Tandrel.ini"), "[General]\nLanguage=English.ini\n");
         program_->Restart();
-        MainForm->ButtonAddClick(); // nothing stored: where the toolkit chooses; cancelled
+        MainForm->ButtonAddClick(); // nothing stored; cancelled
         dialogs_->openAnswers << QStringList{F("music/mono8.wav")};
         MainForm->ButtonAddClick();
         MainForm->ButtonAddClick(); // cancelled: the folder stays
         program_->Restart();
         MainForm->ButtonAddClick();
-        QCOMPARE(dialogs_->openFolders, QStringList({"", "", F("music"), F("music")}));
+        QCOMPARE(dialogs_->openFolders,
+                 QStringList({home.home, home.home, F("music"), F("music")}));
 
         QCOMPARE(tandrel::IniFile(dir_->File("Tandrel.ini")).ReadString("Folders", "AddFiles", ""),
                  F("music").toStdString());
@@ -163,7 +167,28 @@ private slots:
         QVERIFY(QDir(F("music")).removeRecursively());
         program_->Restart();
         MainForm->ButtonAddClick(); // the folder is gone
-        QCOMPARE(dialogs_->openFolders.last(), QString());
+        QCOMPARE(dialogs_->openFolders.last(), home.home);
+    }
+
+    void withNothingStoredTheAddDialogOpensTheMusicFolderElseHome() {
+        TempDir root;
+        TestHome home(root.Path());
+        WriteFile(dir_->File("Tandrel.ini"), "[General]\nLanguage=English.ini\n");
+        program_->Restart();
+        QVERIFY(QDir().mkpath(home.home + "/Sounds"));
+        home.WriteUserDirs("XDG_MUSIC_DIR=\"$HOME/Sounds\"");
+        MainForm->ButtonAddClick();
+        QVERIFY(QDir().rmdir(home.home + "/Sounds")); // named, but gone
+        MainForm->ButtonAddClick();
+        const QString elsewhere = QString::fromStdString(root.File("my music"));
+        QVERIFY(QDir().mkpath(elsewhere));
+        home.WriteUserDirs("XDG_MUSIC_DIR=\"" + elsewhere.toStdString() + "\"");
+        MainForm->ButtonAddClick();
+        QVERIFY(QFile::remove(home.config + "/user-dirs.dirs"));
+        QVERIFY(QDir().mkpath(home.home + "/Music")); // the usual name when none is set
+        MainForm->ButtonAddClick();
+        QCOMPARE(dialogs_->openFolders,
+                 QStringList({home.home + "/Sounds", home.home, elsewhere, home.home + "/Music"}));
     }
 };
 

@@ -11,6 +11,7 @@
 #include "forms/Formoutput.h"
 #include "forms/Formprocess.h"
 #include "forms/Forms.h"
+#include "lang/IniFile.h"
 #include "ui_Formmain.h"
 #include "ui_Formoutput.h"
 #include "ui_Formprocess.h"
@@ -154,6 +155,37 @@ private slots:
         QVERIFY(ProcessForm->JoinFailed);
         QCOMPARE(ReadFile(D("keep2.wav")), std::string("old contents"));
         QVERIFY(TempLeftovers().isEmpty());
+    }
+
+    void theSaveFolderIsRememberedOnlyAfterASuccessfulJoin() {
+        auto stored = [this] {
+            return tandrel::IniFile(D("Tandrel.ini")).ReadString("Folders", "OutputFile", "");
+        };
+        // Chosen in the Save dialog; the folder is gone before the join starts.
+        auto joinBySaving = [this](const QString &chosen, const QString &dropFolder) {
+            dialogs_->saveAnswers << chosen;
+            QTimer::singleShot(0, [=] {
+                Ui::TOutputForm *w = OutputForm->ui;
+                w->RadioWAV->setChecked(true);
+                w->ButtonNext->click();
+                w->ButtonSave->click();
+                if (!dropFolder.isEmpty())
+                    QDir(dropFolder).removeRecursively();
+                w->ButtonNext->click();
+            });
+            MainForm->ButtonJoinClick();
+        };
+        WriteFile(D("Tandrel.ini"), "[General]\nLanguage=English.ini\n"); // earlier joins' gone
+        Add({"a.wav", "b.wav"});
+        QVERIFY(QDir().mkpath(Q("failed")));
+        joinBySaving(Q("failed/out.wav"), Q("failed"));
+        QVERIFY(ProcessForm->JoinFailed);
+        QCOMPARE(stored(), std::string());
+
+        QVERIFY(QDir().mkpath(Q("done")));
+        joinBySaving(Q("done/out.wav"), QString());
+        QVERIFY(!ProcessForm->JoinFailed);
+        QCOMPARE(stored(), D("done"));
     }
 };
 

@@ -271,6 +271,42 @@ private slots:
         QCOMPARE(dialogs_->openFolders.size(), 1);
     }
 
+    void deleteSelectsTheRowThatTookThePlaceOfTheFirstRemoved() {
+        for (const char *n : {"a", "b", "c", "d", "e", "f"})
+            AddRow(n, 2, 16, 1);
+        MainForm->show();
+        QTreeWidget *list = MainForm->ui->ListView1;
+        list->setFocus();
+        auto selected = [list] {
+            QStringList out;
+            for (QTreeWidgetItem *item : list->selectedItems())
+                out << item->text(0);
+            return out;
+        };
+
+        list->topLevelItem(1)->setSelected(true);
+        list->topLevelItem(3)->setSelected(true);
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(Captions(), QStringList({"a", "c", "e", "f"}));
+        QCOMPARE(selected(), QStringList{"c"});
+        QCOMPARE(list->currentItem()->text(0), QString("c"));
+        QTest::keyClick(list, Qt::Key_Delete); // a second Delete goes on down the list
+        QCOMPARE(Captions(), QStringList({"a", "e", "f"}));
+        QCOMPARE(selected(), QStringList{"e"});
+
+        // Removed at the end: the new last row.
+        list->clearSelection();
+        list->topLevelItem(1)->setSelected(true);
+        list->topLevelItem(2)->setSelected(true);
+        MainForm->ButtonRemoveClick();
+        QCOMPARE(Captions(), QStringList{"a"});
+        QCOMPARE(selected(), QStringList{"a"});
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(list->topLevelItemCount(), 0);
+        QVERIFY(selected().isEmpty());
+        QCOMPARE(MainForm->StatusPanelText(0), QString("0 Files"));
+    }
+
     void unwritableSettingsAreReportedOnceAndTheProgramGoesOn() {
         QFile::remove(QString::fromStdString(dir_->File("Tandrel.ini")));
         WriteFile(dir_->File("TDLanguage/English.ini"), "[ToolBar]\nJoin=English join\n");

@@ -1,8 +1,10 @@
 #include <QtTest>
 
 #include "RecordingDialogs.h"
+#include "TestHome.h"
 #include "TestUtil.h"
 #include "forms/AppPaths.h"
+#include "forms/Folders.h"
 #include "forms/Formoutput.h"
 #include "forms/Formprocess.h"
 #include "lang/IniFile.h"
@@ -116,26 +118,30 @@ private slots:
         QCOMPARE(dialogs_->saveFilters, QStringList{"WMA|*.wma"});
     }
 
-    void saveDialogOpensWhereItWasLastUsed() {
+    void saveDialogOpensWhereTheLastFinishedJoinWent() {
+        TestHome home(dir_->Path()); // no music folder: the home folder
         const QString out = QString::fromStdString(dir_->File("out"));
         QVERIFY(QDir().mkpath(out));
         form_->show();
         dialogs_->saveAnswers << out + "/song";
-        form_->ButtonSaveClick(); // nothing stored: where the toolkit chooses
-        form_->ButtonSaveClick(); // cancelled: the folder stays
-        NewForm();                // as in a new run
+        form_->ButtonSaveClick(); // nothing stored
+        form_->ButtonSaveClick(); // cancelled; in this showing the dialog opens beside the name
+        NewForm();                // as in a new run: choosing alone stores nothing
         form_->show();
         form_->ButtonSaveClick();
-        QCOMPARE(dialogs_->saveFolders, QStringList({"", out, out}));
-
+        QCOMPARE(dialogs_->saveFolders, QStringList({home.home, out, home.home}));
         QCOMPARE(
             tandrel::IniFile(dir_->File("Tandrel.ini")).ReadString("Folders", "OutputFile", ""),
-            out.toStdString());
+            std::string());
 
-        dialogs_->saveAnswers << "/nonexistent-dir/song";
+        RememberFolder(kOutputFileFolderKey, out + "/song.mp3"); // as a finished join does
+        NewForm();
+        form_->show();
         form_->ButtonSaveClick();
-        form_->ButtonSaveClick(); // that folder does not exist
-        QCOMPARE(dialogs_->saveFolders.last(), QString());
+        QCOMPARE(dialogs_->saveFolders.last(), out);
+        QVERIFY(QDir(out).removeRecursively());
+        form_->ButtonSaveClick(); // that folder is gone
+        QCOMPARE(dialogs_->saveFolders.last(), home.home);
     }
 
     void existingFilesAreOnlyReplacedWhenTheUserSaysSo() {

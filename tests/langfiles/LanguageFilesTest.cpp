@@ -9,6 +9,7 @@
 
 #include "TestUtil.h"
 #include "lang/Language.h"
+#include "lang/MessageTexts.h"
 
 using namespace tandrel;
 namespace fs = std::filesystem;
@@ -154,6 +155,32 @@ TEST_F(LanguageFiles, AcceleratorsAreUniqueWithinEachWindow) {
             }
         }
     }
+}
+
+// The placeholders ("%1".."%9") a text uses.
+std::set<std::string> Placeholders(const std::string &text) {
+    std::set<std::string> found;
+    for (std::size_t at = text.find('%'); at != std::string::npos; at = text.find('%', at + 1))
+        if (at + 1 < text.size() && text[at + 1] >= '1' && text[at + 1] <= '9')
+            found.insert(text.substr(at, 2));
+    return found;
+}
+
+// English.ini holds every message text exactly as the program has it built in, and every
+// translation names the same things (a lost "%2" would drop the system's reason).
+TEST_F(LanguageFiles, MessageTextsMatchTheBuiltInEnglishAndKeepTheirPlaceholders) {
+    LanguageFile english(kDir + "/English.ini");
+    for (int i = 0; i < int(Msg::Count); ++i) {
+        const Msg id = Msg(i);
+        EXPECT_EQ(english.ReadString(kMessagesSection, MsgKey(id), ""), MsgEnglish(id))
+            << MsgKey(id);
+        for (const std::string &f : ShippedFiles()) {
+            const std::string text =
+                LanguageFile(kDir + "/" + f).ReadString(kMessagesSection, MsgKey(id), "");
+            EXPECT_EQ(Placeholders(text), Placeholders(MsgEnglish(id))) << f << " " << MsgKey(id);
+        }
+    }
+    EXPECT_EQ(ReadKeys(kDir + "/English.ini").at(kMessagesSection).size(), std::size_t(Msg::Count));
 }
 
 } // namespace

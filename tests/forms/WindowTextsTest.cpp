@@ -1,0 +1,152 @@
+// The windows in each shipped language: toolbar captions that fit, error boxes in the language.
+#include <QtTest>
+
+#include <QFile>
+#include <QFontMetrics>
+#include <QToolButton>
+
+#include "ProgramWindows.h"
+#include "TestUtil.h"
+#include "forms/Formmain.h"
+#include "forms/Formoutput.h"
+#include "forms/Forms.h"
+#include "ui_Formmain.h"
+#include "ui_Formoutput.h"
+
+using testutil::Quote;
+using testutil::Run;
+using testutil::TempDir;
+using testutil::WriteFile;
+
+namespace {
+
+const QString kShipped = QStringLiteral(TANDREL_LANG_DIR);
+const QStringList kLanguages = {"English.ini", "German.ini",    "French.ini",     "Polish.ini",
+                                "Russian.ini", "ChineseGB.ini", "ChineseBig5.ini"};
+
+// A program folder holding every shipped language file, with language chosen.
+void UseLanguage(const TempDir &dir, const QString &language) {
+    const QString folder = QString::fromStdString(dir.File("TDLanguage/"));
+    QDir().mkpath(folder);
+    for (const QString &name : kLanguages)
+        if (!QFile::exists(folder + name))
+            QVERIFY(QFile::copy(kShipped + '/' + name, folder + name));
+    WriteFile(dir.File("Tandrel.ini"), "[General]\nLanguage=" + language.toStdString() + "\n");
+}
+
+} // namespace
+
+class WindowTextsTest : public QObject {
+    Q_OBJECT
+    TempDir *dir_ = nullptr;
+    ProgramWindows *program_ = nullptr;
+
+    QString Q(const std::string &name) { return QString::fromStdString(dir_->File(name)); }
+
+    // Joins a.wav and b.wav to a WAV output through the wizard; the boxes shown.
+    QList<RecordingDialogs::Box> JoinTo(const QString &output) {
+        QStringList names = {Q("a.wav"), Q("b.wav")};
+        MainForm->AddFiles(names);
+        QTimer::singleShot(0, [=] {
+            Ui::TOutputForm *w = OutputForm->ui;
+            w->RadioWAV->setChecked(true);
+            w->ButtonNext->click();
+            w->EditOutputFile->setText(output);
+            w->ButtonNext->click();
+        });
+        program_->dialogs.boxes.clear();
+        MainForm->ButtonJoinClick();
+        return program_->dialogs.boxes;
+    }
+
+    void Start(const QString &language) {
+        delete program_;
+        UseLanguage(*dir_, language);
+        program_ = new ProgramWindows(dir_->Path());
+    }
+
+private slots:
+    void initTestCase() {
+        dir_ = new TempDir;
+        for (const char *name : {"a.wav", "b.wav"})
+            QCOMPARE(
+                Run("sox -n -r 44100 -c 2 -b 16 " + Quote(dir_->File(name)) + " synth 0.5 sine 440")
+                    .exitCode,
+                0);
+    }
+    void cleanup() {
+        delete program_;
+        program_ = nullptr;
+    }
+    void cleanupTestCase() { delete dir_; }
+
+    void toolBarCaptionsFitTheirButtonsInEveryLanguage() {
+        for (const QString &language : kLanguages) {
+            Start(language);
+            MainForm->show();
+            QList<QToolButton *> buttons;
+            for (QToolButton *b : MainForm->ui->Panel1->findChildren<QToolButton *>())
+                if (b->isVisible())
+                    buttons << b;
+            QCOMPARE(buttons.size(), 7);
+            std::sort(buttons.begin(), buttons.end(),
+                      [](QToolButton *a, QToolButton *b) { return a->x() < b->x(); });
+            for (int i = 0; i < buttons.size(); ++i) {
+                QToolButton *b = buttons[i];
+                const QString caption = QString(b->text()).remove('&');
+                const int needed = QFontMetrics(b->font()).horizontalAdvance(caption) + 8;
+                QVERIFY2(b->width() >= needed && b->sizeHint().width() <= b->width(),
+                         qPrintable(language + ": " + caption));
+                QVERIFY2(b->x() >= 0 && b->geometry().right() < MainForm->ui->Panel1->width(),
+                         qPrintable(language + ": " + caption));
+                if (i > 0)
+                    QVERIFY2(!buttons[i - 1]->geometry().intersects(b->geometry()),
+                             qPrintable(language + ": " + caption));
+            }
+        }
+    }
+
+    void engineErrorsShowInTheChosenLanguage() {
+        const struct {
+            QString language, caption, text;
+        } cases[] = {
+            {"Russian.ini", "Ошибка", "Не удалось создать выходной файл."},
+            {"German.ini", "Fehler", "Die Ausgabedatei kann nicht erstellt werden."},
+            {"English.ini", "Error", "Cannot creat the output file."},
+        };
+        const QString output = Q("missing/out.wav");
+        for (const auto &c : cases) {
+            Start(c.language);
+            const QList<RecordingDialogs::Box> boxes = JoinTo(output);
+            QCOMPARE(boxes.size(), 1);
+            QCOMPARE(boxes[0].caption, c.caption);
+            QVERIFY2(boxes[0].text.startsWith(c.text + '\n' + output + '\n'),
+                     qPrintable(boxes[0].text));
+        }
+    }
+
+    void aLanguageFileWithoutTheKeysShowsTheEnglishTexts() {
+        QDir().mkpath(Q("TDLanguage"));
+        WriteFile(dir_->File("TDLanguage/Old.ini"),
+                  "[LanguageProperty]\nCharSet=204\n[Common]\nMessage=\xD1\xEE\xEE\xE1\xF9\xE5"
+                  "\xED\xE8\xE5\n[Join]\nComplete=OK\n");
+        WriteFile(dir_->File("Tandrel.ini"), "[General]\nLanguage=Old.ini\n");
+        program_ = new ProgramWindows(dir_->Path());
+        const QList<RecordingDialogs::Box> boxes = JoinTo(Q("missing/out.wav"));
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].caption, QString("Error"));
+        QVERIFY(boxes[0].text.startsWith("Cannot creat the output file.\n" + Q("missing/out.wav")));
+    }
+
+    void theWindowsOwnErrorsFollowTheLanguage() {
+        tandrel::SetBassInitFailureForTesting(true);
+        Start("Polish.ini");
+        QCOMPARE(program_->dialogs.boxes.size(), 1);
+        QCOMPARE(program_->dialogs.boxes[0].caption, QString("Błąd"));
+        QCOMPARE(program_->dialogs.boxes[0].text,
+                 QString("Nie można uruchomić domyślnego urządzenia odtwarzania!"));
+    }
+};
+
+QTEST_MAIN(WindowTextsTest)
+#include "WindowTextsTest.moc"
