@@ -134,7 +134,7 @@ bool IsDigit(wchar_t c) {
     return c >= L'0' && c <= L'9';
 }
 
-SortKey MakeSortKey(std::wstring wide, const std::collate<wchar_t> &collate) {
+SortKey MakeSortKey(const std::wstring &wide, const std::collate<wchar_t> &collate) {
     SortKey key;
     key.digitsFirst = !wide.empty() && IsDigit(wide[0]);
     for (std::size_t at = 0; at < wide.size();) {
@@ -182,7 +182,7 @@ void SortNamesForAdding(std::vector<std::string> &names) {
     for (const std::string &name : names) {
         std::wstring wide = Widen(name);
         ctype.tolower(wide.data(), wide.data() + wide.size());
-        keys.push_back(MakeSortKey(std::move(wide), collate));
+        keys.push_back(MakeSortKey(wide, collate));
     }
     std::vector<std::size_t> order(names.size());
     std::iota(order.begin(), order.end(), 0);
