@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 
+#include "forms/AccessibleLineEdit.h"
 #include "forms/Dialogs.h"
 #include "forms/Folders.h"
 #include "ui_Formoutput.h"
@@ -11,6 +12,7 @@ enum Page { FormatChoice = 0, Mp3Settings = 1, WmaSettings = 2, OutputFile = 3 }
 }
 
 TOutputForm::TOutputForm(QWidget *parent) : QDialog(parent), ui(new Ui::TOutputForm) {
+    InstallReadOnlyLineEditAccessible(); // before the name field is first asked about
     ui->setupUi(this);
     for (QRadioButton *r : {ui->RadioWAV, ui->RadioMP3, ui->RadioWMA})
         connect(r, &QRadioButton::toggled, this, &TOutputForm::UpdateFormatTabStop);
