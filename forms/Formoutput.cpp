@@ -30,6 +30,9 @@ TOutputForm::~TOutputForm() {
 }
 
 void TOutputForm::showEvent(QShowEvent *e) {
+    // Whoever works the main window from the keyboard sees the focus here from the start.
+    if (parentWidget() && parentWidget()->window()->testAttribute(Qt::WA_KeyboardFocusChange))
+        setAttribute(Qt::WA_KeyboardFocusChange);
     FormShow();
     QDialog::showEvent(e);
 }

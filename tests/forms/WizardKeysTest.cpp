@@ -113,6 +113,20 @@ private slots:
         QVERIFY(!OutputForm->isVisible());
     }
 
+    void openedFromTheKeyboardItShowsWhereTheFocusIs() {
+        StoreLanguageChoice(*dir_, QStringLiteral("English.ini"));
+        program_ = new ProgramWindows(dir_->Path());
+        MainForm->show();
+        Open();
+        QVERIFY(!OutputForm->testAttribute(Qt::WA_KeyboardFocusChange)); // opened by the mouse
+        Press(Qt::Key_Escape);
+        MainForm->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(MainForm));
+        Press(Qt::Key_Tab);
+        Open();
+        QVERIFY(OutputForm->testAttribute(Qt::WA_KeyboardFocusChange));
+    }
+
     void aLanguageSwitchLeavesTheNextOpeningWhereTheFirstOneStarted() {
         StoreLanguageChoice(*dir_, QStringLiteral("English.ini"));
         program_ = new ProgramWindows(dir_->Path());
