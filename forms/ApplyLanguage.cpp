@@ -2,6 +2,7 @@
 #include <QDate>
 #include <QFile>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QTreeWidget>
 
 #include "forms/AppPaths.h"
@@ -33,6 +34,44 @@ void SetWindowFont(QWidget *window, const tandrel::LanguageFont &font) {
     window->setFont(f);
     // Texts arrive decoded; the character set is kept for whoever draws them.
     window->setProperty("CharSet", font.charSet);
+}
+
+// A caption as a screen reader should say it: no "&" of a mnemonic, no closing colon.
+QString SpokenText(QString caption) {
+    caption.remove(QRegularExpression(QStringLiteral("&(?!&)")));
+    caption = caption.trimmed();
+    while (caption.endsWith(':') || caption.endsWith(QChar(0xFF1A)))
+        caption = caption.left(caption.size() - 1).trimmed();
+    return caption;
+}
+
+// Names for the controls whose captions do not say what they are, from the texts they show
+// beside them or the hints of the language file.
+void NameControls(const TMainForm &main) {
+    const auto hint = [&](const char *key) { return main.Text("Hint", key); };
+    main.ui->ButtonUp->setAccessibleName(hint("Up"));
+    main.ui->ButtonDown->setAccessibleName(hint("Down"));
+    main.ui->ListView1->setAccessibleName(main.Text("ListView", "Name"));
+    SetMessageIconNames(hint("Information"), hint("Warning"), hint("Error"), hint("Question"));
+    if (AboutForm)
+        AboutForm->ui->Image1->setAccessibleName(AboutForm->ui->Label1->text());
+    if (ProcessForm) {
+        Ui::TProcessForm *p = ProcessForm->ui;
+        p->ProgressBar1->setAccessibleName(SpokenText(p->Label2->text()));
+        p->ProgressBar2->setAccessibleName(SpokenText(p->Label3->text()));
+    }
+    if (LanguageForm) {
+        Ui::TLanguageForm *l = LanguageForm->ui;
+        l->ComboBoxLanguage->setAccessibleName(SpokenText(l->Label1->text()));
+    }
+    if (OutputForm) {
+        Ui::TOutputForm *o = OutputForm->ui;
+        o->ComboBoxMP3Bitrate->setAccessibleName(o->GroupBox2->title());
+        o->ComboBoxWMABitrate->setAccessibleName(o->GroupBox4->title());
+        o->EditOutputFile->setAccessibleName(o->GroupBox5->title());
+        o->ButtonSave->setAccessibleName(hint("Save"));
+        o->ButtonSave->setToolTip(hint("Save"));
+    }
 }
 
 } // namespace
@@ -153,4 +192,5 @@ void TMainForm::ApplyLanguage() {
         OutputForm->MessageCaption = Text("Common", "Message");
         OutputForm->QuestionText = Text("OutputForm", "Question");
     }
+    NameControls(*this);
 }

@@ -4,18 +4,26 @@
 #include <QString>
 #include <QTreeWidgetItem>
 
-// A row of the file list: the caption in column 0 and sub-item k in column k + 1.
-// Sub-items 6 to 9 (rate, channels, bits, whole seconds) sit in hidden columns.
+// A row of the file list: the caption in column 0 and sub-items 0 to 5 in columns 1 to 6.
+// Sub-items 6 to 9 (rate, channels, bits, whole seconds) have no column: they are data of the
+// row, so that neither the view nor a screen reader offers them.
 inline constexpr int kSubItemCount = 10;
+inline constexpr int kShownSubItems = 6;
 inline constexpr int kImageIndexRole = Qt::UserRole + 1;
 // The exact PCM length in bytes found when the row was added (-1: only an estimate).
 inline constexpr int kExactBytesRole = Qt::UserRole + 2;
+inline constexpr int kRawSubItemRole = Qt::UserRole + 3; // + (k - kShownSubItems)
 
 inline QString SubItem(const QTreeWidgetItem *row, int k) {
-    return row->text(k + 1);
+    if (k < kShownSubItems)
+        return row->text(k + 1);
+    return row->data(0, kRawSubItemRole + k - kShownSubItems).toString();
 }
 inline void SetSubItem(QTreeWidgetItem *row, int k, const QString &text) {
-    row->setText(k + 1, text);
+    if (k < kShownSubItems)
+        row->setText(k + 1, text);
+    else
+        row->setData(0, kRawSubItemRole + k - kShownSubItems, text);
 }
 inline int ImageIndex(const QTreeWidgetItem *row) {
     return row->data(0, kImageIndexRole).toInt();

@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QRegularExpression>
 #include <QUrl>
 
@@ -53,6 +54,23 @@ public:
 
 EngineBridge g_bridge;
 
+QString g_iconNames[4]; // information, warning, error, question
+
+QString IconName(QMessageBox::Icon icon) {
+    switch (icon) {
+    case QMessageBox::Information:
+        return g_iconNames[0];
+    case QMessageBox::Warning:
+        return g_iconNames[1];
+    case QMessageBox::Critical:
+        return g_iconNames[2];
+    case QMessageBox::Question:
+        return g_iconNames[3];
+    default:
+        return QString();
+    }
+}
+
 } // namespace
 
 TDialogs &Dialogs() {
@@ -65,6 +83,14 @@ TDialogs *SetDialogs(TDialogs *dialogs) {
     return old;
 }
 
+void SetMessageIconNames(const QString &information, const QString &warning, const QString &error,
+                         const QString &question) {
+    g_iconNames[0] = information;
+    g_iconNames[1] = warning;
+    g_iconNames[2] = error;
+    g_iconNames[3] = question;
+}
+
 void InstallEngineMessageBridge() {
     tandrel::SetMessages(&g_bridge);
 }
@@ -73,6 +99,9 @@ QMessageBox::StandardButton TDialogs::MessageBox(QWidget *owner, const QString &
                                                  const QString &text, QMessageBox::Icon icon,
                                                  QMessageBox::StandardButtons buttons) {
     QMessageBox box(icon, caption, text, buttons, owner);
+    // Qt's label that shows the icon; a screen reader would announce it without a name.
+    if (auto *picture = box.findChild<QLabel *>(QStringLiteral("qt_msgboxex_icon_label")))
+        picture->setAccessibleName(IconName(icon));
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

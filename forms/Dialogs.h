@@ -38,5 +38,9 @@ QString ToQtFilter(const QString &filter);
 // Routes the engine's messages (join, WAV reader, encoders) through Dialogs().
 void InstallEngineMessageBridge();
 
+// Names of the message boxes' icons for assistive technology, in the current language.
+void SetMessageIconNames(const QString &information, const QString &warning, const QString &error,
+                         const QString &question);
+
 // The application's standard error dialog for an exception that reached the top.
 void ShowException(const QString &message);

@@ -36,8 +36,6 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMainFor
     const int widths[] = {150, 80, 60, 50, 80, 60, 160};
     for (int c = 0; c < 7; ++c)
         ui->ListView1->setColumnWidth(c, widths[c]);
-    for (int c = 7; c < 11; ++c)
-        header->hideSection(c); // sub-items 6 to 9 carry raw values for the program only
     ui->ListView1->installEventFilter(this);
 
     for (int i = 0; i < 2; ++i) {

@@ -1,8 +1,8 @@
 #include "forms/Formoutput.h"
 
 #include <QFileInfo>
-#include <QTabBar>
 
+#include "forms/AccessibleLineEdit.h"
 #include "forms/Dialogs.h"
 #include "forms/Folders.h"
 #include "ui_Formoutput.h"
@@ -12,13 +12,16 @@ enum Page { FormatChoice = 0, Mp3Settings = 1, WmaSettings = 2, OutputFile = 3 }
 }
 
 TOutputForm::TOutputForm(QWidget *parent) : QDialog(parent), ui(new Ui::TOutputForm) {
+    InstallReadOnlyLineEditAccessible(); // before the name field is first asked about
     ui->setupUi(this);
-    ui->PageControl1->tabBar()->hide(); // only the wizard buttons move between the pages
+    for (QRadioButton *r : {ui->RadioWAV, ui->RadioMP3, ui->RadioWMA})
+        connect(r, &QRadioButton::toggled, this, &TOutputForm::UpdateFormatTabStop);
     connect(ui->ButtonNext, &QPushButton::clicked, this, &TOutputForm::ButtonNextClick);
     connect(ui->ButtonBack, &QPushButton::clicked, this, &TOutputForm::ButtonBackClick);
     connect(ui->ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(ui->ButtonSave, &QToolButton::clicked, this, &TOutputForm::ButtonSaveClick);
-    connect(ui->PageControl1, &QTabWidget::currentChanged, this, &TOutputForm::PageControl1Change);
+    connect(ui->PageControl1, &QStackedWidget::currentChanged, this,
+            &TOutputForm::PageControl1Change);
     connect(ui->EditOutputFile, &QLineEdit::textChanged, this, &TOutputForm::EditOutputFileChange);
 }
 
@@ -27,6 +30,9 @@ TOutputForm::~TOutputForm() {
 }
 
 void TOutputForm::showEvent(QShowEvent *e) {
+    // Whoever works the main window from the keyboard sees the focus here from the start.
+    if (parentWidget() && parentWidget()->window()->testAttribute(Qt::WA_KeyboardFocusChange))
+        setAttribute(Qt::WA_KeyboardFocusChange);
     FormShow();
     QDialog::showEvent(e);
 }
@@ -43,6 +49,7 @@ void TOutputForm::FormShow() {
     ui->EditOutputFile->clear();
     ui->PageControl1->setCurrentIndex(FormatChoice);
     UpdateWizardButtons();
+    FocusFirstControl(); // also when an earlier showing ended on page 0
 }
 
 void TOutputForm::UpdateWizardButtons() {
@@ -79,6 +86,32 @@ void TOutputForm::ButtonBackClick() {
 
 void TOutputForm::PageControl1Change() {
     UpdateWizardButtons();
+    FocusFirstControl();
+}
+
+void TOutputForm::UpdateFormatTabStop() {
+    // Tab enters the format group at its checked button; the arrow keys move within it.
+    for (QRadioButton *r : {ui->RadioWAV, ui->RadioMP3, ui->RadioWMA})
+        r->setFocusPolicy(r->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+}
+
+void TOutputForm::FocusFirstControl() {
+    switch (ui->PageControl1->currentIndex()) {
+    case FormatChoice:
+        for (QRadioButton *r : {ui->RadioWAV, ui->RadioMP3, ui->RadioWMA})
+            if (r->isChecked())
+                r->setFocus(Qt::OtherFocusReason);
+        break;
+    case Mp3Settings:
+        ui->ComboBoxMP3Bitrate->setFocus(Qt::OtherFocusReason);
+        break;
+    case WmaSettings:
+        ui->ComboBoxWMABitrate->setFocus(Qt::OtherFocusReason);
+        break;
+    default:
+        ui->ButtonSave->setFocus(Qt::OtherFocusReason); // the name field only shows the choice
+        break;
+    }
 }
 
 void TOutputForm::EditOutputFileChange() {

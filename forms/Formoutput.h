@@ -42,6 +42,9 @@ protected:
 private:
     // The settings page of the checked format: 0 for WAV (none), 1 for MP3, 2 for WMA.
     int FormatPage() const;
+    void UpdateFormatTabStop();
+    // Puts the focus on the control the current page starts with.
+    void FocusFirstControl();
 };
 
 // The chosen name with the extension appended unless it already ends in it (any case).
