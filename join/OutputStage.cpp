@@ -11,6 +11,8 @@
 namespace tandrel {
 
 void ShowOutputError(const std::string &path, int err) {
+    if (err == ECANCELED)
+        return; // a write given up for a stop: no failure to tell
     ShowMessage("Error", "Cannot creat the output file.\n" + path + "\n" + SystemError(err));
 }
 
