@@ -1,14 +1,77 @@
 #include "common/FileIo.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace tandrel {
+
+namespace {
+
+std::atomic<bool> g_writesInterrupted{false};
+
+bool IsStream(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 &&
+           (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || S_ISCHR(st.st_mode));
+}
+
+// Waits until fd takes at least PIPE_BUF bytes without blocking, looking at the stop meanwhile.
+bool WaitForRoom(int fd) {
+    for (;;) {
+        if (WritesInterrupted()) {
+            errno = ECANCELED;
+            return false;
+        }
+        pollfd p{fd, POLLOUT, 0};
+        const int r = ::poll(&p, 1, 20);
+        if (r > 0)
+            return true; // an error or hang-up shows in the write itself
+        if (r < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+// One write of at most count bytes; on a stream only as much as the room poll() vouches for.
+ssize_t WriteSome(int fd, bool stream, const std::uint8_t *data, std::size_t count) {
+    if (!stream)
+        return ::write(fd, data, count);
+    if (!WaitForRoom(fd))
+        return -1;
+    return ::write(fd, data, std::min<std::size_t>(count, PIPE_BUF));
+}
+
+bool WriteAllTo(int fd, bool stream, const std::uint8_t *data, std::size_t count, int &error) {
+    while (count > 0) {
+        const ssize_t n = WriteSome(fd, stream, data, count);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : EIO;
+            return false;
+        }
+        data += n;
+        count -= std::size_t(n);
+    }
+    return true;
+}
+
+} // namespace
+
+void InterruptWrites(bool on) {
+    g_writesInterrupted = on;
+}
+
+bool WritesInterrupted() {
+    return g_writesInterrupted;
+}
 
 std::string SystemError(int err) {
     return std::strerror(err);
@@ -80,21 +143,11 @@ void BufferedWriter::Attach(int fd) {
     used_ = 0;
     error_ = 0;
     written_ = 0;
+    stream_ = fd >= 0 && IsStream(fd);
 }
 
 bool BufferedWriter::WriteAll(const std::uint8_t *data, std::size_t count) {
-    while (count > 0) {
-        const ssize_t n = ::write(fd_, data, count);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error_ = n < 0 ? errno : EIO;
-            return false;
-        }
-        data += n;
-        count -= std::size_t(n);
-    }
-    return true;
+    return WriteAllTo(fd_, stream_, data, count, error_);
 }
 
 bool BufferedWriter::Write(const void *data, std::size_t count) {

@@ -32,6 +32,12 @@ bool SameFile(const std::string &a, const std::string &b);
 std::string DirName(const std::string &path);
 std::string BaseName(const std::string &path);
 
+// The stop of a join as its writes hear it. Once raised (from any thread), a write to a pipe,
+// FIFO, socket or device gives up with ECANCELED instead of waiting for a reader that may never
+// read; regular files are written on. One join at a time: lowered as the next one starts.
+void InterruptWrites(bool on);
+bool WritesInterrupted();
+
 // A descriptor written through a large buffer; every write is checked. Error() holds the
 // errno of the first failure.
 class BufferedWriter {
@@ -56,6 +62,7 @@ public:
 private:
     bool WriteAll(const std::uint8_t *data, std::size_t count);
     std::vector<std::uint8_t> buffer_;
+    bool stream_ = false; // a pipe, FIFO, socket or device
     std::size_t used_ = 0;
     int fd_ = -1;
     int error_ = 0;

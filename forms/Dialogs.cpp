@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QThread>
 #include <QUrl>
 
 #include "common/Messages.h"
@@ -33,8 +34,23 @@ QMessageBox::Icon ToQtIcon(tandrel::MsgIcon icon) {
 
 class EngineBridge : public tandrel::MessageSink {
 public:
+    // A join asks from its own thread: the box is shown on the window's, and the join waits
+    // there for the answer.
     tandrel::MsgAnswer Show(const std::string &caption, const std::string &text,
                             tandrel::MsgIcon icon, tandrel::MsgButtons buttons) override {
+        QCoreApplication *app = QCoreApplication::instance();
+        if (!app || QThread::currentThread() == app->thread())
+            return ShowHere(caption, text, icon, buttons);
+        tandrel::MsgAnswer answer = tandrel::MsgAnswer::Cancel;
+        QMetaObject::invokeMethod(
+            app, [&] { answer = ShowHere(caption, text, icon, buttons); },
+            Qt::BlockingQueuedConnection);
+        return answer;
+    }
+
+private:
+    static tandrel::MsgAnswer ShowHere(const std::string &caption, const std::string &text,
+                                       tandrel::MsgIcon icon, tandrel::MsgButtons buttons) {
         auto qtButtons = buttons == tandrel::MsgButtons::Ok
                              ? QMessageBox::StandardButtons(QMessageBox::Ok)
                              : QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;

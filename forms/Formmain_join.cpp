@@ -36,13 +36,17 @@ void TMainForm::ButtonJoinClick() {
 
     ProcessForm->StopRequest = [thread] {
         if (thread)
-            thread->requestInterruption();
+            thread->Stop();
     };
-    thread->start();
     ProcessForm->JoinFailed = false;
     ProcessForm->Reset();
+    thread->Prepare();
+    thread->start();
     const int result = ProcessForm->exec();
     ProcessForm->StopRequest = nullptr;
+    // Only the join's end closes the dialog: what is left of the thread ends at once.
+    if (thread)
+        thread->wait();
     if (result == TProcessForm::ResultCancelled || ProcessForm->JoinFailed)
         return;
     RememberFolder(kOutputFileFolderKey, output);

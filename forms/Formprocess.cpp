@@ -26,6 +26,11 @@ void TProcessForm::CloseByJoin() {
     done(cancelled_ ? ResultCancelled : ResultFinished);
 }
 
+void TProcessForm::JoinEnded(bool failed) {
+    JoinFailed = failed;
+    CloseByJoin();
+}
+
 void TProcessForm::Reset() {
     cancelled_ = false;
     setResult(0);

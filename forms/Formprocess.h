@@ -26,6 +26,8 @@ public:
     void ButtonCancelClick();
     // The join's ending: closes the dialog with the result 2 unless Cancel gave it 1.
     void CloseByJoin();
+    // The join has ended (failed: it showed why); records that and closes the dialog.
+    void JoinEnded(bool failed);
     // Made ready for the next join: bars at 0, no cancel recorded.
     void Reset();
 

@@ -1,45 +1,44 @@
 #include "forms/Jointhread.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTreeWidget>
 
+#include "common/FileIo.h"
 #include "forms/AudioFileEntry.h"
 #include "forms/Formmain.h"
 #include "forms/Formoutput.h"
 #include "forms/Formprocess.h"
 #include "forms/Forms.h"
 #include "join/EncoderSinks.h"
-#include "join/JoinPipeline.h"
 #include "ui_Formmain.h"
 #include "ui_Formoutput.h"
 #include "ui_Formprocess.h"
 
 namespace {
 
-// The progress dialog as the join sees it.
+// The progress dialog as the join sees it: each change becomes one of the thread's signals.
 class DialogProgress : public tandrel::JoinProgress {
 public:
-    explicit DialogProgress(const QThread &thread) : thread_(thread) { sinceEvents_.start(); }
+    explicit DialogProgress(TJoinThread &thread) : thread_(thread) {}
     void SetLabel(const std::string &text) override {
-        ProcessForm->ui->Label1->setText(QFile::decodeName(QByteArray::fromStdString(text)));
+        emit thread_.LabelChanged(QFile::decodeName(QByteArray::fromStdString(text)));
     }
-    void Progress1(int percent) override { ProcessForm->ui->ProgressBar1->setValue(percent); }
-    void Progress2(int percent) override { ProcessForm->ui->ProgressBar2->setValue(percent); }
-    bool ProcessEventsAndShouldStop() override {
-        // Pending events run often enough to keep the dialog alive and Cancel prompt, without
-        // costing every 10 KB block a trip through the event loop.
-        if (sinceEvents_.elapsed() >= 15) {
-            QCoreApplication::processEvents();
-            sinceEvents_.restart();
-        }
-        return thread_.isInterruptionRequested();
-    }
+    void Progress1(int percent) override { Send(percent, shown1_, &TJoinThread::Progress1Changed); }
+    void Progress2(int percent) override { Send(percent, shown2_, &TJoinThread::Progress2Changed); }
+    bool ProcessEventsAndShouldStop() override { return thread_.isInterruptionRequested(); }
 
 private:
-    const QThread &thread_;
-    QElapsedTimer sinceEvents_;
+    // Only changes travel, so that the window's queue holds a few hundred steps at most.
+    void Send(int percent, int &shown, void (TJoinThread::*signal)(int)) {
+        if (percent == shown)
+            return;
+        shown = percent;
+        emit(thread_.*signal)(percent);
+    }
+
+    TJoinThread &thread_;
+    int shown1_ = -1;
+    int shown2_ = -1;
 };
 
 tandrel::OutputSettings WizardSettings() {
@@ -63,6 +62,19 @@ tandrel::OutputSettings WizardSettings() {
     return out;
 }
 
+std::vector<tandrel::JoinInput> ListInputs() {
+    std::vector<tandrel::JoinInput> inputs;
+    QTreeWidget *list = MainForm->ui->ListView1;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *row = list->topLevelItem(i);
+        inputs.push_back(
+            {QFile::encodeName(RowPath(row)).toStdString(),
+             {SubItem(row, 6).toInt(), SubItem(row, 7).toInt(), SubItem(row, 8).toInt()},
+             ExactBytes(row)});
+    }
+    return inputs;
+}
+
 } // namespace
 
 TJoinThread::TJoinThread(bool) {
@@ -73,30 +85,37 @@ TJoinThread::~TJoinThread() {
     wait();
 }
 
+void TJoinThread::Prepare() {
+    request_.inputs = ListInputs();
+    request_.target = {OutSampleRate, OutChannels, OutBits};
+    request_.output = WizardSettings();
+    request_.tempPcmPath = QFile::encodeName(TempFileName).toStdString();
+    request_.makeEncoder = &tandrel::MakeEncoderSink;
+    tandrel::InterruptWrites(false);
+
+    Ui::TProcessForm *p = ProcessForm->ui;
+    connect(this, &TJoinThread::LabelChanged, p->Label1, &QLabel::setText, Qt::QueuedConnection);
+    connect(this, &TJoinThread::Progress1Changed, p->ProgressBar1, &QProgressBar::setValue,
+            Qt::QueuedConnection);
+    connect(this, &TJoinThread::Progress2Changed, p->ProgressBar2, &QProgressBar::setValue,
+            Qt::QueuedConnection);
+    connect(this, &TJoinThread::JoinEnded, ProcessForm, &TProcessForm::JoinEnded,
+            Qt::QueuedConnection);
+    connect(this, &TJoinThread::JoinEnded, MainForm, qOverload<>(&QWidget::update),
+            Qt::QueuedConnection);
+}
+
+void TJoinThread::Stop() {
+    requestInterruption();
+    tandrel::InterruptWrites(true);
+}
+
 void TJoinThread::run() {
-    QMetaObject::invokeMethod(
-        this, [this] { JoinFiles(); }, Qt::BlockingQueuedConnection);
+    JoinFiles();
 }
 
 void TJoinThread::JoinFiles() {
-    tandrel::JoinRequest request;
-    QTreeWidget *list = MainForm->ui->ListView1;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem *row = list->topLevelItem(i);
-        request.inputs.push_back(
-            {QFile::encodeName(RowPath(row)).toStdString(),
-             {SubItem(row, 6).toInt(), SubItem(row, 7).toInt(), SubItem(row, 8).toInt()},
-             ExactBytes(row)});
-    }
-    request.target = {OutSampleRate, OutChannels, OutBits};
-    request.output = WizardSettings();
-    request.tempPcmPath = QFile::encodeName(TempFileName).toStdString();
-    request.makeEncoder = &tandrel::MakeEncoderSink;
-
     DialogProgress progress(*this);
-    if (tandrel::RunJoin(request, progress) == tandrel::JoinStatus::Failed)
-        ProcessForm->JoinFailed = true;
-
-    ProcessForm->CloseByJoin();
-    MainForm->update();
+    const bool failed = tandrel::RunJoin(request_, progress) == tandrel::JoinStatus::Failed;
+    emit JoinEnded(failed);
 }

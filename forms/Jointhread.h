@@ -3,9 +3,12 @@
 #include <QString>
 #include <QThread>
 
-// One join. Its body hands JoinFiles to the user-interface thread and waits; the object
-// deletes itself when the body has ended. The stop request is the thread's interruption
-// request, set by the progress dialog's Cancel.
+#include "join/JoinPipeline.h"
+
+// One join, run on this thread. Prepare reads the list and the wizard on the window's thread
+// before start(); labels, progress and the join's end reach the progress dialog through queued
+// signals, and the engine's messages are shown on the window's thread while the join waits for
+// the answer. The object deletes itself when the thread has finished.
 class TJoinThread : public QThread {
     Q_OBJECT
 public:
@@ -18,9 +21,23 @@ public:
     qint32 OutChannels = 0;
     qint32 OutBits = 0;
 
-    // The join: reads the list and the wizard, drives the progress dialog.
+    // Takes the join's inputs and settings and ties the signals to the progress dialog.
+    void Prepare();
+    // The stop request, from any thread: the join stops after its current block, and a write
+    // waiting for a pipe or device to take its bytes gives up.
+    void Stop();
+    // The join itself, on this thread.
     void JoinFiles();
+
+signals:
+    void LabelChanged(const QString &text);
+    void Progress1Changed(int percent);
+    void Progress2Changed(int percent);
+    void JoinEnded(bool failed);
 
 protected:
     void run() override;
+
+private:
+    tandrel::JoinRequest request_;
 };

@@ -12,6 +12,8 @@
 namespace tandrel {
 
 void ShowOutputError(const std::string &path, int err) {
+    if (err == ECANCELED)
+        return; // a write given up for a stop: no failure to tell
     ShowMessage(MsgText(Msg::ErrorCaption),
                 MsgLines(Msg::CannotCreateOutput, path, SystemError(err)));
 }
