@@ -4,6 +4,7 @@
 #include "encoders/SplicedMp3.h"
 #include "encoders/Wavtowma.h"
 #include "join/OutputStage.h"
+#include "join/StreamRelay.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -59,17 +60,16 @@ private:
 class WmaSink : public OutputSink {
 public:
     explicit WmaSink(const OutputSettings &settings) : settings_(settings) {}
-    ~WmaSink() override { ClosePipe(); }
     bool Open(const OutputTarget &target, const PcmFormat &format, std::int64_t) override {
         display_ = target.display;
         shown_ = false;
         std::string path = target.writePath;
         if (path.empty() || !target.seekable) {
-            // A pipe, socket or device: the writer streams into the descriptor.
-            pipeFd_ = ::fcntl(target.fd, F_DUPFD_CLOEXEC, 3);
-            if (pipeFd_ < 0)
+            // A pipe, socket or device: the writer streams into our relay, which a stop ends.
+            const int fd = relay_.Start(target.fd);
+            if (fd < 0)
                 return Failed(errno);
-            path = "pipe:" + std::to_string(pipeFd_);
+            path = "pipe:" + std::to_string(fd);
         }
         encoder_.SetShownName(display_);
         encoder_.SetFileErrorHandler([this](int err) { Failed(err); });
@@ -79,12 +79,16 @@ public:
     }
     std::size_t ChunkBytes() const override { return chunk_ > 0 ? std::size_t(chunk_) & ~1u : 0; }
     bool Write(const std::uint8_t *data, std::size_t count) override {
+        if (const int err = relay_.Error())
+            return Failed(err);
         return encoder_.Write(data, unsigned(count)) || Failed(Reason());
     }
     bool Close() override {
-        const bool ok = encoder_.Close() || Failed(Reason());
-        ClosePipe();
-        return ok && !shown_;
+        // A writer that did not finish may still write: the relay ends after it is gone.
+        if (!encoder_.Close())
+            return Failed(Reason());
+        const int err = relay_.Finish();
+        return (err == 0 || Failed(err)) && !shown_;
     }
 
 private:
@@ -99,17 +103,13 @@ private:
         shown_ = true;
         return false;
     }
-    void ClosePipe() {
-        if (pipeFd_ >= 0)
-            ::close(pipeFd_);
-        pipeFd_ = -1;
-    }
 
     OutputSettings settings_;
+    // Before the encoder, so that it outlives the writer that writes into it.
+    StreamRelay relay_;
     WavToWma encoder_;
     std::string display_;
     int chunk_ = -1;
-    int pipeFd_ = -1;
     bool shown_ = false;
 };
 

@@ -125,6 +125,7 @@ private slots:
         QTest::addColumn<int>("format");
         QTest::newRow("wav") << 0;
         QTest::newRow("mp3") << 1;
+        QTest::newRow("wma") << 2;
     }
     void cancelEndsAJoinIntoAFifoWhoseReaderReadsNothing() {
         QFETCH(int, format);
@@ -155,8 +156,9 @@ private slots:
                     QThread::msleep(20);
             }
         });
-        AnswerWizard(format == 0 ? &Ui::TOutputForm::RadioWAV : &Ui::TOutputForm::RadioMP3,
-                     QString::fromStdString(fifo));
+        QRadioButton *Ui::TOutputForm::*const radios[] = {
+            &Ui::TOutputForm::RadioWAV, &Ui::TOutputForm::RadioMP3, &Ui::TOutputForm::RadioWMA};
+        AnswerWizard(radios[format], QString::fromStdString(fifo));
         QElapsedTimer sinceCancel;
         QTimer full;
         connect(&full, &QTimer::timeout, [&] {
