@@ -1,8 +1,8 @@
 #include "join/OutputFile.h"
 
 #include "common/FileIo.h"
-#include "join/OutputNames.h"
 #include "join/OutputBackup.h"
+#include "join/OutputNames.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -103,6 +103,29 @@ void PushNames(const std::string &path, std::vector<std::string> &stack) {
     stack.insert(stack.end(), names.rbegin(), names.rend());
 }
 
+// The descriptor one of our own descriptors' names stands for, or -1.
+int OwnDescriptor(const std::string &path) {
+    const std::pair<const char *, int> standard[] = {
+        {"/dev/stdin", 0}, {"/dev/stdout", 1}, {"/dev/stderr", 2}};
+    for (const auto &[name, fd] : standard)
+        if (path == name)
+            return fd;
+    const std::string folders[] = {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/",
+                                   "/proc/" + std::to_string(::getpid()) + "/fd/"};
+    for (const std::string &folder : folders)
+        if (path.rfind(folder, 0) == 0 && path.size() > folder.size() &&
+            path.size() - folder.size() <= 9 &&
+            path.find_first_not_of("0123456789", folder.size()) == std::string::npos)
+            return std::atoi(path.c_str() + folder.size());
+    return -1;
+}
+
+// A descriptor's link in /proc that leads to no name ("pipe:[77]"): only the kernel follows it.
+bool IsMagicLink(const std::string &folder, const std::string &to) {
+    return folder.rfind("/proc/", 0) == 0 && folder.size() > 3 &&
+           folder.compare(folder.size() - 3, 3, "/fd") == 0 && !to.empty() && to[0] != '/';
+}
+
 std::string Child(const std::string &folder, const std::string &name) {
     return folder.empty() ? name : folder == "/" ? "/" + name : folder + "/" + name;
 }
@@ -154,6 +177,12 @@ bool FollowLinks(const std::string &path, std::string &result, bool *othersLink)
         if (n < 0)
             return false;
         const std::string to(buf.data(), std::size_t(n));
+        if (IsMagicLink(done, to)) {
+            done = p;
+            for (auto it = rest.rbegin(); it != rest.rend(); ++it)
+                done = Child(done, *it);
+            break;
+        }
         if (!to.empty() && to[0] == '/')
             done = "/";
         PushNames(to, rest);
@@ -245,6 +274,21 @@ bool OutputFile::OpenDirect(const std::string &path, const struct stat &st,
     return SameInode(st, fd_) || Fail(EEXIST); // something else took its place meanwhile
 }
 
+bool OutputFile::WriteThrough(int fd, const struct stat &st) {
+    mode_ = Mode::Direct;
+    fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (fd_ < 0)
+        return Fail(errno);
+    target_ = ProcFdPath(fd_);
+    // Headers are written back only when the join starts the file and stays in place.
+    const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+    const bool append = ::fcntl(fd_, F_GETFL) & O_APPEND;
+    seekable_ = at == 0 && !append;
+    // A join that does not finish leaves the file as long as it was.
+    keepBytes_ = append || at < 0 ? st.st_size : std::max<off_t>(at, st.st_size);
+    return true;
+}
+
 bool OutputFile::Open(const std::string &chosen, const std::function<bool()> &shouldStop,
                       const OutputFileOptions &options) {
     Discard();
@@ -254,30 +298,18 @@ bool OutputFile::Open(const std::string &chosen, const std::function<bool()> &sh
     durable_ = options.durable;
     spareFolder_ = options.spareFolder;
     struct stat st {};
-    // One of our own descriptors by its /proc name (standard output on the command line): a
+    // A name that cannot be a file's ("out.wav/"): refused as the system refuses it.
+    if (!chosen.empty() && chosen.back() == '/')
+        return Fail(::stat(chosen.c_str(), &st) == 0 || errno != ENOENT ? ENOTDIR : EISDIR);
+    // One of our own descriptors by name ("/dev/stdout", "/dev/fd/3", "/proc/self/fd/1"): a
     // regular file behind it is written through that descriptor, never replaced by name.
-    const std::string own = "/proc/self/fd/";
-    if (chosen.rfind(own, 0) == 0 && chosen.size() > own.size() &&
-        chosen.find_first_not_of("0123456789", own.size()) == std::string::npos) {
-        const int fd = std::atoi(chosen.c_str() + own.size());
+    if (const int fd = OwnDescriptor(chosen); fd >= 0 && ::fstat(fd, &st) == 0) {
         // A pipe, socket or device behind it: opened anew through its /proc name, which is no
         // link to follow.
-        if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
-            return OpenDirect(chosen, st, shouldStop, true);
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-            mode_ = Mode::Direct;
-            fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-            if (fd_ < 0)
-                return Fail(errno);
-            target_ = ProcFdPath(fd_);
-            // Headers are written back only when the join starts the file and stays in place.
-            const off_t at = ::lseek(fd_, 0, SEEK_CUR);
-            const bool append = ::fcntl(fd_, F_GETFL) & O_APPEND;
-            seekable_ = at == 0 && !append;
-            // A join that does not finish leaves the file as long as it was.
-            keepBytes_ = append || at < 0 ? st.st_size : std::max<off_t>(at, st.st_size);
-            return true;
-        }
+        if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+            return OpenDirect(ProcFdPath(fd), st, shouldStop, true);
+        if (S_ISREG(st.st_mode))
+            return WriteThrough(fd, st);
     }
     // Every link on the way is judged before anything is opened; what is opened is judged by
     // its descriptor.
@@ -285,6 +317,14 @@ bool OutputFile::Open(const std::string &chosen, const std::function<bool()> &sh
     if (!FollowLinks(chosen, target_, &othersLink))
         return Fail(errno);
     if (::lstat(target_.c_str(), &st) == 0) {
+        // Another process's descriptor by its /proc name: what the kernel finds behind it.
+        if (S_ISLNK(st.st_mode)) {
+            if (::stat(target_.c_str(), &st) != 0)
+                return Fail(errno);
+            if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+                return OpenDirect(target_, st, shouldStop, true);
+            return Fail(ELOOP);
+        }
         if (S_ISDIR(st.st_mode))
             return Fail(EISDIR);
         // A block device only when the user named it, not through another user's link.

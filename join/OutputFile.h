@@ -61,6 +61,8 @@ private:
     bool OpenDirect(const std::string &path, const struct stat &st,
                     const std::function<bool()> &shouldStop, bool procName = false);
     bool CreateTemp(const std::string &folder, bool privateMode);
+    // Writes into the regular file behind one of our own descriptors, never replacing it.
+    bool WriteThrough(int fd, const struct stat &st);
     bool Name(const std::string &dest, bool replace);
     bool CopyIntoPlace();
     void SyncFolder(const std::string &folder);

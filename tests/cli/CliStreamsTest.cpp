@@ -245,6 +245,23 @@ TEST(CliStreams, OwnStandardOutputByNameIsWrittenThroughIt) {
             EXPECT_EQ(ReadFile(dir.File("out.bin")), "EARLIER\n" + joined);
         }
     }
+    // Any other descriptor of ours by its names: a file opened for appending is appended to,
+    // a pipe (as bash's >(...) hands one over) is written into.
+    for (const std::string name : {"/dev/fd/3", "/proc/self/fd/3"}) {
+        SCOPED_TRACE(name);
+        WriteFile(dir.File("out.bin"), "EARLIER\n");
+        EXPECT_EQ(shell(cli + " --force -qf wav -o " + name + " a.wav 3>>out.bin"), 0);
+        EXPECT_EQ(ReadFile(dir.File("out.bin")), "EARLIER\n" + joined);
+        EXPECT_EQ(shell(cli + " -qf wav -o " + name + " a.wav 3>&1 >/dev/null | cat >piped.bin"),
+                  0);
+        EXPECT_EQ(ReadFile(dir.File("piped.bin")), joined);
+    }
+    // A name that ends in "/" is no file's: refused, and nothing is made or replaced.
+    WriteFile(dir.File("ex.wav"), "OLD");
+    EXPECT_EQ(shell(cli + " --force -qf wav -o ex.wav/ a.wav 2>/dev/null"), 1);
+    EXPECT_EQ(shell(cli + " -qf wav -o new.wav/ a.wav 2>/dev/null"), 1);
+    EXPECT_EQ(ReadFile(dir.File("ex.wav")), "OLD");
+    EXPECT_FALSE(Exists(dir.File("new.wav")));
 }
 
 TEST(CliStreams, StopEndsAJoinWhoseReaderReadsNothing) {
