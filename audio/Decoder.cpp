@@ -472,7 +472,8 @@ bool Decoder::EndedEarly(std::uint64_t &promised) const {
         frameBytes_;
     if (exactBytes_ >= 0) {
         promised = std::max(std::uint64_t(exactBytes_), decoded + lost);
-        return failed_ || truncated || decoded < std::uint64_t(exactBytes_);
+        // All the stated audio came: a cut frame or stray bytes after it are no loss.
+        return failed_ || decoded < std::uint64_t(exactBytes_);
     }
     promised = decoded + lost;
     if (!frames_ && rate_ > 0) {

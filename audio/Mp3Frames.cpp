@@ -58,8 +58,9 @@ bool Mp3Frames::HeaderAt(std::uint64_t at, std::uint32_t &header, Mp3Frame &fram
 bool Mp3Frames::Follows(std::uint64_t at, std::uint32_t header, const Mp3Frame &frame, int more) {
     std::uint64_t next = at + std::uint64_t(frame.bytes);
     for (int i = 0; i < more; ++i) {
+        // The file ends here, or inside the frame just passed: nothing contradicts the run.
         if (next + 4 > end_)
-            return next <= end_;
+            return true;
         std::uint32_t h;
         Mp3Frame f;
         if (!HeaderAt(next, h, f) || (h & kMp3StreamMask) != (header & kMp3StreamMask))

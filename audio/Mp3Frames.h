@@ -16,10 +16,12 @@ public:
     Mp3Frames(int fd, std::uint64_t start, std::uint64_t end);
 
     // Moves to the first frame within `within` bytes that two more agreeing frames follow
-    // (or fewer, when the file ends with them); false when there is none.
+    // (or fewer, when the file ends with or inside them); false when there is none.
     bool FindFirst(std::uint64_t within);
     // The next frame, valid until the next call; null at the end.
     const std::uint8_t *Next(Mp3Frame &frame);
+    // Where the next frame is looked for.
+    std::uint64_t Position() const { return pos_; }
 
     // The file ended inside a frame its header announced, or shrank while being read.
     bool Truncated() const { return partialEnd_ || shrunk_; }

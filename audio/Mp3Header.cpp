@@ -1,6 +1,7 @@
 #include "audio/Mp3Header.h"
 
 #include "audio/FileAccess.h"
+#include "audio/Mp3Frames.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,6 +11,8 @@ namespace {
 
 // The decoder's own delay, which the demuxer adds to the encoder delay when it trims.
 constexpr int kDecoderDelay = 529;
+// How far after the tags the first frame, and with it the Xing/Info header, is looked for.
+constexpr std::uint64_t kFirstFrameSearch = 64 * 1024;
 
 std::uint32_t BE32(const unsigned char *p) {
     return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
@@ -128,9 +131,15 @@ Mp3Header ReadMp3Header(int fd, std::uint64_t fileSize) {
         h.audioEnd = fileSize - 128;
 
     unsigned char buf[256] = {};
+    Mp3Frame f;
+    // Padding or junk between the tags and the first frame: the header is that frame's.
+    if (!ReadAt(fd, h.audioStart, buf, 4) || !ParseMp3Frame(BE32(buf), f)) {
+        Mp3Frames frames(fd, h.audioStart, h.audioEnd);
+        if (frames.FindFirst(kFirstFrameSearch))
+            h.audioStart = frames.Position();
+    }
     std::size_t n =
         static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buf, fileSize - h.audioStart));
-    Mp3Frame f;
     if (n < 4 || !ReadAt(fd, h.audioStart, buf, n) || !ParseMp3Frame(BE32(buf), f))
         return h;
     h.frameFound = true;
