@@ -6,6 +6,7 @@
 
 #include "ProgramWindows.h"
 #include "TestUtil.h"
+#include "WizardAnswers.h"
 #include "forms/AppPaths.h"
 #include "forms/Formmain.h"
 #include "forms/Formoutput.h"
@@ -38,21 +39,7 @@ class JoinTest : public QObject {
             n = Q(n.toStdString());
         MainForm->AddFiles(names);
     }
-    // Answers the wizard: format radio, output file; then Join.
-    void AnswerWizard(QRadioButton *Ui::TOutputForm::*radio, const QString &output) {
-        QTimer::singleShot(0, [=] {
-            Ui::TOutputForm *w = OutputForm->ui;
-            (w->*radio)->setChecked(true);
-            w->ButtonNext->click();
-            if (w->PageControl1->currentIndex() != 3)
-                w->ButtonNext->click();
-            w->EditOutputFile->setText(output);
-            w->ButtonNext->click();
-        });
-    }
-    QStringList TempLeftovers() {
-        return QDir(QString::fromStdString(tmp_->Path())).entryList(QDir::Files | QDir::Hidden);
-    }
+    QStringList TempLeftovers() { return FilesIn(tmp_->Path()); }
     std::string DataChunk(const std::string &wav) { return ReadFile(wav).substr(44); }
 
 private slots:

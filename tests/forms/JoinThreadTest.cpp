@@ -13,6 +13,7 @@
 
 #include "ProgramWindows.h"
 #include "TestUtil.h"
+#include "WizardAnswers.h"
 #include "common/Messages.h"
 #include "forms/Formmain.h"
 #include "forms/Formoutput.h"
@@ -81,20 +82,7 @@ class JoinThreadTest : public QObject {
             n = Q(n.toStdString());
         MainForm->AddFiles(names);
     }
-    void AnswerWizard(QRadioButton *Ui::TOutputForm::*radio, const QString &output) {
-        QTimer::singleShot(0, [=] {
-            Ui::TOutputForm *w = OutputForm->ui;
-            (w->*radio)->setChecked(true);
-            w->ButtonNext->click();
-            if (w->PageControl1->currentIndex() != 3)
-                w->ButtonNext->click();
-            w->EditOutputFile->setText(output);
-            w->ButtonNext->click();
-        });
-    }
-    QStringList TempLeftovers() {
-        return QDir(QString::fromStdString(tmp_->Path())).entryList(QDir::Files | QDir::Hidden);
-    }
+    QStringList TempLeftovers() { return FilesIn(tmp_->Path()); }
 
 private slots:
     void initTestCase() {
