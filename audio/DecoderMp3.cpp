@@ -1,0 +1,80 @@
+#include "audio/Decoder.h"
+
+#include "audio/Mp3Frames.h"
+#include "audio/Mp3Header.h"
+
+#include <algorithm>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+// The MP3 side of opening a decoder: what the file's header states, and whether to believe it.
+namespace tandrel {
+namespace {
+
+// How far into the audio part the first run of MP3 frames may begin.
+constexpr std::uint64_t kMp3SearchBytes = 1 << 20;
+// The decoder's own delay, which the encoder delay and padding of a LAME tag leave out.
+constexpr int kMp3DecoderDelay = 529;
+
+} // namespace
+
+// Counts the frames when the header's frame count cannot describe the audio part: the file
+// was cut short before it came here, or the header does not belong to its frames.
+Decoder::StatedLength Decoder::CheckStatedLength(Mp3Header &h, std::uint64_t first,
+                                                 std::int64_t &samples) {
+    if (!h.hasFrameCount || h.audioEnd <= h.audioStart)
+        return StatedLength::Trusted;
+    const std::uint64_t audio = h.audioEnd - h.audioStart;
+    const bool cut = h.statedBytes > audio;
+    const double frameBytes =
+        double(h.statedBytes && !cut ? h.statedBytes : audio) - double(h.infoFrameBytes);
+    const double least = double(h.frames) * Mp3SmallestFrameBytes(h);
+    const double most = double(h.frames + 1) * Mp3LargestFrameBytes(h);
+    if (!cut && least <= frameBytes + Mp3LargestFrameBytes(h) && most >= frameBytes)
+        return StatedLength::Trusted;
+    const Mp3FrameCount count = CountMp3Frames(fd_, first, h.audioEnd, kMp3SearchBytes);
+    if (count.frames == h.frames && !count.partialEnd)
+        return StatedLength::Trusted;
+    samples = std::int64_t(count.samples);
+    if (count.frames < h.frames && (cut || count.partialEnd)) {
+        // The delay at the start is still there; the padding went with the end.
+        if (h.hasGapless)
+            samples = std::max<std::int64_t>(0, samples - h.encoderDelay - kMp3DecoderDelay);
+        h.hasFrameCount = false;
+        return StatedLength::Cut;
+    }
+    h.hasFrameCount = false;
+    h.hasGapless = false;
+    return StatedLength::Wrong;
+}
+
+bool Decoder::SetupMp3(Mp3Header h, std::uint64_t size) {
+    const std::uint64_t first = h.audioStart + h.infoFrameBytes;
+    frames_ = std::make_unique<Mp3Frames>(fd_, first, h.audioEnd);
+    if (!frames_->FindFirst(kMp3SearchBytes))
+        return false;
+    std::int64_t counted = -1;
+    const StatedLength stated = CheckStatedLength(h, first, counted);
+    cutBeforeOpen_ = stated == StatedLength::Cut;
+    std::int64_t samples = stated == StatedLength::Trusted ? Mp3ExactSamples(h) : counted;
+    const bool exact = stated == StatedLength::Trusted && samples >= 0;
+    if (samples < 0)
+        samples = Mp3EstimatedSamples(h);
+    if (h.hasGapless) {
+        skipStart_ = h.encoderDelay + kMp3DecoderDelay;
+        if (h.hasFrameCount) {
+            discardTo_ = std::int64_t(h.frames) * h.samplesPerFrame;
+            discardFrom_ = discardTo_ - h.padding + kMp3DecoderDelay;
+        }
+    }
+    source_.size = static_cast<std::int64_t>(size);
+    if (!OpenCodec(avcodec_find_decoder(AV_CODEC_ID_MP3), nullptr) || !Finish(samples))
+        return false;
+    if (exact)
+        exactBytes_ = static_cast<std::int64_t>(length_);
+    return true;
+}
+
+} // namespace tandrel
