@@ -88,6 +88,18 @@ std::uint64_t SkipId3v2Tags(int fd, std::uint64_t fileSize) {
     return at;
 }
 
+// Forgets the encoder delay and padding when they leave no audio in the stated frames.
+void DropGaplessThatDoesNotFit(Mp3Header &h) {
+    if (!h.hasGapless || !h.hasFrameCount)
+        return;
+    const std::int64_t total = std::int64_t(h.frames) * h.samplesPerFrame;
+    if (total - h.encoderDelay - kDecoderDelay - std::max(0, h.padding - kDecoderDelay) <= 0) {
+        h.hasGapless = false;
+        h.encoderDelay = 0;
+        h.padding = 0;
+    }
+}
+
 } // namespace
 
 int Mp3BitrateKbps(bool mpeg1, int bitrateIndex) {
@@ -163,17 +175,6 @@ int Mp3LargestFrameBytes(const Mp3Header &h) {
         return 0;
     const bool mpeg1 = h.samplesPerFrame == 1152;
     return (mpeg1 ? 144 : 72) * Mp3BitrateKbps(mpeg1, 14) * 1000 / h.sampleRate + 1;
-}
-
-void DropGaplessThatDoesNotFit(Mp3Header &h) {
-    if (!h.hasGapless || !h.hasFrameCount)
-        return;
-    const std::int64_t total = std::int64_t(h.frames) * h.samplesPerFrame;
-    if (total - h.encoderDelay - kDecoderDelay - std::max(0, h.padding - kDecoderDelay) <= 0) {
-        h.hasGapless = false;
-        h.encoderDelay = 0;
-        h.padding = 0;
-    }
 }
 
 std::int64_t Mp3ExactSamples(const Mp3Header &h) {

@@ -45,9 +45,6 @@ int Mp3BitrateKbps(bool mpeg1, int bitrateIndex);
 // audioStart at or beyond fileSize.
 Mp3Header ReadMp3Header(int fd, std::uint64_t fileSize);
 
-// Forgets the encoder delay and padding when they leave no audio in the stated frames.
-void DropGaplessThatDoesNotFit(Mp3Header &h);
-
 // Bounds of a layer III frame's size at the header's sample rate (any bitrate, padding slot
 // included in the largest).
 int Mp3SmallestFrameBytes(const Mp3Header &h);

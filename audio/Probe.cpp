@@ -54,40 +54,38 @@ const char *PcmCodecName(std::uint32_t bits) {
 
 } // namespace
 
+namespace {
+
+// Each refusal's [OpenDialog] key and its English text.
+struct RefusalText {
+    Refusal refusal;
+    const char *key;
+    const char *english;
+};
+constexpr RefusalText kRefusalTexts[] = {
+    {Refusal::NotPCM, "NotPCM", "This file is not a PCM wave file that can be joined."},
+    {Refusal::NotMP3Info, "NotMP3Info", "This MP3 file cannot be read."},
+    {Refusal::NotWMAInfo, "NotWMAInfo", "This WMA file cannot be read."},
+    {Refusal::NotSupport, "NotSupport", "This type of file is not supported."},
+    {Refusal::NoAudio, "NoAudio", "This file cannot be joined: it holds no audio."}};
+
+const RefusalText *TextOf(Refusal refusal) {
+    for (const RefusalText &t : kRefusalTexts)
+        if (t.refusal == refusal)
+            return &t;
+    return nullptr;
+}
+
+} // namespace
+
 const char *RefusalKey(Refusal refusal) {
-    switch (refusal) {
-    case Refusal::NotPCM:
-        return "NotPCM";
-    case Refusal::NotMP3Info:
-        return "NotMP3Info";
-    case Refusal::NotWMAInfo:
-        return "NotWMAInfo";
-    case Refusal::NotSupport:
-        return "NotSupport";
-    case Refusal::NoAudio:
-        return "NoAudio";
-    case Refusal::None:
-        break;
-    }
-    return "";
+    const RefusalText *t = TextOf(refusal);
+    return t ? t->key : "";
 }
 
 const char *RefusalEnglish(Refusal refusal) {
-    switch (refusal) {
-    case Refusal::NotPCM:
-        return "This file is not a PCM wave file that can be joined.";
-    case Refusal::NotMP3Info:
-        return "This MP3 file cannot be read.";
-    case Refusal::NotWMAInfo:
-        return "This WMA file cannot be read.";
-    case Refusal::NotSupport:
-        return "This type of file is not supported.";
-    case Refusal::NoAudio:
-        return "This file cannot be joined: it holds no audio.";
-    case Refusal::None:
-        break;
-    }
-    return "";
+    const RefusalText *t = TextOf(refusal);
+    return t ? t->english : "";
 }
 
 Refusal ProbeFile(const std::string &path, ProbedFile &out) {
