@@ -1,6 +1,6 @@
 #include "audio/Decoder.h"
 
-#include "audio/AsfHeader.h"
+#include "audio/Decoding.h"
 #include "audio/FileAccess.h"
 #include "audio/Mp3Frames.h"
 #include "audio/Mp3Header.h"
@@ -21,9 +21,6 @@ extern "C" {
 namespace tandrel {
 namespace {
 
-constexpr int kIoBufferSize = 32768;
-// Below this the prober saw no run of MP3 frames, only stray sync words.
-constexpr int kMinMp3ProbeScore = 5;
 // Packets read at open while looking for the first decodable frame.
 constexpr int kOpenPacketBudget = 500;
 constexpr int kMaxConsecutiveErrors = 64;
@@ -31,12 +28,8 @@ constexpr int kMaxChannels = 64;
 constexpr int kMaxRate = 1536000;
 // A WMA header's duration is an estimate; only a clearly shorter stream counts as cut short.
 constexpr double kWmaShortFraction = 0.02;
+// The same for any length a container estimates rather than states.
 constexpr double kWmaShortSeconds = 1.0;
-
-bool IsWmaCodec(AVCodecID id) {
-    return id == AV_CODEC_ID_WMAV1 || id == AV_CODEC_ID_WMAV2 || id == AV_CODEC_ID_WMAPRO ||
-           id == AV_CODEC_ID_WMALOSSLESS;
-}
 
 } // namespace
 
@@ -84,28 +77,28 @@ std::int64_t Decoder::SeekSource(void *opaque, std::int64_t offset, int whence) 
     return target;
 }
 
-std::unique_ptr<Decoder> Decoder::Open(const std::string &path, AudioContainer kind) {
+std::unique_ptr<Decoder> Decoder::Open(const std::string &path, InputReader reader,
+                                       OpenProblem *problem) {
+    OpenProblem ignored;
+    OpenProblem &why = problem ? *problem : ignored;
+    why = OpenProblem{};
+    if (!DecodingReady() || (reader != InputReader::Mp3 && reader != InputReader::Decoded))
+        return nullptr;
     std::unique_ptr<Decoder> d(new Decoder);
-    d->kind_ = kind;
+    d->reader_ = reader;
     d->path_ = path;
     std::uint64_t size = 0;
     d->fd_ = OpenRegularFile(path, size);
     if (d->fd_ < 0 || size == 0)
         return nullptr;
-    if (kind == AudioContainer::Wma) {
+    if (reader == InputReader::Decoded) {
         d->source_ = {d->fd_, 0, static_cast<std::int64_t>(size), 0};
-        if (!d->SetupWma())
+        if (!d->SetupDecoded(why))
             return nullptr;
-        const AsfHeader asf = ReadAsfHeader(d->fd_, size);
-        if (asf.found && !asf.broadcast && asf.fileSize > size) {
-            d->source_.shrunk = true;
-            d->estimatedBytes_ = std::max<std::uint64_t>(
-                d->estimatedBytes_,
-                std::uint64_t(av_rescale(std::int64_t(asf.duration), d->rate_, 10000000)) *
-                    d->frameBytes_);
-        }
+        d->CheckAsfSize(size);
         return d;
     }
+    d->container_ = "MP3";
     const Mp3Header h = ReadMp3Header(d->fd_, size);
     if (h.audioStart >= size)
         return nullptr;
@@ -125,7 +118,12 @@ bool Decoder::OpenCodec(const AVCodec *codec, const AVStream *st) {
     if (st)
         codec_->pkt_timebase = st->time_base;
     codec_->thread_count = 1;
-    codec_->request_sample_fmt = AV_SAMPLE_FMT_S16;
+    const AVCodecDescriptor *descriptor = avcodec_descriptor_get(codec->id);
+    lossless_ = descriptor && (descriptor->props & AV_CODEC_PROP_LOSSLESS);
+    if (lossless_)
+        codec_->err_recognition |= AV_EF_CRCCHECK; // a damaged frame is an error, not noise
+    else
+        codec_->request_sample_fmt = AV_SAMPLE_FMT_S16;
     if (avcodec_open2(codec_, codec, nullptr) < 0)
         return false;
     packet_ = av_packet_alloc();
@@ -136,51 +134,6 @@ bool Decoder::OpenCodec(const AVCodec *codec, const AVStream *st) {
     const bool decoded = DecodeMore();
     packetBudget_ = -1;
     return decoded && rate_ > 0;
-}
-
-bool Decoder::SetupWma() {
-    auto *buf = static_cast<unsigned char *>(av_malloc(kIoBufferSize));
-    if (!buf)
-        return false;
-    io_ = avio_alloc_context(buf, kIoBufferSize, 0, &source_, ReadSource, nullptr, SeekSource);
-    if (!io_) {
-        av_free(buf);
-        return false;
-    }
-    format_ = avformat_alloc_context();
-    if (!format_)
-        return false;
-    format_->pb = io_;
-    format_->flags |= AVFMT_FLAG_CUSTOM_IO;
-    // No file name: the decision rests on the content, not on the extension.
-    if (avformat_open_input(&format_, "", nullptr, nullptr) < 0)
-        return false; // format_ was freed and reset
-    if (std::strncmp(format_->iformat->name, "asf", 3) != 0)
-        return false;
-    // Rate and channels are not known before decoding, so the first audio stream is taken.
-    int index = -1;
-    for (unsigned i = 0; i < format_->nb_streams && index < 0; ++i)
-        if (format_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
-            index = static_cast<int>(i);
-    if (index < 0 || !IsWmaCodec(format_->streams[index]->codecpar->codec_id))
-        return false;
-    for (unsigned i = 0; i < format_->nb_streams; ++i)
-        if (static_cast<int>(i) != index)
-            format_->streams[i]->discard = AVDISCARD_ALL;
-    streamIndex_ = index;
-    AVStream *st = format_->streams[index];
-    if (!OpenCodec(avcodec_find_decoder(st->codecpar->codec_id), st))
-        return false;
-
-    std::int64_t samples = -1;
-    if (st->duration > 0 && st->duration != AV_NOPTS_VALUE)
-        samples = av_rescale_q(st->duration, st->time_base, AVRational{1, rate_});
-    if (samples < 0 && format_->duration > 0 && format_->duration != AV_NOPTS_VALUE)
-        samples = av_rescale(format_->duration, rate_, AV_TIME_BASE);
-    if (samples < 0 && codec_->bit_rate > 0)
-        samples = static_cast<std::int64_t>(double(source_.size) * 8.0 * rate_ /
-                                            double(codec_->bit_rate));
-    return Finish(samples);
 }
 
 bool Decoder::Finish(std::int64_t samples) {
@@ -283,17 +236,8 @@ bool Decoder::DecodeMore() {
 bool Decoder::Convert(AVFrame *frame) {
     if (frame->nb_samples <= 0)
         return true;
-    if (rate_ == 0) {
-        int ch = frame->ch_layout.nb_channels;
-        if (frame->sample_rate <= 0 || frame->sample_rate > kMaxRate || ch <= 0 ||
-            ch > kMaxChannels)
-            return false;
-        rate_ = frame->sample_rate;
-        channels_ = ch;
-        frameBytes_ = static_cast<std::size_t>(ch) * 2;
-        if (frame->ch_layout.order == AV_CHANNEL_ORDER_NATIVE)
-            outMask_ = frame->ch_layout.u.mask;
-    }
+    if (rate_ == 0 && !StartOutput(frame))
+        return false;
     if (!swr_ || frame->format != swrInFormat_ || frame->sample_rate != swrInRate_ ||
         frame->ch_layout.nb_channels != swrInChannels_) {
         FlushResampler();
@@ -310,6 +254,7 @@ bool Decoder::Convert(AVFrame *frame) {
     if (got < 0)
         return false;
     const std::size_t region = pendSize_;
+    PackTo24(region, std::size_t(got));
     pendSize_ += static_cast<std::size_t>(got) * frameBytes_;
     if (skipStart_ > 0 || discardTo_ > 0)
         Trim(region, nextPts_);
@@ -342,6 +287,57 @@ void Decoder::Trim(std::size_t regionStart, std::int64_t firstSample) {
     pendSize_ = regionStart + kept;
 }
 
+// The output's layout, from the first decoded frame: lossy codecs give 16 bits, PCM and
+// lossless ones their own depth (a float source 32 bits).
+bool Decoder::StartOutput(const AVFrame *frame) {
+    const int ch = frame->ch_layout.nb_channels;
+    if (frame->sample_rate <= 0 || frame->sample_rate > kMaxRate || ch <= 0 || ch > kMaxChannels)
+        return false;
+    rate_ = frame->sample_rate;
+    channels_ = ch;
+    bits_ = 16;
+    outFormat_ = AV_SAMPLE_FMT_S16;
+    const int raw = codec_->bits_per_raw_sample;
+    switch (lossless_ ? av_get_packed_sample_fmt(AVSampleFormat(frame->format))
+                      : AV_SAMPLE_FMT_S16) {
+    case AV_SAMPLE_FMT_U8:
+        bits_ = 8;
+        outFormat_ = AV_SAMPLE_FMT_U8;
+        break;
+    case AV_SAMPLE_FMT_S16:
+        break;
+    case AV_SAMPLE_FMT_S32:
+        if (raw > 0 && raw <= 16)
+            break;
+        bits_ = raw > 0 && raw <= 24 ? 24 : 32;
+        outFormat_ = AV_SAMPLE_FMT_S32;
+        break;
+    default: // float, double and 64-bit sources
+        bits_ = 32;
+        outFormat_ = AV_SAMPLE_FMT_S32;
+        break;
+    }
+    frameBytes_ = std::size_t(ch) * std::size_t(bits_ / 8);
+    swrBytes_ = std::size_t(ch) * std::size_t(av_get_bytes_per_sample(AVSampleFormat(outFormat_)));
+    if (frame->ch_layout.order == AV_CHANNEL_ORDER_NATIVE)
+        outMask_ = frame->ch_layout.u.mask;
+    return true;
+}
+
+// 24-bit output comes from the resampler as 32-bit samples whose low byte is zero: their
+// upper three bytes are kept, in place.
+void Decoder::PackTo24(std::size_t regionStart, std::size_t samples) {
+    if (bits_ != 24)
+        return;
+    std::uint8_t *p = pending_.data() + pendHead_ + regionStart;
+    const std::size_t count = samples * std::size_t(channels_);
+    for (std::size_t i = 0; i < count; ++i) {
+        p[3 * i] = p[4 * i + 1];
+        p[3 * i + 1] = p[4 * i + 2];
+        p[3 * i + 2] = p[4 * i + 3];
+    }
+}
+
 bool Decoder::ConfigureResampler(const AVFrame *frame) {
     swr_free(&swr_);
     AVChannelLayout in{}, out{};
@@ -354,7 +350,7 @@ bool Decoder::ConfigureResampler(const AVFrame *frame) {
         av_channel_layout_from_mask(&out, outMask_);
     else
         av_channel_layout_default(&out, channels_);
-    int r = swr_alloc_set_opts2(&swr_, &out, AV_SAMPLE_FMT_S16, rate_, &in,
+    int r = swr_alloc_set_opts2(&swr_, &out, static_cast<AVSampleFormat>(outFormat_), rate_, &in,
                                 static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0,
                                 nullptr);
     av_channel_layout_uninit(&in);
@@ -378,8 +374,10 @@ void Decoder::FlushResampler() {
     ReserveOutput(static_cast<std::size_t>(room));
     std::uint8_t *out = pending_.data() + pendHead_ + pendSize_;
     int got = swr_convert(swr_, &out, room, nullptr, 0);
-    if (got > 0)
+    if (got > 0) {
+        PackTo24(pendSize_, std::size_t(got));
         pendSize_ += static_cast<std::size_t>(got) * frameBytes_;
+    }
 }
 
 void Decoder::ReserveOutput(std::size_t samples) {
@@ -387,7 +385,7 @@ void Decoder::ReserveOutput(std::size_t samples) {
         std::memmove(pending_.data(), pending_.data() + pendHead_, pendSize_);
         pendHead_ = 0;
     }
-    std::size_t need = pendSize_ + samples * frameBytes_;
+    std::size_t need = pendSize_ + samples * swrBytes_;
     if (pending_.size() < need)
         pending_.resize(need);
 }

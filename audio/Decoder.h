@@ -14,26 +14,38 @@ struct AVCodec;
 struct AVStream;
 struct SwrContext;
 
-namespace tandrel {
+#include "audio/Track.h"
 
-enum class AudioContainer { Mp3, Wma };
+namespace tandrel {
 
 class Mp3Frames;
 struct Mp3Header;
 
-// One decoding stream over a file: interleaved signed 16-bit PCM at the file's own rate and
-// channel count, with MP3 encoder delay and padding removed.
+// Why Decoder::Open gave nothing.
+struct OpenProblem {
+    enum Kind { NotThatAudio, NoDecoder, NoLength } kind = NotThatAudio;
+    std::string codec; // for NoDecoder: the codec no decoder knows
+};
+
+// One decoding stream over a file: interleaved little-endian PCM at the file's own rate and
+// channel count, 16-bit signed for lossy codecs and the source's own depth (8-bit unsigned,
+// 16-, 24- or 32-bit signed) for PCM and lossless ones, float sources rounded and clipped to
+// 32 bits; MP3 encoder delay and padding are removed, and a stated exact length is kept to.
 class Decoder {
 public:
-    // Null when the file is not that kind of audio or nothing in it decodes.
-    static std::unique_ptr<Decoder> Open(const std::string &path, AudioContainer kind);
+    // reader is InputReader::Mp3 (the MP3 frame reader) or InputReader::Decoded (whatever
+    // FFmpeg recognises in the content). Null when the file is not that kind of audio or
+    // nothing in it decodes; problem, when given, says why.
+    static std::unique_ptr<Decoder> Open(const std::string &path, InputReader reader,
+                                         OpenProblem *problem = nullptr);
     ~Decoder();
     Decoder(const Decoder &) = delete;
     Decoder &operator=(const Decoder &) = delete;
 
     int Rate() const { return rate_; }
     int Channels() const { return channels_; }
-    bool IsMp3() const { return kind_ == AudioContainer::Mp3; }
+    int Bits() const { return bits_; }
+    bool IsMp3() const { return reader_ == InputReader::Mp3; }
     const std::string &Path() const { return path_; }
     // Never below Position(); final once the end has been reached.
     std::uint64_t LengthBytes() const { return length_; }
@@ -46,16 +58,25 @@ public:
     // Once the end is reached: the file ended or stopped decoding before the audio it
     // promised; promised receives the bytes it should have given.
     bool EndedEarly(std::uint64_t &promised) const;
-    // FFmpeg's name of the stream's codec ("mp3", "wmav2").
+    // FFmpeg's name of the stream's codec ("mp3", "wmav2", "flac").
     const char *CodecName() const;
+    // The container's name for people ("MP3", "ASF", "FLAC", "Ogg", "MP4").
+    const std::string &ContainerName() const { return container_; }
+    // Whether the codec keeps every bit (PCM, FLAC, ALAC...), as opposed to MP3, AAC, WMA...
+    bool Lossless() const { return lossless_; }
 
 private:
     Decoder() = default;
     enum class StatedLength { Trusted, Cut, Wrong };
     StatedLength CheckStatedLength(Mp3Header &h, std::uint64_t first, std::int64_t &samples);
     bool SetupMp3(Mp3Header h, std::uint64_t size);
-    bool SetupWma();
+    bool OpenContainer(OpenProblem &problem);
+    bool SetupDecoded(OpenProblem &problem);
+    std::int64_t StatedSamples(const AVStream *st, bool &exact) const;
+    void CheckAsfSize(std::uint64_t size);
     bool OpenCodec(const AVCodec *codec, const AVStream *st);
+    bool StartOutput(const AVFrame *frame);
+    void PackTo24(std::size_t regionStart, std::size_t samples);
     bool Finish(std::int64_t samples);
     int NextPacket();
     bool DecodeMore();
@@ -66,8 +87,10 @@ private:
     void ReserveOutput(std::size_t samples);
     void UpdateLength();
 
-    AudioContainer kind_ = AudioContainer::Mp3;
+    InputReader reader_ = InputReader::Mp3;
     std::string path_;
+    std::string container_;
+    bool lossless_ = false;
     int fd_ = -1;
     struct Source {
         int fd = -1;
@@ -94,6 +117,9 @@ private:
     int streamIndex_ = -1;
     int rate_ = 0;
     int channels_ = 0;
+    int bits_ = 16;
+    int outFormat_ = -1;       // the resampler's output sample format
+    std::size_t swrBytes_ = 0; // bytes per frame the resampler writes (4 per sample for 24 bits)
     std::size_t frameBytes_ = 0;
     bool draining_ = false;
     bool ended_ = false;

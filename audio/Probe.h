@@ -1,5 +1,7 @@
 #pragma once
 
+#include "audio/Track.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -7,34 +9,25 @@
 
 namespace tandrel {
 
-// Why a file was not added; each has its text under [OpenDialog] in the language file.
-enum class Refusal { None, NotPCM, NotMP3Info, NotWMAInfo, NotSupport, NoAudio };
+// Why a file was not added; each has its text under [OpenDialog] in the language file. Some
+// come with a detail (the track's refusalDetail) that the message shows after the text.
+enum class Refusal {
+    None,
+    NotPCM,
+    NotMP3Info,
+    NotWMAInfo,
+    NotSupport,
+    NoAudio,
+    NoDecoder,       // the container is known, its codec (the detail) is not
+    NoLength,        // nothing tells how long the audio is
+    TooManyChannels, // more than 8; the detail gives the count
+    RateTooHigh,     // above 768,000 Hz; the detail gives the rate
+};
 
 // The [OpenDialog] key of a refusal ("NotPCM", ...); empty for None.
 const char *RefusalKey(Refusal refusal);
 // The English text of a refusal, for a language file without its key; empty for None.
 const char *RefusalEnglish(Refusal refusal);
-
-enum class AudioKind { Wav, Mp3, Wma, Other };
-
-// What adding a file needs to know about it.
-struct ProbedFile {
-    AudioKind kind = AudioKind::Other;
-    std::uint32_t sampleRate = 0;
-    std::uint32_t channels = 0;
-    std::uint32_t bits = 0;
-    std::uint64_t sizeKB = 0;
-    std::uint32_t seconds = 0;
-    // The PCM bytes (in the file's own format) that joining it must yield, when the file
-    // states them exactly; -1 when its length is only an estimate.
-    std::int64_t exactBytes = -1;
-    // For listings: the file's size, the PCM it decodes to (an estimate unless exactBytes
-    // says it), and its container ("WAV", "RF64", "MP3", "ASF") and codec ("pcm_s16le", "mp3").
-    std::uint64_t fileBytes = 0;
-    std::uint64_t pcmBytes = 0;
-    const char *container = "";
-    const char *codec = "";
-};
 
 // Text from the last "." of the file-name part on, dot included; empty when there is none.
 std::string ExtensionOf(const std::string &path);
@@ -42,12 +35,26 @@ std::string ExtensionOf(const std::string &path);
 std::string FileNameOf(const std::string &path);
 // The folder part ending in "/", or empty for a bare name.
 std::string FolderOf(const std::string &path);
-// By extension alone, without regard to case.
-AudioKind KindOf(const std::string &path);
+// The extensions of the audio files people keep, lower case with the dot (".wav", ".flac",
+// ".m4a"...): what the Add dialog's "All audio files" line lists. Files are recognised by
+// their content; these only pick them out of a folder.
+const std::vector<std::string> &AudioExtensions();
+// Whether the name ends in one of AudioExtensions, without regard to case.
+bool HasAudioExtension(const std::string &path);
 
-// Probes one file by its extension: WAV through ReadWaveInfo (which shows its own message on
-// failure), MP3 and WMA through the decoding layer. Shows nothing else.
-Refusal ProbeFile(const std::string &path, ProbedFile &out);
+// The reader for a file, by its content: a RIFF or RF64 wave file of PCM samples (or one
+// whose chunks are damaged, so that its reader says why) takes the WAV reader; MPEG audio
+// layer III the MP3 frame reader, as does anything named ".mp3" that announces no other
+// container; everything else FFmpeg's demuxers. None when the file cannot be read.
+InputReader ReaderFor(const std::string &path);
+
+// Probes one file by its content: a PCM wave file through ReadWaveInfo (which shows its own
+// message on failure), everything else through the decoder its reader picks. Shows nothing
+// else.
+Refusal ProbeFile(const std::string &path, Track &out);
+// The text of a refusal for a message: the translated text (the English one when it is
+// empty), followed by the track's detail in parentheses when there is one.
+std::string RefusalText(const std::string &translated, Refusal refusal, const Track &track);
 
 // Size column: "812 KB", "3.2 MB"; 0 counts as 1.
 std::string SizeText(std::uint64_t kb);
@@ -61,7 +68,7 @@ struct RowTexts {
     std::string caption;
     std::array<std::string, 10> subItems;
 };
-RowTexts BuildRow(const std::string &path, const ProbedFile &file, const std::string &bitsWord,
+RowTexts BuildRow(const std::string &path, const Track &file, const std::string &bitsWord,
                   const std::string &monoWord, const std::string &stereoWord);
 
 // Sorts full names ascending, without regard to case, by the user's locale collation; runs of

@@ -8,16 +8,6 @@
 namespace tandrel {
 namespace {
 
-bool EqualsNoCase(const std::string &a, const char *b) {
-    std::size_t i = 0;
-    for (; i < a.size() && b[i]; ++i) {
-        char x = a[i] >= 'A' && a[i] <= 'Z' ? char(a[i] - 'A' + 'a') : a[i];
-        if (x != b[i])
-            return false;
-    }
-    return i == a.size() && !b[i];
-}
-
 std::string TwoFigures(std::uint64_t v) {
     return (v < 10 ? "0" : "") + std::to_string(v);
 }
@@ -73,17 +63,6 @@ std::string ExtensionOf(const std::string &path) {
     return dot == std::string::npos ? std::string() : name.substr(dot);
 }
 
-AudioKind KindOf(const std::string &path) {
-    std::string ext = ExtensionOf(path);
-    if (EqualsNoCase(ext, ".wav"))
-        return AudioKind::Wav;
-    if (EqualsNoCase(ext, ".mp3"))
-        return AudioKind::Mp3;
-    if (EqualsNoCase(ext, ".wma"))
-        return AudioKind::Wma;
-    return AudioKind::Other;
-}
-
 std::string SizeText(std::uint64_t kb) {
     if (kb == 0)
         kb = 1;
@@ -104,7 +83,7 @@ std::string StatusTimeText(std::int64_t totalSeconds) {
     return TwoFigures(t / 3600) + ":" + TwoFigures(t % 3600 / 60) + ":" + TwoFigures(t % 60);
 }
 
-RowTexts BuildRow(const std::string &path, const ProbedFile &file, const std::string &bitsWord,
+RowTexts BuildRow(const std::string &path, const Track &file, const std::string &bitsWord,
                   const std::string &monoWord, const std::string &stereoWord) {
     RowTexts row;
     row.caption = FileNameOf(path);

@@ -2,6 +2,7 @@
 
 #include "audio/Probe.h"
 
+#include <cctype>
 #include <charconv>
 #include <cstring>
 #include <getopt.h>
@@ -95,16 +96,15 @@ int WmaBitrateIndexOf(int kbps) {
 }
 
 OutputKind KindOfExtension(const std::string &path) {
-    switch (KindOf(path)) {
-    case AudioKind::Wav:
-        return OutputKind::Wav;
-    case AudioKind::Mp3:
-        return OutputKind::Mp3;
-    case AudioKind::Wma:
-        return OutputKind::Wma;
-    default:
-        return OutputKind::None;
-    }
+    static const std::pair<const char *, OutputKind> kOutputs[] = {
+        {".wav", OutputKind::Wav}, {".mp3", OutputKind::Mp3}, {".wma", OutputKind::Wma}};
+    std::string extension = ExtensionOf(path);
+    for (char &c : extension)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (const auto &[name, kind] : kOutputs)
+        if (extension == name)
+            return kind;
+    return OutputKind::None;
 }
 
 ParseOutcome ParseOptions(const std::vector<std::string> &args, CliOptions &o, std::string &error) {

@@ -1,5 +1,5 @@
 // tandrel-join: the window's join from the command line.
-#include "audio/Bass.h"
+#include "audio/Decoding.h"
 #include "audio/Probe.h"
 #include "audio/Sniff.h"
 #include "cli/Json.h"
@@ -37,13 +37,13 @@ constexpr int kExitStopped = 130;
 
 struct Accepted {
     std::string path;
-    ProbedFile file;
+    Track file;
 };
 
 // An input as probed; refusal says why it was refused, empty when it was accepted.
 struct Entry {
     std::string path;
-    ProbedFile file;
+    Track file;
     std::string refusal;
 };
 
@@ -70,8 +70,9 @@ public:
         const std::string text = file_.ReadString(section, key, "");
         return text.empty() ? fallback : text;
     }
-    std::string Reason(Refusal refusal) const {
-        return Get("OpenDialog", RefusalKey(refusal), RefusalEnglish(refusal));
+    std::string Reason(Refusal refusal, const Track &track) const {
+        return RefusalText(Get("OpenDialog", RefusalKey(refusal), RefusalEnglish(refusal)), refusal,
+                           track);
     }
 
 private:
@@ -101,14 +102,14 @@ int ProbeAll(const std::vector<std::string> &names, const Texts &texts, StderrMe
         const std::string why = WhyUnreadable(name);
         if (!why.empty())
             detail += (detail.empty() ? " (" : "; ") + why;
-        in.refusal = texts.Reason(refusal) + (detail.empty() ? "" : detail + ")");
+        in.refusal = texts.Reason(refusal, in.file) + (detail.empty() ? "" : detail + ")");
         PrintError(name + ": " + in.refusal);
         entries.push_back(std::move(in));
     }
     return refused;
 }
 
-PcmFormat FormatOf(const ProbedFile &f) {
+PcmFormat FormatOf(const Track &f) {
     return PcmFormat{std::int32_t(f.sampleRate), std::int32_t(f.channels), std::int32_t(f.bits)};
 }
 
@@ -126,7 +127,7 @@ void JsonInputs(JsonWriter &json, const std::vector<Entry> &entries,
     for (const Entry &e : entries) {
         json.BeginObject();
         json.String("path", e.path);
-        const ProbedFile &f = e.file;
+        const Track &f = e.file;
         if (!e.refusal.empty()) {
             json.String("verdict", "refused");
             json.String("reason", e.refusal);
@@ -310,7 +311,8 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
     JoinRequest req;
     std::vector<std::uint32_t> seconds;
     for (const Accepted &in : accepted) {
-        req.inputs.push_back(JoinInput{in.path, FormatOf(in.file), in.file.exactBytes});
+        req.inputs.push_back(
+            JoinInput{in.path, FormatOf(in.file), in.file.exactBytes, in.file.reader});
         seconds.push_back(in.file.seconds);
     }
     req.target = TargetOf(accepted);
@@ -490,10 +492,10 @@ int Main(const std::vector<std::string> &args) {
 
 int main(int argc, char **argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    // Without the decoding layer MP3 and WMA inputs are refused; WAV still joins.
-    BASS_Init(-1, 44100, 0, nullptr, nullptr);
+    // Without the decoders only PCM wave files are taken.
+    InitDecoding();
     int status = Main(args);
-    BASS_Free();
+    EndDecoding();
     SetMessages(nullptr);
     // A listing, document or help that did not reach standard output in full is a failure.
     const int err = std::fflush(stdout) != 0 ? errno : std::ferror(stdout) ? EIO : 0;

@@ -11,7 +11,7 @@
 #include <QStatusBar>
 #include <algorithm>
 
-#include "audio/Bass.h"
+#include "audio/Decoding.h"
 #include "common/Encodestring.h"
 #include "forms/AppPaths.h"
 #include "forms/CppWebBrowser.h"
@@ -82,8 +82,8 @@ void TMainForm::FormCreate() {
     // found beside the program even when it cannot start.
     ExeFolder = ExecutableFolder();
 
-    if (!BASS_Init(-1, 44100, 0, this, nullptr)) {
-        BASS_Free();
+    if (!tandrel::InitDecoding()) {
+        tandrel::EndDecoding();
         ApplyLanguage(); // the message is shown before the first activation would load it
         Dialogs().MessageBox(
             nullptr, QString::fromStdString(tandrel::MsgText(tandrel::Msg::ErrorCaption)),
@@ -106,7 +106,7 @@ void TMainForm::FormActivate() {
 }
 
 void TMainForm::FormDestroy() {
-    BASS_Free();
+    tandrel::EndDecoding();
     LanguageFile.reset();
 }
 

@@ -87,14 +87,13 @@ void TMainForm::AddFiles(QStringList &Names) {
         Names << QFile::decodeName(QByteArray::fromStdString(name));
 
     for (const std::string &name : names) {
-        tandrel::ProbedFile file;
+        tandrel::Track file;
         const tandrel::Refusal refusal = tandrel::ProbeFile(name, file);
         const QString qname = QFile::decodeName(QByteArray::fromStdString(name));
         if (refusal != tandrel::Refusal::None) {
             // One box per refused file; the next file is probed after it closes.
-            QString reason = Text("OpenDialog", tandrel::RefusalKey(refusal));
-            if (reason.isEmpty())
-                reason = QString::fromUtf8(tandrel::RefusalEnglish(refusal));
+            const QString reason = QString::fromStdString(tandrel::RefusalText(
+                Text("OpenDialog", tandrel::RefusalKey(refusal)).toStdString(), refusal, file));
             Dialogs().MessageBox(QApplication::activeWindow(), Text("Common", "Message"),
                                  qname + '\n' + reason, QMessageBox::Information, QMessageBox::Ok);
             continue;

@@ -1,6 +1,6 @@
 #include "join/JoinInputs.h"
 
-#include "audio/Bass.h"
+#include "audio/Decoder.h"
 #include "common/Messages.h"
 #include "join/OutputStage.h"
 #include "lang/MessageTexts.h"
@@ -10,14 +10,13 @@
 namespace tandrel {
 namespace {
 
-// Whether the stream, having stopped, gave all the audio its file or its list row promised.
-InputResult CheckComplete(const JoinInput &input, HSTREAM stream, QWORD given) {
-    StreamCompleteness c;
-    if (!GetStreamCompleteness(stream, c))
-        return InputResult::Done;
-    QWORD promised = c.endedEarly ? c.promisedBytes : given;
-    if (input.expectedBytes > 0 && QWORD(input.expectedBytes) > given)
-        promised = std::max(promised, QWORD(input.expectedBytes));
+// Whether the decoder, having stopped, gave all the audio its file or its list row promised.
+InputResult CheckComplete(const JoinInput &input, const Decoder &decoder, std::uint64_t given) {
+    std::uint64_t promised = 0;
+    if (!decoder.EndedEarly(promised))
+        promised = given;
+    if (input.expectedBytes > 0 && std::uint64_t(input.expectedBytes) > given)
+        promised = std::max(promised, std::uint64_t(input.expectedBytes));
     if (promised > given)
         return ReportEndedEarly(input, promised, given);
     return InputResult::Done;
@@ -25,50 +24,27 @@ InputResult CheckComplete(const JoinInput &input, HSTREAM stream, QWORD given) {
 
 } // namespace
 
-InputResult ReadDecodedInput(const JoinInput &input, bool wma, std::size_t blockBytes,
+InputResult ReadDecodedInput(const JoinInput &input, InputReader reader, std::size_t blockBytes,
                              std::uint8_t *buffer, InputBlocks &blocks) {
-    const std::string &path = input.path;
-    const HSTREAM stream =
-        wma ? BASS_WMA_StreamCreateFile(0, path.c_str(), 0, 0, BASS_STREAM_DECODE)
-            : BASS_StreamCreateFile(0, path.c_str(), 0, 0, BASS_STREAM_DECODE);
-    if (stream == 0)
-        return ReportCannotOpen(path, MsgText(Msg::InputNotDecodable));
-    BASS_CHANNELINFO info{};
-    BASS_ChannelGetInfo(stream, &info);
-    const PcmFormat now{std::int32_t(info.freq), std::int32_t(info.chans), 16};
-    if (now.sampleRate != input.format.sampleRate || now.channels != input.format.channels) {
-        BASS_StreamFree(stream);
+    const std::unique_ptr<Decoder> decoder = Decoder::Open(input.path, reader);
+    if (!decoder)
+        return ReportCannotOpen(input.path, MsgText(Msg::InputNotDecodable));
+    const PcmFormat now{decoder->Rate(), decoder->Channels(), decoder->Bits()};
+    if (now != input.format)
         return ReportFormatChanged(input, now);
-    }
-    InputResult result = InputResult::Done;
-    bool failed = false;
-    QWORD given = 0;
-    while (BASS_ChannelIsActive(stream) != 0) {
-        const DWORD n = BASS_ChannelGetData(stream, buffer, DWORD(blockBytes));
-        // An error, or nothing more although the stream still claims to be active.
-        if (n == DWORD(-1) || n == 0) {
-            failed = true;
-            break;
-        }
+    std::uint64_t given = 0;
+    while (decoder->HasData()) {
+        const std::size_t n = decoder->Read(buffer, blockBytes);
+        // Nothing more although the decoder still claims to have data.
+        if (n == 0)
+            return ReportEndedEarly(input, decoder->LengthBytes(), given);
         given += n;
-        if (!blocks.Block(buffer, n)) {
-            result = InputResult::Failed;
-            break;
-        }
-        const QWORD position = BASS_ChannelGetPosition(stream, BASS_POS_BYTE);
-        const QWORD length = BASS_ChannelGetLength(stream, BASS_POS_BYTE);
-        const int percent = length == QWORD(-1) ? 0 : Percent(position, length);
-        if (blocks.AfterBlock(percent)) {
-            result = InputResult::Stopped;
-            break;
-        }
+        if (!blocks.Block(buffer, n))
+            return InputResult::Failed;
+        if (blocks.AfterBlock(Percent(decoder->PositionBytes(), decoder->LengthBytes())))
+            return InputResult::Stopped;
     }
-    if (result == InputResult::Done)
-        result = failed
-                     ? ReportEndedEarly(input, BASS_ChannelGetLength(stream, BASS_POS_BYTE), given)
-                     : CheckComplete(input, stream, given);
-    BASS_StreamFree(stream);
-    return result;
+    return CheckComplete(input, *decoder, given);
 }
 
 } // namespace tandrel

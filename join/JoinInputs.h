@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/Track.h"
 #include "common/FileIo.h"
 #include "join/PcmTypes.h"
 
@@ -15,6 +16,8 @@ struct JoinInput {
     PcmFormat format;
     // The PCM bytes the file held when it was listed, when known exactly; -1 otherwise.
     std::int64_t expectedBytes = -1;
+    // The reader that listed it; None: the one its content calls for now.
+    InputReader reader = InputReader::None;
 };
 
 // What the join does with the blocks of one input.
@@ -49,9 +52,9 @@ InputResult ReportCannotOpen(const std::string &path, const std::string &otherwi
 InputResult ReadWavInput(const JoinInput &input, std::size_t blockBytes, BlockReader &reader,
                          InputBlocks &blocks);
 
-// Decodes an MP3 (or, with wma, a WMA) file through a decode-only stream of the decoding
-// layer, in blocks of at most blockBytes placed in buffer.
-InputResult ReadDecodedInput(const JoinInput &input, bool wma, std::size_t blockBytes,
+// Decodes a file through the decoder of reader (the MP3 frame reader or FFmpeg's), in blocks
+// of at most blockBytes placed in buffer.
+InputResult ReadDecodedInput(const JoinInput &input, InputReader reader, std::size_t blockBytes,
                              std::uint8_t *buffer, InputBlocks &blocks);
 
 } // namespace tandrel

@@ -20,6 +20,11 @@
 namespace tandrel {
 namespace {
 
+// The reader the row names, else the one the file's content calls for.
+InputReader ReaderOf(const JoinInput &in) {
+    return in.reader != InputReader::None ? in.reader : ReaderFor(in.path);
+}
+
 constexpr std::size_t kSmallBlock = 10240;
 constexpr std::size_t kLargeBlock = 20480;
 
@@ -104,8 +109,6 @@ bool Join::CheckInputs() const {
     const bool encoded = kind == OutputKind::Mp3 || kind == OutputKind::Wma;
     const std::string encoding = kind == OutputKind::Mp3 ? "MP3" : "WMA";
     for (const JoinInput &in : req_.inputs) {
-        if (KindOf(in.path) == AudioKind::Other)
-            continue;
         const PcmFormat &f = in.format;
         std::string why;
         switch (CheckConversion(f, req_.target)) {
@@ -144,19 +147,16 @@ bool Join::ReadInputs(PcmSink &sink) {
     sink_ = &counter_;
     for (const JoinInput &in : req_.inputs) {
         progress_.SetLabel(in.path);
-        const AudioKind kind = KindOf(in.path);
-        if (kind == AudioKind::Other)
-            continue;
+        const InputReader reader = ReaderOf(in);
         if (!converter_.PrepareConversion(in.format, req_.target, req_.resampling)) {
             ShowMessage(MsgText(Msg::ErrorCaption),
                         MsgText(Msg::CannotJoin, {in.path, MsgText(Msg::ConverterNotStarted)}));
             return false;
         }
         const std::size_t block = InputBlockBytes(in.format, req_.target);
-        const InputResult result =
-            kind == AudioKind::Wav
-                ? ReadWavInput(in, block, reader_, *this)
-                : ReadDecodedInput(in, kind == AudioKind::Wma, block, block_.data(), *this);
+        const InputResult result = reader == InputReader::Wav
+                                       ? ReadWavInput(in, block, reader_, *this)
+                                       : ReadDecodedInput(in, reader, block, block_.data(), *this);
         if (result == InputResult::Failed)
             return false;
         // The resampler's held-back tail belongs to a finished input only.
@@ -304,14 +304,14 @@ void Join::DirectJoin(bool discardIfStopped) {
 }
 
 // The joined PCM's bytes when every input tells its length exactly before it is read: whole
-// frames of WAV data, at the target's rate or resampled with Hq; -1 otherwise (MP3 and WMA
+// frames of WAV data, at the target's rate or resampled with Hq; -1 otherwise (decoded
 // inputs tell theirs only once decoded, and frame repetition counts as it goes).
 std::int64_t Join::KnownPcmBytes() const {
     const PcmFormat &t = req_.target;
     std::uint64_t frames = 0;
     for (const JoinInput &in : req_.inputs) {
         const auto frameBytes = std::int64_t(FrameBytes(in.format));
-        if (KindOf(in.path) != AudioKind::Wav || in.expectedBytes < 0 || frameBytes == 0 ||
+        if (ReaderOf(in) != InputReader::Wav || in.expectedBytes < 0 || frameBytes == 0 ||
             in.expectedBytes % frameBytes != 0)
             return -1;
         const std::uint64_t n = std::uint64_t(in.expectedBytes / frameBytes);

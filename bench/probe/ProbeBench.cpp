@@ -3,7 +3,8 @@
 // Without a folder it makes 500 files of four minutes (hard links to a few encodings) in a
 // temporary folder and removes them afterwards.
 
-#include "audio/Bass.h"
+#include "audio/Decoder.h"
+#include "audio/Decoding.h"
 #include "audio/Probe.h"
 
 #include <chrono>
@@ -62,10 +63,10 @@ int main(int argc, char **argv) {
     } else {
         folder = argv[1];
         for (const auto &e : fs::directory_iterator(folder))
-            if (tandrel::KindOf(e.path().string()) != tandrel::AudioKind::Other)
+            if (tandrel::HasAudioExtension(e.path().string()))
                 names.push_back(e.path().string());
     }
-    if (!BASS_Init(-1, 44100, 0, nullptr, nullptr)) {
+    if (!tandrel::InitDecoding()) {
         std::fprintf(stderr, "the decoding layer did not start\n");
         return 1;
     }
@@ -75,7 +76,7 @@ int main(int argc, char **argv) {
     std::size_t added = 0;
     std::uint64_t seconds = 0;
     for (const std::string &name : names) {
-        tandrel::ProbedFile file;
+        tandrel::Track file;
         if (tandrel::ProbeFile(name, file) != tandrel::Refusal::None)
             continue;
         tandrel::RowTexts row = tandrel::BuildRow(name, file, "Bits", "Mono", "Stereo");
@@ -90,14 +91,14 @@ int main(int argc, char **argv) {
     // For comparison: what decoding one whole file costs.
     if (!names.empty()) {
         start = Clock::now();
-        HSTREAM h = BASS_StreamCreateFile(0, names.front().c_str(), 0, 0, BASS_STREAM_DECODE);
-        static char block[20480];
-        while (h && BASS_ChannelIsActive(h))
-            BASS_ChannelGetData(h, block, sizeof block);
-        BASS_StreamFree(h);
+        const std::string &first = names.front();
+        auto decoder = tandrel::Decoder::Open(first, tandrel::ReaderFor(first));
+        static std::uint8_t block[20480];
+        while (decoder && decoder->HasData())
+            decoder->Read(block, sizeof block);
         std::printf("decoding one whole file for comparison: %.3f s\n", Since(start));
     }
-    BASS_Free();
+    tandrel::EndDecoding();
     if (own)
         fs::remove_all(folder);
     return 0;

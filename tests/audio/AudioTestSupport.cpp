@@ -1,7 +1,7 @@
 #include "AudioTestSupport.h"
 
 #include "TestUtil.h"
-#include "audio/Bass.h"
+#include "audio/Decoding.h"
 
 #include <gtest/gtest.h>
 
@@ -46,10 +46,10 @@ std::string Media(const std::string &name, const std::string &command, std::uint
     return path;
 }
 
-void EnsureBassReady() {
-    tandrel::SetBassInitFailureForTesting(false);
-    if (!tandrel::BassReady()) {
-        ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr, nullptr));
+void EnsureDecodingReady() {
+    tandrel::SetDecodingInitFailureForTesting(false);
+    if (!tandrel::DecodingReady()) {
+        ASSERT_TRUE(tandrel::InitDecoding());
     }
 }
 

@@ -21,6 +21,6 @@ std::string MediaDir();
 std::string ToneWav(std::uint64_t samples, int rate = 44100, int channels = 2);
 
 // Sets up the decoding layer for a test.
-void EnsureBassReady();
+void EnsureDecodingReady();
 
 } // namespace audiotest

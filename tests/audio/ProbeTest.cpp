@@ -38,10 +38,10 @@ TEST(RowText, NamePartsAndExtensions) {
     EXPECT_EQ(FileNameOf("/music/x/t.mp3"), "t.mp3");
     EXPECT_EQ(FolderOf("/music/x/t.mp3"), "/music/x/");
     EXPECT_EQ(FolderOf("t.mp3"), "");
-    EXPECT_EQ(KindOf("/a/B.Wav"), AudioKind::Wav);
-    EXPECT_EQ(KindOf("/a/B.MP3"), AudioKind::Mp3);
-    EXPECT_EQ(KindOf("/a/B.wMa"), AudioKind::Wma);
-    EXPECT_EQ(KindOf("/a.wav/B"), AudioKind::Other);
+    EXPECT_TRUE(HasAudioExtension("/a/B.Wav"));
+    EXPECT_TRUE(HasAudioExtension("/a/B.FLAC"));
+    EXPECT_FALSE(HasAudioExtension("/a.wav/B"));
+    EXPECT_FALSE(HasAudioExtension("/a/notes.txt"));
 }
 
 TEST(RowText, SortingIgnoresCaseAndKeepsDuplicates) {
@@ -74,13 +74,13 @@ TEST(RowText, SortingComparesRunsOfDigitsByTheirValue) {
 
 class Probe : public ::testing::Test {
 protected:
-    void SetUp() override { audiotest::EnsureBassReady(); }
+    void SetUp() override { audiotest::EnsureDecodingReady(); }
 };
 
 TEST_F(Probe, Mp3AndWmaRows) {
     std::string stereo = Media("cbr.mp3", "lame --quiet -b 128 {in} {out}", 145530);
     std::string wma = Media("v2.wma", "ffmpeg -v error -i {in} -c:a wmav2 -b:a 128k {out}", 145530);
-    ProbedFile f;
+    Track f;
     ASSERT_EQ(ProbeFile(stereo, f), Refusal::None);
     RowTexts row = BuildRow(stereo, f, "Bits", "Mono", "Stereo");
     EXPECT_EQ(row.subItems[0], "44100 Hz");
@@ -89,7 +89,8 @@ TEST_F(Probe, Mp3AndWmaRows) {
     EXPECT_EQ(row.subItems[3], SizeText(testutil::FileSize(stereo) / 1024));
     EXPECT_EQ(row.subItems[4], "00:03");
     ASSERT_EQ(ProbeFile(wma, f), Refusal::None);
-    EXPECT_EQ(f.kind, AudioKind::Wma);
+    EXPECT_EQ(f.family, FormatFamily::Wma);
+    EXPECT_EQ(f.container, "ASF");
     EXPECT_EQ(f.sampleRate, 44100u);
     EXPECT_EQ(f.seconds, 3u);
 }
@@ -103,7 +104,7 @@ TEST_F(Probe, LongMp3ShowsHours) {
         hours += minute;
     TempDir dir;
     WriteFile(dir.File("95.mp3"), hours);
-    ProbedFile f;
+    Track f;
     ASSERT_EQ(ProbeFile(dir.File("95.mp3"), f), Refusal::None);
     EXPECT_EQ(TimeText(f.seconds).substr(0, 5), "1:35:");
 }
@@ -111,7 +112,7 @@ TEST_F(Probe, LongMp3ShowsHours) {
 // What is not a regular file is refused at once, never opened (a FIFO would block).
 TEST_F(Probe, RefusalsCarryTheirKeys) {
     TempDir dir;
-    ProbedFile f;
+    Track f;
     RecordingSink sink;
     WriteFile(dir.File("notes.txt"), "hello");
     WriteFile(dir.File("bad.mp3"), "hello");

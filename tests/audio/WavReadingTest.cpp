@@ -51,9 +51,9 @@ void ExpectRefused(const Outcome &o, const std::string &text = kInvalid,
     EXPECT_EQ(o.shown[0].icon, tandrel::MsgIcon::None);
 }
 
-tandrel::ProbedFile Probe(const TempDir &dir, const std::string &name, const std::string &bytes) {
+tandrel::Track Probe(const TempDir &dir, const std::string &name, const std::string &bytes) {
     WriteFile(dir.File(name), bytes);
-    tandrel::ProbedFile f;
+    tandrel::Track f;
     EXPECT_EQ(tandrel::ProbeFile(dir.File(name), f), tandrel::Refusal::None) << name;
     return f;
 }
@@ -170,7 +170,7 @@ TEST(WavReading, HugeSparseFilesShowTheirTrueSizeAndTime) {
     ASSERT_TRUE(o.ok);
     EXPECT_EQ(o.info.DataSize, 3000000000u);
     EXPECT_EQ(o.info.Seconds, 17006u);
-    tandrel::ProbedFile f;
+    tandrel::Track f;
     ASSERT_EQ(tandrel::ProbeFile(big, f), tandrel::Refusal::None);
     auto row = tandrel::BuildRow(big, f, "Bits", "Mono", "Stereo");
     EXPECT_EQ(row.subItems[3], "2861.0 MB");
@@ -210,7 +210,7 @@ TEST(WavReading, RowsShowWhatTheFileHoldsNotWhatItsHeaderClaims) {
         EXPECT_EQ(o.info.DataSize, half.size());
         EXPECT_EQ(o.info.FileSize, half.size() + 44);
         EXPECT_EQ(o.info.Seconds, 0u);
-        const tandrel::ProbedFile f = Probe(dir, "claim.wav", bytes);
+        const tandrel::Track f = Probe(dir, "claim.wav", bytes);
         EXPECT_EQ(f.exactBytes, std::int64_t(half.size()));
         const auto row = tandrel::BuildRow(dir.File("claim.wav"), f, "Bits", "Mono", "Stereo");
         EXPECT_EQ(row.subItems[3], "86 KB");

@@ -1,7 +1,7 @@
 #include "CliTestSupport.h"
 #include "tests/join/JoinTestSupport.h"
 
-#include "audio/Bass.h"
+#include "audio/Decoding.h"
 #include "join/EncoderSinks.h"
 
 #include <algorithm>
@@ -30,8 +30,8 @@ namespace {
 
 class CliJoin : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { BASS_Init(-1, 44100, 0, nullptr, nullptr); }
-    static void TearDownTestSuite() { BASS_Free(); }
+    static void SetUpTestSuite() { tandrel::InitDecoding(); }
+    static void TearDownTestSuite() { tandrel::EndDecoding(); }
 
     // The window's join of the same list: listed rows, the target, the two-pass pipeline.
     static void WindowJoin(const std::vector<std::string> &inputs, const OutputSettings &output,

@@ -191,7 +191,8 @@ TEST(CliOptions, JsonListingAndSummaryParseAndAddUp) {
     testutil::Run("lame --quiet " +
                   Quote(Synth(dir, "m.wav", "-r 44100 -c 2 -b 16", "1 sine 440")) + " " +
                   Quote(dir.File("m.mp3")));
-    WavFile(dir, "w.mp3", 4000, '\0'); // a WAV named .mp3
+    // A damaged FLAC file named .mp3.
+    WriteFile(dir.File("w.mp3"), "fLaC" + std::string(40, '\0'));
     const std::string oddRow = Hex(folder + odd) +
                                " verdict=accepted container=WAV codec=pcm_s16le sample_rate=22050 "
                                "channels=1 bits=16 duration_frames=44100 duration_exact=True "
@@ -202,7 +203,7 @@ TEST(CliOptions, JsonListingAndSummaryParseAndAddUp) {
                                "seconds=1.000000 bytes=";
     const std::string refusedRow = Hex(folder + "w.mp3") +
                                    " verdict=refused reason=This MP3 file cannot be read. (it is "
-                                   "a WAV file) bytes=4044\n";
+                                   "a FLAC file) bytes=44\n";
 
     CliResult r = RunCli(dir.Path(), {"--list", "--json", odd, "m.mp3", "w.mp3"});
     EXPECT_EQ(r.exitCode, 1);
@@ -260,15 +261,20 @@ TEST(CliOptions, RefusedInputsStopTheJoinUnlessSkipped) {
     EXPECT_FALSE(Exists(dir.File("out.wav")));
 
     // Each refusal says why as far as the file tells: its real kind, or the system's reason.
-    ::rename(dir.File("a.wav").c_str(), dir.File("wav.mp3").c_str());
+    WriteFile(dir.File("flac.mp3"), "fLaC" + std::string(3000, 'z'));
     WriteFile(dir.File("empty.wma"), "");
-    r = RunCli(dir.Path(), {"-o", "out.wav", "wav.mp3", "missing.wav", "empty.wma"});
+    r = RunCli(dir.Path(), {"-o", "out.wav", "flac.mp3", "missing.wav", "empty.wma"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(Contains(r.err, "wav.mp3: This MP3 file cannot be read. (it is a WAV file)"))
+    EXPECT_TRUE(Contains(r.err, "flac.mp3: This MP3 file cannot be read. (it is a FLAC file)"))
         << r.err;
     EXPECT_TRUE(Contains(r.err, "missing.wav: This file is not a PCM wave file"));
     EXPECT_TRUE(Contains(r.err, "No such file or directory)")) << r.err;
     EXPECT_TRUE(Contains(r.err, "empty.wma: This WMA file cannot be read. (it is empty)"));
+    // A good file is taken for what its content is, whatever its name.
+    ::rename(dir.File("a.wav").c_str(), dir.File("wav.mp3").c_str());
+    r = RunCli(dir.Path(), {"-q", "-o", "named.wav", "wav.mp3"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(FileSize(dir.File("named.wav")), 44 + 176400u);
     ::rename(dir.File("wav.mp3").c_str(), dir.File("a.wav").c_str());
 
     r = RunCli(dir.Path(), {"--skip-bad", "-q", "-o", "out.wav", "a.wav", "bad.wav", "a.wav"});

@@ -6,7 +6,7 @@
 #include "ProgramWindows.h"
 #include "TestHome.h"
 #include "TestUtil.h"
-#include "audio/Bass.h"
+#include "audio/Decoding.h"
 #include "forms/AppPaths.h"
 #include "forms/AudioFileEntry.h"
 #include "forms/Formmain.h"
@@ -103,7 +103,7 @@ private slots:
     }
 
     void withoutTheDecodingLayerOnlyWavFilesAreAdded() {
-        tandrel::SetBassInitFailureForTesting(true);
+        tandrel::SetDecodingInitFailureForTesting(true);
         program_->Restart();
         dialogs_->boxes.clear();
         QStringList names = {F("A.mp3"), F("b.wav"), F("c.WMA")};

@@ -5,7 +5,7 @@
 
 #include "ProgramWindows.h"
 #include "TestUtil.h"
-#include "audio/Bass.h"
+#include "audio/Decoding.h"
 #include "forms/AppPaths.h"
 #include "forms/AudioFileEntry.h"
 #include "forms/Formabout.h"
@@ -117,7 +117,7 @@ private slots:
     }
 
     void audioFailureIsReportedOnceAndTheWindowStillOpens() {
-        tandrel::SetBassInitFailureForTesting(true);
+        tandrel::SetDecodingInitFailureForTesting(true);
         dialogs_->boxes.clear();
         program_->Restart();
         MainForm->show();

@@ -139,7 +139,7 @@ private slots:
     }
 
     void theWindowsOwnErrorsFollowTheLanguage() {
-        tandrel::SetBassInitFailureForTesting(true);
+        tandrel::SetDecodingInitFailureForTesting(true);
         Start("Polish.ini");
         QCOMPARE(program_->dialogs.boxes.size(), 1);
         QCOMPARE(program_->dialogs.boxes[0].caption, QString("Błąd"));

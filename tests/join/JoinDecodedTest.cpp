@@ -1,5 +1,5 @@
 #include "JoinTestSupport.h"
-#include "audio/Bass.h"
+#include "audio/Decoding.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,7 +12,7 @@ namespace {
 
 class JoinDecoded : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { BASS_Init(-1, 44100, 0, nullptr, nullptr); }
+    static void SetUpTestSuite() { tandrel::InitDecoding(); }
 
     // An MP3 of a tone made by sox and lame; its list row as adding it makes it.
     JoinInput Mp3(const std::string &name, const std::string &lame, double seconds,

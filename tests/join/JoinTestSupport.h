@@ -105,9 +105,9 @@ using testutil::WavFile;
 
 // The row the window lists for the file.
 inline tandrel::JoinInput Listed(const std::string &path) {
-    tandrel::ProbedFile f;
+    tandrel::Track f;
     EXPECT_EQ(tandrel::ProbeFile(path, f), tandrel::Refusal::None) << path;
-    return {path, {int(f.sampleRate), int(f.channels), int(f.bits)}, f.exactBytes};
+    return {path, {int(f.sampleRate), int(f.channels), int(f.bits)}, f.exactBytes, f.reader};
 }
 
 inline tandrel::JoinRequest WavJoin(const testutil::TempDir &tmp,

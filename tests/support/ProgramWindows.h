@@ -5,7 +5,7 @@
 
 #include "RecordingDialogs.h"
 #include "TestUtil.h"
-#include "audio/Bass.h"
+#include "audio/Decoding.h"
 #include "forms/AppPaths.h"
 #include "forms/Formmain.h"
 #include "forms/Forms.h"
@@ -29,7 +29,7 @@ public:
     ~ProgramWindows() {
         DestroyForms();
         SetExecutableFolderForTesting(QString());
-        tandrel::SetBassInitFailureForTesting(false);
+        tandrel::SetDecodingInitFailureForTesting(false);
     }
     // Closes the windows and starts them again, as a new run of the program would.
     void Restart() {

@@ -1,18 +1,16 @@
-#include "audio/Bass.h"
+#include "audio/Decoding.h"
 
 #include <cstdlib>
 #include <cstring>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
+#include <libavutil/log.h>
 }
 
-namespace tandrel::detail {
-void FreeAllStreams();
-}
-
+namespace tandrel {
 namespace {
+
 bool g_ready = false;
 bool g_failForTesting = false;
 
@@ -22,30 +20,30 @@ bool FailRequested() {
     const char *env = std::getenv("TANDREL_FAIL_AUDIO_INIT");
     return env && std::strcmp(env, "1") == 0;
 }
+
 } // namespace
 
-BOOL BASS_Init(int, DWORD, DWORD, void *, void *) {
-    // Only the decoders matter: without an MP3 decoder the layer is unusable.
+bool InitDecoding() {
+    // Without an MP3 decoder the program cannot do what it is for.
     if (FailRequested() || !avcodec_find_decoder(AV_CODEC_ID_MP3)) {
         g_ready = false;
-        return 0;
+        return false;
     }
     av_log_set_level(AV_LOG_QUIET);
     g_ready = true;
-    return 1;
+    return true;
 }
 
-BOOL BASS_Free() {
-    tandrel::detail::FreeAllStreams();
+void EndDecoding() {
     g_ready = false;
-    return 1;
 }
 
-namespace tandrel {
-bool BassReady() {
+bool DecodingReady() {
     return g_ready;
 }
-void SetBassInitFailureForTesting(bool fail) {
+
+void SetDecodingInitFailureForTesting(bool fail) {
     g_failForTesting = fail;
 }
+
 } // namespace tandrel

@@ -1,0 +1,168 @@
+#include "audio/Decoder.h"
+
+#include "audio/AsfHeader.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+// The FFmpeg side of opening a decoder: whatever container and codec FFmpeg recognises in the
+// content, its first audio stream, and how long that stream says it is.
+namespace tandrel {
+namespace {
+
+constexpr int kIoBufferSize = 32768;
+
+// Containers whose stated length is the exact count of samples their audio decodes to.
+constexpr const char *kExactContainers[] = {
+    "flac", "ogg", "mov,mp4,m4a,3gp,3g2,mj2", "aiff", "wav", "w64", "caf", "wv", "ape", "tta"};
+
+// Names for people of the containers FFmpeg names by its demuxers.
+struct ContainerName {
+    const char *demuxer;
+    const char *name;
+};
+constexpr ContainerName kContainerNames[] = {
+    {"asf", "ASF"}, {"mp3", "MPEG"},  {"flac", "FLAC"},
+    {"ogg", "Ogg"}, {"aiff", "AIFF"}, {"wav", "WAV"},
+    {"w64", "W64"}, {"caf", "CAF"},   {"wv", "WavPack"},
+    {"ape", "APE"}, {"aac", "ADTS"},  {"matroska,webm", "Matroska"},
+    {"tta", "TTA"}, {"au", "AU"},     {"mov,mp4,m4a,3gp,3g2,mj2", "MP4"}};
+
+bool IsWmaCodec(AVCodecID id) {
+    return id == AV_CODEC_ID_WMAV1 || id == AV_CODEC_ID_WMAV2 || id == AV_CODEC_ID_WMAPRO ||
+           id == AV_CODEC_ID_WMALOSSLESS;
+}
+
+std::string NameOfContainer(const char *demuxer) {
+    for (const ContainerName &c : kContainerNames)
+        if (std::strcmp(c.demuxer, demuxer) == 0)
+            return c.name;
+    std::string name(demuxer, std::strcspn(demuxer, ","));
+    for (char &ch : name)
+        ch = char(std::toupper(static_cast<unsigned char>(ch)));
+    return name;
+}
+
+bool StatesExactLength(const AVFormatContext *format) {
+    return std::any_of(
+        std::begin(kExactContainers), std::end(kExactContainers),
+        [&](const char *name) { return std::strcmp(name, format->iformat->name) == 0; });
+}
+
+} // namespace
+
+bool Decoder::OpenContainer(OpenProblem &problem) {
+    auto *buf = static_cast<unsigned char *>(av_malloc(kIoBufferSize));
+    if (!buf)
+        return false;
+    io_ = avio_alloc_context(buf, kIoBufferSize, 0, &source_, ReadSource, nullptr, SeekSource);
+    if (!io_) {
+        av_free(buf);
+        return false;
+    }
+    format_ = avformat_alloc_context();
+    if (!format_)
+        return false;
+    format_->pb = io_;
+    format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // No file name: the decision rests on the content, not on the extension.
+    if (avformat_open_input(&format_, "", nullptr, nullptr) < 0)
+        return false; // format_ was freed and reset
+    container_ = NameOfContainer(format_->iformat->name);
+    const bool asf = std::strncmp(format_->iformat->name, "asf", 3) == 0;
+    // An ASF file's header says all; other containers may need a look at their packets.
+    if (!asf && avformat_find_stream_info(format_, nullptr) < 0)
+        return false;
+    int index = -1;
+    if (asf) {
+        // Rate and channels are not known before decoding, so the first audio stream is taken.
+        for (unsigned i = 0; i < format_->nb_streams && index < 0; ++i)
+            if (format_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+                index = static_cast<int>(i);
+    } else {
+        // The default audio stream when there are several; a video file's sound.
+        index = av_find_best_stream(format_, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    }
+    if (index < 0)
+        return false;
+    const AVCodecID id = format_->streams[index]->codecpar->codec_id;
+    if (asf && !IsWmaCodec(id))
+        return false;
+    if (!avcodec_find_decoder(id)) {
+        problem.kind = OpenProblem::NoDecoder;
+        problem.codec = id == AV_CODEC_ID_NONE ? "?" : avcodec_get_name(id);
+        return false;
+    }
+    for (unsigned i = 0; i < format_->nb_streams; ++i)
+        if (static_cast<int>(i) != index)
+            format_->streams[i]->discard = AVDISCARD_ALL;
+    streamIndex_ = index;
+    return true;
+}
+
+// The samples the stream states, exact where its container states them so, else an estimate
+// (from the container's duration or the bit rate); -1 when nothing tells.
+std::int64_t Decoder::StatedSamples(const AVStream *st, bool &exact) const {
+    exact = false;
+    std::int64_t samples = -1;
+    if (st->duration > 0 && st->duration != AV_NOPTS_VALUE) {
+        samples = av_rescale_q(st->duration, st->time_base, AVRational{1, rate_});
+        exact = StatesExactLength(format_) &&
+                format_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE;
+        // An Opus stream's stated length counts its pre-skip, which decoding drops.
+        if (exact && st->codecpar->codec_id == AV_CODEC_ID_OPUS)
+            samples -= av_rescale(st->codecpar->initial_padding, rate_, 48000);
+    }
+    if (samples < 0 && format_->duration > 0 && format_->duration != AV_NOPTS_VALUE)
+        samples = av_rescale(format_->duration, rate_, AV_TIME_BASE);
+    if (samples < 0 && codec_->bit_rate > 0)
+        samples = static_cast<std::int64_t>(double(source_.size) * 8.0 * rate_ /
+                                            double(codec_->bit_rate));
+    return exact && samples < 0 ? (exact = false, samples) : samples;
+}
+
+bool Decoder::SetupDecoded(OpenProblem &problem) {
+    if (!OpenContainer(problem))
+        return false;
+    AVStream *st = format_->streams[streamIndex_];
+    if (!OpenCodec(avcodec_find_decoder(st->codecpar->codec_id), st))
+        return false;
+    bool exact = false;
+    const std::int64_t samples = StatedSamples(st, exact);
+    if (samples < 0) {
+        problem.kind = OpenProblem::NoLength;
+        return false;
+    }
+    // MP4 keeps the encoder's padding after the edit list's end: the stated length is the
+    // audio, so nothing past it is handed out.
+    if (exact && container_ == "MP4") {
+        discardFrom_ = samples;
+        discardTo_ = INT64_MAX;
+    }
+    if (!Finish(samples))
+        return false;
+    if (exact)
+        exactBytes_ = static_cast<std::int64_t>(length_);
+    return true;
+}
+
+// A WMA file shorter than its header says was cut before it came here.
+void Decoder::CheckAsfSize(std::uint64_t size) {
+    if (container_ != "ASF")
+        return;
+    const AsfHeader asf = ReadAsfHeader(fd_, size);
+    if (asf.found && !asf.broadcast && asf.fileSize > size) {
+        source_.shrunk = true;
+        estimatedBytes_ = std::max<std::uint64_t>(
+            estimatedBytes_,
+            std::uint64_t(av_rescale(std::int64_t(asf.duration), rate_, 10000000)) * frameBytes_);
+    }
+}
+
+} // namespace tandrel
