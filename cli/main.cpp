@@ -189,6 +189,8 @@ int List(const std::vector<Accepted> &accepted, const Texts &texts, int refused)
         std::string line = escaped(row.caption);
         for (const std::string &item : row.subItems)
             line += "\t" + escaped(item);
+        // Then what the file is: its container and codec.
+        line += "\t" + in.file.container + "\t" + in.file.codec;
         std::printf("%s\n", line.c_str());
     }
     const PcmFormat t = TargetOf(accepted);
