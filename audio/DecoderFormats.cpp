@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 extern "C" {
@@ -47,6 +48,24 @@ std::string NameOfContainer(const char *demuxer) {
     for (char &ch : name)
         ch = char(std::toupper(static_cast<unsigned char>(ch)));
     return name;
+}
+
+// FFmpeg's name of a codec, or the tag the file gives it when FFmpeg knows none: a wave
+// format number ("format 0x1234"), else its four characters ("codec 'abcd'").
+std::string CodecNameOf(const AVCodecParameters &p) {
+    if (p.codec_id != AV_CODEC_ID_NONE)
+        return avcodec_get_name(p.codec_id);
+    char text[32];
+    if (p.codec_tag < 0x10000) {
+        std::snprintf(text, sizeof text, "format 0x%04X", p.codec_tag);
+        return text;
+    }
+    std::string fourcc;
+    for (int i = 0; i < 4; ++i) {
+        const auto c = static_cast<unsigned char>(p.codec_tag >> (8 * i));
+        fourcc += std::isprint(c) ? char(c) : '?';
+    }
+    return "codec '" + fourcc + "'";
 }
 
 bool StatesExactLength(const AVFormatContext *format) {
@@ -96,7 +115,7 @@ bool Decoder::OpenContainer(OpenProblem &problem) {
         return false;
     if (!avcodec_find_decoder(id)) {
         problem.kind = OpenProblem::NoDecoder;
-        problem.codec = id == AV_CODEC_ID_NONE ? "?" : avcodec_get_name(id);
+        problem.codec = CodecNameOf(*format_->streams[index]->codecpar);
         return false;
     }
     for (unsigned i = 0; i < format_->nb_streams; ++i)
