@@ -79,7 +79,8 @@ Refusal ProbeDecoded(const std::string &path, InputReader reader, Track &out) {
 
 // When no reader took the file: the refusal its name leads one to expect, as before files
 // were told by their content (a ".wav" name gets the wave reader's own message).
-Refusal RefusalByName(const std::string &path, Track &out) {
+// announced: the content starts as a container of audio does.
+Refusal RefusalByName(const std::string &path, Track &out, bool announced) {
     if (EndsWithNoCase(path, ".wav")) {
         ProbeWav(path, out);
         return Refusal::NotPCM;
@@ -88,7 +89,7 @@ Refusal RefusalByName(const std::string &path, Track &out) {
         return Refusal::NotMP3Info;
     if (EndsWithNoCase(path, ".wma"))
         return Refusal::NotWMAInfo;
-    return Refusal::NotSupport;
+    return HasAudioExtension(path) || announced ? Refusal::NotReadable : Refusal::NotSupport;
 }
 
 const char *PcmCodecName(std::uint32_t bits) {
@@ -125,7 +126,9 @@ constexpr RefusalEntry kRefusalTexts[] = {
      "The audio in this file is in a form that cannot be decoded."},
     {Refusal::NoLength, "NoLength", "The length of the audio in this file cannot be told."},
     {Refusal::TooManyChannels, "TooManyChannels", "This file has more than 8 channels."},
-    {Refusal::RateTooHigh, "RateTooHigh", "This file's sample rate is above 768,000 Hz."}};
+    {Refusal::RateTooHigh, "RateTooHigh", "This file's sample rate is above 768,000 Hz."},
+    {Refusal::NotReadable, "NotReadable",
+     "This audio file cannot be read: it is damaged or incomplete."}};
 
 const RefusalEntry *TextOf(Refusal refusal) {
     for (const RefusalEntry &t : kRefusalTexts)
@@ -204,7 +207,7 @@ Refusal ProbeFile(const std::string &path, Track &out) {
     out = Track{};
     out.path = path;
     out.fileBytes = fileBytes;
-    return RefusalByName(path, out);
+    return RefusalByName(path, out, reader == InputReader::Decoded && AnnouncesAudio(path));
 }
 
 } // namespace tandrel

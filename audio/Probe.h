@@ -22,6 +22,7 @@ enum class Refusal {
     NoLength,        // nothing tells how long the audio is
     TooManyChannels, // more than 8; the detail gives the count
     RateTooHigh,     // above 768,000 Hz; the detail gives the rate
+    NotReadable,     // named or made as audio of another kind, and nothing in it decodes
 };
 
 // The [OpenDialog] key of a refusal ("NotPCM", ...); empty for None.
@@ -47,6 +48,9 @@ bool HasAudioExtension(const std::string &path);
 // layer III the MP3 frame reader, as does anything named ".mp3" that announces no other
 // container; everything else FFmpeg's demuxers. None when the file cannot be read.
 InputReader ReaderFor(const std::string &path);
+// Whether the file's first bytes are those of an audio container other than MP3 (FLAC, Ogg,
+// MP4, AIFF, ASF, RIFF WAVE...).
+bool AnnouncesAudio(const std::string &path);
 
 // Probes one file by its content: a PCM wave file through ReadWaveInfo (which shows its own
 // message on failure), everything else through the decoder its reader picks. Shows nothing

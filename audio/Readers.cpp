@@ -89,6 +89,18 @@ bool HasAudioExtension(const std::string &path) {
                        [&](const std::string &e) { return EqualsNoCase(extension, e); });
 }
 
+bool AnnouncesAudio(const std::string &path) {
+    std::uint64_t size = 0;
+    const int fd = OpenRegularFile(path, size);
+    if (fd < 0)
+        return false;
+    FdGuard closer(fd);
+    unsigned char head[kHeadBytes];
+    const ssize_t got = ::pread(fd, head, sizeof head, 0);
+    const std::size_t n = got > 0 ? std::size_t(got) : 0;
+    return IsWave(head, n) || AnnouncesOtherContainer(head, n);
+}
+
 InputReader ReaderFor(const std::string &path) {
     std::uint64_t size = 0;
     const int fd = OpenRegularFile(path, size);

@@ -37,6 +37,21 @@ std::string KindOfContent(const unsigned char *b, std::size_t n) {
     return "";
 }
 
+// Whether the extension is one that files of the kind carry (".m4a" for MP4, ".aif" for AIFF).
+bool NamedAsKind(std::string extension, const std::string &kind) {
+    static const std::pair<const char *, const char *> kOtherNames[] = {
+        {"MP4", ".M4A"},  {"MP4", ".M4B"},   {"Ogg", ".OGA"},  {"Ogg", ".OPUS"},
+        {"AIFF", ".AIF"}, {"AIFF", ".AIFC"}, {"FLAC", ".FLA"}, {"Ogg", ".OGG"}};
+    for (char &c : extension)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    if (extension == "." + kind)
+        return true;
+    for (const auto &[k, e] : kOtherNames)
+        if (kind == k && extension == e)
+            return true;
+    return false;
+}
+
 } // namespace
 
 std::string WhyUnreadable(const std::string &path) {
@@ -58,10 +73,7 @@ std::string WhyUnreadable(const std::string &path) {
     if (n == 0)
         return MsgText(Msg::InputIsEmpty);
     const std::string kind = KindOfContent(head, std::size_t(n));
-    std::string extension = ExtensionOf(path);
-    for (char &c : extension)
-        c = char(std::toupper(static_cast<unsigned char>(c)));
-    if (!kind.empty() && extension != "." + kind)
+    if (!kind.empty() && !NamedAsKind(ExtensionOf(path), kind))
         return MsgText(kind == "MP3" || kind == "MP4" ? Msg::InputIsAnKind : Msg::InputIsAKind,
                        {kind});
     return "";
