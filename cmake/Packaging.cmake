@@ -7,10 +7,11 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_PACKAGE_VENDOR "Borvik Tandrel")
 set(CPACK_PACKAGE_CONTACT "Borvik Tandrel developers <dev@tandrel.example.org>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "join WAV, MP3 and WMA files into one")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "join audio files into one WAV, MP3 or WMA file")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Borvik Tandrel joins an ordered list of WAV, MP3 and WMA files into one\n\
-WAV, MP3 or WMA file, in a small window (tandrel) or from the command line\n\
+    "Borvik Tandrel joins an ordered list of audio files (WAV, MP3, WMA, FLAC,\n\
+Ogg Vorbis, Opus, M4A, AIFF and whatever else FFmpeg decodes) into one WAV,\n\
+MP3 or WMA file, in a small window (tandrel) or from the command line\n\
 (tandrel-join).")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
