@@ -2,6 +2,7 @@
 
 #include "audio/Decoder.h"
 #include "audio/FileAccess.h"
+#include "audio/TrackTags.h"
 #include "audio/Waveinf.h"
 
 #include <cctype>
@@ -11,6 +12,8 @@ namespace tandrel {
 
 // Through the exact WAV reader, which shows its own message when it cannot take the file.
 Refusal ProbeWav(const std::string &path, Track &out);
+// The reader that takes the file and what it finds, tags aside.
+Refusal ProbeReader(const std::string &path, Track &out);
 
 namespace {
 
@@ -180,6 +183,13 @@ Refusal ProbeWav(const std::string &path, Track &out) {
 }
 
 Refusal ProbeFile(const std::string &path, Track &out) {
+    const Refusal refusal = ProbeReader(path, out);
+    if (refusal == Refusal::None)
+        ReadTrackTags(out);
+    return refusal;
+}
+
+Refusal ProbeReader(const std::string &path, Track &out) {
     out = Track{};
     out.path = path;
     struct stat st {};

@@ -150,6 +150,11 @@ void JsonInputs(JsonWriter &json, const std::vector<Entry> &entries,
         json.Number("duration_frames", frames);
         // An MP3 without a frame count or a WMA states its length only roughly.
         json.Bool("duration_exact", f.exactBytes >= 0);
+        json.BeginObject("tags");
+        for (const auto &[name, value] : f.tags)
+            json.String(name.c_str(), value);
+        json.EndObject();
+        json.Bool("picture", !f.pictures.empty());
         json.EndObject();
     }
     json.EndArray();
