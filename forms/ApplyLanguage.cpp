@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QTreeWidget>
 
+#include "audio/Probe.h"
 #include "forms/AppPaths.h"
 #include "forms/AudioFileEntry.h"
 #include "forms/Dialogs.h"
@@ -74,6 +75,19 @@ void NameControls(const TMainForm &main) {
     }
 }
 
+// The Add dialog's filter: a first line for every audio extension, so that it is the one the
+// dialog starts with, then the language file's own lines.
+QString AddDialogFilter(QString allAudio, const QString &languageFilter) {
+    if (allAudio.isEmpty())
+        allAudio = QStringLiteral("All audio files");
+    QStringList patterns;
+    for (const std::string &extension : tandrel::AudioExtensions())
+        patterns << QLatin1Char('*') + QString::fromStdString(extension);
+    const QString filter = allAudio + QLatin1Char('(') + patterns.join(',') + QStringLiteral(")|") +
+                           patterns.join(';');
+    return languageFilter.isEmpty() ? filter : filter + QLatin1Char('|') + languageFilter;
+}
+
 } // namespace
 
 void TMainForm::ApplyLanguage() {
@@ -136,7 +150,8 @@ void TMainForm::ApplyLanguage() {
         SetSubItem(row, 2, SubItem(row, 8) + ' ' + bits);
     }
 
-    OpenDialog1.Filter = Text("OpenDialog", "Filter");
+    OpenDialog1.Filter =
+        AddDialogFilter(Text("OpenDialog", "AllAudio"), Text("OpenDialog", "Filter"));
     if (OutputForm) {
         OutputForm->WavFilterText = Text("SaveDialog", "WAVFilter");
         OutputForm->Mp3FilterText = Text("SaveDialog", "MP3Filter");

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QTreeWidgetItem>
 
+#include "audio/Track.h"
+
 // A row of the file list: the caption in column 0 and sub-items 0 to 5 in columns 1 to 6.
 // Sub-items 6 to 9 (rate, channels, bits, whole seconds) have no column: they are data of the
 // row, so that neither the view nor a screen reader offers them.
@@ -12,7 +14,9 @@ inline constexpr int kShownSubItems = 6;
 inline constexpr int kImageIndexRole = Qt::UserRole + 1;
 // The exact PCM length in bytes found when the row was added (-1: only an estimate).
 inline constexpr int kExactBytesRole = Qt::UserRole + 2;
-inline constexpr int kRawSubItemRole = Qt::UserRole + 3; // + (k - kShownSubItems)
+// Which reader adding the row found for the file (tandrel::InputReader).
+inline constexpr int kReaderRole = Qt::UserRole + 3;
+inline constexpr int kRawSubItemRole = Qt::UserRole + 4; // + (k - kShownSubItems)
 
 inline QString SubItem(const QTreeWidgetItem *row, int k) {
     if (k < kShownSubItems)
@@ -38,6 +42,13 @@ inline qint64 ExactBytes(const QTreeWidgetItem *row) {
 }
 inline void SetExactBytes(QTreeWidgetItem *row, qint64 bytes) {
     row->setData(0, kExactBytesRole, bytes);
+}
+inline tandrel::InputReader Reader(const QTreeWidgetItem *row) {
+    const QVariant v = row->data(0, kReaderRole);
+    return v.isValid() ? static_cast<tandrel::InputReader>(v.toInt()) : tandrel::InputReader::None;
+}
+inline void SetReader(QTreeWidgetItem *row, tandrel::InputReader reader) {
+    row->setData(0, kReaderRole, static_cast<int>(reader));
 }
 // Full path of the row's file: the folder (sub-item 5) followed by the caption.
 inline QString RowPath(const QTreeWidgetItem *row) {

@@ -78,7 +78,7 @@ void TMainForm::FormCreate() {
     if (!TempFolder.isEmpty() && !TempFolder.endsWith('/'))
         TempFolder += '/';
     TempPcmPath = TempFolder + QStringLiteral("AudioTemp.pcm");
-    // Known before the audio library starts, so that the settings and language files are
+    // Known before the decoders are readied, so that the settings and language files are
     // found beside the program even when it cannot start.
     ExeFolder = ExecutableFolder();
 

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <memory>
 
+#include "audio/Track.h"
 #include "forms/ApplicationEvents.h"
 #include "lang/Language.h"
 
@@ -84,6 +85,8 @@ private:
     void FormActivate();
     void FormDestroy();
     void RefreshImageIndexes();
+    // Appends the row and the icon of a file that ProbeFile accepted.
+    void AddRow(const std::string &path, const tandrel::Track &file);
 
     QLabel *statusPanels_[2] = {nullptr, nullptr};
     bool settingsErrorShown_ = false;

@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QMimeDatabase>
 #include <QTreeWidget>
 
 #include "audio/Probe.h"
@@ -63,20 +62,41 @@ void TMainForm::AddCommandLineFiles(const QStringList &arguments) {
 
 namespace {
 
-// An icon for the file's type, from its extension alone: the file itself is not opened.
-QIcon IconForExtension(const QString &name) {
+// An icon for the kind of audio, from the desktop's theme when it has one.
+QIcon IconForFamily(tandrel::FormatFamily family) {
+    using tandrel::FormatFamily;
     static const QIcon fallback(QStringLiteral(":/icons/file.svg"));
-    const QMimeType type = QMimeDatabase().mimeTypeForFile(name, QMimeDatabase::MatchExtension);
-    return QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName(), fallback));
+    QStringList names;
+    switch (family) {
+    case FormatFamily::Wave:
+        names = {"audio-x-wav"};
+        break;
+    case FormatFamily::Mp3:
+        names = {"audio-mpeg", "audio-x-mpeg"};
+        break;
+    case FormatFamily::Wma:
+        names = {"audio-x-ms-wma"};
+        break;
+    case FormatFamily::Lossless:
+        names = {"audio-x-flac"};
+        break;
+    case FormatFamily::Lossy:
+        break;
+    }
+    names << QStringLiteral("audio-x-generic");
+    QIcon icon = fallback;
+    for (auto name = names.crbegin(); name != names.crend(); ++name)
+        icon = QIcon::fromTheme(*name, icon);
+    return icon;
+}
+
+QString Decoded(const std::string &name) {
+    return QFile::decodeName(QByteArray::fromStdString(name));
 }
 
 } // namespace
 
 void TMainForm::AddFiles(QStringList &Names) {
-    const std::string bits = LanguageText("ListView", "Bits");
-    const std::string mono = LanguageText("ListView", "Mono");
-    const std::string stereo = LanguageText("ListView", "Stereo");
-
     std::vector<std::string> names;
     names.reserve(Names.size());
     for (const QString &name : Names)
@@ -84,31 +104,41 @@ void TMainForm::AddFiles(QStringList &Names) {
     tandrel::SortNamesForAdding(names);
     Names.clear();
     for (const std::string &name : names)
-        Names << QFile::decodeName(QByteArray::fromStdString(name));
+        Names << Decoded(name);
 
     for (const std::string &name : names) {
         tandrel::Track file;
         const tandrel::Refusal refusal = tandrel::ProbeFile(name, file);
-        const QString qname = QFile::decodeName(QByteArray::fromStdString(name));
-        if (refusal != tandrel::Refusal::None) {
-            // One box per refused file; the next file is probed after it closes.
-            const QString reason = QString::fromStdString(tandrel::RefusalText(
-                Text("OpenDialog", tandrel::RefusalKey(refusal)).toStdString(), refusal, file));
-            Dialogs().MessageBox(QApplication::activeWindow(), Text("Common", "Message"),
-                                 qname + '\n' + reason, QMessageBox::Information, QMessageBox::Ok);
+        if (refusal == tandrel::Refusal::None) {
+            AddRow(name, file);
             continue;
         }
-        ImageList1.append(IconForExtension(qname));
-        const tandrel::RowTexts texts = tandrel::BuildRow(name, file, bits, mono, stereo);
-        auto *row = new QTreeWidgetItem(ui->ListView1);
-        SetImageIndex(row, ImageList1.size() - 1, ImageList1.back());
-        SetExactBytes(row, file.exactBytes);
-        row->setText(0, QFile::decodeName(QByteArray::fromStdString(texts.caption)));
-        for (int k = 0; k < kSubItemCount; ++k) {
-            const std::string &text = texts.subItems[k];
-            SetSubItem(row, k,
-                       k == 5 ? QFile::decodeName(QByteArray::fromStdString(text))
-                              : QString::fromStdString(text));
-        }
+        // One box per refused file; the next file is probed after it closes.
+        const std::string reason = tandrel::RefusalText(
+            LanguageText("OpenDialog", tandrel::RefusalKey(refusal)), refusal, file);
+        Dialogs().MessageBox(QApplication::activeWindow(), Text("Common", "Message"),
+                             Decoded(name) + '\n' + QString::fromStdString(reason),
+                             QMessageBox::Information, QMessageBox::Ok);
+    }
+}
+
+void TMainForm::AddRow(const std::string &path, const tandrel::Track &file) {
+    const tandrel::RowTexts texts =
+        tandrel::BuildRow(path, file, LanguageText("ListView", "Bits"),
+                          LanguageText("ListView", "Mono"), LanguageText("ListView", "Stereo"));
+    ImageList1.append(IconForFamily(file.family));
+    auto *row = new QTreeWidgetItem(ui->ListView1);
+    SetImageIndex(row, ImageList1.size() - 1, ImageList1.back());
+    SetExactBytes(row, file.exactBytes);
+    SetReader(row, file.reader);
+    row->setText(0, Decoded(texts.caption));
+    QStringList format; // "FLAC, flac"
+    for (const std::string *part : {&file.container, &file.codec})
+        if (!part->empty())
+            format << QString::fromStdString(*part);
+    row->setToolTip(0, format.join(QStringLiteral(", ")));
+    for (int k = 0; k < kSubItemCount; ++k) {
+        const std::string &text = texts.subItems[k];
+        SetSubItem(row, k, k == 5 ? Decoded(text) : QString::fromStdString(text));
     }
 }

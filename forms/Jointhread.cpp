@@ -70,7 +70,8 @@ std::vector<tandrel::JoinInput> ListInputs() {
         inputs.push_back(
             {QFile::encodeName(RowPath(row)).toStdString(),
              {SubItem(row, 6).toInt(), SubItem(row, 7).toInt(), SubItem(row, 8).toInt()},
-             ExactBytes(row)});
+             ExactBytes(row),
+             Reader(row)});
     }
     return inputs;
 }

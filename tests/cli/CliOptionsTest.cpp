@@ -8,6 +8,8 @@
 #include <sstream>
 #include <sys/stat.h>
 
+#include "audio/Probe.h"
+
 using namespace testutil;
 using namespace clitest;
 
@@ -354,6 +356,30 @@ TEST(CliOptions, ManPageAndCompletionKnowEveryOption) {
     }
     // Writing to standard output is told as well.
     EXPECT_TRUE(Contains(man, "\\fB\\-o \\-\\fR")) << "the man page does not tell -o -";
+}
+
+// The inputs bash offers: files with any extension of the Add dialog's first line, in either
+// case, and folders; nothing else.
+TEST(CliOptions, CompletionOffersEveryAudioFileAndNothingElse) {
+    const TempDir dir;
+    std::vector<std::string> expected = {"LOUD.FLAC", "sub"};
+    for (const std::string &extension : tandrel::AudioExtensions()) {
+        WriteFile(dir.File("a" + extension), "");
+        expected.push_back("a" + extension);
+    }
+    WriteFile(dir.File("LOUD.FLAC"), "");
+    WriteFile(dir.File("notes.txt"), "");
+    ASSERT_EQ(mkdir(dir.File("sub").c_str(), 0700), 0);
+    std::sort(expected.begin(), expected.end());
+    std::string list;
+    for (const std::string &name : expected)
+        list += name + "\n";
+    const std::string script = ". " +
+                               Quote(std::string(TANDREL_DATA_DIR) + "/completion/tandrel-join") +
+                               "; COMP_WORDS=(tandrel-join ''); COMP_CWORD=1; _tandrel_join; "
+                               "printf '%s\\n' \"${COMPREPLY[@]}\" | LC_ALL=C sort";
+    EXPECT_EQ(testutil::Run("cd " + Quote(dir.Path()) + " && bash -c " + Quote(script)).output,
+              list);
 }
 
 } // namespace

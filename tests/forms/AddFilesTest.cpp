@@ -7,8 +7,10 @@
 #include "TestHome.h"
 #include "TestUtil.h"
 #include "audio/Decoding.h"
+#include "audio/Probe.h"
 #include "forms/AppPaths.h"
 #include "forms/AudioFileEntry.h"
+#include "forms/Dialogs.h"
 #include "forms/Formmain.h"
 #include "forms/Forms.h"
 #include "lang/IniFile.h"
@@ -18,6 +20,37 @@ using testutil::Quote;
 using testutil::Run;
 using testutil::TempDir;
 using testutil::WriteFile;
+
+namespace {
+
+// An icon theme of the given names, made current for as long as it lives.
+class IconTheme {
+public:
+    IconTheme(const QStringList &names)
+        : searchPaths_(QIcon::themeSearchPaths()), name_(QIcon::themeName()) {
+        const QString root = QString::fromStdString(dir_.Path());
+        QDir().mkpath(root + "/test/16");
+        WriteFile(dir_.File("test/index.theme"),
+                  "[Icon Theme]\nName=test\nDirectories=16\n[16]\nSize=16\nType=Fixed\n");
+        QImage image(16, 16, QImage::Format_ARGB32);
+        image.fill(Qt::blue);
+        for (const QString &name : names)
+            image.save(root + "/test/16/" + name + ".png");
+        QIcon::setThemeSearchPaths({root});
+        QIcon::setThemeName("test");
+    }
+    ~IconTheme() {
+        QIcon::setThemeName(name_);
+        QIcon::setThemeSearchPaths(searchPaths_);
+    }
+
+private:
+    TempDir dir_;
+    QStringList searchPaths_;
+    QString name_;
+};
+
+} // namespace
 
 class AddFilesTest : public QObject {
     Q_OBJECT
@@ -55,6 +88,11 @@ private slots:
         ok("lame --quiet -b 64 " + Quote(d + "tone.wav") + " " + Quote(d + "A.mp3"));
         ok("ffmpeg -v error -y -i " + Quote(d + "tone.wav") + " -c:a wmav2 -ac 2 " +
            Quote(d + "c.WMA"));
+        ok("sox -n -r 48000 -c 2 -b 24 " + Quote(d + "src24.wav") + " synth 2 sine 440");
+        ok("ffmpeg -v error -y -i " + Quote(d + "src24.wav") + " -c:a flac " +
+           Quote(d + "tone.flac"));
+        ok("ffmpeg -v error -y -i " + Quote(d + "src24.wav") + " -c:a libopus " +
+           Quote(d + "talk.opus"));
         WriteFile(d + "corrupt.wav", "RIFF....WAVEjunk");
         WriteFile(d + "notes.txt", "hello");
         WriteFile(d + "empty.wav", testutil::BuildWav({}));
@@ -80,6 +118,67 @@ private slots:
             QCOMPARE(ImageIndex(List()->topLevelItem(i)), i);
             QVERIFY(!List()->topLevelItem(i)->icon(0).isNull());
         }
+    }
+
+    // Each row's icon, reader and hint follow what the file holds; a kind whose first icon the
+    // theme lacks takes its next one (MP3: audio-x-mpeg).
+    void rowsTellTheKindOfAudio() {
+        IconTheme theme(
+            {"audio-x-wav", "audio-x-mpeg", "audio-x-ms-wma", "audio-x-flac", "audio-x-generic"});
+        QStringList names = {F("tone.flac"), F("b.wav"), F("A.mp3"), F("c.WMA"), F("talk.opus")};
+        MainForm->AddFiles(names);
+        QVERIFY2(dialogs_->boxes.isEmpty(), qPrintable(dialogs_->Texts().join('|')));
+        QCOMPARE(Captions(), QStringList({"A.mp3", "b.wav", "c.WMA", "talk.opus", "tone.flac"}));
+        using tandrel::InputReader;
+        const struct {
+            const char *icon;
+            InputReader reader;
+            const char *hint;
+        } rows[] = {{"audio-x-mpeg", InputReader::Mp3, "MP3, mp3"},
+                    {"audio-x-wav", InputReader::Wav, "WAV, pcm_s16le"},
+                    {"audio-x-ms-wma", InputReader::Decoded, "ASF, wmav2"},
+                    {"audio-x-generic", InputReader::Decoded, ", opus"},
+                    {"audio-x-flac", InputReader::Decoded, "FLAC, flac"}};
+        for (int i = 0; i < 5; ++i) {
+            const QTreeWidgetItem *row = List()->topLevelItem(i);
+            QCOMPARE(row->icon(0).name(), QString(rows[i].icon));
+            QCOMPARE(Reader(row), rows[i].reader);
+            QVERIFY2(row->toolTip(0).endsWith(rows[i].hint), qPrintable(row->toolTip(0)));
+        }
+        // The FLAC keeps its 24 bits; the lossy Opus comes out as 16.
+        const QStringList flac = Row(4), opus = Row(3);
+        QCOMPARE(flac.mid(1, 3), QStringList({"48000 Hz", "Stereo", "24 Bits"}));
+        QCOMPARE(flac.mid(5), QStringList({"00:02", F(""), "48000", "2", "24", "2"}));
+        QCOMPARE(opus.mid(1, 3), QStringList({"48000 Hz", "Stereo", "16 Bits"}));
+    }
+
+    // The Add dialog starts on every audio extension, the language file's own lines after it;
+    // a language file without the line's text gets it in English.
+    void addDialogStartsWithEveryAudioExtension() {
+        QStringList patterns;
+        for (const std::string &extension : tandrel::AudioExtensions())
+            patterns << '*' + QString::fromStdString(extension);
+        for (const char *usual : {"*.wav", "*.mp3", "*.wma", "*.flac", "*.ogg", "*.opus", "*.m4a",
+                                  "*.aiff", "*.wv", "*.ape", "*.caf"})
+            QVERIFY2(patterns.contains(usual), usual);
+        const QString list = '(' + patterns.join(' ') + ')';
+        MainForm->ButtonAddClick();
+        QCOMPARE(ToQtFilter(dialogs_->openFilters.last()), "All audio files" + list);
+
+        TempDir german;
+        MakeProgramFolder(german, "Deutsch.ini",
+                          "[OpenDialog]\nAllAudio=Alle Audiodateien\n"
+                          "Filter=WAV-Dateien(*.wav)|*.wav|Alle Dateien(*.*)|*.*\n");
+        delete program_;
+        program_ = new ProgramWindows(german.Path());
+        dialogs_ = &program_->dialogs;
+        MainForm->ButtonAddClick();
+        QCOMPARE(
+            ToQtFilter(dialogs_->openFilters.last()).split(";;"),
+            QStringList({"Alle Audiodateien" + list, "WAV-Dateien(*.wav)", "Alle Dateien(*)"}));
+        delete program_; // the windows go before their folder does
+        program_ = new ProgramWindows(dir_->Path());
+        dialogs_ = &program_->dialogs;
     }
 
     void refusedFilesGetOneBoxEachAndTheRestIsAdded() {

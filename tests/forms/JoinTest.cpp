@@ -57,6 +57,8 @@ private slots:
         ok("lame --quiet -b 128 " + Quote(D("a.wav")) + " " + Quote(D("d.mp3")));
         ok("ffmpeg -v error -y -i " + Quote(D("b.wav")) + " -c:a wmav2 " + Quote(D("e.wma")));
         ok("sox -n -r 44100 -c 2 -b 16 " + Quote(D("long.wav")) + " trim 0 120");
+        ok("sox -n -r 48000 -c 2 -b 24 " + Quote(D("s24.wav")) + " synth 1.25 sine 500");
+        ok("ffmpeg -v error -y -i " + Quote(D("s24.wav")) + " -c:a flac " + Quote(D("f24.flac")));
     }
     void cleanupTestCase() { delete dir_; }
     void init() {
@@ -113,6 +115,25 @@ private slots:
         QCOMPARE(ProbeStreamField(D("mixed.wma"), "codec_name"), std::string("wmav2"));
         QVERIFY(std::abs(ProbeDuration(D("mixed.wma")) - total) < 0.2);
         QVERIFY(TempLeftovers().isEmpty());
+    }
+
+    // A 24-bit FLAC and the WAV it was made from join at 24 bits, both bit for bit.
+    void losslessInputsKeepTheirDepthAndSamples() {
+        Add({"f24.flac", "s24.wav"});
+        AnswerWizard(&Ui::TOutputForm::RadioWAV, Q("lossless.wav"));
+        MainForm->ButtonJoinClick();
+        QCOMPARE(dialogs_->Texts(), QStringList{"Done"});
+        QCOMPARE(ProbeStreamField(D("lossless.wav"), "bits_per_sample"), std::string("24"));
+        auto raw = [&](const std::string &from, const std::string &to) {
+            QCOMPARE(Run("ffmpeg -v error -y -i " + Quote(D(from)) + " -f s24le " + Quote(D(to)))
+                         .exitCode,
+                     0);
+        };
+        raw("s24.wav", "s24.raw");
+        raw("lossless.wav", "lossless.raw");
+        const std::string samples = ReadFile(D("s24.raw"));
+        QVERIFY(!samples.empty());
+        QVERIFY(ReadFile(D("lossless.raw")) == samples + samples);
     }
 
     void cancelStopsTheJoinWithoutTheCompletionMessage() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "TestUtil.h"
+#include "audio/Probe.h"
 #include "lang/Language.h"
 #include "lang/MessageTexts.h"
 
@@ -181,6 +182,20 @@ TEST_F(LanguageFiles, MessageTextsMatchTheBuiltInEnglishAndKeepTheirPlaceholders
         }
     }
     EXPECT_EQ(ReadKeys(kDir + "/English.ini").at(kMessagesSection).size(), std::size_t(Msg::Count));
+}
+
+// Every reason the Add button can give for refusing a file has its key in English.ini, with the
+// text the program has built in (the other files have the same keys, above).
+TEST_F(LanguageFiles, EveryRefusalHasItsBuiltInEnglishText) {
+    LanguageFile english(kDir + "/English.ini");
+    int count = 0;
+    for (auto refusal = Refusal(1); *RefusalKey(refusal); refusal = Refusal(int(refusal) + 1)) {
+        EXPECT_EQ(english.ReadString("OpenDialog", RefusalKey(refusal), ""),
+                  RefusalEnglish(refusal))
+            << RefusalKey(refusal);
+        ++count;
+    }
+    EXPECT_GE(count, 10);
 }
 
 } // namespace

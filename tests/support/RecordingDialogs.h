@@ -18,6 +18,7 @@ public:
     QList<QMessageBox::StandardButton> answers; // taken in order; OK / Cancel when empty
     QList<QStringList> openAnswers;
     QStringList saveAnswers;
+    QStringList openFilters;
     QStringList saveFilters;
     QStringList opened;
     QStringList openFolders; // the folder each open / save dialog was given
@@ -34,7 +35,8 @@ public:
             return answers.takeFirst();
         return (buttons & QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::Cancel;
     }
-    QStringList GetOpenFileNames(QWidget *, const QString &, const QString &folder) override {
+    QStringList GetOpenFileNames(QWidget *, const QString &filter, const QString &folder) override {
+        openFilters << filter;
         openFolders << folder;
         return openAnswers.isEmpty() ? QStringList() : openAnswers.takeFirst();
     }
