@@ -53,7 +53,7 @@ TEST(CliFormatsDamage, UnjoinableInputsAreRefusedWithTheReason) {
     WriteFile(dir.File("magic.aiff"), "FORM" + Garbage(random, 4) + "AIFF" + Garbage(random, 500));
     const std::pair<const char *, const char *> files[] = {
         {"ten.aiff", "8 channels"}, {"ten.caf", "8 channels"}, {"fast.aiff", "768"},
-        {"fast.wav", "768"},        {"zzzz.caf", "zzzz"},      {"tag1234.wav", ""},
+        {"fast.wav", "768"},        {"zzzz.caf", "zzzz"},      {"tag1234.wav", "1234"},
         {"junk.flac", ""},          {"junk.m4a", ""},          {"junk.ogg", ""},
         {"junk.opus", ""},          {"junk.wv", ""},           {"magic.flac", ""},
         {"magic.ogg", ""},          {"magic.m4a", ""},         {"magic.aiff", ""}};

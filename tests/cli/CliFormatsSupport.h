@@ -99,6 +99,12 @@ inline clitest::CliResult JoinWav(const TempDir &dir, const std::string &out,
     return RunTimed(dir.Path(), args);
 }
 
+// Whether a join ended well; a test failure saying why when not.
+inline bool Joined(const clitest::CliResult &join) {
+    EXPECT_EQ(join.exitCode, 0) << join.err;
+    return join.exitCode == 0;
+}
+
 // One input's row of the JSON listing.
 struct Row {
     std::string verdict, reason, container, codec;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -57,7 +58,8 @@ TEST(CliFormats, LosslessSourcesJoinBitExactAtTheirOwnDepth) {
         EXPECT_EQ(row.channels, 2);
         EXPECT_EQ(row.frames, expected.size() / std::size_t(2 * s.bits / 8));
         const CliResult join = JoinWav(dir, dir.File("out.wav"), {path});
-        ASSERT_EQ(join.exitCode, 0) << join.err;
+        if (!Joined(join))
+            continue;
         EXPECT_EQ(WavBits(dir.File("out.wav")), s.bits);
         const std::string data = WavData(dir.File("out.wav"));
         EXPECT_TRUE(data == expected) << Difference(data, expected);
@@ -101,26 +103,41 @@ TEST(CliFormats, FloatSamplesAreRoundedAndClippedTo32Bits) {
         peak += std::string(20, '\0');
         std::string plain = wavbytes::FormatBody(3, 2, 44100, std::uint16_t(bits));
         PutLE16(plain, 0);
-        const std::pair<const char *, std::string> files[] = {
+        // A file of the twelve values above alone: a few samples may take another way through
+        // the conversion than thousands do.
+        const std::size_t few = 12 * std::size_t(bits) / 8;
+        const struct {
+            const char *name;
+            std::string bytes;
+            std::size_t frames;
+        } files[] = {
             {"plain.wav",
              wavbytes::Riff(wavbytes::Chunk("fmt ", plain) + wavbytes::Chunk("fact", fact) +
-                            wavbytes::Chunk("PEAK", peak) + wavbytes::Chunk("data", samples))},
+                            wavbytes::Chunk("PEAK", peak) + wavbytes::Chunk("data", samples)),
+             values.size() / 2},
             {"extensible.wav",
              wavbytes::Riff(wavbytes::Chunk("fmt ", wavbytes::ExtensibleBody(
                                                         2, 44100, std::uint16_t(bits), 3)) +
-                            wavbytes::Chunk("data", samples))}};
-        for (const auto &[name, bytes] : files) {
+                            wavbytes::Chunk("data", samples)),
+             values.size() / 2},
+            {"few.wav",
+             wavbytes::Riff(wavbytes::Chunk("fmt ", plain) +
+                            wavbytes::Chunk("data", samples.substr(0, few))),
+             6}};
+        for (const auto &[name, bytes, frames] : files) {
             SCOPED_TRACE(std::string(name) + ", " + std::to_string(bits) + " bits");
             WriteFile(dir.File(name), bytes);
             const Row row = ListOne(dir, dir.File(name));
             EXPECT_EQ(row.verdict, "accepted") << row.reason;
             EXPECT_EQ(row.codec, bits == 32 ? "pcm_f32le" : "pcm_f64le");
             EXPECT_EQ(row.bits, 32);
-            EXPECT_EQ(row.frames, values.size() / 2);
+            EXPECT_EQ(row.frames, frames);
             const CliResult join = JoinWav(dir, dir.File("out.wav"), {dir.File(name)});
-            ASSERT_EQ(join.exitCode, 0) << join.err;
+            if (!Joined(join))
+                continue;
             const std::string data = WavData(dir.File("out.wav"));
-            EXPECT_TRUE(data == expected) << Difference(data, expected);
+            EXPECT_TRUE(data == expected.substr(0, frames * 8))
+                << Difference(data, expected.substr(0, frames * 8));
         }
     }
 }
@@ -148,7 +165,7 @@ TEST(CliFormats, DeeperSourceRaisesTheJoinAndKeepsEverySample) {
 TEST(CliFormats, MixedListJoinsIntoEveryOutput) {
     TempDir dir;
     std::vector<std::string> inputs{Ffmpeg(dir, "a.flac", Tone(48000, 0.61) + " -sample_fmt s16"),
-                                    Ffmpeg(dir, "b.ogg", Tone(48000, 0.52) + " -c:a libvorbis"),
+                                    Ffmpeg(dir, "b.ogg", Tone(48000, 1.3) + " -c:a libvorbis"),
                                     Ffmpeg(dir, "c.opus", Tone(48000, 0.73) + " -c:a libopus"),
                                     Ffmpeg(dir, "d.m4a", Tone(48000, 0.44) + " -c:a aac"),
                                     Ffmpeg(dir, "e.mp3", Tone(48000, 0.58) + " -c:a libmp3lame"),
@@ -169,7 +186,8 @@ TEST(CliFormats, MixedListJoinsIntoEveryOutput) {
     for (const char *name : {"all.wav", "all.mp3", "all.wma"}) {
         SCOPED_TRACE(name);
         join = JoinWav(dir, dir.File(name), inputs);
-        ASSERT_EQ(join.exitCode, 0) << join.err;
+        if (!Joined(join))
+            continue;
         const std::string q = Quote(dir.File(name));
         EXPECT_EQ(testutil::Run("ffmpeg -v error -i " + q + " -f null - 2>&1").output, "");
         EXPECT_NEAR(ProbeDuration(dir.File(name)), seconds, 0.15);
@@ -177,29 +195,35 @@ TEST(CliFormats, MixedListJoinsIntoEveryOutput) {
 }
 
 // Lossy sources in containers that state their length decode to exactly that many frames, the
-// samples ffmpeg decodes (for AAC, whose end padding ffmpeg keeps, the first ones).
+// samples ffmpeg decodes as far as it goes: for AAC it keeps the end padding, and a Vorbis file
+// of one audio page it ends 128 frames early, where libvorbis gives all the stated frames.
 TEST(CliFormats, LossySourcesHoldExactlyTheirStatedLength) {
     TempDir dir;
-    const std::string sound = Noise(48000, 1.237);
-    const std::uint64_t stated = 59376; // 1.237 s at 48000 Hz
     const struct {
         const char *name, *encoder, *codec;
     } sources[] = {
         {"v.ogg", "libvorbis", "vorbis"}, {"o.opus", "libopus", "opus"}, {"a.m4a", "aac", "aac"}};
     for (const auto &[name, encoder, codec] : sources) {
-        SCOPED_TRACE(name);
-        const std::string path = Ffmpeg(dir, name, sound + " -c:a " + encoder);
-        const Row row = ListOne(dir, path);
-        EXPECT_EQ(row.codec, codec);
-        EXPECT_EQ(row.bits, 16);
-        EXPECT_TRUE(row.exact);
-        EXPECT_EQ(row.frames, stated);
-        const CliResult join = JoinWav(dir, dir.File("out.wav"), {path});
-        ASSERT_EQ(join.exitCode, 0) << join.err;
-        const std::string data = WavData(dir.File("out.wav"));
-        const std::string decoded = Raw(path, "s16le");
-        ASSERT_EQ(data.size(), stated * 4);
-        EXPECT_TRUE(data == decoded.substr(0, data.size())) << Difference(data, decoded);
+        for (const double seconds : {1.237, 0.52}) {
+            SCOPED_TRACE(std::string(name) + ", " + std::to_string(seconds) + " s");
+            const std::string path = Ffmpeg(dir, name, Noise(48000, seconds) + " -c:a " + encoder);
+            const Row row = ListOne(dir, path);
+            EXPECT_EQ(row.codec, codec);
+            EXPECT_EQ(row.bits, 16);
+            EXPECT_TRUE(row.exact);
+            const std::uint64_t stated = std::uint64_t(std::lround(seconds * 48000));
+            EXPECT_EQ(row.frames, stated);
+            const CliResult join = JoinWav(dir, dir.File("out.wav"), {path});
+            if (!Joined(join))
+                continue;
+            const std::string data = WavData(dir.File("out.wav"));
+            const std::string decoded = Raw(path, "s16le");
+            EXPECT_EQ(data.size(), stated * 4);
+            const std::size_t common = std::min(data.size(), decoded.size());
+            EXPECT_GT(common, stated * 4 - 1024);
+            EXPECT_TRUE(data.compare(0, common, decoded, 0, common) == 0)
+                << Difference(data, decoded);
+        }
     }
 }
 
@@ -244,7 +268,8 @@ TEST(CliFormats, ListingNamesWhatTheFileHolds) {
             EXPECT_EQ(row.exact, f.exact == 1);
         }
         const CliResult join = JoinWav(dir, dir.File("out.wav"), {path});
-        ASSERT_EQ(join.exitCode, 0) << join.err;
+        if (!Joined(join))
+            continue;
         const std::string data = WavData(dir.File("out.wav"));
         const std::string decoded = Raw(path, "s16le");
         if (row.exact) {
