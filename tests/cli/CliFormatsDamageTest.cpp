@@ -71,11 +71,14 @@ TEST(CliFormatsDamage, UnjoinableInputsAreRefusedWithTheReason) {
 }
 
 // A join of one damaged input either fails naming it and writes nothing, or holds every
-// frame the listing promised: never fewer in silence.
-void ExpectNothingLostInSilence(const TempDir &dir, const std::string &path) {
+// frame the listing promised: never fewer in silence. mustFail: the damage is detectable.
+void ExpectNothingLostInSilence(const TempDir &dir, const std::string &path, bool mustFail) {
     const Row row = ListOne(dir, path);
     ::unlink(dir.File("out.wav").c_str());
     const CliResult join = JoinWav(dir, dir.File("out.wav"), {path});
+    if (mustFail) {
+        EXPECT_NE(join.exitCode, 0);
+    }
     if (join.exitCode == 0 && row.exact) {
         EXPECT_EQ(WavData(dir.File("out.wav")).size(), row.frames * row.channels * 2);
     }
@@ -87,7 +90,8 @@ void ExpectNothingLostInSilence(const TempDir &dir, const std::string &path) {
 }
 
 // Files that lost their end after a tool stated their length, and files with a damaged byte
-// in the middle. A cut Ogg states no more than it holds, so it joins what it holds.
+// in the middle: a join of damage a checksum shows fails, as flac's own decoder does. A cut
+// Ogg states no more than it holds, so it joins what it holds.
 TEST(CliFormatsDamage, DamagedFilesNeverJoinWithAudioMissing) {
     TempDir dir;
     const std::string sound = Noise(44100, 3);
@@ -131,7 +135,8 @@ TEST(CliFormatsDamage, DamagedFilesNeverJoinWithAudioMissing) {
         std::string flipped = bytes;
         flipped[flipped.size() / 2] ^= 0x5A;
         WriteFile(dir.File(name), flipped);
-        ExpectNothingLostInSilence(dir, dir.File(name));
+        // A FLAC frame carries a checksum of its bytes, an Ogg page too; AAC has none.
+        ExpectNothingLostInSilence(dir, dir.File(name), !Contains(name, ".m4a"));
     }
 }
 
@@ -158,7 +163,7 @@ TEST(CliFormatsDamage, OggCutAfterItWasListedFailsTheJoin) {
     }
 }
 
-// Small files of each container with bytes changed, cut, or moved, near two hundred: every
+// Small files of each container with bytes changed, cut, or moved, 144 in all: every
 // run ends by itself with 0 or 1, and nothing that the sanitizers could catch.
 TEST(CliFormatsDamage, MutatedFilesEndCleanly) {
     TempDir dir, cases;
@@ -172,7 +177,7 @@ TEST(CliFormatsDamage, MutatedFilesEndCleanly) {
     for (const auto &[ext, make] : sources) {
         const std::string original = ReadFile(Ffmpeg(dir, std::string("a.") + ext, make));
         ASSERT_GT(original.size(), 600u);
-        for (int i = 0; i < 32; ++i, ++made) {
+        for (int i = 0; i < 24; ++i, ++made) {
             std::string bytes = original;
             const std::size_t header = std::min<std::size_t>(bytes.size(), 600);
             switch (i % 4) {
