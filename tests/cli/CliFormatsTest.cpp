@@ -73,6 +73,21 @@ std::int32_t Rounded(double x) {
     return v >= double(INT_MAX) ? INT_MAX : v <= double(INT_MIN) ? INT_MIN : std::int32_t(v);
 }
 
+// The samples of values as floats of bits (32 or 64), and the 32-bit integers they become.
+std::pair<std::string, std::string> FloatSamples(const std::vector<double> &values, int bits) {
+    std::string samples, expected;
+    for (const double v : values) {
+        const float f = float(v);
+        if (bits == 32)
+            samples.append(reinterpret_cast<const char *>(&f), 4);
+        else
+            samples.append(reinterpret_cast<const char *>(&v), 8);
+        const std::int32_t r = bits == 32 ? Rounded(f) : Rounded(v);
+        expected.append(reinterpret_cast<const char *>(&r), 4);
+    }
+    return {samples, expected};
+}
+
 // Float samples beyond full scale, halfway between integers and tiny: rounded and clipped,
 // whichever header the file has (plain as Audacity writes it, extensible, 64-bit).
 TEST(CliFormats, FloatSamplesAreRoundedAndClippedTo32Bits) {
@@ -85,19 +100,7 @@ TEST(CliFormats, FloatSamplesAreRoundedAndClippedTo32Bits) {
     for (int i = 0; i < 3000; ++i)
         values.push_back(i % 3 ? wide(random) : tiny(random));
     for (const int bits : {32, 64}) {
-        std::string samples, expected;
-        for (const double v : values) {
-            if (bits == 32) {
-                const float f = float(v);
-                samples.append(reinterpret_cast<const char *>(&f), 4);
-                const std::int32_t r = Rounded(f);
-                expected.append(reinterpret_cast<const char *>(&r), 4);
-            } else {
-                samples.append(reinterpret_cast<const char *>(&v), 8);
-                const std::int32_t r = Rounded(v);
-                expected.append(reinterpret_cast<const char *>(&r), 4);
-            }
-        }
+        const auto [samples, expected] = FloatSamples(values, bits);
         std::string fact, peak(4, '\1');
         PutLE32(fact, std::uint32_t(values.size() / 2));
         peak += std::string(20, '\0');
