@@ -39,6 +39,10 @@ TEST(CliFormatsDamage, UnjoinableInputsAreRefusedWithTheReason) {
     std::string caf = ReadFile(Ffmpeg(dir, "pcm.caf", Tone(8000, 0.1) + " -c:a pcm_s16le"));
     caf.replace(caf.find("lpcm"), 4, "zzzz");
     WriteFile(dir.File("zzzz.caf"), caf);
+    std::string aifc =
+        ReadFile(Ffmpeg(dir, "in24.aifc", Tone(8000, 0.1) + " -c:a pcm_s24be -tag:a in24"));
+    aifc.replace(aifc.find("in24"), 4, "ZZZZ");
+    WriteFile(dir.File("zzzz.aifc"), aifc);
     WriteFile(dir.File("tag1234.wav"),
               wavbytes::Riff(wavbytes::Chunk("fmt ", wavbytes::FormatBody(0x1234, 1, 8000, 16)) +
                              wavbytes::Chunk("data", Garbage(random, 4000))));
@@ -53,10 +57,11 @@ TEST(CliFormatsDamage, UnjoinableInputsAreRefusedWithTheReason) {
     WriteFile(dir.File("magic.aiff"), "FORM" + Garbage(random, 4) + "AIFF" + Garbage(random, 500));
     const std::pair<const char *, const char *> files[] = {
         {"ten.aiff", "8 channels"}, {"ten.caf", "8 channels"}, {"fast.aiff", "768"},
-        {"fast.wav", "768"},        {"zzzz.caf", "zzzz"},      {"tag1234.wav", "1234"},
-        {"junk.flac", ""},          {"junk.m4a", ""},          {"junk.ogg", ""},
-        {"junk.opus", ""},          {"junk.wv", ""},           {"magic.flac", ""},
-        {"magic.ogg", ""},          {"magic.m4a", ""},         {"magic.aiff", ""}};
+        {"fast.wav", "768"},        {"zzzz.caf", "zzzz"},      {"zzzz.aifc", "ZZZZ"},
+        {"tag1234.wav", "1234"},    {"junk.flac", ""},         {"junk.m4a", ""},
+        {"junk.ogg", ""},           {"junk.opus", ""},         {"junk.wv", ""},
+        {"magic.flac", ""},         {"magic.ogg", ""},         {"magic.m4a", ""},
+        {"magic.aiff", ""}};
     for (const auto &[name, why] : files) {
         SCOPED_TRACE(name);
         const std::string path = dir.File(name);
