@@ -15,6 +15,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/intreadwrite.h>
 #include <libswresample/swresample.h>
 }
 
@@ -121,9 +122,11 @@ bool Decoder::OpenCodec(const AVCodec *codec, const AVStream *st) {
     const AVCodecDescriptor *descriptor = avcodec_descriptor_get(codec->id);
     lossless_ = descriptor && (descriptor->props & AV_CODEC_PROP_LOSSLESS);
     if (lossless_)
-        codec_->err_recognition |= AV_EF_CRCCHECK; // a damaged frame is an error, not noise
+        codec_->err_recognition |= AV_EF_CRCCHECK | AV_EF_EXPLODE; // damage is an error, not noise
     else
         codec_->request_sample_fmt = AV_SAMPLE_FMT_S16;
+    if (container_ == "Ogg")
+        codec_->flags2 |= AV_CODEC_FLAG2_SKIP_MANUAL;
     if (avcodec_open2(codec_, codec, nullptr) < 0)
         return false;
     packet_ = av_packet_alloc();
@@ -238,6 +241,10 @@ bool Decoder::Convert(AVFrame *frame) {
         return true;
     if (rate_ == 0 && !StartOutput(frame))
         return false;
+    if (codec_->flags2 & AV_CODEC_FLAG2_SKIP_MANUAL)
+        TakeManualSkip(frame);
+    if (!ClampFloats(frame))
+        return false;
     if (!swr_ || frame->format != swrInFormat_ || frame->sample_rate != swrInRate_ ||
         frame->ch_layout.nb_channels != swrInChannels_) {
         FlushResampler();
@@ -336,6 +343,46 @@ void Decoder::PackTo24(std::size_t regionStart, std::size_t samples) {
         p[3 * i + 1] = p[4 * i + 2];
         p[3 * i + 2] = p[4 * i + 3];
     }
+}
+
+// The decoder's start skip (an Opus pre-skip), left to us so that the end is ours to trim too:
+// applied only before anything has been kept, and moving the stated end along with it.
+void Decoder::TakeManualSkip(const AVFrame *frame) {
+    const AVFrameSideData *side = av_frame_get_side_data(frame, AV_FRAME_DATA_SKIP_SAMPLES);
+    if (!side || side->size < 4 || position_ + pendSize_ > 0)
+        return;
+    const std::int64_t skip = std::int64_t(AV_RL32(side->data));
+    if (skip <= 0 || nextPts_ + skip <= skipStart_)
+        return;
+    skipStart_ = nextPts_ + skip;
+    if (capSamples_ >= 0)
+        discardFrom_ = skipStart_ + capSamples_;
+}
+
+// Float samples beyond full scale (or not numbers) are brought to it before conversion, whose
+// rounding would overflow on them.
+bool Decoder::ClampFloats(AVFrame *frame) {
+    const auto format = AVSampleFormat(frame->format);
+    const AVSampleFormat packed = av_get_packed_sample_fmt(format);
+    if (packed != AV_SAMPLE_FMT_FLT && packed != AV_SAMPLE_FMT_DBL)
+        return true;
+    if (av_frame_make_writable(frame) < 0)
+        return false;
+    const bool planar = av_sample_fmt_is_planar(format);
+    const int planes = planar ? frame->ch_layout.nb_channels : 1;
+    const std::size_t count =
+        std::size_t(frame->nb_samples) * std::size_t(planar ? 1 : frame->ch_layout.nb_channels);
+    const auto clamp = [](auto *p, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i)
+            p[i] = p[i] >= -1 ? (p[i] <= 1 ? p[i] : 1) : (p[i] < -1 ? -1 : 0);
+    };
+    for (int k = 0; k < planes; ++k) {
+        if (packed == AV_SAMPLE_FMT_FLT)
+            clamp(reinterpret_cast<float *>(frame->extended_data[k]), count);
+        else
+            clamp(reinterpret_cast<double *>(frame->extended_data[k]), count);
+    }
+    return true;
 }
 
 bool Decoder::ConfigureResampler(const AVFrame *frame) {

@@ -23,7 +23,7 @@ struct Mp3Header;
 
 // Why Decoder::Open gave nothing.
 struct OpenProblem {
-    enum Kind { NotThatAudio, NoDecoder, NoLength } kind = NotThatAudio;
+    enum Kind { NotThatAudio, NoAudio, NoDecoder, NoLength } kind = NotThatAudio;
     std::string codec; // for NoDecoder: the codec no decoder knows
 };
 
@@ -77,6 +77,8 @@ private:
     bool OpenCodec(const AVCodec *codec, const AVStream *st);
     bool StartOutput(const AVFrame *frame);
     void PackTo24(std::size_t regionStart, std::size_t samples);
+    void TakeManualSkip(const AVFrame *frame);
+    static bool ClampFloats(AVFrame *frame);
     bool Finish(std::int64_t samples);
     int NextPacket();
     bool DecodeMore();
@@ -135,6 +137,8 @@ private:
     std::int64_t discardFrom_ = -1;
     std::int64_t discardTo_ = -1;
     std::int64_t nextPts_ = 0;
+    // A stated length kept to; the decoder's own start skip is applied here (Ogg).
+    std::int64_t capSamples_ = -1;
     std::int64_t exactBytes_ = -1;
     std::uint64_t estimatedBytes_ = 0;
     std::uint64_t lostSamples_ = 0;

@@ -21,7 +21,8 @@ constexpr int kIoBufferSize = 32768;
 
 // Containers whose stated length is the exact count of samples their audio decodes to.
 constexpr const char *kExactContainers[] = {
-    "flac", "ogg", "mov,mp4,m4a,3gp,3g2,mj2", "aiff", "wav", "w64", "caf", "wv", "ape", "tta"};
+    "flac", "ogg", "mov,mp4,m4a,3gp,3g2,mj2", "aiff", "wav", "w64", "wv", "ape", "tta"};
+// (Not CAF: FFmpeg's own CAF writer states whole packets for ALAC, more than the audio.)
 
 // Names for people of the containers FFmpeg names by its demuxers.
 struct ContainerName {
@@ -108,8 +109,10 @@ bool Decoder::OpenContainer(OpenProblem &problem) {
         // The default audio stream when there are several; a video file's sound.
         index = av_find_best_stream(format_, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     }
-    if (index < 0)
+    if (index < 0) {
+        problem.kind = OpenProblem::NoAudio;
         return false;
+    }
     const AVCodecID id = format_->streams[index]->codecpar->codec_id;
     if (asf && !IsWmaCodec(id))
         return false;
@@ -158,11 +161,16 @@ bool Decoder::SetupDecoded(OpenProblem &problem) {
         problem.kind = OpenProblem::NoLength;
         return false;
     }
-    // MP4 keeps the encoder's padding after the edit list's end: the stated length is the
-    // audio, so nothing past it is handed out.
-    if (exact && container_ == "MP4") {
-        discardFrom_ = samples;
+    // MP4 keeps the encoder's padding after the edit list's end, and FFmpeg trims the end
+    // of a short Ogg stream wrongly: the stated length is the audio, so nothing past it is
+    // handed out (and, in Ogg, nothing short of it withheld).
+    if (exact && (container_ == "MP4" || container_ == "Ogg")) {
+        capSamples_ = samples;
+        discardFrom_ = skipStart_ + samples;
         discardTo_ = INT64_MAX;
+        // What opening decoded already.
+        if (pendSize_ > 0)
+            Trim(0, nextPts_ - std::int64_t(pendSize_ / frameBytes_));
     }
     if (!Finish(samples))
         return false;

@@ -77,6 +77,8 @@ Refusal ProbeDecoded(const std::string &path, InputReader reader, Track &out) {
         out.refusalDetail = problem.codec;
         return Refusal::NoDecoder;
     }
+    if (problem.kind == OpenProblem::NoAudio)
+        return Refusal::NoAudio;
     return problem.kind == OpenProblem::NoLength ? Refusal::NoLength : Refusal::NotSupport;
 }
 
@@ -178,6 +180,10 @@ Refusal ProbeWav(const std::string &path, Track &out) {
     out.pcmBytes = chunks.availableBytes;
     out.container = chunks.rf64 ? "RF64" : "WAV";
     out.codec = PcmCodecName(out.bits);
+    if (out.channels > kMaxInputChannels) {
+        out.refusalDetail = std::to_string(out.channels);
+        return Refusal::TooManyChannels;
+    }
     return chunks.availableBytes < std::uint64_t(out.channels) * out.bits / 8 ? Refusal::NoAudio
                                                                               : Refusal::None;
 }
@@ -213,6 +219,10 @@ Refusal ProbeReader(const std::string &path, Track &out) {
     }
     if (refusal != Refusal::NotSupport)
         return refusal;
+    if (std::string codec = UnknownAifcCodec(path); !codec.empty()) {
+        out.refusalDetail = std::move(codec);
+        return Refusal::NoDecoder;
+    }
     const std::uint64_t fileBytes = out.fileBytes;
     out = Track{};
     out.path = path;

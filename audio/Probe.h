@@ -51,6 +51,9 @@ InputReader ReaderFor(const std::string &path);
 // Whether the file's first bytes are those of an audio container other than MP3 (FLAC, Ogg,
 // MP4, AIFF, ASF, RIFF WAVE...).
 bool AnnouncesAudio(const std::string &path);
+// For an AIFC file whose compression type no decoder here knows: that type ("codec 'ABCD'");
+// empty otherwise.
+std::string UnknownAifcCodec(const std::string &path);
 
 // Probes one file by its content: a PCM wave file through ReadWaveInfo (which shows its own
 // message on failure), everything else through the decoder its reader picks. Shows nothing

@@ -72,7 +72,44 @@ bool EqualsNoCase(const std::string &a, const std::string &b) {
            });
 }
 
+// The compression type in an AIFC file's COMM chunk (after channels, frames, bits and the
+// 10-byte rate); empty when there is none to be found.
+std::string AifcCompression(int fd, std::uint64_t size) {
+    std::uint64_t at = 12;
+    unsigned char h[8 + 22];
+    for (int i = 0; i < 64 && at + 8 <= size && ::pread(fd, h, sizeof h, off_t(at)) >= 8; ++i) {
+        const std::uint64_t bytes = std::uint64_t(h[4]) << 24 | h[5] << 16 | h[6] << 8 | h[7];
+        if (std::memcmp(h, "COMM", 4) == 0)
+            return bytes >= 22 ? std::string(reinterpret_cast<const char *>(h + 8 + 18), 4) : "";
+        at += 8 + bytes + (bytes & 1);
+    }
+    return "";
+}
+
 } // namespace
+
+std::string UnknownAifcCodec(const std::string &path) {
+    std::uint64_t size = 0;
+    const int fd = OpenRegularFile(path, size);
+    if (fd < 0)
+        return "";
+    FdGuard closer(fd);
+    unsigned char head[12];
+    if (::pread(fd, head, sizeof head, 0) != ssize_t(sizeof head) ||
+        !StartsWith(head, sizeof head, 0, "FORM") || !StartsWith(head, sizeof head, 8, "AIFC"))
+        return "";
+    const std::string type = AifcCompression(fd, size);
+    if (type.size() != 4)
+        return "";
+    const AVCodecTag *const tags[] = {avformat_get_mov_audio_tags(), nullptr};
+    const unsigned tag = MKTAG(type[0], type[1], type[2], type[3]);
+    if (av_codec_get_id(tags, tag) != AV_CODEC_ID_NONE || type == "NONE" || type == "none")
+        return "";
+    std::string shown;
+    for (const char c : type)
+        shown += std::isprint(static_cast<unsigned char>(c)) ? c : '?';
+    return "codec '" + shown + "'";
+}
 
 const std::vector<std::string> &AudioExtensions() {
     static const std::vector<std::string> extensions = {

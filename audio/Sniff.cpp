@@ -74,7 +74,9 @@ std::string WhyUnreadable(const std::string &path) {
         return MsgText(Msg::InputIsEmpty);
     const std::string kind = KindOfContent(head, std::size_t(n));
     if (!kind.empty() && !NamedAsKind(ExtensionOf(path), kind))
-        return MsgText(kind == "MP3" || kind == "MP4" ? Msg::InputIsAnKind : Msg::InputIsAKind,
+        return MsgText(kind == "MP3" || kind == "MP4" || kind == "Ogg" || kind == "AIFF"
+                           ? Msg::InputIsAnKind
+                           : Msg::InputIsAKind,
                        {kind});
     return "";
 }

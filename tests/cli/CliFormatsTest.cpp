@@ -23,6 +23,8 @@ struct Source {
     const char *raw;  // the sample format the join's data must equal ffmpeg's decode in
     int bits;
     const char *container, *codec;
+    // FFmpeg's CAF writer states whole ALAC packets, so CAF lengths are estimates.
+    bool exact = true;
 };
 
 // Every lossless and PCM source keeps its depth (float becomes 32-bit integers), is exact, and
@@ -43,8 +45,8 @@ TEST(CliFormats, LosslessSourcesJoinBitExactAtTheirOwnDepth) {
         {"s16.wv", cd + " -c:a wavpack -sample_fmt s16p", "s16le", 16, "WavPack", "wavpack"},
         {"s32.wv", cd + " -c:a wavpack -sample_fmt s32p", "s32le", 32, "WavPack", "wavpack"},
         {"flt.wv", cd + " -c:a wavpack -sample_fmt fltp", "s32le", 32, "WavPack", "wavpack"},
-        {"s24.caf", dat + " -c:a pcm_s24le", "s24le", 24, "CAF", "pcm_s24le"},
-        {"alac.caf", dat + " -c:a alac -sample_fmt s16p", "s16le", 16, "CAF", "alac"}};
+        {"s24.caf", dat + " -c:a pcm_s24le", "s24le", 24, "CAF", "pcm_s24le", false},
+        {"alac.caf", dat + " -c:a alac -sample_fmt s16p", "s16le", 16, "CAF", "alac", false}};
     for (const Source &s : sources) {
         SCOPED_TRACE(s.name);
         const std::string path = Ffmpeg(dir, s.name, s.make);
@@ -54,9 +56,10 @@ TEST(CliFormats, LosslessSourcesJoinBitExactAtTheirOwnDepth) {
         EXPECT_EQ(row.container, s.container);
         EXPECT_EQ(row.codec, s.codec);
         EXPECT_EQ(row.bits, s.bits);
-        EXPECT_TRUE(row.exact);
+        EXPECT_EQ(row.exact, s.exact);
         EXPECT_EQ(row.channels, 2);
-        EXPECT_EQ(row.frames, expected.size() / std::size_t(2 * s.bits / 8));
+        if (s.exact)
+            EXPECT_EQ(row.frames, expected.size() / std::size_t(2 * s.bits / 8));
         const CliResult join = JoinWav(dir, dir.File("out.wav"), {path});
         if (!Joined(join))
             continue;
