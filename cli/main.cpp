@@ -198,8 +198,11 @@ int List(const std::vector<Accepted> &accepted, const Texts &texts, int refused)
         line += "\t" + in.file.container + "\t" + in.file.codec;
         std::printf("%s\n", line.c_str());
     }
-    const PcmFormat t = TargetOf(accepted);
-    std::printf("target\t%d\t%d\t%d\n", t.sampleRate, t.channels, t.bits);
+    // No target without an input to take it from.
+    if (!accepted.empty()) {
+        const PcmFormat t = TargetOf(accepted);
+        std::printf("target\t%d\t%d\t%d\n", t.sampleRate, t.channels, t.bits);
+    }
     return refused ? kExitFailed : 0;
 }
 
