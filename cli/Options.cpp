@@ -48,8 +48,9 @@ const char *const kUsage =
     "Usage: tandrel-join [options] -o OUTPUT INPUT...\n"
     "       tandrel-join [options] -f FORMAT -o - INPUT... > OUTPUT\n"
     "       tandrel-join --list [--json] [--sort] INPUT...\n"
-    "Joins WAV, MP3 and WMA files into one WAV, MP3 or WMA file. The inputs are brought to\n"
-    "the highest sample rate, channel count and bits per sample among them.\n"
+    "Joins audio files (WAV, MP3, WMA, FLAC, Ogg Vorbis, Opus, M4A, AIFF and whatever else\n"
+    "FFmpeg decodes, told by their content) into one WAV, MP3 or WMA file. The inputs are\n"
+    "brought to the highest sample rate, channel count and bits per sample among them.\n"
     "\n"
     "  -o, --output FILE      the joined file; - writes it to standard output (a pipe or\n"
     "                         a file, never a terminal) and then needs --format\n"
@@ -72,6 +73,14 @@ const char *const kUsage =
     "      --json             print the listing, or the join's summary, as one JSON document\n"
     "                         (on standard output; on standard error when the audio goes\n"
     "                         there): every input in join order, the target, the output\n"
+    "      --tags             copy the first input's album, artist, date, genre and cover\n"
+    "                         into the output (--no-tags: not, the default)\n"
+    "      --chapters         one chapter per input, titled by its title tag or file name\n"
+    "                         (MP3: ID3v2 CHAP/CTOC; WAV: cue points; WMA: markers)\n"
+    "                         (--no-chapters: none, the default)\n"
+    "      --title TEXT, --artist TEXT, --album TEXT\n"
+    "                         set these tags of the output (and write tags)\n"
+    "      --cue FILE         also write a CUE sheet of the join: one track per input\n"
     "  -q, --quiet            no progress bar and no summary\n"
     "  -h, --help             show this help\n"
     "  -V, --version          show the version\n"
@@ -122,6 +131,14 @@ ParseOutcome ParseOptions(const std::vector<std::string> &args, CliOptions &o, s
         kResample,
         kJson,
         kThreads,
+        kTags,
+        kNoTags,
+        kChapters,
+        kNoChapters,
+        kTitle,
+        kArtist,
+        kAlbum,
+        kCue,
     };
     static const option kLong[] = {
         {"output", required_argument, nullptr, 'o'},
@@ -138,6 +155,14 @@ ParseOutcome ParseOptions(const std::vector<std::string> &args, CliOptions &o, s
         {"list", no_argument, nullptr, kList},
         {"json", no_argument, nullptr, kJson},
         {"resample", required_argument, nullptr, kResample},
+        {"tags", no_argument, nullptr, kTags},
+        {"no-tags", no_argument, nullptr, kNoTags},
+        {"chapters", no_argument, nullptr, kChapters},
+        {"no-chapters", no_argument, nullptr, kNoChapters},
+        {"title", required_argument, nullptr, kTitle},
+        {"artist", required_argument, nullptr, kArtist},
+        {"album", required_argument, nullptr, kAlbum},
+        {"cue", required_argument, nullptr, kCue},
         {"threads", required_argument, nullptr, kThreads},
         {"quiet", no_argument, nullptr, 'q'},
         {"help", no_argument, nullptr, 'h'},
@@ -257,6 +282,30 @@ ParseOutcome ParseOptions(const std::vector<std::string> &args, CliOptions &o, s
                 ok = false;
             }
             break;
+        case kTags:
+        case kNoTags:
+            o.tags = code == kTags;
+            break;
+        case kChapters:
+        case kNoChapters:
+            o.chapters = code == kChapters;
+            break;
+        case kTitle:
+            o.title = value;
+            break;
+        case kArtist:
+            o.artist = value;
+            break;
+        case kAlbum:
+            o.album = value;
+            break;
+        case kCue:
+            if (value.empty()) {
+                error = "--cue needs a file name";
+                ok = false;
+            }
+            o.cue = value;
+            break;
         case kThreads: {
             unsigned n = 0;
             const char *end = value.data() + value.size();
@@ -302,8 +351,9 @@ ParseOutcome ParseOptions(const std::vector<std::string> &args, CliOptions &o, s
         return ParseOutcome::Usage;
     }
     if (o.list) {
-        if (outputGiven) {
-            error = "--list joins nothing and takes no output file";
+        if (outputGiven || !o.cue.empty()) {
+            error = std::string("--list joins nothing and takes no ") +
+                    (outputGiven ? "output file" : "CUE sheet");
             return ParseOutcome::Usage;
         }
         return ParseOutcome::Run;

@@ -24,6 +24,10 @@ struct CliOptions {
     int wmaBitrateIndex = 2; // 96 kbps
     bool resampleHq = false; // --resample=hq instead of repeating samples
     unsigned threads = 0;    // MP3 encoding workers; 0 = one per core
+    bool tags = false;       // the first input's album-level tags and cover into the output
+    bool chapters = false;   // one chapter per input
+    std::string title, artist, album; // set by hand (and so asked for)
+    std::string cue;                  // a CUE sheet of the join written to this file
     std::vector<std::string> inputs;
 };
 

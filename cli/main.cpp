@@ -2,7 +2,9 @@
 #include "audio/Decoding.h"
 #include "audio/Probe.h"
 #include "audio/Sniff.h"
+#include "audio/TrackTags.h"
 #include "cli/Json.h"
+#include "cli/Metadata.h"
 #include "cli/Options.h"
 #include "cli/Terminal.h"
 #include "common/AppFolders.h"
@@ -298,6 +300,21 @@ private:
     std::thread thread_;
 };
 
+// The CUE sheet of a finished join, with the performer of each input.
+bool WriteCue(const CliOptions &o, const JoinRequest &req, const JoinSummary &summary,
+              const std::vector<Track> &tracks) {
+    std::vector<std::string> performers;
+    for (const Track &t : tracks)
+        performers.push_back(TrackTag(t, "artist"));
+    const std::string sheet = CueSheet(o.output == "-" ? "-" : o.output, o.kind, req.metadata,
+                                       summary.chapters, performers, req.target.sampleRate);
+    std::string error;
+    if (WriteTextFile(Absolute(o.cue), sheet, error))
+        return true;
+    PrintError("could not write the CUE sheet '" + o.cue + "': " + error);
+    return false;
+}
+
 // json: the document with the inputs and the target, when --json was given.
 int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessages &messages,
          JsonWriter *json) {
@@ -318,13 +335,22 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
         }
     }
 
+    if (!o.cue.empty() && !o.force && ::stat(Absolute(o.cue).c_str(), &st) == 0 &&
+        S_ISREG(st.st_mode)) {
+        PrintError("'" + o.cue + "' already exists; give --force to overwrite it");
+        return NotJoined(json, "failed", kExitFailed);
+    }
+
     JoinRequest req;
     std::vector<std::uint32_t> seconds;
+    std::vector<Track> tracks;
     for (const Accepted &in : accepted) {
-        req.inputs.push_back(
-            JoinInput{in.path, FormatOf(in.file), in.file.exactBytes, in.file.reader});
+        req.inputs.push_back(JoinInput{in.path, FormatOf(in.file), in.file.exactBytes,
+                                       in.file.reader, ChapterTitle(in.file)});
         seconds.push_back(in.file.seconds);
+        tracks.push_back(in.file);
     }
+    req.metadata = RequestedMetadata(o, tracks);
     req.target = TargetOf(accepted);
     req.output.kind = o.kind;
     req.output.mp3BitrateIndex = o.mp3BitrateIndex;
@@ -393,6 +419,8 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
             else
                 json->Null("bytes");
             json->Number("seconds_taken", elapsed);
+            if (req.metadata.writeChapters || !o.cue.empty())
+                JsonChapters(*json, summary.chapters, req.target.sampleRate);
             json->EndObject();
         } else {
             json->Null("output");
@@ -403,6 +431,8 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
         return kExitStopped;
     }
     if (status == JoinStatus::Failed)
+        return kExitFailed;
+    if (!o.cue.empty() && !WriteCue(o, req, summary, tracks))
         return kExitFailed;
     if (!o.quiet && !json) {
         std::uint64_t total = 0;

@@ -20,6 +20,10 @@ public:
     std::size_t ChunkBytes() const override { return inChunk_; }
     bool Write(const std::uint8_t *data, std::size_t count) override;
     void Stop() override { encoder_.Stop(); }
+    void SetMetadata(const OutputMetadata &metadata) override { encoder_.SetMetadata(metadata); }
+    void SetChapters(const std::vector<Chapter> &chapters) override {
+        encoder_.SetChapters(chapters);
+    }
     std::uint64_t Unfinished() const override {
         return encoder_.Unfinished() / 2 * std::uint64_t(std::max(1, bits_ / 8));
     }

@@ -18,6 +18,8 @@ struct JoinInput {
     std::int64_t expectedBytes = -1;
     // The reader that listed it; None: the one its content calls for now.
     InputReader reader = InputReader::None;
+    // Its chapter's title, when the output gets chapters.
+    std::string title = {};
 };
 
 // What the join does with the blocks of one input.

@@ -5,6 +5,7 @@
 #include "common/Messages.h"
 #include "join/Convert.h"
 #include "join/EncoderFeed.h"
+#include "join/JoinChapters.h"
 #include "join/JoinInputs.h"
 #include "join/OutputBackup.h"
 #include "join/OutputFile.h"
@@ -62,6 +63,7 @@ public:
         : req_(request), progress_(progress), reader_(256 * 1024), block_(kLargeBlock) {}
     JoinStatus Run();
     std::uint64_t JoinedBytes() const { return counter_.bytes; }
+    std::vector<Chapter> Chapters() const;
 
 private:
     bool CheckInputs() const;
@@ -75,6 +77,7 @@ private:
     void OutputStage(int pcmFd, std::uint64_t size, bool discardIfStopped);
     void DirectJoin(bool discardIfStopped);
     std::int64_t KnownPcmBytes() const;
+    OutputMetadata FinalMetadata() const;
     bool Stop() {
         if (progress_.ProcessEventsAndShouldStop())
             stop_ = true;
@@ -100,6 +103,7 @@ private:
     PcmSink *sink_ = nullptr;
     CountingSink counter_;
     std::string tempPath_;
+    std::vector<std::uint64_t> starts_; // each input's first frame in the output
     bool stop_ = false;
     bool failed_ = false;
 };
@@ -147,6 +151,7 @@ bool Join::ReadInputs(PcmSink &sink) {
     sink_ = &counter_;
     for (const JoinInput &in : req_.inputs) {
         progress_.SetLabel(in.path);
+        starts_.push_back(counter_.bytes / FrameBytes(req_.target));
         const InputReader reader = ReaderOf(in);
         if (!converter_.PrepareConversion(in.format, req_.target, req_.resampling)) {
             ShowMessage(MsgText(Msg::ErrorCaption),
@@ -189,12 +194,15 @@ void Join::OutputStage(int pcmFd, std::uint64_t size, bool discardIfStopped) {
         return Stop();
     };
     StageResult result = StageResult::Failed;
+    const OutputMetadata metadata = FinalMetadata();
     if (out.kind == OutputKind::Wav) {
         WavFileWriter wav;
+        wav.SetMetadata(metadata);
         result = WriteOutput(pcmFd, size, tempPath_, wav, req_.target, out.path, report,
                              discardIfStopped, TempFolder(), KeepAlive());
     } else if (std::unique_ptr<OutputSink> encoder = MakeEncoder()) {
         Pcm16Feed feed(*encoder);
+        feed.SetMetadata(metadata);
         result = WriteOutput(pcmFd, size, tempPath_, feed, req_.target, out.path, report,
                              discardIfStopped, TempFolder(), KeepAlive());
     }
@@ -285,6 +293,7 @@ void Join::DirectJoin(bool discardIfStopped) {
     // A pipe's header and Info frame cannot be gone back to: they get the length when the
     // inputs tell it before the first byte.
     const std::int64_t known = file.Seekable() ? -1 : KnownPcmBytes();
+    dest->SetMetadata(ForeseenMetadata(req_));
     if (!dest->Open({file.Fd(), file.WritePath(), shown, file.Seekable()}, req_.target, known)) {
         failed_ = true;
         return;
@@ -293,6 +302,8 @@ void Join::DirectJoin(bool discardIfStopped) {
         failed_ = true;
     if (stop_)
         dest->Stop();
+    else if (!failed_ && req_.metadata.writeChapters)
+        dest->SetChapters(Chapters());
     if (!dest->Close() && !wav.Interrupted())
         failed_ = true;
     if (failed_ || (stop_ && discardIfStopped) || wav.Interrupted())
@@ -307,22 +318,28 @@ void Join::DirectJoin(bool discardIfStopped) {
 // frames of WAV data, at the target's rate or resampled with Hq; -1 otherwise (decoded
 // inputs tell theirs only once decoded, and frame repetition counts as it goes).
 std::int64_t Join::KnownPcmBytes() const {
-    const PcmFormat &t = req_.target;
     std::uint64_t frames = 0;
     for (const JoinInput &in : req_.inputs) {
-        const auto frameBytes = std::int64_t(FrameBytes(in.format));
-        if (ReaderOf(in) != InputReader::Wav || in.expectedBytes < 0 || frameBytes == 0 ||
-            in.expectedBytes % frameBytes != 0)
+        const std::int64_t n = ForeseenFrames(in, req_.target, req_.resampling);
+        if (ReaderOf(in) != InputReader::Wav || n < 0)
             return -1;
-        const std::uint64_t n = std::uint64_t(in.expectedBytes / frameBytes);
-        if (in.format.sampleRate == t.sampleRate)
-            frames += n;
-        else if (req_.resampling == Resampling::Hq)
-            frames += HqFrameCount(n, in.format.sampleRate, t.sampleRate);
-        else
-            return -1;
+        frames += std::uint64_t(n);
     }
-    return std::int64_t(frames * FrameBytes(t));
+    return std::int64_t(frames * FrameBytes(req_.target));
+}
+
+std::vector<Chapter> Join::Chapters() const {
+    return ChaptersOf(req_.inputs, starts_, counter_.bytes / FrameBytes(req_.target));
+}
+
+// The output's metadata once every input has been placed.
+OutputMetadata Join::FinalMetadata() const {
+    OutputMetadata m = req_.metadata;
+    if (m.writeChapters) {
+        m.chapters = Chapters();
+        m.chaptersFinal = true;
+    }
+    return m;
 }
 
 JoinStatus Join::Run() {
@@ -376,8 +393,11 @@ std::size_t InputBlockBytes(const PcmFormat &input, const PcmFormat &target) {
 JoinStatus RunJoin(const JoinRequest &request, JoinProgress &progress, JoinSummary *summary) {
     Join join(request, progress);
     const JoinStatus status = join.Run();
-    if (summary)
+    if (summary) {
         summary->pcmBytes = join.JoinedBytes();
+        if (status == JoinStatus::Ok)
+            summary->chapters = join.Chapters();
+    }
     return status;
 }
 

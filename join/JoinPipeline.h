@@ -77,11 +77,15 @@ struct JoinRequest {
     EncoderFactory makeEncoder;
     // How messages name the output ("standard output"); the output's path when empty.
     std::string outputName;
+    // Tags, cover and chapters for the output; nothing when empty.
+    OutputMetadata metadata;
 };
 
 // What the join produced.
 struct JoinSummary {
     std::uint64_t pcmBytes = 0; // PCM in the target format that went to the output
+    // Where each input starts in the output, once the join is done.
+    std::vector<Chapter> chapters;
 };
 
 // The join: every input in order, converted to the target and stored, then written out as

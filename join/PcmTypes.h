@@ -1,8 +1,11 @@
 #pragma once
 
+#include "join/OutputMetadata.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tandrel {
 
@@ -43,6 +46,11 @@ public:
                       std::int64_t expectedBytes) = 0;
     // Largest byte count one Write should carry (the encoder's chunk, the writer's block).
     virtual std::size_t ChunkBytes() const = 0;
+    // The tags, cover and chapters the file is to carry (as far as its format can), before
+    // Open; chapters may be foreseen ones (metadata.chaptersFinal).
+    virtual void SetMetadata(const OutputMetadata &) {}
+    // The chapters as the join placed them, before Close.
+    virtual void SetChapters(const std::vector<Chapter> &) {}
     // The join stops: work in flight may be dropped; Close follows.
     virtual void Stop() {}
     // Bytes taken by Write that are not in the file yet (an encoder's work in flight).
