@@ -22,6 +22,7 @@ bool OutputFile::Open(int fd, const std::string &name, bool seekable) {
     if (base_ < 0)
         seekable_ = false, base_ = 0;
     started_ = fillIn_ = error_ = false;
+    tagAt_ = -1;
     infoBytes_ = 0;
     audioBytes_ = 0;
     musicCrc_ = 0;
@@ -60,6 +61,14 @@ InfoFields OutputFile::Fields(std::uint32_t frames, std::int64_t samples) const 
 // length.
 void OutputFile::Start() {
     started_ = true;
+    if (!tag_.empty()) {
+        tagAt_ = base_;
+        if (!out_.Write(tag_.data(), tag_.size())) {
+            Fail();
+            return;
+        }
+        base_ += std::int64_t(tag_.size());
+    }
     InfoFields fields = fields_;
     if (seekable_) {
         fillIn_ = true; // a stand-in until Finish
@@ -96,6 +105,15 @@ bool OutputFile::Write(const std::uint8_t *data, std::size_t count) {
     musicCrc_ = Crc16Arc(musicCrc_, data, count);
     audioBytes_ += count;
     return (!error_ && out_.Write(data, count)) || Fail();
+}
+
+bool OutputFile::ReplaceLeadingTag(const std::vector<std::uint8_t> &tag) {
+    if (!out_.IsOpen() || error_ || !seekable_ || tagAt_ < 0 || tag.size() != tag_.size())
+        return false;
+    if (!out_.Flush() || !out_.WriteAt(std::uint64_t(tagAt_), tag.data(), tag.size()))
+        return Fail();
+    tag_ = tag;
+    return true;
 }
 
 bool OutputFile::Finish(std::uint32_t frames, std::int64_t samples) {

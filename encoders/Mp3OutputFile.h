@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace mp3 {
 
@@ -30,6 +31,11 @@ public:
         frameSamples_ = frameSamples;
         fields_ = fields;
     }
+    // A tag (ID3v2) to go ahead of the Info frame and the audio; before the first Write.
+    void SetLeadingTag(std::vector<std::uint8_t> tag) { tag_ = std::move(tag); }
+    // Writes tag over the leading one, on a seekable file and when it is of the same size
+    // (the chapter times known at last); before Finish. False when it could not be.
+    bool ReplaceLeadingTag(const std::vector<std::uint8_t> &tag);
     bool Write(const std::uint8_t *data, std::size_t count);
     // Flushes the buffer and, on a seekable file, fills in the Info frame for frames holding
     // samples.
@@ -55,6 +61,8 @@ private:
     std::string name_;
     bool seekable_ = false, started_ = false, fillIn_ = false, error_ = false;
     std::int64_t base_ = 0, expected_ = -1;
+    std::int64_t tagAt_ = -1; // where the leading tag was written
+    std::vector<std::uint8_t> tag_;
     int frameSamples_ = 1152;
     InfoFields fields_;
     std::uint8_t header_[4] = {};

@@ -415,6 +415,8 @@ bool SplicedMp3::Close() {
         } else if (serial_) {
             frames = mp3::StreamFrames(samples, frameSamples_);
         }
+        if (!finalTag_.empty())
+            file_.ReplaceLeadingTag(finalTag_);
         ok = file_.Finish(frames, samples);
     }
     ok = file_.Close() && ok;

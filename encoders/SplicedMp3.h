@@ -48,6 +48,10 @@ public:
         onFileError_ = handler;
         file_.SetErrorHandler(std::move(handler));
     }
+    // A tag to go ahead of the Info frame (after Open, before the first Write), and the one to
+    // take its place when the file is finished (same size, seekable files only).
+    void SetLeadingTag(std::vector<std::uint8_t> tag) { file_.SetLeadingTag(std::move(tag)); }
+    void SetFinalTag(std::vector<std::uint8_t> tag) { finalTag_ = std::move(tag); }
     // Writes into a duplicate of Fd. expectedSamples: sample frames to come, or -1. Mode,
     // Bitrate and the flags as for WavToMp3::Open. Returns the bytes one Write should carry, or
     // -1 after the message.
@@ -136,6 +140,7 @@ private:
     std::int64_t framesOut_ = 0, samplesOut_ = 0;
 
     mp3::OutputFile file_;
+    std::vector<std::uint8_t> finalTag_;
     std::function<void(int)> onFileError_;
     bool open_ = false, failed_ = false;
     unsigned reencoded_ = 0;

@@ -3,6 +3,7 @@
 
 #include "encoders/SplicedMp3.h"
 #include "encoders/Wavtowma.h"
+#include "join/Id3Tag.h"
 #include "join/OutputStage.h"
 #include "join/StreamRelay.h"
 
@@ -33,7 +34,21 @@ public:
             Mp3Mode(format.channels), Mp3Kbps(settings_.mp3BitrateIndex, format.sampleRate),
             settings_.mp3Copyright, settings_.mp3Crc, settings_.mp3Original, settings_.mp3Private);
         open_ = chunk_ >= 0;
+        if (open_ && !metadata_.Empty()) {
+            rate_ = format.sampleRate;
+            // Chapters not known yet go out as stand-ins only where they can be gone back to.
+            tagChapters_ = metadata_.chaptersFinal || target.seekable;
+            encoder_.SetLeadingTag(RenderId3Tag(metadata_, rate_, tagChapters_));
+        }
         return open_;
+    }
+    void SetMetadata(const OutputMetadata &metadata) override { metadata_ = metadata; }
+    void SetChapters(const std::vector<Chapter> &chapters) override {
+        if (!tagChapters_ || metadata_.chaptersFinal)
+            return;
+        metadata_.chapters = chapters;
+        metadata_.chaptersFinal = true;
+        encoder_.SetFinalTag(RenderId3Tag(metadata_, rate_, true));
     }
     std::size_t ChunkBytes() const override { return chunk_ > 0 ? std::size_t(chunk_) & ~1u : 0; }
     bool Write(const std::uint8_t *data, std::size_t count) override {
@@ -52,6 +67,9 @@ public:
 private:
     OutputSettings settings_;
     SplicedMp3 encoder_;
+    OutputMetadata metadata_;
+    bool tagChapters_ = false;
+    int rate_ = 44100;
     int channels_ = 1;
     int chunk_ = -1;
     bool open_ = false;
