@@ -1,0 +1,181 @@
+#include "audio/Decoder.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/intreadwrite.h>
+#include <libswresample/swresample.h>
+}
+
+// The decoder's output side: the layout it hands out, and how decoded frames get there.
+namespace tandrel {
+namespace {
+
+constexpr int kMaxChannels = 64;
+constexpr int kMaxRate = 1536000;
+
+} // namespace
+
+// Drops the encoder delay and padding from the samples just converted, which begin at
+// regionStart in the pending buffer and at sample firstSample of the decoded stream: what is
+// kept is [skipStart_, discardFrom_) and [discardTo_, ...), however the two overlap.
+void Decoder::Trim(std::size_t regionStart, std::int64_t firstSample) {
+    const std::int64_t end = firstSample + std::int64_t((pendSize_ - regionStart) / frameBytes_);
+    std::uint8_t *base = pending_.data() + pendHead_ + regionStart;
+    std::size_t kept = 0;
+    auto keep = [&](std::int64_t from, std::int64_t to) {
+        from = std::max(from, firstSample);
+        to = std::min(to, end);
+        if (from >= to)
+            return;
+        const std::size_t bytes = std::size_t(to - from) * frameBytes_;
+        std::memmove(base + kept, base + std::size_t(from - firstSample) * frameBytes_, bytes);
+        kept += bytes;
+    };
+    if (discardTo_ > 0 && discardFrom_ < discardTo_) {
+        keep(skipStart_, discardFrom_);
+        keep(std::max(skipStart_, discardTo_), end);
+    } else {
+        keep(skipStart_, end);
+    }
+    pendSize_ = regionStart + kept;
+}
+
+// The output's layout, from the first decoded frame: lossy codecs give 16 bits, PCM and
+// lossless ones their own depth (a float source 32 bits).
+bool Decoder::StartOutput(const AVFrame *frame) {
+    const int ch = frame->ch_layout.nb_channels;
+    if (frame->sample_rate <= 0 || frame->sample_rate > kMaxRate || ch <= 0 || ch > kMaxChannels)
+        return false;
+    rate_ = frame->sample_rate;
+    channels_ = ch;
+    bits_ = 16;
+    outFormat_ = AV_SAMPLE_FMT_S16;
+    const int raw = codec_->bits_per_raw_sample;
+    switch (lossless_ ? av_get_packed_sample_fmt(AVSampleFormat(frame->format))
+                      : AV_SAMPLE_FMT_S16) {
+    case AV_SAMPLE_FMT_U8:
+        bits_ = 8;
+        outFormat_ = AV_SAMPLE_FMT_U8;
+        break;
+    case AV_SAMPLE_FMT_S16:
+        break;
+    case AV_SAMPLE_FMT_S32:
+        if (raw > 0 && raw <= 16)
+            break;
+        bits_ = raw > 0 && raw <= 24 ? 24 : 32;
+        outFormat_ = AV_SAMPLE_FMT_S32;
+        break;
+    default: // float, double and 64-bit sources
+        bits_ = 32;
+        outFormat_ = AV_SAMPLE_FMT_S32;
+        break;
+    }
+    frameBytes_ = std::size_t(ch) * std::size_t(bits_ / 8);
+    swrBytes_ = std::size_t(ch) * std::size_t(av_get_bytes_per_sample(AVSampleFormat(outFormat_)));
+    if (frame->ch_layout.order == AV_CHANNEL_ORDER_NATIVE)
+        outMask_ = frame->ch_layout.u.mask;
+    return true;
+}
+
+// 24-bit output comes from the resampler as 32-bit samples whose low byte is zero: their
+// upper three bytes are kept, in place.
+void Decoder::PackTo24(std::size_t regionStart, std::size_t samples) {
+    if (bits_ != 24)
+        return;
+    std::uint8_t *p = pending_.data() + pendHead_ + regionStart;
+    const std::size_t count = samples * std::size_t(channels_);
+    for (std::size_t i = 0; i < count; ++i) {
+        p[3 * i] = p[4 * i + 1];
+        p[3 * i + 1] = p[4 * i + 2];
+        p[3 * i + 2] = p[4 * i + 3];
+    }
+}
+
+// The decoder's start skip (an Opus pre-skip), left to us so that the end is ours to trim too:
+// applied only before anything has been kept, and moving the stated end along with it.
+void Decoder::TakeManualSkip(const AVFrame *frame) {
+    const AVFrameSideData *side = av_frame_get_side_data(frame, AV_FRAME_DATA_SKIP_SAMPLES);
+    if (!side || side->size < 4 || position_ + pendSize_ > 0)
+        return;
+    const std::int64_t skip = std::int64_t(AV_RL32(side->data));
+    if (skip <= 0 || nextPts_ + skip <= skipStart_)
+        return;
+    skipStart_ = nextPts_ + skip;
+    if (capSamples_ >= 0)
+        discardFrom_ = skipStart_ + capSamples_;
+}
+
+// Float samples beyond full scale (or not numbers) are brought to it before conversion, whose
+// rounding would overflow on them.
+bool Decoder::ClampFloats(AVFrame *frame) {
+    const auto format = AVSampleFormat(frame->format);
+    const AVSampleFormat packed = av_get_packed_sample_fmt(format);
+    if (packed != AV_SAMPLE_FMT_FLT && packed != AV_SAMPLE_FMT_DBL)
+        return true;
+    if (av_frame_make_writable(frame) < 0)
+        return false;
+    const bool planar = av_sample_fmt_is_planar(format);
+    const int planes = planar ? frame->ch_layout.nb_channels : 1;
+    const std::size_t count =
+        std::size_t(frame->nb_samples) * std::size_t(planar ? 1 : frame->ch_layout.nb_channels);
+    const auto clamp = [](auto *p, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i)
+            p[i] = p[i] >= -1 ? (p[i] <= 1 ? p[i] : 1) : (p[i] < -1 ? -1 : 0);
+    };
+    for (int k = 0; k < planes; ++k) {
+        if (packed == AV_SAMPLE_FMT_FLT)
+            clamp(reinterpret_cast<float *>(frame->extended_data[k]), count);
+        else
+            clamp(reinterpret_cast<double *>(frame->extended_data[k]), count);
+    }
+    return true;
+}
+
+bool Decoder::ConfigureResampler(const AVFrame *frame) {
+    swr_free(&swr_);
+    AVChannelLayout in{}, out{};
+    if (frame->ch_layout.order != AV_CHANNEL_ORDER_UNSPEC &&
+        av_channel_layout_check(&frame->ch_layout))
+        av_channel_layout_copy(&in, &frame->ch_layout);
+    else
+        av_channel_layout_default(&in, frame->ch_layout.nb_channels);
+    if (outMask_ && std::popcount(outMask_) == channels_)
+        av_channel_layout_from_mask(&out, outMask_);
+    else
+        av_channel_layout_default(&out, channels_);
+    int r = swr_alloc_set_opts2(&swr_, &out, static_cast<AVSampleFormat>(outFormat_), rate_, &in,
+                                static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0,
+                                nullptr);
+    av_channel_layout_uninit(&in);
+    av_channel_layout_uninit(&out);
+    if (r < 0 || !swr_ || swr_init(swr_) < 0) {
+        swr_free(&swr_);
+        return false;
+    }
+    swrInFormat_ = frame->format;
+    swrInRate_ = frame->sample_rate;
+    swrInChannels_ = frame->ch_layout.nb_channels;
+    return true;
+}
+
+void Decoder::FlushResampler() {
+    if (!swr_)
+        return;
+    int room = swr_get_out_samples(swr_, 0);
+    if (room <= 0)
+        return;
+    ReserveOutput(static_cast<std::size_t>(room));
+    std::uint8_t *out = pending_.data() + pendHead_ + pendSize_;
+    int got = swr_convert(swr_, &out, room, nullptr, 0);
+    if (got > 0) {
+        PackTo24(pendSize_, std::size_t(got));
+        pendSize_ += static_cast<std::size_t>(got) * frameBytes_;
+    }
+}
+
+} // namespace tandrel
