@@ -1,6 +1,7 @@
 #include "join/WavWriter.h"
 
 #include "common/Messages.h"
+#include "join/WavMetadata.h"
 #include "lang/MessageTexts.h"
 
 #include <algorithm>
@@ -41,11 +42,11 @@ template <std::size_t N> void PutFormatChunk(HeaderBytes<N> &h, const PcmFormat 
 
 } // namespace
 
-std::array<std::uint8_t, kWavHeaderBytes> MakeWavHeader(const PcmFormat &format,
-                                                        std::uint32_t dataBytes) {
+std::array<std::uint8_t, kWavHeaderBytes>
+MakeWavHeader(const PcmFormat &format, std::uint32_t dataBytes, std::uint32_t trailingBytes) {
     HeaderBytes<kWavHeaderBytes> h;
     h.Id("RIFF");
-    h.Le(std::uint32_t(std::uint64_t(dataBytes) + 36 + (dataBytes & 1)), 4);
+    h.Le(std::uint32_t(std::uint64_t(dataBytes) + 36 + (dataBytes & 1) + trailingBytes), 4);
     h.Id("WAVE");
     PutFormatChunk(h, format);
     h.Id("data");
@@ -53,8 +54,8 @@ std::array<std::uint8_t, kWavHeaderBytes> MakeWavHeader(const PcmFormat &format,
     return h.bytes;
 }
 
-std::array<std::uint8_t, kRf64HeaderBytes> MakeRf64Header(const PcmFormat &format,
-                                                          std::uint64_t dataBytes) {
+std::array<std::uint8_t, kRf64HeaderBytes>
+MakeRf64Header(const PcmFormat &format, std::uint64_t dataBytes, std::uint64_t trailingBytes) {
     const std::uint64_t blockAlign = std::uint64_t(format.channels * format.bits / 8);
     HeaderBytes<kRf64HeaderBytes> h;
     h.Id("RF64");
@@ -62,7 +63,7 @@ std::array<std::uint8_t, kRf64HeaderBytes> MakeRf64Header(const PcmFormat &forma
     h.Id("WAVE");
     h.Id("ds64");
     h.Le(28, 4);
-    h.Le(kRf64HeaderBytes - 8 + dataBytes + (dataBytes & 1), 8);
+    h.Le(kRf64HeaderBytes - 8 + dataBytes + (dataBytes & 1) + trailingBytes, 8);
     h.Le(dataBytes, 8);
     h.Le(blockAlign ? dataBytes / blockAlign : 0, 8);
     h.Le(0, 4);
@@ -81,22 +82,50 @@ bool WavFileWriter::Failed(int err) {
     return false;
 }
 
+void WavFileWriter::SetMetadata(const OutputMetadata &metadata) {
+    tags_ = metadata.tags;
+    chapters_.clear();
+    if (metadata.writeChapters && metadata.chaptersFinal)
+        chapters_ = metadata.chapters;
+}
+
+void WavFileWriter::SetChapters(const std::vector<Chapter> &chapters) {
+    chapters_ = chapters;
+}
+
+std::vector<std::uint8_t> WavFileWriter::Trailer(std::uint64_t dataBytes) const {
+    const std::size_t frameBytes = FrameBytes(format_);
+    return WavMetadataChunks(tags_, chapters_, frameBytes ? dataBytes / frameBytes : 0);
+}
+
 bool WavFileWriter::Open(const OutputTarget &target, const PcmFormat &format,
                          std::int64_t expectedBytes) {
     display_ = target.display;
     seekable_ = target.seekable;
     format_ = format;
     data_ = 0;
+    expected_ = expectedBytes;
     failed_ = interrupted_ = false;
     const int fd = ::fcntl(target.fd, F_DUPFD_CLOEXEC, 3);
     if (fd < 0)
         return Failed(errno);
     out_.Attach(fd);
-    rf64_ = expectedBytes > 0 && std::uint64_t(expectedBytes) + (expectedBytes & 1) > limit_;
+    // A pipe's header counts the chunks after the data, so they are made now from what is
+    // known: the tags, and the chapters only when they are final already (else none there).
+    std::vector<std::uint8_t> trailer;
+    if (expectedBytes >= 0)
+        trailer = Trailer(std::uint64_t(expectedBytes));
+    rf64_ = expectedBytes > 0 &&
+            std::uint64_t(expectedBytes) + (expectedBytes & 1) + trailer.size() > limit_;
+    trailer_.clear();
+    if (!seekable_)
+        trailer_ = std::move(trailer);
     bool ok;
     if (rf64_) {
-        ok = out_.Write(MakeRf64Header(format, seekable_ ? 0 : std::uint64_t(expectedBytes)).data(),
-                        kRf64HeaderBytes);
+        ok = out_.Write(
+            MakeRf64Header(format, seekable_ ? 0 : std::uint64_t(expectedBytes), trailer_.size())
+                .data(),
+            kRf64HeaderBytes);
     } else if (seekable_) {
         // Both sizes stay 0 until the data is complete.
         auto header = MakeWavHeader(format, 0);
@@ -105,7 +134,8 @@ bool WavFileWriter::Open(const OutputTarget &target, const PcmFormat &format,
     } else {
         // No going back: the sizes as they will be, or the largest ones when unknown.
         auto header =
-            MakeWavHeader(format, expectedBytes >= 0 ? std::uint32_t(expectedBytes) : 0xFFFFFFFFu);
+            MakeWavHeader(format, expectedBytes >= 0 ? std::uint32_t(expectedBytes) : 0xFFFFFFFFu,
+                          std::uint32_t(trailer_.size()));
         if (expectedBytes < 0)
             std::memset(header.data() + 4, 0xFF, 4);
         ok = out_.Write(header.data(), header.size());
@@ -143,24 +173,39 @@ bool WavFileWriter::MoveDataForRf64() {
     return true;
 }
 
+// The pad byte after odd data and the chunks that follow, after the data wherever it now lies.
+bool WavFileWriter::WriteEnd(std::uint64_t pad) {
+    std::vector<std::uint8_t> end(pad, 0);
+    // A pipe's data of another size than its header gave is damaged already: only the pad.
+    if (seekable_ || data_ == std::uint64_t(expected_))
+        end.insert(end.end(), trailer_.begin(), trailer_.end());
+    if (end.empty())
+        return true;
+    if (!seekable_)
+        return out_.Write(end.data(), end.size()) && out_.Flush();
+    return out_.WriteAt((rf64_ ? kRf64HeaderBytes : kWavHeaderBytes) + data_, end.data(),
+                        end.size());
+}
+
 bool WavFileWriter::Close() {
     if (!out_.IsOpen())
         return !failed_;
-    static const std::uint8_t kPad = 0;
     const std::uint64_t pad = data_ & 1;
+    if (seekable_)
+        trailer_ = Trailer(data_);
     bool ok = !failed_ && out_.Flush();
-    if (ok && seekable_ && !rf64_ && data_ + pad > limit_) {
+    if (ok && seekable_ && !rf64_ && data_ + pad + trailer_.size() > limit_) {
         errno = 0;
         ok = MoveDataForRf64();
     }
-    // After the data wherever it now lies, counted in the RIFF size.
-    if (ok && pad)
-        ok = seekable_
-                 ? out_.WriteAt((rf64_ ? kRf64HeaderBytes : kWavHeaderBytes) + data_, &kPad, 1)
-                 : out_.Write(&kPad, 1) && out_.Flush();
+    ok = ok && WriteEnd(pad);
     if (ok && seekable_) {
-        ok = rf64_ ? out_.WriteAt(0, MakeRf64Header(format_, data_).data(), kRf64HeaderBytes)
-                   : out_.WriteAt(0, MakeWavHeader(format_, std::uint32_t(data_)).data(),
+        ok = rf64_ ? out_.WriteAt(0, MakeRf64Header(format_, data_, trailer_.size()).data(),
+                                  kRf64HeaderBytes)
+                   : out_.WriteAt(0,
+                                  MakeWavHeader(format_, std::uint32_t(data_),
+                                                std::uint32_t(trailer_.size()))
+                                      .data(),
                                   kWavHeaderBytes);
     }
     const bool closed = out_.Close();
