@@ -77,6 +77,12 @@ std::uint64_t SkipId3v2Tags(int fd, std::uint64_t fileSize) {
             head + ((std::uint64_t(tag[6]) << 21) | (std::uint64_t(tag[7]) << 14) |
                     (std::uint64_t(tag[8]) << 7) | tag[9]);
         const std::uint64_t plain = head + BE32(tag + 6);
+        // A size past the end of the file is no size: the frames are looked for after the
+        // tag's header instead.
+        if (safe >= fileSize && plain >= fileSize) {
+            at = head;
+            break;
+        }
         if (syncsafe && (safe == plain || AudioOrTagAt(fd, safe, fileSize) ||
                          !AudioOrTagAt(fd, plain, fileSize)))
             at = safe;

@@ -2,6 +2,7 @@
 
 #include "audio/FileAccess.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unistd.h>
 
@@ -11,6 +12,9 @@ namespace tandrel {
 namespace {
 
 constexpr int kMaxWalk = 4096; // chunks, blocks or atoms looked at
+// More ID3v2 frames than any real tag has (a frame each for a thousand chapters and lyrics
+// lines): each would cost a reader an object.
+constexpr int kMaxId3Frames = 4096;
 
 bool ReadAt(int fd, std::uint64_t at, void *buf, std::size_t n) {
     return ::pread(fd, buf, n, off_t(at)) == ssize_t(n);
@@ -24,27 +28,47 @@ std::uint32_t Le32(const unsigned char *p) {
     return std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
 }
 
-// An ID3v2 tag at the start: its size from the four 7-bit bytes of its header.
-std::uint64_t Id3v2Bytes(int fd) {
+std::uint64_t Syncsafe(const unsigned char *p) {
+    return std::uint64_t(p[0] & 0x7F) << 21 | (p[1] & 0x7F) << 14 | (p[2] & 0x7F) << 7 |
+           (p[3] & 0x7F);
+}
+
+// An ID3v2 tag at the start: its size from the four 7-bit bytes of its header, or "too
+// large" when it holds more frames than a reader should build objects for.
+std::uint64_t Id3v2Bytes(int fd, std::uint64_t fileSize) {
     unsigned char h[10];
     if (!ReadAt(fd, 0, h, sizeof h) || std::memcmp(h, "ID3", 3) != 0)
         return 0;
-    return std::uint64_t(h[6] & 0x7F) << 21 | (h[7] & 0x7F) << 14 | (h[8] & 0x7F) << 7 |
-           (h[9] & 0x7F);
+    const std::uint64_t bytes = Syncsafe(h + 6);
+    const int version = h[3];
+    const std::uint64_t end = std::min(fileSize, 10 + bytes);
+    std::uint64_t at = 10;
+    unsigned char f[10];
+    if ((h[5] & 0x40) && version >= 3 && ReadAt(fd, at, f, 4))
+        at += version >= 4 ? Syncsafe(f) : 4 + Be32(f);
+    const std::uint64_t head = version == 2 ? 6 : 10;
+    for (int frames = 0; at + head <= end && ReadAt(fd, at, f, head) && f[0] != 0; ++frames) {
+        if (frames >= kMaxId3Frames)
+            return UINT64_MAX;
+        at += head + (version == 2   ? (std::uint64_t(f[3]) << 16 | f[4] << 8 | f[5])
+                      : version >= 4 ? Syncsafe(f + 4)
+                                     : Be32(f + 4));
+    }
+    return bytes;
 }
 
-// The largest metadata block of a FLAC file.
+// All the metadata blocks of a FLAC file: a reader keeps every one of them.
 std::uint64_t FlacBlockBytes(int fd) {
-    std::uint64_t at = 4, largest = 0;
+    std::uint64_t at = 4, total = 0;
     unsigned char h[4];
     for (int i = 0; i < kMaxWalk && ReadAt(fd, at, h, sizeof h); ++i) {
         const std::uint64_t bytes = std::uint64_t(h[1]) << 16 | h[2] << 8 | h[3];
-        largest = std::max(largest, bytes);
+        total += bytes;
         at += 4 + bytes;
         if (h[0] & 0x80)
             break;
     }
-    return largest;
+    return total;
 }
 
 // The largest chunk of a RIFF or AIFF file other than its sample data.
@@ -107,7 +131,7 @@ std::uint64_t LargestTagArea(const std::string &path, const std::string &contain
     if (fd < 0)
         return 0;
     FdGuard closer(fd);
-    std::uint64_t bytes = Id3v2Bytes(fd);
+    std::uint64_t bytes = Id3v2Bytes(fd, size);
     if (container == "FLAC")
         bytes = std::max(bytes, FlacBlockBytes(fd));
     else if (container == "WAV" || container == "RF64" || container == "W64")

@@ -45,8 +45,10 @@ struct Track {
     std::uint64_t pcmBytes = 0;
     // More about a refusal, for its message: the codec no decoder knows, the channel count.
     std::string refusalDetail;
-    // Tags as (name, value) pairs and pictures; filled by readers that know them.
+    // Tags as (name, value) pairs; whether the file has a picture, and the picture itself
+    // once asked for (see ReadTrackTags).
     std::vector<std::pair<std::string, std::string>> tags;
+    bool hasPicture = false;
     std::vector<TrackPicture> pictures;
     // Its first sample frame in the output, once the join has placed it.
     std::uint64_t startFrame = 0;

@@ -23,8 +23,9 @@
 namespace tandrel {
 namespace {
 
-// A tag area (a cover, mostly) beyond this is not read: no file makes probing large.
-constexpr std::uint64_t kMaxTagArea = 16 << 20;
+// A tag area (a cover, mostly) beyond this is not read: no file makes probing large (a
+// reader holds the area, the picture and a copy of it at once).
+constexpr std::uint64_t kMaxTagArea = 8 << 20;
 
 struct TagName {
     const char *property; // TagLib's unified name
@@ -54,9 +55,15 @@ void TakeProperties(const TagLib::PropertyMap &map, Track &track) {
     }
 }
 
+// Set while reading: whether the picture itself is wanted.
+thread_local bool t_withPicture = false;
+
 void TakePicture(Track &track, const std::string &mime, const TagLib::String &description,
                  const TagLib::ByteVector &data) {
     if (data.isEmpty() || data.size() > kMaxTagArea)
+        return;
+    track.hasPicture = true;
+    if (!t_withPicture)
         return;
     track.pictures.push_back(
         {mime, description.to8Bit(true), std::vector<std::uint8_t>(data.begin(), data.end())});
@@ -171,11 +178,13 @@ const std::vector<std::string> &TrackTagNames() {
     return names;
 }
 
-void ReadTrackTags(Track &track) {
+void ReadTrackTags(Track &track, bool withPicture) {
     track.tags.clear();
     track.pictures.clear();
+    track.hasPicture = false;
     if (LargestTagArea(track.path, track.container) > kMaxTagArea)
         return;
+    t_withPicture = withPicture;
     ReadByContainer(track, track);
 }
 

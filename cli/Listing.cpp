@@ -96,7 +96,7 @@ void JsonInputs(JsonWriter &json, const std::vector<Entry> &entries,
         for (const auto &[name, value] : f.tags)
             json.String(name.c_str(), value);
         json.EndObject();
-        json.Bool("picture", !f.pictures.empty());
+        json.Bool("picture", f.hasPicture);
         json.EndObject();
     }
     json.EndArray();

@@ -34,8 +34,11 @@ std::string CdTime(std::uint64_t frame, int rate) {
 
 OutputMetadata RequestedMetadata(const CliOptions &o, const std::vector<Track> &inputs) {
     OutputMetadata m;
-    if (o.tags && !inputs.empty())
-        m = AlbumMetadata(inputs.front());
+    if (o.tags && !inputs.empty()) {
+        Track first = inputs.front();
+        ReadTrackTags(first, true);
+        m = AlbumMetadata(first);
+    }
     SetOutputTag(m, "title", o.title);
     SetOutputTag(m, "artist", o.artist);
     SetOutputTag(m, "album", o.album);

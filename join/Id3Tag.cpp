@@ -15,6 +15,7 @@ namespace {
 using namespace TagLib;
 
 constexpr unsigned kNoOffset = 0xFFFFFFFF; // CHAP offsets unused: times rule
+constexpr unsigned kMaxTocEntries = 255;   // a CTOC counts its entries in one byte
 
 ID3v2::Frame *TextFrame(const char *id, const std::string &text) {
     auto *frame = new ID3v2::TextIdentificationFrame(ByteVector(id, 4), String::UTF8);
@@ -47,8 +48,18 @@ void AddTags(ID3v2::Tag &tag, const OutputMetadata &m) {
     }
 }
 
+ID3v2::TableOfContentsFrame *Toc(const std::string &id, const ByteVectorList &children,
+                                 bool topLevel) {
+    auto *toc = new ID3v2::TableOfContentsFrame(ByteVector(id.c_str()), children);
+    toc->setIsTopLevel(topLevel);
+    toc->setIsOrdered(true);
+    return toc;
+}
+
+// A table of contents holds at most 255 entries: more chapters go into tables of 255 under
+// the top-level one.
 void AddChapters(ID3v2::Tag &tag, const OutputMetadata &m, int rate) {
-    ByteVectorList children;
+    ByteVectorList children, tables, group;
     for (std::size_t i = 0; i < m.chapters.size(); ++i) {
         const Chapter &c = m.chapters[i];
         const ByteVector id(("chp" + std::to_string(i)).c_str());
@@ -59,10 +70,20 @@ void AddChapters(ID3v2::Tag &tag, const OutputMetadata &m, int rate) {
                                              FramesToMs(c.endFrame, rate), kNoOffset, kNoOffset,
                                              embedded));
     }
-    auto *toc = new ID3v2::TableOfContentsFrame("toc", children);
-    toc->setIsTopLevel(true);
-    toc->setIsOrdered(true);
-    tag.addFrame(toc);
+    if (children.size() <= kMaxTocEntries) {
+        tag.addFrame(Toc("toc", children, true));
+        return;
+    }
+    for (unsigned i = 0; i < children.size(); ++i) {
+        group.append(children[i]);
+        if (group.size() == kMaxTocEntries || i + 1 == children.size()) {
+            const std::string id = "toc" + std::to_string(tables.size());
+            tables.append(ByteVector(id.c_str()));
+            tag.addFrame(Toc(id, group, false));
+            group.clear();
+        }
+    }
+    tag.addFrame(Toc("toc", tables, true));
 }
 
 } // namespace
