@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 using namespace testutil;
@@ -69,6 +71,59 @@ Outcome ListAndJoin(const TempDir &dir, const std::string &input) {
     if (Exists(out))
         o.written = (FileSize(out) - 44) / 4;
     return o;
+}
+
+// The four bytes of an ID3v2.4 size, seven bits to a byte.
+std::string Syncsafe(std::uint32_t n) {
+    return {char(n >> 21 & 0x7F), char(n >> 14 & 0x7F), char(n >> 7 & 0x7F), char(n & 0x7F)};
+}
+
+// An ID3v2.4 frame or tag; size, when given, is what its header claims instead of the truth.
+std::string Id3Frame(const std::string &id, const std::string &body, std::int64_t size = -1) {
+    return id + Syncsafe(std::uint32_t(size < 0 ? body.size() : size)) + std::string(2, '\0') +
+           body;
+}
+std::string Id3Tag(const std::string &frames, std::int64_t size = -1) {
+    return std::string("ID3\x04\0\0", 6) +
+           Syncsafe(std::uint32_t(size < 0 ? frames.size() : size)) + frames;
+}
+
+// The body of a PNG front cover of bytes bytes, as an APIC frame and as a FLAC PICTURE block.
+std::string Png(std::size_t bytes) {
+    return "\x89PNG" + std::string(bytes - 4, '\0');
+}
+std::string Apic(std::size_t bytes) {
+    return std::string("\0image/png\0\x03\0", 13) + Png(bytes);
+}
+std::string FlacPicture(std::size_t blockBytes) {
+    std::string b;
+    const auto be32 = [&](std::uint32_t v) {
+        b.append(4, '\0');
+        PutBE32(b, b.size() - 4, v);
+    };
+    be32(3);
+    be32(9);
+    b += "image/png";
+    for (std::uint32_t v : {0, 16, 16, 24, 0}) // description, width, height, depth, colours
+        be32(v);
+    const std::size_t picture = blockBytes - b.size() - 4;
+    be32(std::uint32_t(picture));
+    return b + Png(picture);
+}
+
+// A FLAC file with PICTURE blocks of these sizes after its STREAMINFO.
+std::string WithPictures(const std::string &flac, const std::vector<std::size_t> &blocks) {
+    const std::size_t end = 8 + 34; // "fLaC", STREAMINFO's header and body
+    const bool infoLast = std::uint8_t(flac[4]) & 0x80;
+    std::string out = flac.substr(0, end);
+    out[4] = char(flac[4] & 0x7F);
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const bool last = infoLast && i + 1 == blocks.size();
+        out += char(6 | (last ? 0x80 : 0));
+        out += {char(blocks[i] >> 16), char(blocks[i] >> 8), char(blocks[i])};
+        out += FlacPicture(blocks[i]);
+    }
+    return out + flac.substr(end);
 }
 
 } // namespace
@@ -197,5 +252,55 @@ TEST(CliHostileInput, WavWithoutAudioIsRefused) {
         EXPECT_NE(join.exitCode, 0);
         EXPECT_TRUE(Contains(join.err, "it holds no audio")) << join.err;
         EXPECT_FALSE(Exists(dir.File("out.wav")));
+    }
+}
+
+// Tag areas made to cost time or memory: a 40 MB cover; a tag and a cover claiming 40 MB that
+// the file does not hold; 100,000 tiny text frames; frame sizes that lie; a FLAC picture of
+// the largest size a block holds, and 36 MB of pictures in blocks below that. Each is listed in
+// under 2 s and 64 MB as the audio it holds (its tags may go unread), and joins.
+TEST(CliHostileInput, TagAreasMadeToCostAreListedCheaply) {
+    TempDir dir;
+    const std::string mp3 = ReadFile(LameTone(dir, "tone.mp3", 1.0));
+    const std::string flac = ReadFile(Synth(dir, "tone.flac", "-r 44100 -c 2 -b 16", "1 sine 440"));
+    std::string many;
+    for (int i = 0; i < 100000; ++i)
+        many += i % 2 ? Id3Frame("TIT2", "\x03x")
+                      : Id3Frame("TXXX", std::string("\x03"
+                                                     "a\0b",
+                                                     4));
+    const std::string lying = Id3Frame("TIT2", "\x03ok") + Id3Frame("TPE1", "\x03zz", 0x0FFFFFFF) +
+                              std::string("TALB\xFF\xFF\xFF\xFF\0\0\x03y", 13) +
+                              Id3Frame("TCON", "") + std::string(64, '\0');
+    const std::int64_t claim = 40 << 20;
+    const std::pair<const char *, std::string> cases[] = {
+        {"cover.mp3", Id3Tag(Id3Frame("APIC", Apic(40 << 20))) + mp3},
+        {"claimed.mp3", Id3Tag(Id3Frame("APIC", Apic(1000), claim), claim) + mp3},
+        {"framed.mp3", Id3Tag(Id3Frame("APIC", Apic(1000), claim)) + mp3},
+        {"frames.mp3", Id3Tag(many) + mp3},
+        {"lying.mp3", Id3Tag(lying) + mp3},
+        {"picture.flac", WithPictures(flac, {0xFFFFFF})},
+        {"pictures.flac", WithPictures(flac, std::vector<std::size_t>(6, 6 << 20))}};
+    for (const auto &[name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        const std::string input = dir.File(name), json = dir.File("list.json");
+        WriteFile(input, bytes);
+        const auto start = std::chrono::steady_clock::now();
+        const CommandResult list = testutil::Run(
+            "(/usr/bin/time -f %M -o " + Quote(dir.File("peak")) + " " + Quote(Cli()) +
+            " --list --json " + Quote(input) + " >" + Quote(json) + ")");
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(list.exitCode, 0) << list.output;
+#ifdef TANDREL_SANITIZE // slower, and its shadow memory is no measure of ours
+        EXPECT_LT(took.count(), 6.0);
+#else
+        EXPECT_LT(took.count(), 2.0);
+        EXPECT_LT(std::atol(ReadFile(dir.File("peak")).c_str()), 64 * 1024);
+#endif
+        EXPECT_EQ(Python(json, "print(d['inputs'][0].get('duration_frames'), end='')"), "44100");
+        const CliResult join = RunCli(dir.Path(), {"-q", "--force", "-o", "out.wav", name});
+        EXPECT_EQ(join.exitCode, 0) << join.err;
+        EXPECT_EQ(FileSize(dir.File("out.wav")), 44 + 44100 * 4);
+        ::unlink(input.c_str());
     }
 }
