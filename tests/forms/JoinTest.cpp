@@ -1,5 +1,8 @@
 #include <QtTest>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTreeWidget>
 
 #include <unistd.h>
@@ -42,6 +45,21 @@ class JoinTest : public QObject {
     }
     QStringList TempLeftovers() { return FilesIn(tmp_->Path()); }
     std::string DataChunk(const std::string &wav) { return ReadFile(wav).substr(44); }
+    // book.mp3 (title Opening, album Book, a cover), given the album Second after it was added,
+    // then b.wav.
+    void AddBookRetaggedSinceAndAWav() {
+        const std::string book = D("book.mp3");
+        QFile::remove(QString::fromStdString(book));
+        QVERIFY(QFile::copy(Q("tagged.mp3"), QString::fromStdString(book)));
+        Add({"book.mp3"});
+        Add({"b.wav"});
+        QCOMPARE(Run("ffmpeg -v error -y -i " + Quote(book) +
+                     " -map 0 -c copy -metadata album=Second -id3v2_version 3 " +
+                     Quote(D("retagged.mp3")) + " && mv " + Quote(D("retagged.mp3")) + " " +
+                     Quote(book))
+                     .exitCode,
+                 0);
+    }
 
 private slots:
     void initTestCase() {
@@ -173,17 +191,7 @@ private slots:
     // the join starts, and a chapter per row titled by its title tag, else its file name.
     // Unchecked, it takes nothing.
     void theTagsBoxAsksForTheFirstRowsTagsAndAChapterPerRow() {
-        const std::string first = D("book.mp3");
-        QFile::remove(QString::fromStdString(first));
-        QVERIFY(QFile::copy(Q("tagged.mp3"), QString::fromStdString(first)));
-        Add({"book.mp3"});
-        Add({"b.wav"});
-        QCOMPARE(Run("ffmpeg -v error -y -i " + Quote(first) +
-                     " -map 0 -c copy -metadata album=Second -id3v2_version 3 " +
-                     Quote(D("retagged.mp3")) + " && mv " + Quote(D("retagged.mp3")) + " " +
-                     Quote(first))
-                     .exitCode,
-                 0);
+        AddBookRetaggedSinceAndAWav();
         const auto prepared = [](bool tags) {
             Ui::TOutputForm *w = OutputForm->ui;
             w->RadioWAV->setChecked(true);
@@ -210,6 +218,35 @@ private slots:
                  std::size_t(QFileInfo(Q("cover.png")).size()));
         QCOMPARE(on.inputs[0].title, std::string("Opening"));
         QCOMPARE(on.inputs[1].title, std::string("b"));
+    }
+
+    void aJoinToMp3WithTheTagsBoxHasTheChaptersAndTags() {
+        AddBookRetaggedSinceAndAWav();
+        QTimer::singleShot(0, [this] {
+            Ui::TOutputForm *w = OutputForm->ui;
+            w->RadioMP3->setChecked(true);
+            w->ButtonNext->click();
+            w->ButtonNext->click();
+            w->EditOutputFile->setText(Q("book-joined.mp3"));
+            w->CheckBoxTags->setChecked(true);
+            w->ButtonNext->click();
+        });
+        MainForm->ButtonJoinClick();
+        WriteFile(D("Tandrel.ini"), "[General]\nLanguage=English.ini\n"); // the box unchecked
+        QCOMPARE(dialogs_->Texts(), QStringList{"Done"});
+        const testutil::CommandResult probe =
+            Run("ffprobe -v error -show_chapters -show_entries format_tags -of json " +
+                Quote(D("book-joined.mp3")));
+        QCOMPARE(probe.exitCode, 0);
+        const QJsonObject json =
+            QJsonDocument::fromJson(QByteArray::fromStdString(probe.output)).object();
+        QStringList chapters;
+        for (const QJsonValue &c : json["chapters"].toArray())
+            chapters << c["tags"]["title"].toString() + '@' + c["start_time"].toString() + '-' +
+                            c["end_time"].toString();
+        QCOMPARE(chapters, QStringList({"Opening@0.000000-1.500000", "b@1.500000-3.750000"}));
+        QCOMPARE(json["format"]["tags"]["album"].toString(), QString("Second"));
+        QCOMPARE(json["format"]["tags"]["artist"].toString(), QString("Ann"));
     }
 
     void theSaveFolderIsRememberedOnlyAfterASuccessfulJoin() {
