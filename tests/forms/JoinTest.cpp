@@ -220,14 +220,22 @@ private slots:
         QCOMPARE(on.inputs[1].title, std::string("b"));
     }
 
-    void aJoinToMp3WithTheTagsBoxHasTheChaptersAndTags() {
+    void aJoinWithTheTagsBoxHasTheChaptersAndTags_data() {
+        QTest::addColumn<QString>("extension");
+        QTest::newRow("mp3") << "mp3";
+        QTest::newRow("wav") << "wav";
+    }
+    void aJoinWithTheTagsBoxHasTheChaptersAndTags() {
+        QFETCH(QString, extension);
+        const QString output = Q("book-joined.") + extension;
         AddBookRetaggedSinceAndAWav();
-        QTimer::singleShot(0, [this] {
+        QTimer::singleShot(0, [=] {
             Ui::TOutputForm *w = OutputForm->ui;
-            w->RadioMP3->setChecked(true);
+            (extension == "wav" ? w->RadioWAV : w->RadioMP3)->setChecked(true);
             w->ButtonNext->click();
-            w->ButtonNext->click();
-            w->EditOutputFile->setText(Q("book-joined.mp3"));
+            if (w->PageControl1->currentIndex() != 3)
+                w->ButtonNext->click();
+            w->EditOutputFile->setText(output);
             w->CheckBoxTags->setChecked(true);
             w->ButtonNext->click();
         });
@@ -236,7 +244,7 @@ private slots:
         QCOMPARE(dialogs_->Texts(), QStringList{"Done"});
         const testutil::CommandResult probe =
             Run("ffprobe -v error -show_chapters -show_entries format_tags -of json " +
-                Quote(D("book-joined.mp3")));
+                Quote(output.toStdString()));
         QCOMPARE(probe.exitCode, 0);
         const QJsonObject json =
             QJsonDocument::fromJson(QByteArray::fromStdString(probe.output)).object();
