@@ -75,6 +75,11 @@ void NameControls(const TMainForm &main) {
     }
 }
 
+// A text newer than some language files: their own when they have it, else the English.
+QString OrEnglish(const QString &text, const char *english) {
+    return text.isEmpty() ? QString::fromUtf8(english) : text;
+}
+
 // The Add dialog's filter: a first line for every audio extension, so that it is the one the
 // dialog starts with, then the language file's own lines.
 QString AddDialogFilter(QString allAudio, const QString &languageFilter) {
@@ -199,6 +204,8 @@ void TMainForm::ApplyLanguage() {
         o->CheckBoxMP3Private->setText(Text("OutputForm", "CheckPrivate"));
         o->GroupBox4->setTitle(Text("OutputForm", "Bitrate"));
         o->GroupBox5->setTitle(Text("OutputForm", "OutputFile"));
+        o->CheckBoxTags->setText(OrEnglish(Text("OutputForm", "CheckTags"),
+                                           "Copy tags and write a chapter for each file"));
         o->ButtonBack->setText(Text("OutputForm", "Back"));
         o->ButtonNext->setText(Text("OutputForm", "Next"));
         o->ButtonCancel->setText(Text("Common", "Cancel"));

@@ -14,6 +14,7 @@
 #include "forms/Dialogs.h"
 #include "forms/Folders.h"
 #include "forms/Formmain.h"
+#include "join/OutputMetadata.h"
 #include "ui_Formmain.h"
 
 void TMainForm::ButtonAddClick() {
@@ -131,6 +132,7 @@ void TMainForm::AddRow(const std::string &path, const tandrel::Track &file) {
     SetImageIndex(row, ImageList1.size() - 1, ImageList1.back());
     SetExactBytes(row, file.exactBytes);
     SetReader(row, file.reader);
+    SetTrackData(row, file, tandrel::ChapterTitle(file));
     row->setText(0, Decoded(texts.caption));
     QStringList format; // "FLAC, flac"
     for (const std::string *part : {&file.container, &file.codec})

@@ -1,15 +1,40 @@
 #include "forms/Formoutput.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include "forms/AccessibleLineEdit.h"
+#include "forms/AppPaths.h"
 #include "forms/Dialogs.h"
 #include "forms/Folders.h"
+#include "lang/IniFile.h"
 #include "ui_Formoutput.h"
 
 namespace {
+
 enum Page { FormatChoice = 0, Mp3Settings = 1, WmaSettings = 2, OutputFile = 3 };
+
+// The tags-and-chapters box is the one choice kept from join to join, in the settings file.
+constexpr const char *kChoicesSection = "Output";
+constexpr const char *kTagsKey = "TagsAndChapters";
+
+tandrel::IniFile Settings() {
+    return tandrel::IniFile(QFile::encodeName(SettingsFileOf(ExecutableFolder())).toStdString());
 }
+
+bool RememberedTagsChoice() {
+    return tandrel::TrimBlanks(Settings().ReadString(kChoicesSection, kTagsKey, "0")) == "1";
+}
+
+void RememberTagsChoice(bool checked) {
+    try {
+        Settings().WriteString(kChoicesSection, kTagsKey, checked ? "1" : "0");
+    } catch (const tandrel::IniWriteError &) {
+        // An unwritable settings file is reported when the language is stored.
+    }
+}
+
+} // namespace
 
 TOutputForm::TOutputForm(QWidget *parent) : QDialog(parent), ui(new Ui::TOutputForm) {
     InstallReadOnlyLineEditAccessible(); // before the name field is first asked about
@@ -38,7 +63,7 @@ void TOutputForm::showEvent(QShowEvent *e) {
 }
 
 void TOutputForm::FormShow() {
-    // Nothing is remembered from an earlier join.
+    // Nothing but the tags-and-chapters box is remembered from an earlier join.
     ui->RadioMP3->setChecked(true);
     ui->ComboBoxMP3Bitrate->setCurrentIndex(3);
     ui->CheckBoxMP3CRC->setChecked(false);
@@ -47,6 +72,7 @@ void TOutputForm::FormShow() {
     ui->CheckBoxMP3Private->setChecked(false);
     ui->ComboBoxWMABitrate->setCurrentIndex(2);
     ui->EditOutputFile->clear();
+    ui->CheckBoxTags->setChecked(RememberedTagsChoice());
     ui->PageControl1->setCurrentIndex(FormatChoice);
     UpdateWizardButtons();
     FocusFirstControl(); // also when an earlier showing ended on page 0
@@ -69,6 +95,7 @@ int TOutputForm::FormatPage() const {
 void TOutputForm::ButtonNextClick() {
     const int page = ui->PageControl1->currentIndex();
     if (page == OutputFile) {
+        RememberTagsChoice(ui->CheckBoxTags->isChecked());
         accept(); // the Next button carries the result OK on the last page
         return;
     }

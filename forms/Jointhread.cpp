@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QTreeWidget>
 
+#include "audio/TrackTags.h"
 #include "common/FileIo.h"
 #include "forms/AudioFileEntry.h"
 #include "forms/Formmain.h"
@@ -10,6 +11,7 @@
 #include "forms/Formprocess.h"
 #include "forms/Forms.h"
 #include "join/EncoderSinks.h"
+#include "join/OutputMetadata.h"
 #include "ui_Formmain.h"
 #include "ui_Formoutput.h"
 #include "ui_Formprocess.h"
@@ -62,7 +64,8 @@ tandrel::OutputSettings WizardSettings() {
     return out;
 }
 
-std::vector<tandrel::JoinInput> ListInputs() {
+// Each row with its chapter's title when the output gets chapters.
+std::vector<tandrel::JoinInput> ListInputs(bool chapters) {
     std::vector<tandrel::JoinInput> inputs;
     QTreeWidget *list = MainForm->ui->ListView1;
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
@@ -71,9 +74,26 @@ std::vector<tandrel::JoinInput> ListInputs() {
             {QFile::encodeName(RowPath(row)).toStdString(),
              {SubItem(row, 6).toInt(), SubItem(row, 7).toInt(), SubItem(row, 8).toInt()},
              ExactBytes(row),
-             Reader(row)});
+             Reader(row),
+             chapters ? RowChapterTitle(row) : std::string()});
     }
     return inputs;
+}
+
+// The first row's album tags and cover, read again now (the file may have been tagged since it
+// was added), and a chapter per row; nothing unless the wizard's box asks for them.
+tandrel::OutputMetadata ListMetadata(bool wanted) {
+    tandrel::OutputMetadata metadata;
+    if (!wanted)
+        return metadata;
+    QTreeWidget *list = MainForm->ui->ListView1;
+    if (list->topLevelItemCount() > 0) {
+        tandrel::Track first = TrackOf(list->topLevelItem(0));
+        tandrel::ReadTrackTags(first);
+        metadata = tandrel::AlbumMetadata(first);
+    }
+    metadata.writeChapters = true;
+    return metadata;
 }
 
 } // namespace
@@ -87,7 +107,9 @@ TJoinThread::~TJoinThread() {
 }
 
 void TJoinThread::Prepare() {
-    request_.inputs = ListInputs();
+    const bool tags = OutputForm->ui->CheckBoxTags->isChecked();
+    request_.inputs = ListInputs(tags);
+    request_.metadata = ListMetadata(tags);
     request_.target = {OutSampleRate, OutChannels, OutBits};
     request_.output = WizardSettings();
     request_.tempPcmPath = QFile::encodeName(TempFileName).toStdString();

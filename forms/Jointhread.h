@@ -28,6 +28,8 @@ public:
     void Stop();
     // The join itself, on this thread.
     void JoinFiles();
+    // What Prepare took.
+    const tandrel::JoinRequest &Request() const { return request_; }
 
 signals:
     void LabelChanged(const QString &text);

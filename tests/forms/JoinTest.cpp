@@ -1,5 +1,8 @@
 #include <QtTest>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTreeWidget>
 
 #include <unistd.h>
@@ -12,6 +15,7 @@
 #include "forms/Formoutput.h"
 #include "forms/Formprocess.h"
 #include "forms/Forms.h"
+#include "forms/Jointhread.h"
 #include "lang/IniFile.h"
 #include "ui_Formmain.h"
 #include "ui_Formoutput.h"
@@ -41,6 +45,21 @@ class JoinTest : public QObject {
     }
     QStringList TempLeftovers() { return FilesIn(tmp_->Path()); }
     std::string DataChunk(const std::string &wav) { return ReadFile(wav).substr(44); }
+    // book.mp3 (title Opening, album Book, a cover), given the album Second after it was added,
+    // then b.wav.
+    void AddBookRetaggedSinceAndAWav() {
+        const std::string book = D("book.mp3");
+        QFile::remove(QString::fromStdString(book));
+        QVERIFY(QFile::copy(Q("tagged.mp3"), QString::fromStdString(book)));
+        Add({"book.mp3"});
+        Add({"b.wav"});
+        QCOMPARE(Run("ffmpeg -v error -y -i " + Quote(book) +
+                     " -map 0 -c copy -metadata album=Second -id3v2_version 3 " +
+                     Quote(D("retagged.mp3")) + " && mv " + Quote(D("retagged.mp3")) + " " +
+                     Quote(book))
+                     .exitCode,
+                 0);
+    }
 
 private slots:
     void initTestCase() {
@@ -59,6 +78,9 @@ private slots:
         ok("sox -n -r 44100 -c 2 -b 16 " + Quote(D("long.wav")) + " trim 0 120");
         ok("sox -n -r 48000 -c 2 -b 24 " + Quote(D("s24.wav")) + " synth 1.25 sine 500");
         ok("ffmpeg -v error -y -i " + Quote(D("s24.wav")) + " -c:a flac " + Quote(D("f24.flac")));
+        ok("ffmpeg -v error -y -f lavfi -i color=red:s=8x8 -frames:v 1 " + Quote(D("cover.png")));
+        ok("lame --quiet -b 128 --tt Opening --ta Ann --tl Book --ti " + Quote(D("cover.png")) +
+           " " + Quote(D("a.wav")) + " " + Quote(D("tagged.mp3")));
     }
     void cleanupTestCase() { delete dir_; }
     void init() {
@@ -163,6 +185,76 @@ private slots:
         QVERIFY(ProcessForm->JoinFailed);
         QCOMPARE(ReadFile(D("keep2.wav")), std::string("old contents"));
         QVERIFY(TempLeftovers().isEmpty());
+    }
+
+    // Checked, the join takes the first row's album tags and cover as the file has them when
+    // the join starts, and a chapter per row titled by its title tag, else its file name.
+    // Unchecked, it takes nothing.
+    void theTagsBoxAsksForTheFirstRowsTagsAndAChapterPerRow() {
+        AddBookRetaggedSinceAndAWav();
+        const auto prepared = [](bool tags) {
+            Ui::TOutputForm *w = OutputForm->ui;
+            w->RadioWAV->setChecked(true);
+            w->EditOutputFile->setText("/nonexistent-dir/out.wav");
+            w->CheckBoxTags->setChecked(tags);
+            auto *thread = new TJoinThread(true); // never started
+            thread->Prepare();
+            const tandrel::JoinRequest request = thread->Request();
+            delete thread;
+            return request;
+        };
+        const tandrel::JoinRequest off = prepared(false);
+        QVERIFY(off.metadata.Empty());
+        QCOMPARE(off.inputs.size(), 2u);
+        QVERIFY(off.inputs[0].title.empty() && off.inputs[1].title.empty());
+
+        const tandrel::JoinRequest on = prepared(true);
+        QVERIFY(on.metadata.writeChapters);
+        QCOMPARE(on.metadata.Tag("album"), std::string("Second"));
+        QCOMPARE(on.metadata.Tag("title"), std::string("Second"));
+        QCOMPARE(on.metadata.Tag("artist"), std::string("Ann"));
+        QCOMPARE(on.metadata.pictures.size(), 1u);
+        QCOMPARE(on.metadata.pictures[0].data.size(),
+                 std::size_t(QFileInfo(Q("cover.png")).size()));
+        QCOMPARE(on.inputs[0].title, std::string("Opening"));
+        QCOMPARE(on.inputs[1].title, std::string("b"));
+    }
+
+    void aJoinWithTheTagsBoxHasTheChaptersAndTags_data() {
+        QTest::addColumn<QString>("extension");
+        QTest::newRow("mp3") << "mp3";
+        QTest::newRow("wav") << "wav";
+    }
+    void aJoinWithTheTagsBoxHasTheChaptersAndTags() {
+        QFETCH(QString, extension);
+        const QString output = Q("book-joined.") + extension;
+        AddBookRetaggedSinceAndAWav();
+        QTimer::singleShot(0, [=] {
+            Ui::TOutputForm *w = OutputForm->ui;
+            (extension == "wav" ? w->RadioWAV : w->RadioMP3)->setChecked(true);
+            w->ButtonNext->click();
+            if (w->PageControl1->currentIndex() != 3)
+                w->ButtonNext->click();
+            w->EditOutputFile->setText(output);
+            w->CheckBoxTags->setChecked(true);
+            w->ButtonNext->click();
+        });
+        MainForm->ButtonJoinClick();
+        WriteFile(D("Tandrel.ini"), "[General]\nLanguage=English.ini\n"); // the box unchecked
+        QCOMPARE(dialogs_->Texts(), QStringList{"Done"});
+        const testutil::CommandResult probe =
+            Run("ffprobe -v error -show_chapters -show_entries format_tags -of json " +
+                Quote(output.toStdString()));
+        QCOMPARE(probe.exitCode, 0);
+        const QJsonObject json =
+            QJsonDocument::fromJson(QByteArray::fromStdString(probe.output)).object();
+        QStringList chapters;
+        for (const QJsonValue &c : json["chapters"].toArray())
+            chapters << c["tags"]["title"].toString() + '@' + c["start_time"].toString() + '-' +
+                            c["end_time"].toString();
+        QCOMPARE(chapters, QStringList({"Opening@0.000000-1.500000", "b@1.500000-3.750000"}));
+        QCOMPARE(json["format"]["tags"]["album"].toString(), QString("Second"));
+        QCOMPARE(json["format"]["tags"]["artist"].toString(), QString("Ann"));
     }
 
     void theSaveFolderIsRememberedOnlyAfterASuccessfulJoin() {

@@ -21,6 +21,7 @@ using testutil::WriteFile;
 namespace {
 
 const QString kShipped = QStringLiteral(TANDREL_LANG_DIR);
+const QString kTagsBox = QStringLiteral("Copy tags and write a chapter for each file");
 const QStringList kLanguages = {"English.ini", "German.ini",    "French.ini",     "Polish.ini",
                                 "Russian.ini", "ChineseGB.ini", "ChineseBig5.ini"};
 
@@ -136,6 +137,26 @@ private slots:
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].caption, QString("Error"));
         QVERIFY(boxes[0].text.startsWith("Cannot creat the output file.\n" + Q("missing/out.wav")));
+    }
+
+    void theTagsBoxShowsItsLanguagesText() {
+        const struct {
+            QString language, text;
+        } cases[] = {
+            {"English.ini", kTagsBox},
+            {"Russian.ini", "Копировать теги и записать главу для каждого файла"},
+            {"ChineseBig5.ini", "複製標籤並為每個檔案寫入一個章節"},
+        };
+        for (const auto &c : cases) {
+            Start(c.language);
+            QCOMPARE(OutputForm->ui->CheckBoxTags->text(), c.text);
+        }
+        // Switched in the same run to a file made before the box: English, not the last text.
+        WriteFile(dir_->File("TDLanguage/NoTags.ini"), "[OutputForm]\nCaption=Wyjscie\n");
+        WriteFile(dir_->File("Tandrel.ini"), "[General]\nLanguage=NoTags.ini\n");
+        MainForm->ApplyLanguage();
+        QCOMPARE(OutputForm->windowTitle(), QString("Wyjscie"));
+        QCOMPARE(OutputForm->ui->CheckBoxTags->text(), kTagsBox);
     }
 
     void theWindowsOwnErrorsFollowTheLanguage() {

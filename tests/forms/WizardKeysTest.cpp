@@ -105,10 +105,13 @@ private slots:
         Press(Qt::Key_Return);
         QCOMPARE(w->PageControl1->currentIndex(), 3);
         // Join waits for a name, so it is left out until there is one.
-        VERIFY_CYCLE({w->ButtonSave, w->ButtonBack, w->ButtonCancel, w->EditOutputFile});
-        w->EditOutputFile->setText(QStringLiteral("/nonexistent-dir/out.wma"));
         VERIFY_CYCLE(
-            {w->ButtonSave, w->ButtonBack, w->ButtonNext, w->ButtonCancel, w->EditOutputFile});
+            {w->ButtonSave, w->CheckBoxTags, w->ButtonBack, w->ButtonCancel, w->EditOutputFile});
+        w->EditOutputFile->setText(QStringLiteral("/nonexistent-dir/out.wma"));
+        VERIFY_CYCLE({w->ButtonSave, w->CheckBoxTags, w->ButtonBack, w->ButtonNext, w->ButtonCancel,
+                      w->EditOutputFile});
+        QVERIFY2(w->CheckBoxTags->sizeHint().width() <= w->CheckBoxTags->width(),
+                 qPrintable(w->CheckBoxTags->text() + " is cut"));
         Press(Qt::Key_Escape);
         QVERIFY(!OutputForm->isVisible());
     }

@@ -70,6 +70,38 @@ private slots:
         QCOMPARE(ui()->ButtonNext->text(), QString("Next"));
     }
 
+    // Off at first; kept, also for a later run, when the wizard ends with Join, not on Cancel.
+    void theTagsBoxIsRememberedByJoinOnly() {
+        const auto showAndJoin = [this](bool tags) {
+            form_->show();
+            ui()->CheckBoxTags->setChecked(tags);
+            ui()->RadioWAV->setChecked(true);
+            form_->ButtonNextClick();
+            ui()->EditOutputFile->setText("/tmp/out.wav");
+            form_->ButtonNextClick();
+            QCOMPARE(form_->result(), int(QDialog::Accepted));
+            NewForm(); // as in a new run
+            form_->show();
+        };
+        form_->show();
+        QVERIFY(!ui()->CheckBoxTags->isChecked());
+        ui()->CheckBoxTags->setChecked(true);
+        ui()->ButtonCancel->click();
+        form_->show();
+        QVERIFY(!ui()->CheckBoxTags->isChecked());
+        showAndJoin(true);
+        QVERIFY(ui()->CheckBoxTags->isChecked());
+        QVERIFY(ui()->RadioMP3->isChecked()); // the rest starts from the defaults
+        QCOMPARE(
+            tandrel::IniFile(dir_->File("Tandrel.ini")).ReadString("Output", "TagsAndChapters", ""),
+            std::string("1"));
+        form_->hide();
+        form_->show();
+        QVERIFY(ui()->CheckBoxTags->isChecked());
+        showAndJoin(false);
+        QVERIFY(!ui()->CheckBoxTags->isChecked());
+    }
+
     void pagesFollowTheFormat() {
         form_->show();
         form_->ButtonNextClick(); // MP3
