@@ -13,6 +13,7 @@ extern "C" {
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <string>
 
 using namespace wmaudsdk;
@@ -22,52 +23,69 @@ namespace {
 // Input is converted in slices of at most this many frames, so every buffer has a fixed size.
 constexpr int kSliceFrames = 4096;
 
-bool Utf16ToUtf8(const char16_t *in, std::string &out) {
+// Attribute texts and marker names in units of UTF-16, at most: the file stores their byte
+// counts, terminator included, in 16 bits.
+constexpr std::size_t kMaxTextUnits = 32766;
+
+void AppendUtf8(std::uint32_t c, std::string &out) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// A file name: U+DC80..U+DCFF alone carry bytes of a name that was not valid UTF-8 and become
+// those bytes again; any other lone surrogate makes the name invalid. A text (keepBytes
+// false): every lone surrogate becomes U+FFFD, since the header stores valid UTF-16 only.
+bool Utf16ToUtf8(const char16_t *in, std::string &out, bool keepBytes) {
     out.clear();
     for (; *in; ++in) {
         std::uint32_t c = *in;
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            const std::uint32_t low = in[1];
-            if (low < 0xDC00 || low > 0xDFFF)
-                return false;
-            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        if (c >= 0xD800 && c <= 0xDBFF && in[1] >= 0xDC00 && in[1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (in[1] - 0xDC00);
             ++in;
-        } else if (c >= 0xDC80 && c <= 0xDCFF) {
-            // a byte of a name that was not valid UTF-8, carried through unchanged
-            out += static_cast<char>(c - 0xDC00);
-            continue;
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            return false;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            if (!keepBytes) {
+                c = 0xFFFD;
+            } else if (c >= 0xDC80 && c <= 0xDCFF) {
+                out += static_cast<char>(c - 0xDC00);
+                continue;
+            } else {
+                return false;
+            }
         }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        AppendUtf8(c, out);
     }
-    return !out.empty();
+    return true;
 }
 
-class AudioWriter final : public IWMAudioWriter {
+// A text of at most kMaxTextUnits, as UTF-8.
+bool TextToUtf8(const char16_t *in, std::string &out) {
+    return std::char_traits<char16_t>::length(in) <= kMaxTextUnits && Utf16ToUtf8(in, out, false);
+}
+
+bool SameId(const void *iid, const GUID &id) {
+    return std::memcmp(iid, &id, sizeof id) == 0;
+}
+
+// One object serves both interfaces, with one count of references.
+class AudioWriter final : public IWMAudioWriter, public IWMAudioHeaderInfo {
 public:
     HRESULT Create(const std::string &path);
     HRESULT WriteFault(int r) const;
 
-    HRESULT QueryInterface(const void *, void **object) override {
-        if (object)
-            *object = nullptr;
-        return E_NOINTERFACE;
-    }
+    HRESULT QueryInterface(const void *iid, void **object) override;
     std::uint32_t AddRef() override { return ++refs_; }
     std::uint32_t Release() override {
         const std::uint32_t left = --refs_;
@@ -82,6 +100,8 @@ public:
     HRESULT Reserved6() override { return E_NOTIMPL; }
     HRESULT WriteSamples(const std::uint8_t *data, std::uint32_t byteCount) override;
     HRESULT Flush() override;
+    HRESULT SetAttribute(const char16_t *name, const char16_t *value) override;
+    HRESULT AddMarker(const char16_t *name, std::uint64_t time) override;
 
 private:
     enum class State { Created, InputSet, Ready, Finished, Failed };
@@ -144,6 +164,71 @@ AudioWriter::~AudioWriter() {
         av_freep(&converted_[0]);
         av_freep(&converted_);
     }
+}
+
+HRESULT AudioWriter::QueryInterface(const void *iid, void **object) {
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (!iid)
+        return E_POINTER;
+    if (SameId(iid, IID_IWMAudioWriter))
+        *object = static_cast<IWMAudioWriter *>(this);
+    else if (SameId(iid, IID_IWMAudioHeaderInfo))
+        *object = static_cast<IWMAudioHeaderInfo *>(this);
+    else
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+// Attributes become the file's metadata: FFmpeg's ASF muxer writes "Title", "Author",
+// "Copyright" (matched without regard to case) into the Content Description object and every
+// entry, under its own name, into the Extended Content Description object.
+HRESULT AudioWriter::SetAttribute(const char16_t *name, const char16_t *value) {
+    if (!name || !value)
+        return E_POINTER;
+    if (state_ != State::Created && state_ != State::InputSet)
+        return E_UNEXPECTED;
+    std::string key, text;
+    if (!TextToUtf8(name, key) || key.empty() || !TextToUtf8(value, text))
+        return E_INVALIDARG;
+    const int r =
+        av_dict_set(&format_->metadata, key.c_str(), text.empty() ? nullptr : text.c_str(), 0);
+    return r < 0 ? E_OUTOFMEMORY : S_OK;
+}
+
+// Markers become chapters, which the muxer writes as the Marker object of the header.
+HRESULT AudioWriter::AddMarker(const char16_t *name, std::uint64_t time) {
+    if (!name)
+        return E_POINTER;
+    if (state_ != State::Created && state_ != State::InputSet)
+        return E_UNEXPECTED;
+    std::string title;
+    const unsigned count = format_->nb_chapters;
+    if (!TextToUtf8(name, title) || time > std::uint64_t(INT64_MAX / 2) ||
+        (count > 0 && format_->chapters[count - 1]->start > std::int64_t(time)))
+        return E_INVALIDARG;
+    auto *chapter = static_cast<AVChapter *>(av_mallocz(sizeof(AVChapter)));
+    auto *chapters = static_cast<AVChapter **>(
+        av_realloc_array(format_->chapters, count + 1, sizeof(AVChapter *)));
+    if (chapters)
+        format_->chapters = chapters;
+    if (!chapter || !chapters ||
+        (!title.empty() && av_dict_set(&chapter->metadata, "title", title.c_str(), 0) < 0)) {
+        if (chapter)
+            av_dict_free(&chapter->metadata);
+        av_free(chapter);
+        return E_OUTOFMEMORY;
+    }
+    chapter->id = count + 1;
+    chapter->time_base = AVRational{1, 10000000};
+    chapter->start = chapter->end = std::int64_t(time);
+    if (count > 0)
+        format_->chapters[count - 1]->end = chapter->start;
+    format_->chapters[count] = chapter;
+    format_->nb_chapters = count + 1;
+    return S_OK;
 }
 
 HRESULT AudioWriter::Fail(HRESULT status) {
@@ -372,7 +457,7 @@ WMAudioCreateWriter(const char16_t *path, IWMAudioWriter **writer) {
     *writer = nullptr;
     av_log_set_level(AV_LOG_QUIET);
     std::string utf8;
-    if (!path || !Utf16ToUtf8(path, utf8))
+    if (!path || !Utf16ToUtf8(path, utf8, true) || utf8.empty())
         return E_INVALIDARG;
     auto *w = new AudioWriter;
     const HRESULT hr = w->Create(utf8);
