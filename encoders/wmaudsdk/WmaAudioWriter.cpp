@@ -1,12 +1,14 @@
 // WMA audio writer library: wmav2 in an ASF file through FFmpeg.
 
 #include "encoders/WmaWriter.h"
+#include "encoders/wmaudsdk/AsfHeader.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/intreadwrite.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
@@ -22,58 +24,6 @@ namespace {
 
 // Input is converted in slices of at most this many frames, so every buffer has a fixed size.
 constexpr int kSliceFrames = 4096;
-
-// Attribute texts and marker names in units of UTF-16, at most: the file stores their byte
-// counts, terminator included, in 16 bits.
-constexpr std::size_t kMaxTextUnits = 32766;
-
-void AppendUtf8(std::uint32_t c, std::string &out) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// A file name: U+DC80..U+DCFF alone carry bytes of a name that was not valid UTF-8 and become
-// those bytes again; any other lone surrogate makes the name invalid. A text (keepBytes
-// false): every lone surrogate becomes U+FFFD, since the header stores valid UTF-16 only.
-bool Utf16ToUtf8(const char16_t *in, std::string &out, bool keepBytes) {
-    out.clear();
-    for (; *in; ++in) {
-        std::uint32_t c = *in;
-        if (c >= 0xD800 && c <= 0xDBFF && in[1] >= 0xDC00 && in[1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (in[1] - 0xDC00);
-            ++in;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            if (!keepBytes) {
-                c = 0xFFFD;
-            } else if (c >= 0xDC80 && c <= 0xDCFF) {
-                out += static_cast<char>(c - 0xDC00);
-                continue;
-            } else {
-                return false;
-            }
-        }
-        AppendUtf8(c, out);
-    }
-    return true;
-}
-
-// A text of at most kMaxTextUnits, as UTF-8.
-bool TextToUtf8(const char16_t *in, std::string &out) {
-    return std::char_traits<char16_t>::length(in) <= kMaxTextUnits && Utf16ToUtf8(in, out, false);
-}
 
 bool SameId(const void *iid, const GUID &id) {
     return std::memcmp(iid, &id, sizeof id) == 0;
@@ -112,6 +62,8 @@ private:
     HRESULT EncodeFrames(bool final);
     HRESULT Send(AVFrame *frame);
     HRESULT SendSilence();
+    void CountHeaderObjects();
+    HRESULT RecountRewrittenHeader();
 
     std::atomic<std::uint32_t> refs_{1};
     State state_ = State::Created;
@@ -128,6 +80,7 @@ private:
     std::int64_t nextPts_ = 0;
     std::uint8_t carry_[8] = {}; // bytes of an incomplete sample frame
     int carried_ = 0;
+    std::uint32_t headerObjects_ = 0; // the header's objects, when its count had to be set
 };
 
 HRESULT FromAvError(int r, HRESULT otherwise) {
@@ -209,26 +162,7 @@ HRESULT AudioWriter::AddMarker(const char16_t *name, std::uint64_t time) {
     if (!TextToUtf8(name, title) || time > std::uint64_t(INT64_MAX / 2) ||
         (count > 0 && format_->chapters[count - 1]->start > std::int64_t(time)))
         return E_INVALIDARG;
-    auto *chapter = static_cast<AVChapter *>(av_mallocz(sizeof(AVChapter)));
-    auto *chapters = static_cast<AVChapter **>(
-        av_realloc_array(format_->chapters, count + 1, sizeof(AVChapter *)));
-    if (chapters)
-        format_->chapters = chapters;
-    if (!chapter || !chapters ||
-        (!title.empty() && av_dict_set(&chapter->metadata, "title", title.c_str(), 0) < 0)) {
-        if (chapter)
-            av_dict_free(&chapter->metadata);
-        av_free(chapter);
-        return E_OUTOFMEMORY;
-    }
-    chapter->id = count + 1;
-    chapter->time_base = AVRational{1, 10000000};
-    chapter->start = chapter->end = std::int64_t(time);
-    if (count > 0)
-        format_->chapters[count - 1]->end = chapter->start;
-    format_->chapters[count] = chapter;
-    format_->nb_chapters = count + 1;
-    return S_OK;
+    return AddChapter(format_, title, std::int64_t(time)) ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT AudioWriter::Fail(HRESULT status) {
@@ -308,13 +242,40 @@ HRESULT AudioWriter::SetOutputFormat(std::uint32_t bitrate, std::uint32_t sample
     if (!stream_ || avcodec_parameters_from_context(stream_->codecpar, codec_) < 0)
         return Fail(E_FAIL);
     stream_->time_base = codec_->time_base;
+    // Keep the header in the output's buffer, so that its count of objects can be set right.
+    if (format_->nb_chapters > 0)
+        format_->flush_packets = 0;
     if (const int r = avformat_write_header(format_, nullptr); r < 0)
         return Fail(WriteFault(r));
+    CountHeaderObjects();
     // Decoders give nothing for the first frame, so the audio starts one silent frame late.
     const HRESULT hr = SendSilence();
     if (hr < 0)
         return Fail(hr);
     state_ = State::Ready;
+    return S_OK;
+}
+
+// FFmpeg's ASF muxer (5.1) leaves its Marker object out of the header's count of objects,
+// which makes readers that go by the count miss the header's last object. While the header
+// is still in the output's buffer, its count is set to the objects it holds.
+void AudioWriter::CountHeaderObjects() {
+    AVIOContext *pb = format_->pb;
+    if (format_->nb_chapters == 0 || pb->pos != 0)
+        return;
+    headerObjects_ = HeaderObjects(pb->buffer, std::size_t(pb->buf_ptr_max - pb->buffer));
+    if (headerObjects_ > 0)
+        AV_WL32(pb->buffer + 24, headerObjects_);
+}
+
+// On a seekable output the trailer writes the header again, with the same objects.
+HRESULT AudioWriter::RecountRewrittenHeader() {
+    AVIOContext *pb = format_->pb;
+    if (headerObjects_ == 0 || !(pb->seekable & AVIO_SEEKABLE_NORMAL))
+        return S_OK;
+    if (const std::int64_t r = avio_seek(pb, 24, SEEK_SET); r < 0)
+        return WriteFault(int(r));
+    avio_wl32(pb, headerObjects_);
     return S_OK;
 }
 
@@ -434,6 +395,8 @@ HRESULT AudioWriter::Flush() {
     if (hr >= 0) {
         if (const int r = av_write_trailer(format_); r < 0)
             hr = WriteFault(r);
+        else
+            hr = RecountRewrittenHeader();
     }
     if (format_->pb) {
         avio_flush(format_->pb);
