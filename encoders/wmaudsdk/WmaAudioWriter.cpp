@@ -58,6 +58,7 @@ private:
 
     ~AudioWriter();
     HRESULT Fail(HRESULT status);
+    HRESULT OpenCodec(std::uint32_t bitrate, std::uint32_t sampleRate, std::uint32_t channels);
     HRESULT Convert(const std::uint8_t *data, int frames, int *produced = nullptr);
     HRESULT EncodeFrames(bool final);
     HRESULT Send(AVFrame *frame);
@@ -185,13 +186,9 @@ HRESULT AudioWriter::SetInputFormat(const WAVEFORMATEX *format) {
     return S_OK;
 }
 
-HRESULT AudioWriter::SetOutputFormat(std::uint32_t bitrate, std::uint32_t sampleRate,
-                                     std::uint32_t channels, std::uint32_t flags) {
-    if (state_ != State::InputSet)
-        return E_UNEXPECTED;
-    if (flags != 0 || channels < 1 || channels > 2 || sampleRate < 8000 || sampleRate > 48000 ||
-        bitrate < 8000 || bitrate > 768000)
-        return E_INVALIDARG;
+// The wmav2 encoder for the output, with the frame and packet it fills.
+HRESULT AudioWriter::OpenCodec(std::uint32_t bitrate, std::uint32_t sampleRate,
+                               std::uint32_t channels) {
     const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
     if (!codec)
         return E_FAIL;
@@ -213,7 +210,18 @@ HRESULT AudioWriter::SetOutputFormat(std::uint32_t bitrate, std::uint32_t sample
         avcodec_free_context(&codec_);
         return E_INVALIDARG;
     }
+    return S_OK;
+}
 
+HRESULT AudioWriter::SetOutputFormat(std::uint32_t bitrate, std::uint32_t sampleRate,
+                                     std::uint32_t channels, std::uint32_t flags) {
+    if (state_ != State::InputSet)
+        return E_UNEXPECTED;
+    if (flags != 0 || channels < 1 || channels > 2 || sampleRate < 8000 || sampleRate > 48000 ||
+        bitrate < 8000 || bitrate > 768000)
+        return E_INVALIDARG;
+    if (const HRESULT hr = OpenCodec(bitrate, sampleRate, channels); hr < 0)
+        return hr;
     AVChannelLayout inLayout;
     av_channel_layout_default(&inLayout, input_.nChannels);
     int err = swr_alloc_set_opts2(&swr_, &codec_->ch_layout, codec_->sample_fmt,
