@@ -4,6 +4,7 @@
 #include "encoders/EncoderLibrary.h"
 #include "lang/MessageTexts.h"
 
+#include <cmath>
 #include <cstring>
 #include <dlfcn.h>
 
@@ -99,6 +100,22 @@ void WavToWma::Drop() {
     Writer = nullptr;
 }
 
+// Before SetOutputFormat, which writes the header.
+void WavToWma::DescribeHeader() {
+    if (Attributes.empty() && Markers.empty())
+        return;
+    void *object = nullptr;
+    if (Writer->QueryInterface(&IID_IWMAudioHeaderInfo, &object) < 0 || !object)
+        return;
+    auto *info = static_cast<IWMAudioHeaderInfo *>(object);
+    for (const auto &[name, value] : Attributes)
+        info->SetAttribute(ToUtf16(name).c_str(), ToUtf16(value).c_str());
+    for (const auto &[name, seconds] : Markers)
+        info->AddMarker(ToUtf16(name).c_str(),
+                        seconds > 0 ? std::uint64_t(std::llround(seconds * 1e7)) : 0);
+    info->Release();
+}
+
 int WavToWma::Open(const std::string &FileName, int SampleRate, int Channels, unsigned Bitrate) {
     if (!CreateWriter)
         return -1;
@@ -132,6 +149,7 @@ int WavToWma::Open(const std::string &FileName, int SampleRate, int Channels, un
         Say(MsgText(Msg::WmaInputFormatFailed));
         return -1;
     }
+    DescribeHeader();
     if (const HRESULT hr = Writer->SetOutputFormat(Bitrate, 44100, 2, 0); hr < 0) {
         Drop();
         // The header is written here: a write that failed names the file and the reason.

@@ -4,6 +4,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 // Writes 16-bit PCM as a WMA file through the writer library "wmaudsdk.so", loaded at run
 // time. Every message goes to tandrel::ShowMessage with the caption "WMA Audio SDK".
@@ -35,10 +37,21 @@ public:
     void SetFileErrorHandler(std::function<void(int)> handler) { OnFileError = std::move(handler); }
     // The name messages give the output when FileName is not one a user knows ("pipe:4").
     void SetShownName(const std::string &name) { ShownName = name; }
+    // What the header of the files Open starts carries besides the audio: attributes by
+    // their Windows Media names ("Title", "Author", "WM/AlbumTitle", ...) with their values,
+    // and markers (name, seconds from the start) in order of time; all in UTF-8. A writer
+    // library without these writes its files without them; one it refuses is left out.
+    void SetAttributes(std::vector<std::pair<std::string, std::string>> attributes) {
+        Attributes = std::move(attributes);
+    }
+    void SetMarkers(std::vector<std::pair<std::string, double>> markers) {
+        Markers = std::move(markers);
+    }
 
 private:
     void Load(void *library);
     void Drop();
+    void DescribeHeader();
 
     void *Library = nullptr;
     wmaudsdk::WMAudioCreateWriterFn CreateWriter = nullptr;
@@ -46,4 +59,6 @@ private:
     wmaudsdk::HRESULT Status = 0;
     std::string ShownName;
     std::function<void(int)> OnFileError;
+    std::vector<std::pair<std::string, std::string>> Attributes;
+    std::vector<std::pair<std::string, double>> Markers;
 };

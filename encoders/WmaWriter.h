@@ -30,6 +30,20 @@ constexpr int ErrnoFromHResult(HRESULT hr) {
 
 constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
 
+// Identifies an interface to QueryInterface; compared byte for byte.
+struct GUID {
+    std::uint32_t Data1;
+    std::uint16_t Data2;
+    std::uint16_t Data3;
+    std::uint8_t Data4[8];
+};
+static_assert(sizeof(GUID) == 16);
+
+constexpr GUID IID_IWMAudioWriter = {
+    0x63b0d94a, 0x6cde, 0x4503, {0x82, 0x8a, 0xe8, 0xf0, 0x78, 0x1f, 0x8d, 0x0e}};
+constexpr GUID IID_IWMAudioHeaderInfo = {
+    0x92a6c4b8, 0x59ad, 0x4306, {0x8c, 0x23, 0x4a, 0x9c, 0xd5, 0x85, 0xe5, 0xae}};
+
 #pragma pack(push, 1)
 struct WAVEFORMATEX {
     std::uint16_t wFormatTag;
@@ -61,6 +75,28 @@ public:
 
 protected:
     ~IWMAudioWriter() = default;
+};
+
+// What the file's header carries besides the audio, reached from a writer through
+// QueryInterface(&IID_IWMAudioHeaderInfo, ...); released on its own. Both methods work only
+// before SetOutputFormat writes the header; after it they return E_UNEXPECTED. Libraries
+// before this interface answer E_NOINTERFACE.
+// Methods: 0 query interface, 1 add reference, 2 release, 3 set attribute, 4 add marker.
+class IWMAudioHeaderInfo {
+public:
+    virtual HRESULT QueryInterface(const void *iid, void **object) = 0;
+    virtual std::uint32_t AddRef() = 0;
+    virtual std::uint32_t Release() = 0;
+    // name: the attribute as Windows Media files name it ("Title", "Author", "Copyright",
+    // "Description", "WM/AlbumTitle", "WM/AlbumArtist", "WM/Genre", "WM/Year", ...); value:
+    // its text, below 32767 UTF-16 units. A second value for a name replaces the first.
+    virtual HRESULT SetAttribute(const char16_t *name, const char16_t *value) = 0;
+    // A marker named name (may be empty) at time, in 100-ns units from the audio's first
+    // sample; markers come in order of time.
+    virtual HRESULT AddMarker(const char16_t *name, std::uint64_t time) = 0;
+
+protected:
+    ~IWMAudioHeaderInfo() = default;
 };
 
 using WMAudioCreateWriterFn = HRESULT (*)(const char16_t *path, IWMAudioWriter **writer);

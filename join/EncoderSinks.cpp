@@ -75,9 +75,34 @@ private:
     bool open_ = false;
 };
 
+// Our tag names as Windows Media attributes.
+std::vector<std::pair<std::string, std::string>> WmaAttributes(const OutputMetadata &metadata) {
+    static const char *const names[][2] = {
+        {"title", "Title"},         {"artist", "Author"}, {"albumartist", "WM/AlbumArtist"},
+        {"album", "WM/AlbumTitle"}, {"date", "WM/Year"},  {"genre", "WM/Genre"},
+        {"comment", "Description"}};
+    std::vector<std::pair<std::string, std::string>> attributes;
+    for (const auto &[tag, attribute] : names)
+        if (const std::string value = metadata.Tag(tag); !value.empty())
+            attributes.emplace_back(attribute, value);
+    return attributes;
+}
+
+// The header, markers included, is written before the audio and may not change size later:
+// markers only for chapters whose places are known before the join.
+std::vector<std::pair<std::string, double>> WmaMarkers(const OutputMetadata &metadata, int rate) {
+    std::vector<std::pair<std::string, double>> markers;
+    if (metadata.writeChapters && metadata.chaptersFinal && rate > 0)
+        for (const Chapter &c : metadata.chapters)
+            markers.emplace_back(c.title, double(c.startFrame) / rate);
+    return markers;
+}
+
 class WmaSink : public OutputSink {
 public:
     explicit WmaSink(const OutputSettings &settings) : settings_(settings) {}
+    // The cover is left out: FFmpeg's ASF muxer writes text attributes only.
+    void SetMetadata(const OutputMetadata &metadata) override { metadata_ = metadata; }
     bool Open(const OutputTarget &target, const PcmFormat &format, std::int64_t) override {
         display_ = target.display;
         shown_ = false;
@@ -91,6 +116,8 @@ public:
         }
         encoder_.SetShownName(display_);
         encoder_.SetFileErrorHandler([this](int err) { Failed(err); });
+        encoder_.SetAttributes(WmaAttributes(metadata_));
+        encoder_.SetMarkers(WmaMarkers(metadata_, format.sampleRate));
         chunk_ = encoder_.Open(path, format.sampleRate, format.channels,
                                WmaBitrate(settings_.wmaBitrateIndex));
         return chunk_ >= 0;
@@ -126,6 +153,7 @@ private:
     // Before the encoder, so that it outlives the writer that writes into it.
     StreamRelay relay_;
     WavToWma encoder_;
+    OutputMetadata metadata_;
     std::string display_;
     int chunk_ = -1;
     bool shown_ = false;

@@ -1,18 +1,21 @@
 // WMA audio writer library: wmav2 in an ASF file through FFmpeg.
 
 #include "encoders/WmaWriter.h"
+#include "encoders/wmaudsdk/AsfHeader.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/intreadwrite.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <string>
 
 using namespace wmaudsdk;
@@ -22,52 +25,17 @@ namespace {
 // Input is converted in slices of at most this many frames, so every buffer has a fixed size.
 constexpr int kSliceFrames = 4096;
 
-bool Utf16ToUtf8(const char16_t *in, std::string &out) {
-    out.clear();
-    for (; *in; ++in) {
-        std::uint32_t c = *in;
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            const std::uint32_t low = in[1];
-            if (low < 0xDC00 || low > 0xDFFF)
-                return false;
-            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-            ++in;
-        } else if (c >= 0xDC80 && c <= 0xDCFF) {
-            // a byte of a name that was not valid UTF-8, carried through unchanged
-            out += static_cast<char>(c - 0xDC00);
-            continue;
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            return false;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return !out.empty();
+bool SameId(const void *iid, const GUID &id) {
+    return std::memcmp(iid, &id, sizeof id) == 0;
 }
 
-class AudioWriter final : public IWMAudioWriter {
+// One object serves both interfaces, with one count of references.
+class AudioWriter final : public IWMAudioWriter, public IWMAudioHeaderInfo {
 public:
     HRESULT Create(const std::string &path);
     HRESULT WriteFault(int r) const;
 
-    HRESULT QueryInterface(const void *, void **object) override {
-        if (object)
-            *object = nullptr;
-        return E_NOINTERFACE;
-    }
+    HRESULT QueryInterface(const void *iid, void **object) override;
     std::uint32_t AddRef() override { return ++refs_; }
     std::uint32_t Release() override {
         const std::uint32_t left = --refs_;
@@ -82,16 +50,21 @@ public:
     HRESULT Reserved6() override { return E_NOTIMPL; }
     HRESULT WriteSamples(const std::uint8_t *data, std::uint32_t byteCount) override;
     HRESULT Flush() override;
+    HRESULT SetAttribute(const char16_t *name, const char16_t *value) override;
+    HRESULT AddMarker(const char16_t *name, std::uint64_t time) override;
 
 private:
     enum class State { Created, InputSet, Ready, Finished, Failed };
 
     ~AudioWriter();
     HRESULT Fail(HRESULT status);
+    HRESULT OpenCodec(std::uint32_t bitrate, std::uint32_t sampleRate, std::uint32_t channels);
     HRESULT Convert(const std::uint8_t *data, int frames, int *produced = nullptr);
     HRESULT EncodeFrames(bool final);
     HRESULT Send(AVFrame *frame);
     HRESULT SendSilence();
+    void CountHeaderObjects();
+    HRESULT RecountRewrittenHeader();
 
     std::atomic<std::uint32_t> refs_{1};
     State state_ = State::Created;
@@ -108,6 +81,7 @@ private:
     std::int64_t nextPts_ = 0;
     std::uint8_t carry_[8] = {}; // bytes of an incomplete sample frame
     int carried_ = 0;
+    std::uint32_t headerObjects_ = 0; // the header's objects, when its count had to be set
 };
 
 HRESULT FromAvError(int r, HRESULT otherwise) {
@@ -146,6 +120,52 @@ AudioWriter::~AudioWriter() {
     }
 }
 
+HRESULT AudioWriter::QueryInterface(const void *iid, void **object) {
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (!iid)
+        return E_POINTER;
+    if (SameId(iid, IID_IWMAudioWriter))
+        *object = static_cast<IWMAudioWriter *>(this);
+    else if (SameId(iid, IID_IWMAudioHeaderInfo))
+        *object = static_cast<IWMAudioHeaderInfo *>(this);
+    else
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+// Attributes become the file's metadata: FFmpeg's ASF muxer writes "Title", "Author",
+// "Copyright" (matched without regard to case) into the Content Description object and every
+// entry, under its own name, into the Extended Content Description object.
+HRESULT AudioWriter::SetAttribute(const char16_t *name, const char16_t *value) {
+    if (!name || !value)
+        return E_POINTER;
+    if (state_ != State::Created && state_ != State::InputSet)
+        return E_UNEXPECTED;
+    std::string key, text;
+    if (!TextToUtf8(name, key) || key.empty() || !TextToUtf8(value, text))
+        return E_INVALIDARG;
+    const int r =
+        av_dict_set(&format_->metadata, key.c_str(), text.empty() ? nullptr : text.c_str(), 0);
+    return r < 0 ? E_OUTOFMEMORY : S_OK;
+}
+
+// Markers become chapters, which the muxer writes as the Marker object of the header.
+HRESULT AudioWriter::AddMarker(const char16_t *name, std::uint64_t time) {
+    if (!name)
+        return E_POINTER;
+    if (state_ != State::Created && state_ != State::InputSet)
+        return E_UNEXPECTED;
+    std::string title;
+    const unsigned count = format_->nb_chapters;
+    if (!TextToUtf8(name, title) || time > std::uint64_t(INT64_MAX / 2) ||
+        (count > 0 && format_->chapters[count - 1]->start > std::int64_t(time)))
+        return E_INVALIDARG;
+    return AddChapter(format_, title, std::int64_t(time)) ? S_OK : E_OUTOFMEMORY;
+}
+
 HRESULT AudioWriter::Fail(HRESULT status) {
     state_ = State::Failed;
     return status;
@@ -166,13 +186,9 @@ HRESULT AudioWriter::SetInputFormat(const WAVEFORMATEX *format) {
     return S_OK;
 }
 
-HRESULT AudioWriter::SetOutputFormat(std::uint32_t bitrate, std::uint32_t sampleRate,
-                                     std::uint32_t channels, std::uint32_t flags) {
-    if (state_ != State::InputSet)
-        return E_UNEXPECTED;
-    if (flags != 0 || channels < 1 || channels > 2 || sampleRate < 8000 || sampleRate > 48000 ||
-        bitrate < 8000 || bitrate > 768000)
-        return E_INVALIDARG;
+// The wmav2 encoder for the output, with the frame and packet it fills.
+HRESULT AudioWriter::OpenCodec(std::uint32_t bitrate, std::uint32_t sampleRate,
+                               std::uint32_t channels) {
     const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
     if (!codec)
         return E_FAIL;
@@ -194,7 +210,18 @@ HRESULT AudioWriter::SetOutputFormat(std::uint32_t bitrate, std::uint32_t sample
         avcodec_free_context(&codec_);
         return E_INVALIDARG;
     }
+    return S_OK;
+}
 
+HRESULT AudioWriter::SetOutputFormat(std::uint32_t bitrate, std::uint32_t sampleRate,
+                                     std::uint32_t channels, std::uint32_t flags) {
+    if (state_ != State::InputSet)
+        return E_UNEXPECTED;
+    if (flags != 0 || channels < 1 || channels > 2 || sampleRate < 8000 || sampleRate > 48000 ||
+        bitrate < 8000 || bitrate > 768000)
+        return E_INVALIDARG;
+    if (const HRESULT hr = OpenCodec(bitrate, sampleRate, channels); hr < 0)
+        return hr;
     AVChannelLayout inLayout;
     av_channel_layout_default(&inLayout, input_.nChannels);
     int err = swr_alloc_set_opts2(&swr_, &codec_->ch_layout, codec_->sample_fmt,
@@ -223,13 +250,40 @@ HRESULT AudioWriter::SetOutputFormat(std::uint32_t bitrate, std::uint32_t sample
     if (!stream_ || avcodec_parameters_from_context(stream_->codecpar, codec_) < 0)
         return Fail(E_FAIL);
     stream_->time_base = codec_->time_base;
+    // Keep the header in the output's buffer, so that its count of objects can be set right.
+    if (format_->nb_chapters > 0)
+        format_->flush_packets = 0;
     if (const int r = avformat_write_header(format_, nullptr); r < 0)
         return Fail(WriteFault(r));
+    CountHeaderObjects();
     // Decoders give nothing for the first frame, so the audio starts one silent frame late.
     const HRESULT hr = SendSilence();
     if (hr < 0)
         return Fail(hr);
     state_ = State::Ready;
+    return S_OK;
+}
+
+// FFmpeg's ASF muxer (5.1) leaves its Marker object out of the header's count of objects,
+// which makes readers that go by the count miss the header's last object. While the header
+// is still in the output's buffer, its count is set to the objects it holds.
+void AudioWriter::CountHeaderObjects() {
+    AVIOContext *pb = format_->pb;
+    if (format_->nb_chapters == 0 || pb->pos != 0)
+        return;
+    headerObjects_ = HeaderObjects(pb->buffer, std::size_t(pb->buf_ptr_max - pb->buffer));
+    if (headerObjects_ > 0)
+        AV_WL32(pb->buffer + 24, headerObjects_);
+}
+
+// On a seekable output the trailer writes the header again, with the same objects.
+HRESULT AudioWriter::RecountRewrittenHeader() {
+    AVIOContext *pb = format_->pb;
+    if (headerObjects_ == 0 || !(pb->seekable & AVIO_SEEKABLE_NORMAL))
+        return S_OK;
+    if (const std::int64_t r = avio_seek(pb, 24, SEEK_SET); r < 0)
+        return WriteFault(int(r));
+    avio_wl32(pb, headerObjects_);
     return S_OK;
 }
 
@@ -349,6 +403,8 @@ HRESULT AudioWriter::Flush() {
     if (hr >= 0) {
         if (const int r = av_write_trailer(format_); r < 0)
             hr = WriteFault(r);
+        else
+            hr = RecountRewrittenHeader();
     }
     if (format_->pb) {
         avio_flush(format_->pb);
@@ -372,7 +428,7 @@ WMAudioCreateWriter(const char16_t *path, IWMAudioWriter **writer) {
     *writer = nullptr;
     av_log_set_level(AV_LOG_QUIET);
     std::string utf8;
-    if (!path || !Utf16ToUtf8(path, utf8))
+    if (!path || !Utf16ToUtf8(path, utf8, true) || utf8.empty())
         return E_INVALIDARG;
     auto *w = new AudioWriter;
     const HRESULT hr = w->Create(utf8);

@@ -58,6 +58,19 @@ TEST(EncoderLibraries, MissingEntryPointsAreNamed) {
     EXPECT_EQ(sink.shown[0].text, "Could not found WMAudioCreateWriter library function");
 }
 
+// A writer library without the header-info interface writes its files without tags.
+TEST(EncoderLibraries, OldWmaWriterStillWrites) {
+    testutil::TempDir dir;
+    RecordingSink sink;
+    WavToWma wma(std::string(FAKE_LIB_DIR) + "/old-wma");
+    wma.SetAttributes({{"Title", "T"}});
+    wma.SetMarkers({{"M", 1.0}});
+    EXPECT_EQ(wma.Open(dir.File("a.wma"), 44100, 2, 128000), 16384);
+    EXPECT_TRUE(wma.Write("\0\0\0\0", 4));
+    EXPECT_TRUE(wma.Close());
+    EXPECT_TRUE(sink.shown.empty());
+}
+
 TEST(EncoderLibraries, RefusedCompressionIsReported) {
     testutil::TempDir dir;
     RecordingSink sink;

@@ -25,6 +25,24 @@ std::size_t WriteAll(WavToWma &enc, const std::vector<std::int16_t> &pcm, int ch
     return failures;
 }
 
+// Whether the ASF header's count of objects is the number of objects it holds.
+bool HeaderCountsItsObjects(const std::string &path) {
+    const std::string file = testutil::ReadFile(path);
+    if (file.size() < 30)
+        return false;
+    auto le64 = [&](std::size_t at) {
+        std::uint64_t v = 0;
+        for (int i = 7; i >= 0; --i)
+            v = v << 8 | std::uint8_t(file[at + i]);
+        return v;
+    };
+    const std::uint64_t end = le64(16);
+    std::uint32_t objects = 0;
+    for (std::uint64_t at = 30; at + 24 <= end && at + 24 <= file.size(); ++objects)
+        at += std::max<std::uint64_t>(le64(at + 16), 24);
+    return objects == testutil::GetLE32(file, 24);
+}
+
 } // namespace
 
 TEST(WmaEncoder, NoAudioIsLostAtTheEnd) {
@@ -66,6 +84,46 @@ TEST(WmaEncoder, MonoInputBecomesStereoAt44100) {
     EXPECT_NEAR(testutil::ProbeDuration(path), 2.0 + kSlack / 2, kSlack / 2);
     const auto decoded = enctest::Decode(path, 2);
     EXPECT_GT(enctest::ToneShare(decoded, 2, 44100, 500), 0.9);
+}
+
+// Attributes and markers reach the header and leave the audio as it was; bytes that are not
+// UTF-8 do not spoil the header.
+TEST(WmaEncoder, HeaderCarriesAttributesAndMarkers) {
+    testutil::TempDir dir;
+    RecordingSink sink;
+    const auto pcm = enctest::Sine(44100, 2, 44100 * 2, 1000);
+    const std::string plain = dir.File("plain.wma"), tagged = dir.File("tagged.wma");
+    for (const std::string &path : {plain, tagged}) {
+        WavToWma enc(testutil::BinDir());
+        if (path == tagged) {
+            enc.SetAttributes({{"Title", "Zoë – 東京 🎵"},
+                               {"Author", "Björk"},
+                               {"WM/AlbumTitle", "Ålbum"},
+                               {"Description", "bad \xff byte"}});
+            enc.SetMarkers({{"Anfang", 0.0}, {"Straße", 0.5}, {"", 1.2345678}});
+        }
+        ASSERT_EQ(enc.Open(path, 44100, 2, 128000), 16384);
+        EXPECT_EQ(WriteAll(enc, pcm, 16384), 0u);
+        EXPECT_TRUE(enc.Close());
+    }
+    EXPECT_TRUE(sink.shown.empty());
+    auto tags = testutil::ProbeTags(tagged);
+    EXPECT_EQ(tags["title"], "Zoë – 東京 🎵");
+    EXPECT_EQ(tags["artist"], "Björk");
+    EXPECT_EQ(tags["album"], "Ålbum");
+    EXPECT_EQ(tags["comment"], "bad \uFFFD byte");
+    const auto chapters = testutil::ProbeChapters(tagged);
+    ASSERT_EQ(chapters.size(), 3u);
+    const std::pair<double, std::string> expected[] = {
+        {0, "Anfang"}, {0.5, "Straße"}, {1.2345678, ""}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_NEAR(chapters[i].first, expected[i].first, 1e-6);
+        EXPECT_EQ(chapters[i].second, expected[i].second);
+    }
+    EXPECT_TRUE(HeaderCountsItsObjects(tagged));
+    EXPECT_TRUE(HeaderCountsItsObjects(plain));
+    EXPECT_TRUE(testutil::ProbeChapters(plain).empty());
+    EXPECT_EQ(testutil::Decode(tagged, 2), testutil::Decode(plain, 2));
 }
 
 TEST(WmaEncoder, RefusalsGiveTheirMessages) {
@@ -128,9 +186,25 @@ TEST(WmaWriterLibrary, MethodsSitAtTheirPlaces) {
     EXPECT_EQ(reinterpret_cast<Count>(table[2])(w), 1u);
     EXPECT_LT(reinterpret_cast<Status>(table[3])(w), 0);
     EXPECT_LT(reinterpret_cast<Status>(table[6])(w), 0);
+    // The header's second interface: query, set attribute, add marker; until the header.
+    using Query = HRESULT (*)(void *, const void *, void **);
+    using SetAttr = HRESULT (*)(void *, const char16_t *, const char16_t *);
+    using Mark = HRESULT (*)(void *, const char16_t *, std::uint64_t);
+    void *info = &dir;
+    const GUID unknown{1, 2, 3, {4}};
+    EXPECT_EQ(reinterpret_cast<Query>(table[0])(w, &unknown, &info), E_NOINTERFACE);
+    EXPECT_EQ(info, nullptr);
+    ASSERT_GE(reinterpret_cast<Query>(table[0])(w, &IID_IWMAudioHeaderInfo, &info), 0);
+    void **infoTable = *reinterpret_cast<void ***>(info);
+    EXPECT_GE(reinterpret_cast<SetAttr>(infoTable[3])(info, u"Title", u"T"), 0);
+    EXPECT_GE(reinterpret_cast<Mark>(infoTable[4])(info, u"M", 5000000), 0);
+    EXPECT_EQ(reinterpret_cast<Mark>(infoTable[4])(info, u"earlier", 10), E_INVALIDARG);
     WAVEFORMATEX f{1, 1, 8000, 16000, 2, 16, 0};
     EXPECT_GE(reinterpret_cast<SetIn>(table[4])(w, &f), 0);
     EXPECT_GE(reinterpret_cast<SetOut>(table[5])(w, 48000, 44100, 2, 0), 0);
+    EXPECT_EQ(reinterpret_cast<SetAttr>(infoTable[3])(info, u"Author", u"A"), E_UNEXPECTED);
+    EXPECT_EQ(reinterpret_cast<Mark>(infoTable[4])(info, u"late", 6000000), E_UNEXPECTED);
+    EXPECT_EQ(reinterpret_cast<Count>(infoTable[2])(info), 1u);
     const auto pcm = enctest::Sine(8000, 1, 8000, 400);
     EXPECT_GE(reinterpret_cast<WriteFn>(table[7])(
                   w, reinterpret_cast<const std::uint8_t *>(pcm.data()), pcm.size() * 2),
@@ -138,5 +212,8 @@ TEST(WmaWriterLibrary, MethodsSitAtTheirPlaces) {
     EXPECT_GE(reinterpret_cast<Status>(table[8])(w), 0);
     EXPECT_EQ(reinterpret_cast<Count>(table[2])(w), 0u);
     EXPECT_NEAR(testutil::ProbeDuration(file), 1.0 + kSlack / 2, kSlack / 2);
+    EXPECT_EQ(testutil::ProbeTags(file)["title"], "T");
+    EXPECT_EQ(testutil::ProbeChapters(file),
+              (std::vector<std::pair<double, std::string>>{{0.5, "M"}}));
     dlclose(lib);
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -148,6 +149,40 @@ std::string ProbeStreamField(const std::string &path, const std::string &field) 
     while (!v.empty() && (v.back() == '\n' || v.back() == '\r'))
         v.pop_back();
     return r.exitCode == 0 ? v : std::string();
+}
+
+std::map<std::string, std::string> ProbeTags(const std::string &path) {
+    std::istringstream lines(
+        Run("ffprobe -v error -show_entries format_tags -of default=nw=1 " + Quote(path)).output);
+    std::map<std::string, std::string> tags;
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t eq = line.find('=');
+        if (line.rfind("TAG:", 0) != 0 || eq == std::string::npos)
+            continue;
+        std::string name = line.substr(4, eq - 4);
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return char(std::tolower(c)); });
+        tags[name] = line.substr(eq + 1);
+    }
+    return tags;
+}
+
+std::vector<std::pair<double, std::string>> ProbeChapters(const std::string &path) {
+    std::istringstream lines(Run("ffprobe -v error -show_entries "
+                                 "chapter=start_time:chapter_tags=title -of csv=p=0 " +
+                                 Quote(path))
+                                 .output);
+    std::vector<std::pair<double, std::string>> chapters;
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t comma = line.find(',');
+        try {
+            chapters.emplace_back(std::stod(line.substr(0, comma)),
+                                  comma == std::string::npos ? "" : line.substr(comma + 1));
+        } catch (...) {
+            chapters.emplace_back(-1, line);
+        }
+    }
+    return chapters;
 }
 
 double ProbeDuration(const std::string &path) {

@@ -4,7 +4,9 @@
 #include "encoders/Mp3Bitstream.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testutil {
@@ -100,6 +102,11 @@ std::string BinDir();
 double ProbeDuration(const std::string &path);
 // One field of the first audio stream as ffprobe reports it (e.g. "sample_rate"), or "".
 std::string ProbeStreamField(const std::string &path, const std::string &field);
+// The container's tags as ffprobe reads them, their names in lower case.
+std::map<std::string, std::string> ProbeTags(const std::string &path);
+// The chapters as ffprobe reads them: start in seconds and title ("" when none). Titles
+// must hold no comma.
+std::vector<std::pair<double, std::string>> ProbeChapters(const std::string &path);
 
 // Decodes a file with ffmpeg to interleaved 16-bit samples at its own rate; empty on failure.
 std::vector<std::int16_t> Decode(const std::string &path, int channels);
