@@ -4,6 +4,7 @@
 #include "audio/FileAccess.h"
 #include "audio/Mp3Frames.h"
 #include "audio/Mp3Header.h"
+#include "audio/TagAreas.h"
 
 #include <algorithm>
 #include <bit>
@@ -32,6 +33,19 @@ constexpr double kWmaShortSeconds = 1.0;
 
 } // namespace
 
+// Bytes read from [s.pos, s.pos + got) that belong to hidden blocks: their header says
+// padding (the last-block flag kept), their contents are zeros.
+void Decoder::HideBlocks(const Source &s, std::uint8_t *buf, std::int64_t got) {
+    const std::int64_t from = s.pos, to = s.pos + got;
+    for (const auto &[head, end] : s.hidden) {
+        if (head >= from && head < to)
+            buf[head - from] = std::uint8_t((buf[head - from] & 0x80) | 1);
+        const std::int64_t a = std::max(from, head + 4), b = std::min(to, end);
+        if (a < b)
+            std::memset(buf + (a - from), 0, std::size_t(b - a));
+    }
+}
+
 int Decoder::ReadSource(void *opaque, std::uint8_t *buf, int size) {
     auto &s = *static_cast<Source *>(opaque);
     if (size <= 0 || s.pos >= s.size)
@@ -47,6 +61,7 @@ int Decoder::ReadSource(void *opaque, std::uint8_t *buf, int size) {
         s.shrunk = true;
         return AVERROR_EOF;
     }
+    HideBlocks(s, buf, got);
     s.pos += got;
     return static_cast<int>(got);
 }
@@ -92,6 +107,8 @@ std::unique_ptr<Decoder> Decoder::Open(const std::string &path, InputReader read
         return nullptr;
     if (reader == InputReader::Decoded) {
         d->source_ = {d->fd_, 0, static_cast<std::int64_t>(size), 0};
+        for (const auto &[head, end] : FlacPictureBlocks(d->fd_))
+            d->source_.hidden.emplace_back(std::int64_t(head), std::int64_t(end));
         if (!d->SetupDecoded(why))
             return nullptr;
         d->CheckAsfSize(size);

@@ -100,9 +100,12 @@ private:
         std::int64_t size = 0;
         std::int64_t pos = 0;
         bool shrunk = false; // the file ended before the size it had at open
+        // Metadata blocks read as padding: (header offset, end offset) from base.
+        std::vector<std::pair<std::int64_t, std::int64_t>> hidden = {};
     };
     Source source_;
     static int ReadSource(void *opaque, std::uint8_t *buf, int size);
+    static void HideBlocks(const Source &s, std::uint8_t *buf, std::int64_t got);
     static std::int64_t SeekSource(void *opaque, std::int64_t offset, int whence);
     AVIOContext *io_ = nullptr;
     AVFormatContext *format_ = nullptr;

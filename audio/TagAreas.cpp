@@ -16,10 +16,6 @@ constexpr int kMaxWalk = 4096; // chunks, blocks or atoms looked at
 // lines): each would cost a reader an object.
 constexpr int kMaxId3Frames = 4096;
 
-bool ReadAt(int fd, std::uint64_t at, void *buf, std::size_t n) {
-    return ::pread(fd, buf, n, off_t(at)) == ssize_t(n);
-}
-
 std::uint32_t Be32(const unsigned char *p) {
     return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
 }
@@ -124,6 +120,24 @@ std::uint64_t AsfHeaderBytes(int fd) {
 }
 
 } // namespace
+
+std::vector<std::pair<std::uint64_t, std::uint64_t>> FlacPictureBlocks(int fd) {
+    constexpr int kPictureBlock = 6;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> blocks;
+    unsigned char h[4];
+    if (!ReadAt(fd, 0, h, sizeof h) || std::memcmp(h, "fLaC", 4) != 0)
+        return blocks;
+    std::uint64_t at = 4;
+    for (int i = 0; i < kMaxWalk && ReadAt(fd, at, h, sizeof h); ++i) {
+        const std::uint64_t end = at + 4 + (std::uint64_t(h[1]) << 16 | h[2] << 8 | h[3]);
+        if ((h[0] & 0x7F) == kPictureBlock)
+            blocks.emplace_back(at, end);
+        at = end;
+        if (h[0] & 0x80)
+            break;
+    }
+    return blocks;
+}
 
 std::uint64_t LargestTagArea(const std::string &path, const std::string &container) {
     std::uint64_t size = 0;

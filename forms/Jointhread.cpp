@@ -89,7 +89,7 @@ tandrel::OutputMetadata ListMetadata(bool wanted) {
     QTreeWidget *list = MainForm->ui->ListView1;
     if (list->topLevelItemCount() > 0) {
         tandrel::Track first = TrackOf(list->topLevelItem(0));
-        tandrel::ReadTrackTags(first);
+        tandrel::ReadTrackTags(first, true);
         metadata = tandrel::AlbumMetadata(first);
     }
     metadata.writeChapters = true;

@@ -154,13 +154,10 @@ TEST_F(DecoderTest, WhatIsNotThatKindOfAudioGetsNoHandle) {
     for (int i = 0; i < 300000; ++i)
         random += static_cast<char>((i * 2654435761u) >> 13);
     std::string tagOnly = std::string("ID3\x03\0\0\0\0\x01\0", 10) + std::string(128, '\0');
-    // A tag claiming 256 MB in a small file, in front of real audio.
-    std::string bogusTag = std::string("ID3\x03\0\0\x7F\x7F\x7F\x7F", 10) + testutil::ReadFile(mp3);
     const std::pair<std::string, std::string> cases[] = {
         {"empty.mp3", ""},
         {"random.mp3", random},
         {"tag.mp3", tagOnly},
-        {"bogus.mp3", bogusTag},
         {"wave.mp3", testutil::ReadFile(audiotest::ToneWav(4410))},
         {"wma.mp3", testutil::ReadFile(wma)},
         {"cut.wma", testutil::ReadFile(wma).substr(0, 300)},
@@ -171,6 +168,10 @@ TEST_F(DecoderTest, WhatIsNotThatKindOfAudioGetsNoHandle) {
         EXPECT_FALSE(Open(dir.File(name))) << name;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << name;
     }
+    // A tag claiming 256 MB in a small file does not hide the real audio behind it.
+    WriteFile(dir.File("bogus.mp3"),
+              std::string("ID3\x03\0\0\x7F\x7F\x7F\x7F", 10) + testutil::ReadFile(mp3));
+    EXPECT_EQ(DecodeAll(dir.File("bogus.mp3")).pcm, DecodeAll(mp3).pcm);
 }
 
 TEST_F(DecoderTest, NothingOpensUntilDecodingStarts) {

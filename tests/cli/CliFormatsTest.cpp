@@ -58,8 +58,9 @@ TEST(CliFormats, LosslessSourcesJoinBitExactAtTheirOwnDepth) {
         EXPECT_EQ(row.bits, s.bits);
         EXPECT_EQ(row.exact, s.exact);
         EXPECT_EQ(row.channels, 2);
-        if (s.exact)
+        if (s.exact) {
             EXPECT_EQ(row.frames, expected.size() / std::size_t(2 * s.bits / 8));
+        }
         const CliResult join = JoinWav(dir, dir.File("out.wav"), {path});
         if (!Joined(join))
             continue;
