@@ -140,7 +140,8 @@ bool Decoder::OpenCodec(const AVCodec *codec, const AVStream *st) {
         codec_->err_recognition |= AV_EF_CRCCHECK | AV_EF_EXPLODE; // damage is an error, not noise
     else
         codec_->request_sample_fmt = AV_SAMPLE_FMT_S16;
-    if (container_ == "Ogg")
+    // One Ogg stream is trimmed by us to its stated length; a chained one as FFmpeg does.
+    if (container_ == "Ogg" && !chainedOgg_)
         codec_->flags2 |= AV_CODEC_FLAG2_SKIP_MANUAL;
     if (avcodec_open2(codec_, codec, nullptr) < 0)
         return false;

@@ -93,6 +93,7 @@ private:
     std::string path_;
     std::string container_;
     bool lossless_ = false;
+    bool chainedOgg_ = false;
     int fd_ = -1;
     struct Source {
         int fd = -1;

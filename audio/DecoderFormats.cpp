@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -69,6 +70,53 @@ std::string CodecNameOf(const AVCodecParameters &p) {
     return "codec '" + fourcc + "'";
 }
 
+// Whether an Ogg file is chained: a stream begins after another has carried data. Its links
+// each count their own granules, so no one length is stated for the whole.
+bool IsChainedOgg(int fd, std::uint64_t size) {
+    constexpr int kMaxPages = 1 << 20;
+    std::uint64_t at = 0;
+    bool data = false;
+    unsigned char h[27 + 255];
+    for (int i = 0; i < kMaxPages && at + 27 <= size; ++i) {
+        if (::pread(fd, h, 27, off_t(at)) != 27 || std::memcmp(h, "OggS", 4) != 0)
+            return false;
+        const int segments = h[26];
+        if (::pread(fd, h + 27, std::size_t(segments), off_t(at + 27)) != segments)
+            return false;
+        const bool begins = h[5] & 0x02;
+        if (begins && data)
+            return true;
+        data = data || !begins;
+        std::uint64_t body = 0;
+        for (int k = 0; k < segments; ++k)
+            body += h[27 + k];
+        at += 27 + std::uint64_t(segments) + body;
+    }
+    return false;
+}
+
+// Lets the stream-info step decode audio streams only (a cover picture of 8000 x 8000 pixels
+// would cost 200 MB), when the container names every audio codec already.
+bool AllowAudioDecodersOnly(AVFormatContext *format) {
+    std::string names;
+    bool other = false;
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVCodecParameters *p = format->streams[i]->codecpar;
+        if (p->codec_type != AVMEDIA_TYPE_AUDIO) {
+            other = true;
+            continue;
+        }
+        const AVCodec *decoder = avcodec_find_decoder(p->codec_id);
+        if (!decoder)
+            return true; // left to the stream-info step to find out
+        names += (names.empty() ? "" : ",") + std::string(decoder->name);
+    }
+    if (!other || names.empty())
+        return true;
+    format->codec_whitelist = av_strdup(names.c_str());
+    return format->codec_whitelist != nullptr;
+}
+
 bool StatesExactLength(const AVFormatContext *format) {
     return std::any_of(
         std::begin(kExactContainers), std::end(kExactContainers),
@@ -95,8 +143,12 @@ bool Decoder::OpenContainer(OpenProblem &problem) {
     if (avformat_open_input(&format_, "", nullptr, nullptr) < 0)
         return false; // format_ was freed and reset
     container_ = NameOfContainer(format_->iformat->name);
+    chainedOgg_ = container_ == "Ogg" && IsChainedOgg(fd_, std::uint64_t(source_.size));
     const bool asf = std::strncmp(format_->iformat->name, "asf", 3) == 0;
-    // An ASF file's header says all; other containers may need a look at their packets.
+    // An ASF file's header says all; other containers may need a look at their packets, but
+    // never at their pictures and video, which would be decoded to be looked at.
+    if (!asf && !AllowAudioDecodersOnly(format_))
+        return false;
     if (!asf && avformat_find_stream_info(format_, nullptr) < 0)
         return false;
     int index = -1;
@@ -135,10 +187,10 @@ std::int64_t Decoder::StatedSamples(const AVStream *st, bool &exact) const {
     std::int64_t samples = -1;
     if (st->duration > 0 && st->duration != AV_NOPTS_VALUE) {
         samples = av_rescale_q(st->duration, st->time_base, AVRational{1, rate_});
-        exact = StatesExactLength(format_) &&
+        exact = StatesExactLength(format_) && !chainedOgg_ &&
                 format_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE;
-        // An Opus stream's stated length counts its pre-skip, which decoding drops.
-        if (exact && st->codecpar->codec_id == AV_CODEC_ID_OPUS)
+        // An Opus stream's stated length in Ogg counts its pre-skip, which decoding drops.
+        if (exact && container_ == "Ogg" && st->codecpar->codec_id == AV_CODEC_ID_OPUS)
             samples -= av_rescale(st->codecpar->initial_padding, rate_, 48000);
     }
     if (samples < 0 && format_->duration > 0 && format_->duration != AV_NOPTS_VALUE)

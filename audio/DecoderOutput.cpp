@@ -96,13 +96,19 @@ void Decoder::PackTo24(std::size_t regionStart, std::size_t samples) {
     }
 }
 
-// The decoder's start skip (an Opus pre-skip), left to us so that the end is ours to trim too:
-// applied only before anything has been kept, and moving the stated end along with it.
+// The decoder's start skip (an Opus pre-skip), left to us so that the end is ours to trim too,
+// and the samples before time 0 of a stream cut out of a longer one: dropped only before
+// anything has been kept, moving the stated end along with them.
 void Decoder::TakeManualSkip(const AVFrame *frame) {
-    const AVFrameSideData *side = av_frame_get_side_data(frame, AV_FRAME_DATA_SKIP_SAMPLES);
-    if (!side || side->size < 4 || position_ + pendSize_ > 0)
+    if (position_ + pendSize_ > 0)
         return;
-    const std::int64_t skip = std::int64_t(AV_RL32(side->data));
+    std::int64_t skip = 0;
+    const AVFrameSideData *side = av_frame_get_side_data(frame, AV_FRAME_DATA_SKIP_SAMPLES);
+    if (side && side->size >= 4)
+        skip = std::int64_t(AV_RL32(side->data));
+    if (frame->pts != AV_NOPTS_VALUE && frame->pts < 0)
+        skip = std::max(skip, av_rescale_q(-frame->pts, codec_->pkt_timebase,
+                                           AVRational{1, rate_}));
     if (skip <= 0 || nextPts_ + skip <= skipStart_)
         return;
     skipStart_ = nextPts_ + skip;

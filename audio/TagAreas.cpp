@@ -156,7 +156,8 @@ std::uint64_t LargestTagArea(const std::string &path, const std::string &contain
         bytes = std::max(bytes, Mp4ItemBytes(fd, size));
     else if (container == "ASF")
         bytes = std::max(bytes, AsfHeaderBytes(fd));
-    return bytes;
+    // A size claimed past the end of the file loads no more than the file holds.
+    return bytes == UINT64_MAX ? bytes : std::min(bytes, size);
 }
 
 } // namespace tandrel

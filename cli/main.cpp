@@ -9,6 +9,7 @@
 #include "cli/Options.h"
 #include "cli/Terminal.h"
 #include "common/AppFolders.h"
+#include "common/FileIo.h"
 #include "join/EncoderSinks.h"
 #include "join/JoinPipeline.h"
 #include "lang/Language.h"
@@ -37,6 +38,8 @@ namespace {
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitStopped = 130;
+// Track numbers of a CUE sheet run from 01 to 99.
+constexpr std::size_t kMaxCueTracks = 99;
 
 const char *FormatName(OutputKind kind) {
     return kind == OutputKind::Mp3 ? "mp3" : kind == OutputKind::Wma ? "wma" : "wav";
@@ -160,6 +163,29 @@ bool WriteCue(const CliOptions &o, const JoinRequest &req, const JoinSummary &su
     return false;
 }
 
+// Why the CUE sheet cannot be written where asked, found before joining; empty when it can.
+std::string CueProblem(const CliOptions &o, const std::string &output, bool toStdout,
+                       const std::vector<Accepted> &accepted) {
+    const std::string cue = Absolute(o.cue);
+    const std::string quoted = "'" + o.cue + "'";
+    struct stat st;
+    if (accepted.size() > kMaxCueTracks)
+        return "a CUE sheet holds at most 99 tracks; " + std::to_string(accepted.size()) +
+               " inputs were given";
+    if ((!toStdout && (cue == output || SameFile(cue, output))) ||
+        std::any_of(accepted.begin(), accepted.end(),
+                    [&](const Accepted &in) { return SameFile(cue, in.path); }))
+        return "the CUE sheet " + quoted + " would take the place of the audio";
+    if (::stat(cue.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return quoted + " is a folder";
+    if (::stat(cue.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !o.force)
+        return quoted + " already exists; give --force to overwrite it";
+    const std::string folder = cue.substr(0, cue.rfind('/') + 1);
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return "the folder of the CUE sheet " + quoted + " does not exist";
+    return "";
+}
+
 // json: the document with the inputs and the target, when --json was given.
 int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessages &messages,
          JsonWriter *json) {
@@ -180,10 +206,12 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
         }
     }
 
-    if (!o.cue.empty() && !o.force && ::stat(Absolute(o.cue).c_str(), &st) == 0 &&
-        S_ISREG(st.st_mode)) {
-        PrintError("'" + o.cue + "' already exists; give --force to overwrite it");
-        return NotJoined(json, "failed", kExitFailed);
+    if (!o.cue.empty()) {
+        const std::string why = CueProblem(o, output, toStdout, accepted);
+        if (!why.empty()) {
+            PrintError(why);
+            return NotJoined(json, "failed", kExitFailed);
+        }
     }
 
     JoinRequest req;

@@ -38,7 +38,12 @@ OutputMetadata ForeseenMetadata(const JoinRequest &request) {
     bool known = true;
     for (const JoinInput &in : request.inputs) {
         starts.push_back(at);
-        const std::int64_t frames = ForeseenFrames(in, request.target, request.resampling);
+        // Only a wave file's length is sure before it is read: a decoder may give more or
+        // less than its container states.
+        const bool wave = (in.reader == InputReader::None ? ReaderFor(in.path) : in.reader) ==
+                          InputReader::Wav;
+        const std::int64_t frames =
+            wave ? ForeseenFrames(in, request.target, request.resampling) : -1;
         known = known && frames >= 0;
         at += frames > 0 ? std::uint64_t(frames) : 0;
     }

@@ -16,7 +16,8 @@ std::vector<Chapter> ChaptersOf(const std::vector<JoinInput> &inputs,
                                 const std::vector<std::uint64_t> &starts, std::uint64_t endFrame);
 
 // The request's metadata as an output gets it before the join: its chapters foreseen (and
-// final) when every input's length is known ahead, else their titles at no time yet.
+// final) when every input is a wave file whose length is known ahead, else their titles at no
+// time yet.
 OutputMetadata ForeseenMetadata(const JoinRequest &request);
 
 } // namespace tandrel

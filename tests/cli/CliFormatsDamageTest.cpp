@@ -250,3 +250,59 @@ TEST(CliFormatsMemory, TwoHourFilesJoinInBoundedMemory) {
 }
 
 } // namespace
+
+// Streams that are not one whole stream: chained Ogg links joined end to end, a stream cut out
+// of a longer one (its first granule negative), Opus in MP4 (whose length is already the
+// audio's). Each gives all of its own audio and nothing else.
+TEST(CliFormatsDamage, OggLinksCutsAndOpusInMp4GiveTheirOwnAudio) {
+    TempDir dir;
+    const std::string a = Ffmpeg(dir, "a.ogg", Noise(44100, 1.7, 1) + " -c:a libvorbis");
+    const std::string b = Ffmpeg(dir, "b.ogg", Tone(44100, 0.01, 1) + " -c:a libvorbis");
+    WriteFile(dir.File("chained.ogg"), ReadFile(a) + ReadFile(b));
+    const std::string whole = Raw(dir.File("chained.ogg"), "s16le");
+    EXPECT_FALSE(ListOne(dir, dir.File("chained.ogg")).exact);
+    if (Joined(JoinWav(dir, dir.File("out.wav"), {dir.File("chained.ogg")}))) {
+        EXPECT_EQ(WavData(dir.File("out.wav")).size(), whole.size());
+    }
+
+    const std::string cut = Ffmpeg(dir, "cut.ogg", "-ss 0.4 -i " + Quote(a) + " -c copy");
+    const std::string full = Raw(a, "s16le");
+    if (Joined(JoinWav(dir, dir.File("out.wav"), {cut}))) {
+        const std::string data = WavData(dir.File("out.wav"));
+        ASSERT_EQ(data.size(), std::size_t(ListOne(dir, cut).frames) * 2);
+        // The kept part is the source's from 0.4 s on, not its start.
+        EXPECT_TRUE(data == full.substr(17640 * 2, data.size()));
+    }
+
+    const std::string mp4 = Ffmpeg(dir, "opus.mp4", Noise(48000, 1, 2) + " -c:a libopus");
+    const Row row = ListOne(dir, mp4);
+    EXPECT_TRUE(row.exact);
+    EXPECT_EQ(row.frames, 48000u);
+    if (Joined(JoinWav(dir, dir.File("out.wav"), {mp4}))) {
+        EXPECT_EQ(WavData(dir.File("out.wav")).size(), 48000u * 4);
+    }
+}
+
+// A video stream or a cover picture of many pixels is never decoded to look at it.
+TEST(CliFormatsMemory, PicturesBesideTheAudioAreNotDecoded) {
+#ifdef TANDREL_SANITIZE
+    GTEST_SKIP() << "the sanitizers' own memory would be measured";
+#endif
+    TempDir dir;
+    const std::string png =
+        Ffmpeg(dir, "big.png", "-f lavfi -i color=red:s=8000x8000 -frames:v 1 -pix_fmt rgb24");
+    for (const char *name : {"cover.m4a", "cover.mkv"}) {
+        SCOPED_TRACE(name);
+        const std::string path = Ffmpeg(dir, name,
+                                        Tone(44100, 1, 2) + " -i " + Quote(png) +
+                                            " -map 0 -map 1 -c:a aac -c:v copy "
+                                            "-disposition:v attached_pic");
+        const auto r =
+            testutil::Run("/usr/bin/time -f %M " + Quote(testutil::BinDir() + "/tandrel-join") +
+                          " -q -o " + Quote(dir.File("out.wav")) + " --force " + Quote(path));
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+        const std::string peak =
+            r.output.substr(r.output.find_last_of('\n', r.output.size() - 2) + 1);
+        EXPECT_LT(std::atol(peak.c_str()), 64 * 1024) << r.output;
+    }
+}

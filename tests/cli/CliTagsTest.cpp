@@ -465,4 +465,21 @@ TEST(CliTags, Mp3TagsOnlyWhenAskedFor) {
     EXPECT_EQ(ReadFile(dir.File("kept.cue")), "mine");
     EXPECT_EQ(RunTimed(dir.Path(), {"--list", "--cue", "x.cue", "a.mp3"}).exitCode, 2);
     EXPECT_FALSE(Exists(dir.File("x.cue")));
+    // A sheet in place of the output or an input, even with --force, or in no folder: refused
+    // before anything is written; nor can a sheet number more than 99 tracks.
+    const std::vector<std::vector<std::string>> misplaced = {
+        {"--cue", "same.mp3", "-o", "same.mp3", "a.mp3"},
+        {"--force", "--cue", "b.wav", "-o", "other.mp3", "b.wav"},
+        {"--cue", "no/such/folder.cue", "-o", "lost.mp3", "a.mp3"}};
+    for (std::vector<std::string> args : misplaced) {
+        args.insert(args.begin(), "-q");
+        EXPECT_EQ(RunTimed(dir.Path(), args).exitCode, 1) << args[2];
+    }
+    EXPECT_FALSE(Exists(dir.File("same.mp3")) || Exists(dir.File("other.mp3")) ||
+                 Exists(dir.File("lost.mp3")));
+    EXPECT_EQ(ReadFile(dir.File("b.wav")).substr(0, 4), "RIFF");
+    std::vector<std::string> many = {"-q", "--cue", "many.cue", "-o", "many.mp3"};
+    many.insert(many.end(), 100, "b.wav");
+    EXPECT_EQ(RunTimed(dir.Path(), many).exitCode, 1);
+    EXPECT_FALSE(Exists(dir.File("many.mp3")));
 }
