@@ -107,8 +107,8 @@ void Decoder::TakeManualSkip(const AVFrame *frame) {
     if (side && side->size >= 4)
         skip = std::int64_t(AV_RL32(side->data));
     if (frame->pts != AV_NOPTS_VALUE && frame->pts < 0)
-        skip = std::max(skip, av_rescale_q(-frame->pts, codec_->pkt_timebase,
-                                           AVRational{1, rate_}));
+        skip =
+            std::max(skip, av_rescale_q(-frame->pts, codec_->pkt_timebase, AVRational{1, rate_}));
     if (skip <= 0 || nextPts_ + skip <= skipStart_)
         return;
     skipStart_ = nextPts_ + skip;

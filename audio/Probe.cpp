@@ -21,11 +21,17 @@ namespace {
 constexpr std::uint32_t kMaxInputChannels = 8;
 constexpr std::uint32_t kMaxInputRate = 768000;
 
-bool EndsWithNoCase(const std::string &path, const char *extension) {
-    std::string e = ExtensionOf(path);
-    for (char &c : e)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return e == extension;
+// More channels or a higher rate than an input may have, with the figure for the message.
+Refusal BeyondLimits(Track &out) {
+    if (out.channels > kMaxInputChannels) {
+        out.refusalDetail = std::to_string(out.channels);
+        return Refusal::TooManyChannels;
+    }
+    if (out.sampleRate > kMaxInputRate) {
+        out.refusalDetail = std::to_string(out.sampleRate) + " Hz";
+        return Refusal::RateTooHigh;
+    }
+    return Refusal::None;
 }
 
 FormatFamily FamilyOf(const Decoder &d) {
@@ -55,14 +61,8 @@ Refusal Describe(Decoder &d, Track &out) {
         out.exactBytes = static_cast<std::int64_t>(length);
     const std::uint64_t seconds = byteRate ? length / byteRate : 0;
     out.seconds = seconds > 0xFFFFFFFF ? 0xFFFFFFFF : std::uint32_t(seconds);
-    if (out.channels > kMaxInputChannels) {
-        out.refusalDetail = std::to_string(out.channels);
-        return Refusal::TooManyChannels;
-    }
-    if (out.sampleRate > kMaxInputRate) {
-        out.refusalDetail = std::to_string(out.sampleRate) + " Hz";
-        return Refusal::RateTooHigh;
-    }
+    if (const Refusal beyond = BeyondLimits(out); beyond != Refusal::None)
+        return beyond;
     return out.pcmBytes == 0 ? Refusal::NoAudio : Refusal::None;
 }
 
@@ -86,13 +86,13 @@ Refusal ProbeDecoded(const std::string &path, InputReader reader, Track &out) {
 // were told by their content (a ".wav" name gets the wave reader's own message).
 // announced: the content starts as a container of audio does.
 Refusal RefusalByName(const std::string &path, Track &out, bool announced) {
-    if (EndsWithNoCase(path, ".wav")) {
+    if (ExtensionIs(path, ".wav")) {
         ProbeWav(path, out);
         return Refusal::NotPCM;
     }
-    if (EndsWithNoCase(path, ".mp3"))
+    if (ExtensionIs(path, ".mp3"))
         return Refusal::NotMP3Info;
-    if (EndsWithNoCase(path, ".wma"))
+    if (ExtensionIs(path, ".wma"))
         return Refusal::NotWMAInfo;
     return HasAudioExtension(path) || announced ? Refusal::NotReadable : Refusal::NotSupport;
 }
@@ -180,10 +180,8 @@ Refusal ProbeWav(const std::string &path, Track &out) {
     out.pcmBytes = chunks.availableBytes;
     out.container = chunks.rf64 ? "RF64" : "WAV";
     out.codec = PcmCodecName(out.bits);
-    if (out.channels > kMaxInputChannels) {
-        out.refusalDetail = std::to_string(out.channels);
-        return Refusal::TooManyChannels;
-    }
+    if (const Refusal beyond = BeyondLimits(out); beyond != Refusal::None)
+        return beyond;
     return chunks.availableBytes < std::uint64_t(out.channels) * out.bits / 8 ? Refusal::NoAudio
                                                                               : Refusal::None;
 }

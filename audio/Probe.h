@@ -32,6 +32,8 @@ const char *RefusalEnglish(Refusal refusal);
 
 // Text from the last "." of the file-name part on, dot included; empty when there is none.
 std::string ExtensionOf(const std::string &path);
+// Whether the extension of the path is extension (lower case, with its dot), whatever its case.
+bool ExtensionIs(const std::string &path, const char *extension);
 // The file-name part (after the last "/").
 std::string FileNameOf(const std::string &path);
 // The folder part ending in "/", or empty for a bare name.

@@ -19,6 +19,12 @@ constexpr std::size_t kHeadBytes = 64;
 // What FFmpeg's probe looks at to tell MPEG audio from other content.
 constexpr std::size_t kProbeBytes = 64 * 1024;
 
+// The first bytes of the file, as many as it has.
+std::size_t ReadHead(int fd, unsigned char (&head)[kHeadBytes]) {
+    const ssize_t got = ::pread(fd, head, sizeof head, 0);
+    return got > 0 ? std::size_t(got) : 0;
+}
+
 bool StartsWith(const unsigned char *b, std::size_t n, std::size_t at, const char *text) {
     const std::size_t len = std::strlen(text);
     return n >= at + len && std::memcmp(b + at, text, len) == 0;
@@ -64,12 +70,6 @@ bool ProbesAsMpegAudio(int fd) {
     probe.filename = "";
     const AVInputFormat *format = av_probe_input_format(&probe, 1);
     return format && std::strcmp(format->name, "mp3") == 0;
-}
-
-bool EqualsNoCase(const std::string &a, const std::string &b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == y;
-           });
 }
 
 // The compression type in an AIFC file's COMM chunk (after channels, frames, bits and the
@@ -120,10 +120,9 @@ const std::vector<std::string> &AudioExtensions() {
 }
 
 bool HasAudioExtension(const std::string &path) {
-    const std::string extension = ExtensionOf(path);
     const auto &known = AudioExtensions();
     return std::any_of(known.begin(), known.end(),
-                       [&](const std::string &e) { return EqualsNoCase(extension, e); });
+                       [&](const std::string &e) { return ExtensionIs(path, e.c_str()); });
 }
 
 bool AnnouncesAudio(const std::string &path) {
@@ -133,8 +132,7 @@ bool AnnouncesAudio(const std::string &path) {
         return false;
     FdGuard closer(fd);
     unsigned char head[kHeadBytes];
-    const ssize_t got = ::pread(fd, head, sizeof head, 0);
-    const std::size_t n = got > 0 ? std::size_t(got) : 0;
+    const std::size_t n = ReadHead(fd, head);
     return IsWave(head, n) || AnnouncesOtherContainer(head, n);
 }
 
@@ -145,14 +143,12 @@ InputReader ReaderFor(const std::string &path) {
         return InputReader::None;
     FdGuard closer(fd);
     unsigned char head[kHeadBytes];
-    const ssize_t got = ::pread(fd, head, sizeof head, 0);
-    const std::size_t n = got > 0 ? std::size_t(got) : 0;
+    const std::size_t n = ReadHead(fd, head);
     if (IsWave(head, n))
         return WaveReader(fd, size);
     if (AnnouncesOtherContainer(head, n))
         return InputReader::Decoded;
-    if (EqualsNoCase(ExtensionOf(path), ".mp3") || StartsWith(head, n, 0, "ID3") ||
-        ProbesAsMpegAudio(fd))
+    if (ExtensionIs(path, ".mp3") || StartsWith(head, n, 0, "ID3") || ProbesAsMpegAudio(fd))
         return InputReader::Mp3;
     return InputReader::Decoded;
 }

@@ -1,6 +1,7 @@
 #include "audio/Probe.h"
 
 #include <algorithm>
+#include <cctype>
 #include <locale>
 #include <numeric>
 #include <vector>
@@ -55,6 +56,13 @@ std::string FileNameOf(const std::string &path) {
 std::string FolderOf(const std::string &path) {
     std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+bool ExtensionIs(const std::string &path, const char *extension) {
+    std::string e = ExtensionOf(path);
+    for (char &c : e)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return e == extension;
 }
 
 std::string ExtensionOf(const std::string &path) {

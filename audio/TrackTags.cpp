@@ -188,8 +188,9 @@ void ReadTrackTags(Track &track, bool withPicture) {
     ReadByContainer(track, track);
 }
 
-std::string TrackTag(const Track &track, const std::string &name) {
-    for (const auto &[key, value] : track.tags)
+std::string TagValue(const std::vector<std::pair<std::string, std::string>> &tags,
+                     const std::string &name) {
+    for (const auto &[key, value] : tags)
         if (key == name)
             return value;
     return {};

@@ -18,7 +18,12 @@ const std::vector<std::string> &TrackTagNames();
 // probing slow or large.
 void ReadTrackTags(Track &track, bool withPicture = false);
 
+// A tag by name among (name, value) pairs; empty when there is none.
+std::string TagValue(const std::vector<std::pair<std::string, std::string>> &tags,
+                     const std::string &name);
 // A tag of the track by name; empty when it has none.
-std::string TrackTag(const Track &track, const std::string &name);
+inline std::string TrackTag(const Track &track, const std::string &name) {
+    return TagValue(track.tags, name);
+}
 
 } // namespace tandrel

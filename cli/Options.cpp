@@ -107,11 +107,8 @@ int WmaBitrateIndexOf(int kbps) {
 OutputKind KindOfExtension(const std::string &path) {
     static const std::pair<const char *, OutputKind> kOutputs[] = {
         {".wav", OutputKind::Wav}, {".mp3", OutputKind::Mp3}, {".wma", OutputKind::Wma}};
-    std::string extension = ExtensionOf(path);
-    for (char &c : extension)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
     for (const auto &[name, kind] : kOutputs)
-        if (extension == name)
+        if (ExtensionIs(path, name))
             return kind;
     return OutputKind::None;
 }

@@ -40,8 +40,7 @@ OutputMetadata ForeseenMetadata(const JoinRequest &request) {
         starts.push_back(at);
         // Only a wave file's length is sure before it is read: a decoder may give more or
         // less than its container states.
-        const bool wave = (in.reader == InputReader::None ? ReaderFor(in.path) : in.reader) ==
-                          InputReader::Wav;
+        const bool wave = ReaderOf(in) == InputReader::Wav;
         const std::int64_t frames =
             wave ? ForeseenFrames(in, request.target, request.resampling) : -1;
         known = known && frames >= 0;

@@ -1,6 +1,7 @@
 #include "join/JoinInputs.h"
 
 #include "audio/FileAccess.h"
+#include "audio/Probe.h"
 #include "audio/Sniff.h"
 #include "audio/WavChunks.h"
 #include "common/Messages.h"
@@ -42,6 +43,10 @@ InputResult NotValidWave(const std::string &path) {
 }
 
 } // namespace
+
+InputReader ReaderOf(const JoinInput &input) {
+    return input.reader != InputReader::None ? input.reader : ReaderFor(input.path);
+}
 
 InputResult ReportCannotOpen(const std::string &path, const std::string &otherwise) {
     const std::string why = WhyUnreadable(path);

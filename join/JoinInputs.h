@@ -22,6 +22,9 @@ struct JoinInput {
     std::string title = {};
 };
 
+// The reader the row names, else the one the file's content calls for now.
+InputReader ReaderOf(const JoinInput &input);
+
 // What the join does with the blocks of one input.
 class InputBlocks {
 public:

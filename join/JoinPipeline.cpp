@@ -21,11 +21,6 @@
 namespace tandrel {
 namespace {
 
-// The reader the row names, else the one the file's content calls for.
-InputReader ReaderOf(const JoinInput &in) {
-    return in.reader != InputReader::None ? in.reader : ReaderFor(in.path);
-}
-
 constexpr std::size_t kSmallBlock = 10240;
 constexpr std::size_t kLargeBlock = 20480;
 

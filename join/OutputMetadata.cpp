@@ -6,10 +6,7 @@
 namespace tandrel {
 
 std::string OutputMetadata::Tag(const std::string &name) const {
-    for (const auto &[key, value] : tags)
-        if (key == name)
-            return value;
-    return {};
+    return TagValue(tags, name);
 }
 
 void SetOutputTag(OutputMetadata &metadata, const std::string &name, const std::string &value) {
