@@ -62,6 +62,10 @@ public:
     const char *CodecName() const;
     // The container's name for people ("MP3", "ASF", "FLAC", "Ogg", "MP4").
     const std::string &ContainerName() const { return container_; }
+    // For the MP3 frame reader: decoded samples (from the first frame on) that are the encoder
+    // and decoder delay, and where the padding starts (-1 when the file does not say).
+    std::int64_t Mp3DelaySamples() const { return skipStart_; }
+    std::int64_t Mp3PaddingFrom() const { return discardFrom_; }
     // Whether the codec keeps every bit (PCM, FLAC, ALAC...), as opposed to MP3, AAC, WMA...
     bool Lossless() const { return lossless_; }
 

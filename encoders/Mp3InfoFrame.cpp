@@ -72,19 +72,19 @@ std::vector<std::uint8_t> BuildInfoFrame(const std::uint8_t audioHeader[4], cons
     // As LAME does, the tag sits right after the side information whether or not a CRC
     // precedes it.
     std::uint8_t *p = frame.data() + 4 + h.sideInfo;
-    std::memcpy(p, "Info", 4);
+    std::memcpy(p, f.variable ? "Xing" : "Info", 4);
     Put32(p + 4, 0x0F); // frames, bytes, TOC and quality present
     Put32(p + 8, f.frames);
     Put32(p + 12, f.bytes);
     for (int i = 0; i < 100; ++i)
-        p[16 + i] = std::uint8_t(i * 256 / 100);
+        p[16 + i] = f.variable ? f.toc[std::size_t(i)] : std::uint8_t(i * 256 / 100);
     Put32(p + 116, 57);
     std::uint8_t *lame = p + kXingBytes;
     char version[24] = {};
     std::snprintf(version, sizeof version, "LAME%d.%02d", std::clamp(f.versionMajor, 0, 9),
                   std::clamp(f.versionMinor, 0, 999));
     std::memcpy(lame, version, 9);
-    lame[9] = 0x01; // tag revision 0, CBR
+    lame[9] = f.variable ? 0x00 : 0x01; // tag revision 0, method unknown or CBR
     lame[20] = std::uint8_t(std::min(f.kbps, 255));
     const int delay = std::clamp(f.delay, 0, 4095), padding = std::clamp(f.padding, 0, 4095);
     lame[21] = std::uint8_t(delay >> 4);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -15,6 +16,10 @@ struct InfoFields {
     std::uint16_t musicCrc = 0;
     int kbps = 0;
     int versionMajor = 3, versionMinor = 100; // of the encoder, for "LAMEm.nnn"
+    // Frames of varying bitrates: a "Xing" frame with this seek table, byte positions of
+    // each hundredth of the length in 256ths of the stream, instead of "Info".
+    bool variable = false;
+    std::array<std::uint8_t, 100> toc{};
 };
 
 // The first four bytes of the stream's audio frames, built from the encoder's settings.

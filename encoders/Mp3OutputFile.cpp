@@ -21,7 +21,7 @@ bool OutputFile::Open(int fd, const std::string &name, bool seekable) {
     base_ = seekable ? ::lseek(own, 0, SEEK_CUR) : 0;
     if (base_ < 0)
         seekable_ = false, base_ = 0;
-    started_ = fillIn_ = error_ = false;
+    started_ = fillIn_ = error_ = exact_ = false;
     tagAt_ = -1;
     infoBytes_ = 0;
     audioBytes_ = 0;
@@ -72,6 +72,8 @@ void OutputFile::Start() {
     InfoFields fields = fields_;
     if (seekable_) {
         fillIn_ = true; // a stand-in until Finish
+    } else if (exact_) {
+        fields = fields_;
     } else if (expected_ >= 0) {
         const FrameHeader h = StreamHeader();
         fields = Fields(StreamFrames(expected_, frameSamples_), expected_);
@@ -117,13 +119,24 @@ bool OutputFile::ReplaceLeadingTag(const std::vector<std::uint8_t> &tag) {
 }
 
 bool OutputFile::Finish(std::uint32_t frames, std::int64_t samples) {
+    return FillIn(Fields(frames, samples));
+}
+
+bool OutputFile::Finish(const InfoFields &fields) {
+    InfoFields f = fields;
+    f.bytes = std::uint32_t(infoBytes_ + audioBytes_);
+    f.musicCrc = musicCrc_;
+    return FillIn(f);
+}
+
+bool OutputFile::FillIn(const InfoFields &fields) {
     if (!out_.IsOpen() || error_)
         return false;
     if (!out_.Flush())
         return Fail();
     if (!fillIn_)
         return true;
-    const std::vector<std::uint8_t> info = BuildInfoFrame(header_, Fields(frames, samples));
+    const std::vector<std::uint8_t> info = BuildInfoFrame(header_, fields);
     return out_.WriteAt(std::uint64_t(base_), info.data(), info.size()) || Fail();
 }
 

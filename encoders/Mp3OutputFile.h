@@ -31,6 +31,13 @@ public:
         frameSamples_ = frameSamples;
         fields_ = fields;
     }
+    // Every field of the Info frame known before the audio (bytes and music CRC included, as
+    // a first pass counted them): on a pipe it goes out as is, on a seekable file Finish
+    // fills in the same. Replaces Describe.
+    void DescribeExactly(const InfoFields &fields) {
+        exact_ = true;
+        fields_ = fields;
+    }
     // A tag (ID3v2) to go ahead of the Info frame and the audio; before the first Write.
     void SetLeadingTag(std::vector<std::uint8_t> tag) { tag_ = std::move(tag); }
     // Writes tag over the leading one, on a seekable file and when it is of the same size
@@ -40,12 +47,14 @@ public:
     // Flushes the buffer and, on a seekable file, fills in the Info frame for frames holding
     // samples.
     bool Finish(std::uint32_t frames, std::int64_t samples);
+    // Flushes and fills in the Info frame with these fields, bytes and music CRC counted here.
+    bool Finish(const InfoFields &fields);
     // False when a write failed or the file did not close.
     bool Close();
 
     // Whether the Info frame goes out ahead of the audio, its byte count foreseen (after
     // Describe).
-    bool CountsAhead() const { return !seekable_ && expected_ >= 0; }
+    bool CountsAhead() const { return !seekable_ && (expected_ >= 0 || exact_); }
     bool Failed() const { return error_; }
     std::uint64_t AudioBytes() const { return audioBytes_; }
     // The first audio frame's header; valid once audio has been written.
@@ -55,11 +64,12 @@ private:
     void Start();
     InfoFields Fields(std::uint32_t frames, std::int64_t samples) const;
     bool Fail();
+    bool FillIn(const InfoFields &fields);
 
     tandrel::BufferedWriter out_;
     std::function<void(int)> onError_;
     std::string name_;
-    bool seekable_ = false, started_ = false, fillIn_ = false, error_ = false;
+    bool seekable_ = false, started_ = false, fillIn_ = false, error_ = false, exact_ = false;
     std::int64_t base_ = 0, expected_ = -1;
     std::int64_t tagAt_ = -1; // where the leading tag was written
     std::vector<std::uint8_t> tag_;

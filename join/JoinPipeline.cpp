@@ -7,6 +7,7 @@
 #include "join/EncoderFeed.h"
 #include "join/JoinChapters.h"
 #include "join/JoinInputs.h"
+#include "join/Mp3Copy.h"
 #include "join/OutputBackup.h"
 #include "join/OutputFile.h"
 #include "join/OutputStage.h"
@@ -386,6 +387,9 @@ std::size_t InputBlockBytes(const PcmFormat &input, const PcmFormat &target) {
 }
 
 JoinStatus RunJoin(const JoinRequest &request, JoinProgress &progress, JoinSummary *summary) {
+    if (request.output.kind == OutputKind::Mp3 && request.output.mp3Copy &&
+        CheckMp3Copy(request.inputs).allowed)
+        return RunMp3Copy(request, progress, summary);
     Join join(request, progress);
     const JoinStatus status = join.Run();
     if (summary) {

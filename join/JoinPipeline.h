@@ -24,6 +24,8 @@ struct OutputSettings {
     bool mp3Private = false;
     unsigned mp3Threads = 0;       // encoding workers; 0 = one per core
     unsigned mp3SegmentFrames = 0; // MP3 frames per parallel segment; 0 = the encoder's default
+    // Keep the MP3 inputs' frames, re-encoding only a few at each seam (when the inputs allow).
+    bool mp3Copy = false;
     int wmaBitrateIndex = 0;       // 0 = 160000 ... 5 = 48000 bits per second
     std::string path;
 };

@@ -64,6 +64,13 @@ enum class Msg {
     BackupLeft,
     BackupNotRestored,
     BackupRestored,
+    // Keeping the MP3 files' frames.
+    FramesNotKept,
+    FramesNotMp3,
+    FramesRate,
+    FramesChannels,
+    FramesTooShort,
+    FramesSeamFailed,
     // The window.
     NoPlayingDevice,
     SettingsNotWritable,

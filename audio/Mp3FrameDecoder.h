@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct AVCodecContext;
+struct AVPacket;
+struct AVFrame;
+
+namespace tandrel {
+
+// Decodes layer III frames one by one into float samples, exactly as the MP3 decoder of a
+// whole file does once its bit reservoir and filters have filled: each frame gives its own
+// count of samples, a frame that does not decode gives silence, so positions stay on the grid.
+class Mp3FrameDecoder {
+public:
+    Mp3FrameDecoder() = default;
+    ~Mp3FrameDecoder();
+    Mp3FrameDecoder(const Mp3FrameDecoder &) = delete;
+    Mp3FrameDecoder &operator=(const Mp3FrameDecoder &) = delete;
+
+    // A fresh decoder for channels (1 or 2) and frames of frameSamples; false when FFmpeg
+    // has none.
+    bool Open(int channels, int frameSamples);
+    // Appends the frame's interleaved samples (frameSamples per channel) to out.
+    void Decode(const std::uint8_t *frame, std::size_t bytes, std::vector<float> &out);
+
+private:
+    void Close();
+
+    AVCodecContext *codec_ = nullptr;
+    AVPacket *packet_ = nullptr;
+    AVFrame *frame_ = nullptr;
+    int channels_ = 2;
+    int frameSamples_ = 1152;
+};
+
+} // namespace tandrel
