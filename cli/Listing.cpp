@@ -110,6 +110,19 @@ void JsonInputs(JsonWriter &json, const std::vector<Entry> &entries,
     json.Number("channels", std::uint64_t(t.channels));
     json.Number("bits", std::uint64_t(t.bits));
     json.EndObject();
+    const Mp3CopyCheck copy = CopyCheckOf(accepted);
+    json.BeginObject("mp3_copy");
+    json.Bool("allowed", copy.allowed);
+    if (!copy.allowed)
+        json.String("why", copy.why);
+    json.EndObject();
+}
+
+Mp3CopyCheck CopyCheckOf(const std::vector<Accepted> &accepted) {
+    std::vector<JoinInput> inputs;
+    for (const Accepted &in : accepted)
+        inputs.push_back(JoinInput{in.path, FormatOf(in.file), in.file.exactBytes, in.file.reader});
+    return CheckMp3Copy(inputs);
 }
 
 int List(const std::vector<Accepted> &accepted, const Texts &texts, int refused) {
@@ -144,6 +157,9 @@ int List(const std::vector<Accepted> &accepted, const Texts &texts, int refused)
     if (!accepted.empty()) {
         const PcmFormat t = TargetOf(accepted);
         std::printf("target\t%d\t%d\t%d\n", t.sampleRate, t.channels, t.bits);
+        const Mp3CopyCheck copy = CopyCheckOf(accepted);
+        std::printf("mp3-copy\t%s%s%s\n", copy.allowed ? "yes" : "no", copy.allowed ? "" : "\t",
+                    copy.why.c_str());
     }
     return refused ? 1 : 0; // 1: an input was refused
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "join/Mp3Copy.h"
+
 #include "audio/Probe.h"
 #include "cli/Json.h"
 #include "cli/Terminal.h"
@@ -46,5 +48,7 @@ void JsonInputs(JsonWriter &json, const std::vector<Entry> &entries,
                 const std::vector<Accepted> &accepted);
 // The rows as tab-separated lines, then the target; the exit status.
 int List(const std::vector<Accepted> &accepted, const Texts &texts, int refused);
+// Whether an MP3 join of the accepted inputs can keep their frames, and why not.
+Mp3CopyCheck CopyCheckOf(const std::vector<Accepted> &accepted);
 
 } // namespace tandrel::cli

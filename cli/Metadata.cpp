@@ -108,4 +108,26 @@ void JsonChapters(JsonWriter &json, const std::vector<Chapter> &chapters, int ra
     json.EndArray();
 }
 
+void JsonFramesKept(JsonWriter &json, const JoinSummary &summary, const Mp3CopyCheck &check) {
+    json.Bool("frames_kept", summary.framesKept);
+    if (!summary.framesKept) {
+        json.String("frames_not_kept", check.why);
+        return;
+    }
+    json.Number("mp3_frames", std::uint64_t(summary.mp3Frames));
+    json.Number("copied_frames", summary.copiedFrames);
+    json.BeginArray("seams");
+    static const char *const fades[] = {"none", "end of first", "start of second"};
+    for (const Mp3Seam &seam : summary.seams) {
+        json.BeginObject();
+        json.Number("first_frame", std::uint64_t(seam.firstFrame));
+        json.Number("frames", std::uint64_t(seam.frames));
+        json.Number("kbps", std::uint64_t(seam.kbps));
+        json.Number("shift_samples", double(seam.shift));
+        json.String("crossfade", fades[seam.fadeIn]);
+        json.EndObject();
+    }
+    json.EndArray();
+}
+
 } // namespace tandrel::cli

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "join/Mp3Copy.h"
+
 #include "audio/Track.h"
 #include "cli/Json.h"
 #include "cli/Options.h"
@@ -26,5 +28,7 @@ bool WriteTextFile(const std::string &path, const std::string &text, std::string
 
 // "chapters": [{"start_frame", "start_ms", "title"}...] into an open object.
 void JsonChapters(JsonWriter &json, const std::vector<Chapter> &chapters, int rate);
+// Whether the MP3 frames were kept and, when they were, how each seam was bridged.
+void JsonFramesKept(JsonWriter &json, const JoinSummary &summary, const Mp3CopyCheck &check);
 
 } // namespace tandrel::cli

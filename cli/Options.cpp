@@ -59,6 +59,9 @@ const char *const kUsage =
     "      --crc, --copyright, --original, --private\n"
     "                         set these flags in the MP3 frame headers\n"
     "      --wma-bitrate KBPS 160, 128, 96 (default), 80, 64 or 48\n"
+    "      --mp3-copy         keep the MP3 inputs' frames: only a few frames at each seam\n"
+    "                         are re-encoded (all inputs MP3 of one rate and channel\n"
+    "                         count, else they are re-encoded as usual)\n"
     "      --threads N        MP3 encoding workers (default 0: one per core); 1 encodes\n"
     "                         serially\n"
     "      --resample MODE    how inputs reach the target sample rate: repeat (default,\n"
@@ -136,6 +139,7 @@ ParseOutcome ParseOptions(const std::vector<std::string> &args, CliOptions &o, s
         kArtist,
         kAlbum,
         kCue,
+        kMp3Copy,
     };
     static const option kLong[] = {
         {"output", required_argument, nullptr, 'o'},
@@ -161,6 +165,7 @@ ParseOutcome ParseOptions(const std::vector<std::string> &args, CliOptions &o, s
         {"album", required_argument, nullptr, kAlbum},
         {"cue", required_argument, nullptr, kCue},
         {"threads", required_argument, nullptr, kThreads},
+        {"mp3-copy", no_argument, nullptr, kMp3Copy},
         {"quiet", no_argument, nullptr, 'q'},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'V'},
@@ -303,6 +308,10 @@ ParseOutcome ParseOptions(const std::vector<std::string> &args, CliOptions &o, s
             }
             o.cue = value;
             break;
+        case kMp3Copy:
+            o.mp3Copy = true;
+            mp3Only = true;
+            break;
         case kThreads: {
             unsigned n = 0;
             const char *end = value.data() + value.size();
@@ -378,8 +387,8 @@ ParseOutcome ParseOptions(const std::vector<std::string> &args, CliOptions &o, s
         }
     }
     if (mp3Only && o.kind != OutputKind::Mp3) {
-        error = "--mp3-bitrate, --crc, --copyright, --original and --private apply to MP3 "
-                "output only";
+        error = "--mp3-bitrate, --mp3-copy, --crc, --copyright, --original and --private apply "
+                "to MP3 output only";
         return ParseOutcome::Usage;
     }
     if (wmaOnly && o.kind != OutputKind::Wma) {

@@ -24,6 +24,7 @@ struct CliOptions {
     int wmaBitrateIndex = 2; // 96 kbps
     bool resampleHq = false; // --resample=hq instead of repeating samples
     unsigned threads = 0;    // MP3 encoding workers; 0 = one per core
+    bool mp3Copy = false;    // keep MP3 inputs' frames, re-encoding only at the seams
     bool tags = false;       // the first input's album-level tags and cover into the output
     bool chapters = false;   // one chapter per input
     std::string title, artist, album; // set by hand (and so asked for)

@@ -13,6 +13,7 @@
 #include "join/EncoderSinks.h"
 #include "join/JoinPipeline.h"
 #include "lang/Language.h"
+#include "lang/MessageTexts.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -232,6 +233,10 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
     req.output.mp3Original = o.mp3Original;
     req.output.mp3Private = o.mp3Private;
     req.output.mp3Threads = o.threads;
+    req.output.mp3Copy = o.mp3Copy;
+    const Mp3CopyCheck copy = o.mp3Copy ? CheckMp3Copy(req.inputs) : Mp3CopyCheck{};
+    if (o.mp3Copy && !copy.allowed && !o.quiet)
+        PrintError(MsgText(Msg::FramesNotKept, {copy.why}));
     req.output.wmaBitrateIndex = o.wmaBitrateIndex;
     req.output.path = output;
     req.tempPcmPath = TempPcmPath();
@@ -294,6 +299,8 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
             json->Number("seconds_taken", elapsed);
             if (req.metadata.writeChapters || !o.cue.empty())
                 JsonChapters(*json, summary.chapters, req.target.sampleRate);
+            if (o.mp3Copy)
+                JsonFramesKept(*json, summary, copy);
             json->EndObject();
         } else {
             json->Null("output");

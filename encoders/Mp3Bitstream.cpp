@@ -76,6 +76,33 @@ int MainDataBegin(const std::uint8_t *frame, const FrameHeader &h) {
     return int(bits.Read(h.Mpeg1() ? 9 : 8));
 }
 
+void SetMainDataBegin(std::uint8_t *frame, const FrameHeader &h, int value) {
+    std::uint8_t *side = frame + 4 + (h.crc ? 2 : 0);
+    if (h.Mpeg1()) {
+        side[0] = std::uint8_t(value >> 1);
+        side[1] = std::uint8_t((side[1] & 0x7F) | ((value & 1) << 7));
+    } else {
+        side[0] = std::uint8_t(value);
+    }
+    WriteCrc(frame, h);
+}
+
+std::size_t MainDataBytes(const std::uint8_t *frame, const FrameHeader &h) {
+    BitReader bits(frame + 4 + (h.crc ? 2 : 0), 0);
+    if (h.Mpeg1())
+        bits.Skip(9 + (h.channels == 1 ? 5 : 3) + 4 * h.channels);
+    else
+        bits.Skip(8 + h.channels);
+    const int blocks = (h.Mpeg1() ? 2 : 1) * h.channels;
+    const int granuleBits = h.Mpeg1() ? 59 : 63;
+    std::size_t total = 0;
+    for (int i = 0; i < blocks; ++i) {
+        total += bits.Read(12);
+        bits.Skip(granuleBits - 12);
+    }
+    return (total + 7) / 8;
+}
+
 int LastBlockType(const std::uint8_t *frame, const FrameHeader &h, int ch) {
     BitReader bits(frame + 4 + (h.crc ? 2 : 0), 0);
     if (h.Mpeg1())

@@ -32,6 +32,10 @@ std::size_t FrameLength(int version, int bitrateIndex, int sampleRate, int paddi
 int MaxMainDataBegin(const FrameHeader &h);
 
 int MainDataBegin(const std::uint8_t *frame, const FrameHeader &h);
+// Rewrites main_data_begin (and the CRC when the frame carries one).
+void SetMainDataBegin(std::uint8_t *frame, const FrameHeader &h, int value);
+// Bytes of the frame's main data: its granules' part2_3_length bits, rounded up.
+std::size_t MainDataBytes(const std::uint8_t *frame, const FrameHeader &h);
 // Block type (0 normal, 1 start, 2 short, 3 stop) of the frame's last granule in channel ch.
 int LastBlockType(const std::uint8_t *frame, const FrameHeader &h, int ch);
 // Sets the bitrate index in the header and rewrites the CRC when the frame carries one.

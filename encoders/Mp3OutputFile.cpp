@@ -100,7 +100,8 @@ bool OutputFile::Write(const std::uint8_t *data, std::size_t count) {
         // The library may encode at less than the bitrate asked for (MPEG-2 and 2.5 rates
         // have lower ceilings); a frame raised at a seam only ever has more.
         const FrameHeader h = StreamHeader();
-        if (const int kbps = Kbps(h.version, h.bitrateIndex); kbps > 0 && kbps < fields_.kbps)
+        if (const int kbps = Kbps(h.version, h.bitrateIndex);
+            !exact_ && kbps > 0 && kbps < fields_.kbps)
             fields_.kbps = kbps;
         Start();
     }

@@ -55,4 +55,14 @@ bool IndexFrames(EncodedRun &run);
 std::int64_t Splice(EncodedRun &held, EncodedRun &next, std::int64_t from, int candidates,
                     bool mayRaise = true);
 
+// Puts bridge's frames [ja, jb) between held (its frames before ja) and next (its frames from
+// jb on), where all three number their frames alike: bridge's main data is laid out again as
+// early as the bit reservoir allows, so that next's frame jb finds its reservoir in the
+// bridge's last frames; bridge frames (last first), then held's frame ja - 1, are raised to
+// the highest bitrate where the room is short. The windows must agree at both joins. On
+// success held ends before ja (its spare bytes rewritten), bridge holds [ja, jb) and
+// next.keptFrom is jb; false, and nothing changed, otherwise.
+bool SpliceRepacked(EncodedRun &held, EncodedRun &bridge, EncodedRun &next, std::int64_t ja,
+                    std::int64_t jb);
+
 } // namespace mp3

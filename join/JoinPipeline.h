@@ -83,11 +83,30 @@ struct JoinRequest {
     OutputMetadata metadata;
 };
 
+// How one seam between two MP3 inputs whose frames were kept was bridged.
+struct Mp3Seam {
+    std::int64_t firstFrame = 0; // the bridge's first frame in the output (Info frame not counted)
+    int frames = 0;              // frames re-encoded
+    int kbps = 0;                // the bridge's bitrate (a frame may be raised above it)
+    // Samples the second input moved so that its frames stay on the frame grid: positive when
+    // audio was added at the seam, negative when removed.
+    int shift = 0;
+    // Where the move was crossfaded: 0 nowhere (no move), 1 in the end of the first input,
+    // 2 in the start of the second.
+    int fadeIn = 0;
+};
+
 // What the join produced.
 struct JoinSummary {
     std::uint64_t pcmBytes = 0; // PCM in the target format that went to the output
     // Where each input starts in the output, once the join is done.
     std::vector<Chapter> chapters;
+    // When the MP3 inputs' frames were kept: the seams, the output's audio frames (the Info
+    // frame not counted) and the sample frames a gapless decoder gives, frames copied as they were.
+    bool framesKept = false;
+    std::vector<Mp3Seam> seams;
+    std::int64_t mp3Frames = 0, mp3Samples = 0;
+    std::uint64_t copiedFrames = 0;
 };
 
 // The join: every input in order, converted to the target and stored, then written out as

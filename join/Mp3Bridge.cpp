@@ -1,1 +1,215 @@
+#include "join/Mp3Bridge.h"
 
+#include "encoders/Mp3Bitstream.h"
+#include "encoders/Wavtomp3.h"
+#include "join/Mp3CopyInput.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tandrel {
+namespace {
+
+// A stream of the MP3 library decodes its input this many samples late: its own delay and
+// the decoder's.
+constexpr std::int64_t kStreamDelay = 576 + 529;
+constexpr double kPi = 3.14159265358979323846;
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
+mp3::FrameHeader HeaderOf(const mp3::EncodedRun &run, std::int64_t frame) {
+    mp3::FrameHeader h;
+    mp3::ParseHeader(run.FrameData(frame), 4, h);
+    return h;
+}
+
+} // namespace
+
+std::int64_t Mp3Bridger::Place(const SeamSide &previous, std::int64_t nextAudioFrom) const {
+    const std::int64_t ideal = previous.base * n_ + previous.audioTo - nextAudioFrom;
+    return FloorDiv(ideal + n_ / 2, n_);
+}
+
+int Mp3Bridger::HeadFrames(std::int64_t audioFrom) const {
+    const int candidates = 2 * kBridgeCandidates * 576 / n_, runPast = kBridgeRunPast * 576 / n_;
+    return int((audioFrom + 3 * n_) / n_) + candidates + runPast + 4;
+}
+
+int Mp3Bridger::TailFrames() const {
+    const int candidates = 2 * kBridgeCandidates * 576 / n_, leadIn = kBridgeLeadIn * 576 / n_;
+    return 4096 / n_ + 6 + candidates + leadIn + 12;
+}
+
+void Mp3Bridger::Decode(const mp3::EncodedRun &run, std::vector<float> &out) {
+    out.clear();
+    decoder_.Open(channels_, n_);
+    for (std::int64_t k = run.firstFrame; k < run.EndFrame(); ++k)
+        decoder_.Decode(run.FrameData(k), run.Span(k, k + 1), out);
+}
+
+// The first frame of run that decodes as in the whole input: its bit reservoir and the
+// decoder's filters are filled by the frames before it.
+std::int64_t Mp3Bridger::ReliableFrom(const mp3::EncodedRun &run) const {
+    const std::size_t reservoir = std::size_t(mp3::MaxMainDataBegin(HeaderOf(run, run.firstFrame)));
+    std::size_t area = 0;
+    std::int64_t k = run.firstFrame;
+    for (; k < run.EndFrame() && area < reservoir; ++k)
+        area += run.Span(k, k + 1) - HeaderOf(run, k).DataOffset();
+    return k + 2;
+}
+
+// The two inputs joined without a gap, the first one's frames where they are: output sample
+// `at` of channel ch.
+float Mp3Bridger::Joined(const SeamSide &a, const SeamSide &b, std::int64_t seam, std::int64_t at,
+                         int ch) const {
+    const std::vector<float> &pcm = at < seam ? pcmA_ : pcmB_;
+    const std::int64_t i = at < seam ? at - pcmAFrom_ : at - seam + b.audioFrom;
+    (void)a;
+    if (i < 0 || std::size_t(i + 1) * std::size_t(channels_) > pcm.size())
+        return 0.0f;
+    return pcm[std::size_t(i) * std::size_t(channels_) + std::size_t(ch)];
+}
+
+double Mp3Bridger::Energy(const SeamSide &a, const SeamSide &b, const Plan &plan, std::int64_t from,
+                          std::int64_t to) const {
+    double sum = 0;
+    for (std::int64_t at = from; at < to; ++at)
+        for (int ch = 0; ch < channels_; ++ch) {
+            const double v = Joined(a, b, plan.seam, at, ch);
+            sum += v * v;
+        }
+    return sum;
+}
+
+// Where the move is crossfaded: over a frame's length in the quieter of the first input's
+// end and the second's start.
+void Mp3Bridger::ChooseFade(Plan &plan, const SeamSide &a, const SeamSide &b) const {
+    const std::int64_t s = plan.seam, d = plan.shift;
+    if (d == 0) {
+        plan.side = 0;
+        plan.fadeFrom = plan.fadeTo = s;
+        return;
+    }
+    const std::int64_t endFrom = std::min(s, s + d) - n_;
+    const std::int64_t startFrom = std::max(s, s + d);
+    const bool inEnd =
+        Energy(a, b, plan, endFrom, endFrom + n_) < Energy(a, b, plan, startFrom, startFrom + n_);
+    plan.side = inEnd ? 1 : 2;
+    plan.fadeFrom = inEnd ? endFrom : startFrom;
+    plan.fadeTo = plan.fadeFrom + n_;
+}
+
+void Mp3Bridger::BuildPcm(const Plan &plan, const SeamSide &a, const SeamSide &b) {
+    const std::int64_t from = plan.firstFrame * n_ + kStreamDelay;
+    const std::int64_t count = (plan.endFrame - plan.firstFrame) * n_;
+    bridgePcm_.assign(std::size_t(count) * std::size_t(channels_), 0);
+    for (std::int64_t i = 0; i < count; ++i) {
+        const std::int64_t at = from + i;
+        double w = 0;
+        if (plan.side != 0 && at >= plan.fadeTo)
+            w = 1;
+        else if (plan.side != 0 && at >= plan.fadeFrom)
+            w = 0.5 - 0.5 * std::cos(kPi * (double(at - plan.fadeFrom) + 0.5) / double(n_));
+        for (int ch = 0; ch < channels_; ++ch) {
+            double v = 0;
+            if (w < 1)
+                v += (1 - w) * Joined(a, b, plan.seam, at, ch);
+            if (w > 0)
+                v += w * Joined(a, b, plan.seam, at - plan.shift, ch);
+            const double scaled = std::nearbyint(v * 32768.0);
+            bridgePcm_[std::size_t(i) * std::size_t(channels_) + std::size_t(ch)] =
+                std::int16_t(std::clamp(scaled, -32768.0, 32767.0));
+        }
+    }
+}
+
+// The highest bitrate: the bridge re-encodes audio that was encoded once already.
+int Mp3Bridger::BridgeKbps() const {
+    return mp3::Kbps(n_ == 1152 ? 3 : 2, 14);
+}
+
+// The latest first frame and the earliest end the bridge splices at.
+bool Mp3Bridger::SpliceBoth(const Plan &plan, SeamSide &a, SeamSide &b, mp3::EncodedRun &bridge,
+                            int candidates, std::int64_t &ja, std::int64_t &jb) {
+    for (ja = plan.latestA; ja > plan.latestA - candidates; --ja)
+        for (jb = plan.earliestB; jb < plan.earliestB + candidates; ++jb)
+            if (mp3::SpliceRepacked(a.run, bridge, b.run, ja, jb))
+                return true;
+    return false;
+}
+
+// Bridge frames take the copied frames' copyright, original, private and emphasis bits.
+void Mp3Bridger::TakeFlags(const SeamSide &a, mp3::EncodedRun &bridge, std::int64_t ja,
+                           std::int64_t jb) {
+    const std::uint8_t *model = a.run.FrameData(a.run.EndFrame() - 1);
+    for (std::int64_t k = ja; k < jb; ++k) {
+        std::uint8_t *f = bridge.bytes.data() + bridge.offsets[std::size_t(k - bridge.firstFrame)];
+        f[2] = std::uint8_t((f[2] & ~1) | (model[2] & 1));
+        f[3] = std::uint8_t((f[3] & ~0x0F) | (model[3] & 0x0F));
+        const mp3::FrameHeader h = HeaderOf(bridge, k);
+        if (h.crc)
+            mp3::WriteCrc(f, h);
+    }
+}
+
+BridgeResult Mp3Bridger::Bridge(SeamSide &a, SeamSide &b, mp3::EncodedRun &bridge, Mp3Seam &seam,
+                                const std::atomic<bool> &stop) {
+    a.run.keptFrom = a.run.firstFrame;
+    b.run.keptFrom = b.run.firstFrame;
+    Decode(a.run, pcmA_);
+    Decode(b.run, pcmB_);
+    pcmAFrom_ = a.run.firstFrame * n_;
+    const std::int64_t reliable = a.run.firstFrame == a.base ? a.base : ReliableFrom(a.run);
+    Plan plan;
+    plan.seam = a.base * n_ + a.audioTo;
+    plan.shift = b.base * n_ + b.audioFrom - plan.seam;
+    ChooseFade(plan, a, b);
+    const std::int64_t lo = plan.side == 1 ? plan.fadeFrom : plan.seam;
+    const std::int64_t hi =
+        plan.side == 1 ? plan.seam + plan.shift : std::max(plan.seam, plan.fadeTo);
+    const int leadIn = kBridgeLeadIn * 576 / n_, runPast = kBridgeRunPast * 576 / n_;
+    plan.latestA = FloorDiv(lo, n_) - 1;
+    plan.earliestB = FloorDiv(hi + n_ - 1, n_) + 1;
+
+    const mp3::EncodedRun heldA = a.run;
+    const mp3::FrameHeader model = HeaderOf(a.run, a.run.EndFrame() - 1);
+    const bladeenc::BE_CONFIG config = WavToMp3::MakeConfig(
+        rate_, channels_ == 2 ? 1 : 4, unsigned(BridgeKbps()), false, model.crc, false, false);
+    for (int candidates = kBridgeCandidates * 576 / n_;
+         candidates <= 4 * kBridgeCandidates * 576 / n_; candidates *= 2) {
+        plan.firstFrame = plan.latestA - candidates + 1 - leadIn;
+        plan.endFrame = plan.earliestB + candidates + runPast;
+        if (plan.firstFrame * n_ + kStreamDelay < reliable * n_ ||
+            (plan.endFrame + 2) * n_ > b.run.EndFrame() * n_ - 0 ||
+            plan.latestA - candidates < a.run.firstFrame)
+            return BridgeResult::Failed;
+        BuildPcm(plan, a, b);
+        bridge.Clear();
+        bridge.firstFrame = bridge.keptFrom = plan.firstFrame;
+        const mp3::PcmSpan span{bridgePcm_.data(), bridgePcm_.size()};
+        const mp3::RunResult r = mp3::EncodeRun(api_, config, &span, 1, bridge, stop, scratch_);
+        if (r == mp3::RunResult::Stopped)
+            return BridgeResult::Stopped;
+        if (r != mp3::RunResult::Done || bridge.Frames() == 0 ||
+            HeaderOf(bridge, bridge.firstFrame).sampleRate != rate_)
+            return BridgeResult::Failed;
+        std::int64_t ja = -1, jb = -1;
+        if (SpliceBoth(plan, a, b, bridge, candidates, ja, jb)) {
+            TakeFlags(a, bridge, ja, jb);
+            seam.firstFrame = ja;
+            seam.frames = int(jb - ja);
+            seam.kbps = int(config.format.mp3.wBitrate);
+            seam.shift = int(plan.shift);
+            seam.fadeIn = plan.side;
+            return BridgeResult::Done;
+        }
+        a.run = heldA;
+        a.run.keptFrom = a.run.firstFrame;
+        b.run.keptFrom = b.run.firstFrame;
+    }
+    return BridgeResult::Failed;
+}
+
+} // namespace tandrel

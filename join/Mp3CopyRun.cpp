@@ -1,9 +1,436 @@
+// The join that keeps the MP3 inputs' frames: each input's frames are copied as they are,
+// a few re-encoded frames bridge each seam, and one new Info frame heads the output.
 #include "join/Mp3Copy.h"
 
-namespace tandrel {
+#include "audio/FileAccess.h"
+#include "common/FileIo.h"
+#include "common/Messages.h"
+#include "encoders/Mp3Bitstream.h"
+#include "encoders/Mp3OutputFile.h"
+#include "encoders/Wavtomp3.h"
+#include "join/Id3Tag.h"
+#include "join/JoinChapters.h"
+#include "join/Mp3Bridge.h"
+#include "join/Mp3CopyInput.h"
+#include "join/OutputBackup.h"
+#include "join/OutputFile.h"
+#include "join/OutputStage.h"
+#include "lang/MessageTexts.h"
 
-JoinStatus RunMp3Copy(const JoinRequest &, JoinProgress &, JoinSummary *, Mp3CopySummary *) {
-    return JoinStatus::Failed;
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <unistd.h>
+
+namespace tandrel {
+namespace {
+
+constexpr int kDecoderDelay = 529;
+constexpr std::size_t kTocMarks = 4096; // byte positions kept for the seek table
+
+// Where the joined frames go: the output file, or a count of them ahead of it.
+class FrameWriter {
+public:
+    virtual ~FrameWriter() = default;
+    virtual bool Write(const std::uint8_t *data, std::size_t count) = 0;
+};
+
+class CountingWriter : public FrameWriter {
+public:
+    bool Write(const std::uint8_t *data, std::size_t count) override {
+        crc = mp3::Crc16Arc(crc, data, count);
+        bytes += count;
+        return true;
+    }
+    std::uint16_t crc = 0;
+    std::uint64_t bytes = 0;
+};
+
+class FileWriter : public FrameWriter {
+public:
+    explicit FileWriter(mp3::OutputFile &file) : file_(file) {}
+    bool Write(const std::uint8_t *data, std::size_t count) override {
+        return file_.Write(data, count);
+    }
+
+private:
+    mp3::OutputFile &file_;
+};
+
+void AppendFrame(mp3::EncodedRun &run, const std::uint8_t *data, std::size_t count) {
+    if (run.offsets.empty())
+        run.offsets.push_back(0);
+    run.bytes.insert(run.bytes.end(), data, data + count);
+    run.offsets.push_back(std::uint32_t(run.bytes.size()));
+}
+
+// Drops run's frames before `frame`.
+void DropBefore(mp3::EncodedRun &run, std::int64_t frame) {
+    const std::size_t k = std::size_t(
+        std::clamp<std::int64_t>(frame - run.firstFrame, 0, std::int64_t(run.Frames())));
+    const std::uint32_t cut = run.offsets[k];
+    run.bytes.erase(run.bytes.begin(), run.bytes.begin() + cut);
+    run.offsets.erase(run.offsets.begin(), run.offsets.begin() + std::ptrdiff_t(k));
+    for (std::uint32_t &o : run.offsets)
+        o -= cut;
+    run.firstFrame += std::int64_t(k);
+    run.keptFrom = std::max(run.keptFrom, run.firstFrame);
+}
+
+class CopyJoin {
+public:
+    CopyJoin(const JoinRequest &request, JoinProgress &progress, const bladeenc::Api &api)
+        : req_(request), progress_(progress), api_(api) {}
+    // Joins into writer; false after a failure (message shown) or a stop.
+    bool Run(FrameWriter &writer);
+    bool Stopped() const { return stop_; }
+    mp3::InfoFields Fields() const;
+    std::vector<Chapter> Chapters() const;
+    const mp3::FrameHeader &FirstHeader() const { return firstHeader_; }
+    const std::uint8_t *FirstBytes() const { return firstBytes_; }
+    void Summarize(JoinSummary &summary) const;
+
+private:
+    bool OpenInput(std::size_t i, Mp3CopyInput &in);
+    bool ReadFrames(Mp3CopyInput &in, mp3::EncodedRun &run, std::int64_t count);
+    bool Seam(std::size_t i, Mp3CopyInput &in);
+    bool CopyRest(Mp3CopyInput &in);
+    bool Emit(const mp3::EncodedRun &run, std::int64_t from, std::int64_t to, bool copied);
+    void EndInput(const Mp3CopyInput &in);
+    bool Fail(const std::string &text);
+    bool ShouldStop();
+
+    const JoinRequest &req_;
+    JoinProgress &progress_;
+    const bladeenc::Api &api_;
+    FrameWriter *writer_ = nullptr;
+    std::unique_ptr<Mp3Bridger> bridger_;
+    SeamSide held_;               // the current input's frames not written yet
+    std::int64_t framesRead_ = 0; // of the current input
+    int n_ = 1152;
+    std::int64_t written_ = 0; // frames
+    std::uint64_t bytes_ = 0;
+    std::uint64_t copied_ = 0;
+    bool variable_ = false;
+    mp3::FrameHeader firstHeader_;
+    std::uint8_t firstBytes_[4] = {};
+    std::vector<std::uint64_t> marks_; // bytes before every tocStep_-th frame
+    std::int64_t tocStep_ = 1;
+    std::int64_t skipFirst_ = 0;
+    std::vector<std::int64_t> starts_; // each input's first sample in the output's decoding
+    std::vector<Mp3Seam> seams_;
+    std::atomic<bool> stopFlag_{false};
+    bool stop_ = false;
+    std::uint64_t totalBytes_ = 0, doneBytes_ = 0;
+};
+
+bool CopyJoin::Fail(const std::string &text) {
+    ShowMessage(MsgText(Msg::ErrorCaption), text);
+    return false;
+}
+
+bool CopyJoin::ShouldStop() {
+    if (progress_.ProcessEventsAndShouldStop())
+        stop_ = true;
+    stopFlag_ = stop_;
+    return stop_;
+}
+
+bool CopyJoin::Emit(const mp3::EncodedRun &run, std::int64_t from, std::int64_t to, bool copied) {
+    for (std::int64_t k = from; k < to; ++k) {
+        const std::uint8_t *frame = run.FrameData(k);
+        const std::size_t count = run.Span(k, k + 1);
+        mp3::FrameHeader h;
+        mp3::ParseHeader(frame, 4, h);
+        if (written_ == 0) {
+            firstHeader_ = h;
+            std::copy(frame, frame + 4, firstBytes_);
+        }
+        variable_ = variable_ || h.bitrateIndex != firstHeader_.bitrateIndex;
+        if (written_ % tocStep_ == 0) {
+            if (marks_.size() == kTocMarks) {
+                for (std::size_t i = 0; i < kTocMarks / 2; ++i)
+                    marks_[i] = marks_[2 * i];
+                marks_.resize(kTocMarks / 2);
+                tocStep_ *= 2;
+            }
+            if (written_ % tocStep_ == 0)
+                marks_.push_back(bytes_);
+        }
+        if (!writer_->Write(frame, count))
+            return false;
+        bytes_ += count;
+        ++written_;
+        copied_ += copied ? 1 : 0;
+    }
+    return true;
+}
+
+bool CopyJoin::OpenInput(std::size_t i, Mp3CopyInput &in) {
+    const JoinInput &input = req_.inputs[i];
+    progress_.SetLabel(input.path);
+    progress_.Progress1(0);
+    if (!in.Open(input.path))
+        return Fail(
+            MsgText(Msg::CannotJoin, {input.path, MsgText(Msg::FramesNotMp3, {input.path})}));
+    framesRead_ = 0;
+    return true;
+}
+
+bool CopyJoin::ReadFrames(Mp3CopyInput &in, mp3::EncodedRun &run, std::int64_t count) {
+    Mp3Frame f;
+    for (std::int64_t k = 0; k < count; ++k) {
+        const std::uint8_t *data = in.frames->Next(f);
+        if (!data)
+            break;
+        AppendFrame(run, data, std::size_t(f.bytes));
+        ++framesRead_;
+    }
+    return true;
+}
+
+// The current input has ended: where its audio ends.
+void CopyJoin::EndInput(const Mp3CopyInput &in) {
+    const std::int64_t all = framesRead_ * n_;
+    held_.audioTo = in.endAt >= 0 ? std::min(in.endAt, all) : all;
+    held_.audioTo = std::max(held_.audioTo, std::min(held_.audioFrom, all));
+    doneBytes_ += in.size;
+}
+
+bool CopyJoin::Seam(std::size_t i, Mp3CopyInput &in) {
+    SeamSide next;
+    next.audioFrom = in.skip;
+    next.base = bridger_->Place(held_, next.audioFrom);
+    next.run.firstFrame = next.run.keptFrom = next.base;
+    ReadFrames(in, next.run, bridger_->HeadFrames(next.audioFrom));
+    mp3::EncodedRun bridge;
+    Mp3Seam seam;
+    const BridgeResult r = bridger_->Bridge(held_, next, bridge, seam, stopFlag_);
+    if (r == BridgeResult::Stopped || ShouldStop())
+        return false;
+    if (r != BridgeResult::Done)
+        return Fail(MsgText(
+            Msg::CannotJoin,
+            {req_.inputs[i].path,
+             MsgText(Msg::FramesSeamFailed, {req_.inputs[i - 1].path, req_.inputs[i].path})}));
+    if (!Emit(held_.run, held_.run.firstFrame, held_.run.EndFrame(), true) ||
+        !Emit(bridge, seam.firstFrame, bridge.EndFrame(), false))
+        return false;
+    seams_.push_back(seam);
+    DropBefore(next.run, next.run.keptFrom);
+    held_ = std::move(next);
+    return true;
+}
+
+// Copies the rest of the current input, holding back its last frames for the next seam.
+bool CopyJoin::CopyRest(Mp3CopyInput &in) {
+    const std::int64_t tail = bridger_->TailFrames();
+    const std::int64_t batch = 64;
+    for (;;) {
+        const std::int64_t before = framesRead_;
+        ReadFrames(in, held_.run, batch);
+        if (std::int64_t(held_.run.Frames()) > tail + batch) {
+            const std::int64_t upTo = held_.run.EndFrame() - tail;
+            if (!Emit(held_.run, held_.run.firstFrame, upTo, true))
+                return false;
+            DropBefore(held_.run, upTo);
+        }
+        progress_.Progress1(Percent(in.frames->Position(), in.size));
+        progress_.Progress2(Percent(doneBytes_ + in.frames->Position(), totalBytes_));
+        if (ShouldStop())
+            return false;
+        if (framesRead_ - before < batch)
+            return true;
+    }
+}
+
+bool CopyJoin::Run(FrameWriter &writer) {
+    writer_ = &writer;
+    for (const JoinInput &input : req_.inputs) {
+        std::uint64_t size = 0;
+        const int fd = OpenRegularFile(input.path, size);
+        if (fd >= 0)
+            ::close(fd);
+        totalBytes_ += size;
+    }
+    for (std::size_t i = 0; i < req_.inputs.size(); ++i) {
+        Mp3CopyInput in;
+        if (!OpenInput(i, in))
+            return false;
+        if (i == 0) {
+            n_ = in.FrameSamples();
+            bridger_ = std::make_unique<Mp3Bridger>(api_, in.first.sampleRate, in.Channels(), n_);
+            held_.audioFrom = in.skip;
+            skipFirst_ = std::max<std::int64_t>(in.skip, kDecoderDelay);
+            starts_.push_back(0);
+        } else if (!Seam(i, in)) {
+            return false;
+        } else {
+            starts_.push_back(held_.base * n_ + held_.audioFrom - skipFirst_);
+        }
+        if (!CopyRest(in))
+            return false;
+        EndInput(in);
+    }
+    return Emit(held_.run, held_.run.firstFrame, held_.run.EndFrame(), true);
+}
+
+mp3::InfoFields CopyJoin::Fields() const {
+    mp3::InfoFields f;
+    f.frames = std::uint32_t(written_);
+    f.delay = int(skipFirst_ - kDecoderDelay);
+    const std::int64_t end = held_.base * n_ + held_.audioTo;
+    f.padding = int(std::clamp<std::int64_t>(written_ * n_ + kDecoderDelay - end, 0, 4095));
+    const double seconds = double(written_) * n_ / std::max(1, firstHeader_.sampleRate);
+    f.kbps = seconds > 0 ? int(double(bytes_) * 8 / seconds / 1000 + 0.5) : 0;
+    f.variable = variable_;
+    const std::uint64_t info = mp3::InfoFrameLength(firstBytes_);
+    const std::uint64_t total = info + bytes_;
+    for (int i = 0; i < 100 && !marks_.empty(); ++i) {
+        const std::size_t at =
+            std::min<std::size_t>(std::size_t(written_ * i / 100 / tocStep_), marks_.size() - 1);
+        f.toc[std::size_t(i)] =
+            std::uint8_t(std::min<std::uint64_t>(255, (info + marks_[at]) * 256 / total));
+    }
+    bladeenc::BE_VERSION version{};
+    api_.version(&version);
+    f.versionMajor = version.byMajorVersion;
+    f.versionMinor = version.byMinorVersion;
+    return f;
+}
+
+std::int64_t CopyJoinSamples(const mp3::InfoFields &f, int n) {
+    return std::max<std::int64_t>(0, std::int64_t(f.frames) * n - f.delay - f.padding);
+}
+
+std::vector<Chapter> CopyJoin::Chapters() const {
+    std::vector<std::uint64_t> starts;
+    for (std::int64_t s : starts_)
+        starts.push_back(std::uint64_t(std::max<std::int64_t>(0, s)));
+    return ChaptersOf(req_.inputs, starts, std::uint64_t(CopyJoinSamples(Fields(), n_)));
+}
+
+void CopyJoin::Summarize(JoinSummary &summary) const {
+    const mp3::InfoFields f = Fields();
+    summary.framesKept = true;
+    summary.seams = seams_;
+    summary.mp3Frames = written_;
+    summary.mp3Samples = CopyJoinSamples(f, n_);
+    summary.copiedFrames = copied_;
+    summary.pcmBytes = std::uint64_t(summary.mp3Samples) * 2 * std::uint64_t(firstHeader_.channels);
+    summary.chapters = Chapters();
+}
+
+// The whole join into one output: a pipe's Info frame and chapters are counted by a first
+// pass, a file's filled in at the end.
+class CopyOutput {
+public:
+    CopyOutput(const JoinRequest &request, JoinProgress &progress)
+        : req_(request), progress_(progress) {}
+    JoinStatus Run(JoinSummary *summary);
+
+private:
+    bool Pass(CopyJoin &join, mp3::OutputFile &out, const OutputMetadata &metadata, int rate);
+    std::string Shown() const {
+        return req_.outputName.empty() ? req_.output.path : req_.outputName;
+    }
+
+    const JoinRequest &req_;
+    JoinProgress &progress_;
+    WavToMp3 library_;
+};
+
+bool CopyOutput::Pass(CopyJoin &join, mp3::OutputFile &out, const OutputMetadata &metadata,
+                      int rate) {
+    if (!metadata.Empty())
+        out.SetLeadingTag(RenderId3Tag(metadata, rate, metadata.writeChapters));
+    FileWriter writer(out);
+    return join.Run(writer);
+}
+
+bool OutputIsInput(const JoinRequest &request) {
+    return std::any_of(request.inputs.begin(), request.inputs.end(),
+                       [&](const JoinInput &in) { return SameFile(in.path, request.output.path); });
+}
+
+// The first input's rate, for the chapter times of a tag written ahead of the audio.
+int FirstRate(const JoinRequest &request) {
+    Mp3CopyInput first;
+    return !request.inputs.empty() && first.Open(request.inputs[0].path) ? first.first.sampleRate
+                                                                         : 44100;
+}
+
+JoinStatus CopyOutput::Run(JoinSummary *summary) {
+    const bladeenc::Api *api = library_.Entries();
+    if (!api)
+        return JoinStatus::Failed;
+    const std::string shown = Shown();
+    const std::string spare =
+        DirName(req_.tempPcmPath.empty() ? "/tmp/AudioTemp.pcm" : req_.tempPcmPath);
+    if (!RestoreLeftBackup(req_.output.path, spare))
+        return JoinStatus::Failed;
+    OutputFile file;
+    if (!file.Open(req_.output.path, [&] { return progress_.ProcessEventsAndShouldStop(); },
+                   {true, spare})) {
+        if (file.Error() == 0)
+            return JoinStatus::Stopped;
+        ShowOutputError(shown, file.Error());
+        return JoinStatus::Failed;
+    }
+    mp3::OutputFile out;
+    out.SetErrorHandler([shown](int err) { ShowOutputError(shown, err); });
+    if (!out.Open(file.Fd(), shown, file.Seekable())) {
+        ShowOutputError(shown, errno);
+        return JoinStatus::Failed;
+    }
+    const int rate = FirstRate(req_);
+    OutputMetadata metadata = ForeseenMetadata(req_);
+    if (!file.Seekable()) {
+        // Everything the Info frame and the chapters say, counted before the first byte.
+        CopyJoin first(req_, progress_, *api);
+        CountingWriter counter;
+        if (!first.Run(counter))
+            return first.Stopped() ? JoinStatus::Stopped : JoinStatus::Failed;
+        mp3::InfoFields f = first.Fields();
+        f.bytes = std::uint32_t(mp3::InfoFrameLength(first.FirstBytes()) + counter.bytes);
+        f.musicCrc = counter.crc;
+        out.DescribeExactly(f);
+        metadata.chapters = first.Chapters();
+        metadata.chaptersFinal = true;
+    }
+    CopyJoin join(req_, progress_, *api);
+    const bool joined = Pass(join, out, metadata, rate);
+    const bool discard = req_.discardOnStop || OutputIsInput(req_);
+    if ((!joined && !join.Stopped()) || (join.Stopped() && discard) || out.Failed()) {
+        out.Close();
+        file.Discard();
+        return join.Stopped() && !out.Failed() ? JoinStatus::Stopped : JoinStatus::Failed;
+    }
+    if (metadata.writeChapters && !metadata.chaptersFinal) {
+        metadata.chapters = join.Chapters();
+        metadata.chaptersFinal = true;
+        out.ReplaceLeadingTag(RenderId3Tag(metadata, rate, true));
+    }
+    if (!out.Finish(join.Fields()) || !out.Close()) {
+        file.Discard();
+        return JoinStatus::Failed;
+    }
+    if (!file.Commit([this] { progress_.ProcessEventsAndShouldStop(); })) {
+        ShowOutputError(shown, file.Error());
+        return JoinStatus::Failed;
+    }
+    if (summary && joined)
+        join.Summarize(*summary);
+    return joined ? JoinStatus::Ok : JoinStatus::Stopped;
+}
+
+} // namespace
+
+JoinStatus RunMp3Copy(const JoinRequest &request, JoinProgress &progress, JoinSummary *summary) {
+    progress.Progress1(0);
+    progress.Progress2(0);
+    CopyOutput output(request, progress);
+    return output.Run(summary);
 }
 
 } // namespace tandrel
