@@ -202,6 +202,8 @@ void TMainForm::ApplyLanguage() {
         o->CheckBoxMP3Copyright->setText(Text("OutputForm", "CheckCopyright"));
         o->CheckBoxMP3Original->setText(Text("OutputForm", "CheckOriginal"));
         o->CheckBoxMP3Private->setText(Text("OutputForm", "CheckPrivate"));
+        o->CheckBoxMP3Copy->setText(OrEnglish(Text("OutputForm", "CheckKeepFrames"),
+                                              "Keep the MP3 files' frames (no re-encoding)"));
         o->GroupBox4->setTitle(Text("OutputForm", "Bitrate"));
         o->GroupBox5->setTitle(Text("OutputForm", "OutputFile"));
         o->CheckBoxTags->setText(OrEnglish(Text("OutputForm", "CheckTags"),

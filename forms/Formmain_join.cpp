@@ -10,6 +10,7 @@
 #include "forms/Formprocess.h"
 #include "forms/Forms.h"
 #include "forms/Jointhread.h"
+#include "forms/ListInputs.h"
 #include "join/JoinPipeline.h"
 #include "ui_Formmain.h"
 #include "ui_Formoutput.h"
@@ -18,6 +19,7 @@ void TMainForm::ButtonJoinClick() {
     QTreeWidget *list = ui->ListView1;
     if (list->topLevelItemCount() < 2)
         return;
+    OutputForm->CheckKeepFrames(ListInputs(list, false));
     if (OutputForm->exec() != QDialog::Accepted)
         return;
     const QString output = OutputForm->ui->EditOutputFile->text();

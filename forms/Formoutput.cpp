@@ -14,21 +14,23 @@ namespace {
 
 enum Page { FormatChoice = 0, Mp3Settings = 1, WmaSettings = 2, OutputFile = 3 };
 
-// The tags-and-chapters box is the one choice kept from join to join, in the settings file.
+// The tags-and-chapters box and the frames box are the choices kept from join to join, in the
+// settings file.
 constexpr const char *kChoicesSection = "Output";
 constexpr const char *kTagsKey = "TagsAndChapters";
+constexpr const char *kKeepFramesKey = "KeepMp3Frames";
 
 tandrel::IniFile Settings() {
     return tandrel::IniFile(QFile::encodeName(SettingsFileOf(ExecutableFolder())).toStdString());
 }
 
-bool RememberedTagsChoice() {
-    return tandrel::TrimBlanks(Settings().ReadString(kChoicesSection, kTagsKey, "0")) == "1";
+bool RememberedChoice(const char *key) {
+    return tandrel::TrimBlanks(Settings().ReadString(kChoicesSection, key, "0")) == "1";
 }
 
-void RememberTagsChoice(bool checked) {
+void RememberChoice(const char *key, bool checked) {
     try {
-        Settings().WriteString(kChoicesSection, kTagsKey, checked ? "1" : "0");
+        Settings().WriteString(kChoicesSection, key, checked ? "1" : "0");
     } catch (const tandrel::IniWriteError &) {
         // An unwritable settings file is reported when the language is stored.
     }
@@ -48,6 +50,7 @@ TOutputForm::TOutputForm(QWidget *parent) : QDialog(parent), ui(new Ui::TOutputF
     connect(ui->PageControl1, &QStackedWidget::currentChanged, this,
             &TOutputForm::PageControl1Change);
     connect(ui->EditOutputFile, &QLineEdit::textChanged, this, &TOutputForm::EditOutputFileChange);
+    connect(ui->CheckBoxMP3Copy, &QCheckBox::toggled, this, &TOutputForm::UpdateEncodingChoices);
 }
 
 TOutputForm::~TOutputForm() {
@@ -63,7 +66,8 @@ void TOutputForm::showEvent(QShowEvent *e) {
 }
 
 void TOutputForm::FormShow() {
-    // Nothing but the tags-and-chapters box is remembered from an earlier join.
+    // Nothing but the tags-and-chapters box and the frames box is remembered from an earlier
+    // join.
     ui->RadioMP3->setChecked(true);
     ui->ComboBoxMP3Bitrate->setCurrentIndex(3);
     ui->CheckBoxMP3CRC->setChecked(false);
@@ -72,7 +76,8 @@ void TOutputForm::FormShow() {
     ui->CheckBoxMP3Private->setChecked(false);
     ui->ComboBoxWMABitrate->setCurrentIndex(2);
     ui->EditOutputFile->clear();
-    ui->CheckBoxTags->setChecked(RememberedTagsChoice());
+    ui->CheckBoxTags->setChecked(RememberedChoice(kTagsKey));
+    ShowKeepFrames();
     ui->PageControl1->setCurrentIndex(FormatChoice);
     UpdateWizardButtons();
     FocusFirstControl(); // also when an earlier showing ended on page 0
@@ -95,7 +100,10 @@ int TOutputForm::FormatPage() const {
 void TOutputForm::ButtonNextClick() {
     const int page = ui->PageControl1->currentIndex();
     if (page == OutputFile) {
-        RememberTagsChoice(ui->CheckBoxTags->isChecked());
+        RememberChoice(kTagsKey, ui->CheckBoxTags->isChecked());
+        // A list that does not allow it leaves the choice for the next one that does.
+        if (ui->CheckBoxMP3Copy->isEnabled())
+            RememberChoice(kKeepFramesKey, ui->CheckBoxMP3Copy->isChecked());
         accept(); // the Next button carries the result OK on the last page
         return;
     }
@@ -130,7 +138,9 @@ void TOutputForm::FocusFirstControl() {
                 r->setFocus(Qt::OtherFocusReason);
         break;
     case Mp3Settings:
-        ui->ComboBoxMP3Bitrate->setFocus(Qt::OtherFocusReason);
+        (ui->CheckBoxMP3Copy->isEnabled() ? static_cast<QWidget *>(ui->CheckBoxMP3Copy)
+                                          : ui->ComboBoxMP3Bitrate)
+            ->setFocus(Qt::OtherFocusReason);
         break;
     case WmaSettings:
         ui->ComboBoxWMABitrate->setFocus(Qt::OtherFocusReason);
@@ -139,6 +149,27 @@ void TOutputForm::FocusFirstControl() {
         ui->ButtonSave->setFocus(Qt::OtherFocusReason); // the name field only shows the choice
         break;
     }
+}
+
+void TOutputForm::CheckKeepFrames(const std::vector<tandrel::JoinInput> &inputs) {
+    keepFrames_ = tandrel::CheckMp3Copy(inputs);
+}
+
+void TOutputForm::ShowKeepFrames() {
+    QCheckBox *box = ui->CheckBoxMP3Copy;
+    box->setEnabled(keepFrames_.allowed);
+    box->setChecked(keepFrames_.allowed && RememberedChoice(kKeepFramesKey));
+    // The reason is there for the mouse and for screen readers alike.
+    const QString why = keepFrames_.allowed ? QString() : QString::fromStdString(keepFrames_.why);
+    box->setToolTip(why);
+    box->setAccessibleDescription(why);
+    UpdateEncodingChoices();
+}
+
+void TOutputForm::UpdateEncodingChoices() {
+    const bool keep = ui->CheckBoxMP3Copy->isEnabled() && ui->CheckBoxMP3Copy->isChecked();
+    ui->GroupBox2->setEnabled(!keep);
+    ui->GroupBox3->setEnabled(!keep);
 }
 
 void TOutputForm::EditOutputFileChange() {

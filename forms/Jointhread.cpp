@@ -10,6 +10,7 @@
 #include "forms/Formoutput.h"
 #include "forms/Formprocess.h"
 #include "forms/Forms.h"
+#include "forms/ListInputs.h"
 #include "join/EncoderSinks.h"
 #include "join/OutputMetadata.h"
 #include "ui_Formmain.h"
@@ -59,25 +60,10 @@ tandrel::OutputSettings WizardSettings() {
     out.mp3Crc = w->CheckBoxMP3CRC->isChecked();
     out.mp3Original = w->CheckBoxMP3Original->isChecked();
     out.mp3Private = w->CheckBoxMP3Private->isChecked();
+    out.mp3Copy = w->CheckBoxMP3Copy->isChecked();
     out.wmaBitrateIndex = w->ComboBoxWMABitrate->currentIndex();
     out.path = QFile::encodeName(w->EditOutputFile->text()).toStdString();
     return out;
-}
-
-// Each row with its chapter's title when the output gets chapters.
-std::vector<tandrel::JoinInput> ListInputs(bool chapters) {
-    std::vector<tandrel::JoinInput> inputs;
-    QTreeWidget *list = MainForm->ui->ListView1;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem *row = list->topLevelItem(i);
-        inputs.push_back(
-            {QFile::encodeName(RowPath(row)).toStdString(),
-             {SubItem(row, 6).toInt(), SubItem(row, 7).toInt(), SubItem(row, 8).toInt()},
-             ExactBytes(row),
-             Reader(row),
-             chapters ? RowChapterTitle(row) : std::string()});
-    }
-    return inputs;
 }
 
 // The first row's album tags and cover, read again now (the file may have been tagged since it
@@ -108,7 +94,7 @@ TJoinThread::~TJoinThread() {
 
 void TJoinThread::Prepare() {
     const bool tags = OutputForm->ui->CheckBoxTags->isChecked();
-    request_.inputs = ListInputs(tags);
+    request_.inputs = ListInputs(MainForm->ui->ListView1, tags);
     request_.metadata = ListMetadata(tags);
     request_.target = {OutSampleRate, OutChannels, OutBits};
     request_.output = WizardSettings();

@@ -200,6 +200,22 @@ private slots:
         QCOMPARE(p->ProgressBar1->accessibleName(), QString("Verbinden"));
     }
 
+    // The frames box a list does not allow is read out as unavailable, with the reason.
+    void theFramesBoxThatIsOffSaysWhy() {
+        Start(QStringLiteral("English.ini"));
+        OutputForm->CheckKeepFrames(
+            {{"/music/a.mp3", {44100, 2, 16}, -1, tandrel::InputReader::Mp3},
+             {"/music/b.wav", {44100, 2, 16}, -1, tandrel::InputReader::Wav}});
+        OutputForm->show();
+        OutputForm->ui->PageControl1->setCurrentIndex(1);
+        QAccessibleInterface *box =
+            QAccessible::queryAccessibleInterface(OutputForm->ui->CheckBoxMP3Copy);
+        QVERIFY(box->state().disabled);
+        QCOMPARE(box->text(QAccessible::Name),
+                 QString("Keep the MP3 files' frames (no re-encoding)"));
+        QCOMPARE(box->text(QAccessible::Description), QString("'/music/a.mp3' is not an MP3 file"));
+    }
+
     void theWizardShowsNoTabsAndItsNameFieldOnlyReads() {
         Start(QStringLiteral("English.ini"));
         OutputForm->show();

@@ -9,6 +9,7 @@
 
 #include "ProgramWindows.h"
 #include "TestUtil.h"
+#include "ToneFiles.h"
 #include "WizardAnswers.h"
 #include "forms/AppPaths.h"
 #include "forms/Formmain.h"
@@ -81,6 +82,8 @@ private slots:
         ok("ffmpeg -v error -y -f lavfi -i color=red:s=8x8 -frames:v 1 " + Quote(D("cover.png")));
         ok("lame --quiet -b 128 --tt Opening --ta Ann --tl Book --ti " + Quote(D("cover.png")) +
            " " + Quote(D("a.wav")) + " " + Quote(D("tagged.mp3")));
+        QVERIFY(!ToneMp3(*dir_, "tone1", 4, 44100).empty());
+        QVERIFY(!ToneMp3(*dir_, "tone2", 5, 44100).empty());
     }
     void cleanupTestCase() { delete dir_; }
     void init() {
@@ -218,6 +221,46 @@ private slots:
                  std::size_t(QFileInfo(Q("cover.png")).size()));
         QCOMPARE(on.inputs[0].title, std::string("Opening"));
         QCOMPARE(on.inputs[1].title, std::string("b"));
+    }
+
+    // The wizard opened by Join weighs the list as it stands, and the join is asked to keep the
+    // frames exactly when the box is checked.
+    void theFramesBoxFollowsTheListAndReachesTheJoin() {
+        Ui::TOutputForm *w = OutputForm->ui;
+        const auto openWizardOnMp3Page = [w] {
+            bool enabled = false;
+            QString why;
+            QTimer::singleShot(0, [&] {
+                w->RadioMP3->setChecked(true);
+                w->ButtonNext->click();
+                enabled = w->CheckBoxMP3Copy->isEnabled();
+                why = w->CheckBoxMP3Copy->toolTip();
+                w->ButtonCancel->click();
+            });
+            MainForm->ButtonJoinClick();
+            return std::make_pair(enabled, why);
+        };
+        const auto prepared = [w](bool keep) {
+            w->RadioMP3->setChecked(true);
+            w->EditOutputFile->setText("/nonexistent-dir/out.mp3");
+            w->CheckBoxMP3Copy->setChecked(keep);
+            auto *thread = new TJoinThread(true); // never started
+            thread->Prepare();
+            const tandrel::OutputSettings output = thread->Request().output;
+            delete thread;
+            return output;
+        };
+        Add({"tone1.mp3", "tone2.mp3"});
+        QCOMPARE(openWizardOnMp3Page(), std::make_pair(true, QString()));
+        QVERIFY(prepared(true).mp3Copy);
+        QVERIFY(!prepared(false).mp3Copy);
+        QCOMPARE(prepared(true).kind, tandrel::OutputKind::Mp3);
+
+        Add({"a.wav"});
+        QCOMPARE(openWizardOnMp3Page(),
+                 std::make_pair(false, "'" + Q("a.wav") + "' is not an MP3 file"));
+        QVERIFY(!w->CheckBoxMP3Copy->isChecked());
+        QVERIFY(dialogs_->boxes.isEmpty());
     }
 
     void aJoinWithTheTagsBoxHasTheChaptersAndTags_data() {

@@ -22,6 +22,7 @@ namespace {
 
 const QString kShipped = QStringLiteral(TANDREL_LANG_DIR);
 const QString kTagsBox = QStringLiteral("Copy tags and write a chapter for each file");
+const QString kFramesBox = QStringLiteral("Keep the MP3 files' frames (no re-encoding)");
 const QStringList kLanguages = {"English.ini", "German.ini",    "French.ini",     "Polish.ini",
                                 "Russian.ini", "ChineseGB.ini", "ChineseBig5.ini"};
 
@@ -157,6 +158,36 @@ private slots:
         MainForm->ApplyLanguage();
         QCOMPARE(OutputForm->windowTitle(), QString("Wyjscie"));
         QCOMPARE(OutputForm->ui->CheckBoxTags->text(), kTagsBox);
+    }
+
+    // The box's text and the reason it is off, in the language of the run.
+    void theFramesBoxSpeaksTheLanguage() {
+        const std::vector<tandrel::JoinInput> withWav = {
+            {"/m/a.wav", {44100, 2, 16}, -1, tandrel::InputReader::Wav},
+            {"/m/b.mp3", {44100, 2, 16}, -1, tandrel::InputReader::Mp3}};
+        const struct {
+            QString language, text, why;
+        } cases[] = {
+            {"English.ini", kFramesBox, "'/m/a.wav' is not an MP3 file"},
+            {"German.ini", "Frames der MP3-Dateien beibehalten (ohne Neukodierung)",
+             "„/m/a.wav“ ist keine MP3-Datei"},
+            {"Polish.ini", "Zachowaj ramki plików MP3 (bez ponownego kodowania)",
+             "„/m/a.wav” nie jest plikiem MP3"},
+            {"ChineseGB.ini", "保留 MP3 文件的帧（不重新编码）", "“/m/a.wav”不是 MP3 文件"},
+        };
+        for (const auto &c : cases) {
+            Start(c.language);
+            OutputForm->CheckKeepFrames(withWav);
+            OutputForm->show();
+            QCOMPARE(OutputForm->ui->CheckBoxMP3Copy->text(), c.text);
+            QCOMPARE(OutputForm->ui->CheckBoxMP3Copy->toolTip(), c.why);
+            OutputForm->hide();
+        }
+        // A file made before the box: the English text.
+        WriteFile(dir_->File("TDLanguage/NoFrames.ini"), "[OutputForm]\nCaption=Wyjscie\n");
+        WriteFile(dir_->File("Tandrel.ini"), "[General]\nLanguage=NoFrames.ini\n");
+        MainForm->ApplyLanguage();
+        QCOMPARE(OutputForm->ui->CheckBoxMP3Copy->text(), kFramesBox);
     }
 
     void theWindowsOwnErrorsFollowTheLanguage() {

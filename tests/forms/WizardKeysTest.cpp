@@ -6,6 +6,7 @@
 
 #include "ProgramWindows.h"
 #include "ShippedLanguages.h"
+#include "ToneFiles.h"
 #include "forms/Formoutput.h"
 #include "ui_Formoutput.h"
 
@@ -40,6 +41,9 @@ void Press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
 class WizardKeysTest : public QObject {
     Q_OBJECT
     TempDir *dir_ = nullptr;
+    TempDir *audio_ = nullptr;
+    // Two MP3s whose frames can be kept.
+    std::vector<tandrel::JoinInput> oneRate_;
     ProgramWindows *program_ = nullptr;
     Ui::TOutputForm *ui() { return OutputForm->ui; }
 
@@ -63,6 +67,15 @@ class WizardKeysTest : public QObject {
     }
 
 private slots:
+    void initTestCase() {
+        audio_ = new TempDir;
+        for (const char *name : {"a", "b"}) {
+            const std::string mp3 = ToneMp3(*audio_, name, 4, 44100);
+            QVERIFY(!mp3.empty());
+            oneRate_.push_back(ListedInput(mp3, 44100, tandrel::InputReader::Mp3));
+        }
+    }
+    void cleanupTestCase() { delete audio_; }
     void init() {
         dir_ = new TempDir;
         QDir().mkpath(QString::fromStdString(dir_->File("TDLanguage")));
@@ -112,6 +125,34 @@ private slots:
                       w->EditOutputFile});
         QVERIFY2(w->CheckBoxTags->sizeHint().width() <= w->CheckBoxTags->width(),
                  qPrintable(w->CheckBoxTags->text() + " is cut"));
+        Press(Qt::Key_Escape);
+        QVERIFY(!OutputForm->isVisible());
+    }
+
+    // A list whose frames can be kept puts the box first on the MP3 page; checked, it leaves
+    // nothing else there for Tab to visit.
+    void theFramesBoxLeadsTheMp3PageWhenTheListAllowsIt_data() {
+        everyPageStartsOnItsFirstControlAndTabCyclesThroughIt_data();
+    }
+    void theFramesBoxLeadsTheMp3PageWhenTheListAllowsIt() {
+        QFETCH(QString, language);
+        StoreLanguageChoice(*dir_, language);
+        program_ = new ProgramWindows(dir_->Path());
+        OutputForm->CheckKeepFrames(oneRate_);
+        Open();
+        Ui::TOutputForm *w = ui();
+        Press(Qt::Key_Return);
+        QCOMPARE(w->PageControl1->currentIndex(), 1);
+        VERIFY_CYCLE({w->CheckBoxMP3Copy, w->ComboBoxMP3Bitrate, w->CheckBoxMP3CRC,
+                      w->CheckBoxMP3Copyright, w->CheckBoxMP3Original, w->CheckBoxMP3Private,
+                      w->ButtonBack, w->ButtonNext, w->ButtonCancel});
+        Press(Qt::Key_Space);
+        QVERIFY(w->CheckBoxMP3Copy->isChecked());
+        VERIFY_CYCLE({w->CheckBoxMP3Copy, w->ButtonBack, w->ButtonNext, w->ButtonCancel});
+        QVERIFY2(w->CheckBoxMP3Copy->sizeHint().width() <= w->CheckBoxMP3Copy->width(),
+                 qPrintable(w->CheckBoxMP3Copy->text() + " is cut"));
+        Press(Qt::Key_Return);
+        QCOMPARE(w->PageControl1->currentIndex(), 3);
         Press(Qt::Key_Escape);
         QVERIFY(!OutputForm->isVisible());
     }

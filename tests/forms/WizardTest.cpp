@@ -3,6 +3,8 @@
 #include "RecordingDialogs.h"
 #include "TestHome.h"
 #include "TestUtil.h"
+#include "ToneFiles.h"
+#include "audio/Decoding.h"
 #include "forms/AppPaths.h"
 #include "forms/Folders.h"
 #include "forms/Formoutput.h"
@@ -11,6 +13,8 @@
 #include "ui_Formoutput.h"
 #include "ui_Formprocess.h"
 
+using tandrel::InputReader;
+using tandrel::JoinInput;
 using testutil::TempDir;
 using testutil::WriteFile;
 
@@ -22,7 +26,57 @@ class WizardTest : public QObject {
     Ui::TOutputForm *ui() { return form_->ui; }
     int Page() { return ui()->PageControl1->currentIndex(); }
 
+    // Lists made once: two MP3s of one rate, long enough to keep their frames; an MP3 and one
+    // of another rate; an MP3 and a wave file.
+    TempDir *audio_ = nullptr;
+    std::string mp3a_, mp3b_, mp3At48_, wav_;
+    std::vector<JoinInput> oneRate_, twoRates_, withWav_;
+
+    QCheckBox *FramesBox() { return ui()->CheckBoxMP3Copy; }
+    QList<QWidget *> EncodingChoices() {
+        return {ui()->ComboBoxMP3Bitrate, ui()->CheckBoxMP3CRC, ui()->CheckBoxMP3Copyright,
+                ui()->CheckBoxMP3Original, ui()->CheckBoxMP3Private};
+    }
+    // Shows a wizard of a new run for the list and goes on to the MP3 page.
+    void ShowMp3PageFor(const std::vector<JoinInput> &list) {
+        NewForm();
+        form_->CheckKeepFrames(list);
+        form_->show();
+        form_->ButtonNextClick();
+        QCOMPARE(Page(), 1);
+    }
+    // From the MP3 page on: an output file, then Join.
+    void JoinFromMp3Page() {
+        form_->ButtonNextClick();
+        ui()->EditOutputFile->setText("/tmp/out.mp3");
+        form_->ButtonNextClick();
+        QCOMPARE(form_->result(), int(QDialog::Accepted));
+    }
+    std::string StoredFramesChoice() {
+        return tandrel::IniFile(dir_->File("Tandrel.ini"))
+            .ReadString("Output", "KeepMp3Frames", "");
+    }
+
 private slots:
+    void initTestCase() {
+        QVERIFY(tandrel::InitDecoding()); // as the main window does at start-up
+        audio_ = new TempDir;
+        mp3a_ = ToneMp3(*audio_, "a", 5, 44100);
+        mp3b_ = ToneMp3(*audio_, "b", 4, 44100);
+        mp3At48_ = ToneMp3(*audio_, "c", 4, 48000);
+        QVERIFY(!mp3a_.empty() && !mp3b_.empty() && !mp3At48_.empty());
+        wav_ = audio_->File("b.wav");
+        oneRate_ = {ListedInput(mp3a_, 44100, InputReader::Mp3),
+                    ListedInput(mp3b_, 44100, InputReader::Mp3)};
+        twoRates_ = {ListedInput(mp3a_, 44100, InputReader::Mp3),
+                     ListedInput(mp3At48_, 48000, InputReader::Mp3)};
+        withWav_ = {ListedInput(mp3a_, 44100, InputReader::Mp3),
+                    ListedInput(wav_, 44100, InputReader::Wav)};
+    }
+    void cleanupTestCase() {
+        delete audio_;
+        tandrel::EndDecoding();
+    }
     void init() {
         dir_ = new TempDir;
         // A portable program folder: its settings file lies in it.
@@ -100,6 +154,77 @@ private slots:
         QVERIFY(ui()->CheckBoxTags->isChecked());
         showAndJoin(false);
         QVERIFY(!ui()->CheckBoxTags->isChecked());
+    }
+
+    // Off, with the reason for the mouse and for a screen reader, unless the list allows it;
+    // the page starts on the box whenever it can be used.
+    void theFramesBoxIsOfferedOnlyForAListThatAllowsIt() {
+        const auto q = [](const std::string &path) { return QString::fromStdString(path); };
+        const struct {
+            const std::vector<JoinInput> &list;
+            QString why;
+        } cases[] = {
+            {withWav_, "'" + q(wav_) + "' is not an MP3 file"},
+            {twoRates_, "'" + q(mp3At48_) + "' is at 48000 Hz and '" + q(mp3a_) + "' at 44100 Hz"},
+            {oneRate_, QString()},
+        };
+        for (const auto &c : cases) {
+            ShowMp3PageFor(c.list);
+            QCOMPARE(FramesBox()->isEnabled(), c.why.isEmpty());
+            QCOMPARE(FramesBox()->toolTip(), c.why);
+            QCOMPARE(FramesBox()->accessibleDescription(), c.why);
+            QCOMPARE(form_->focusWidget(), c.why.isEmpty() ? static_cast<QWidget *>(FramesBox())
+                                                           : ui()->ComboBoxMP3Bitrate);
+        }
+        // A list that no longer allows it takes the reason back from the box.
+        form_->CheckKeepFrames(twoRates_);
+        form_->hide();
+        form_->show();
+        QVERIFY(!FramesBox()->isEnabled());
+        QVERIFY(!FramesBox()->toolTip().isEmpty());
+    }
+
+    void keptFramesLeaveNoBitrateOrFlagsToChoose() {
+        ShowMp3PageFor(oneRate_);
+        FramesBox()->setChecked(true);
+        for (QWidget *w : EncodingChoices())
+            QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
+        FramesBox()->setChecked(false);
+        for (QWidget *w : EncodingChoices())
+            QVERIFY2(w->isEnabled(), qPrintable(w->objectName()));
+    }
+
+    // Off at first; kept by Join, not by Cancel; offered checked again only to a list that
+    // allows it, and a list that does not leaves the choice alone.
+    void theFramesChoiceIsRememberedByJoinAndRestoredWhereAllowed() {
+        ShowMp3PageFor(oneRate_);
+        QVERIFY(!FramesBox()->isChecked());
+        FramesBox()->setChecked(true);
+        ui()->ButtonCancel->click();
+        QCOMPARE(StoredFramesChoice(), std::string());
+        ShowMp3PageFor(oneRate_);
+        QVERIFY(!FramesBox()->isChecked());
+        FramesBox()->setChecked(true);
+        JoinFromMp3Page();
+        QCOMPARE(StoredFramesChoice(), std::string("1"));
+
+        ShowMp3PageFor(oneRate_);
+        QVERIFY(FramesBox()->isChecked());
+        QVERIFY(!ui()->ComboBoxMP3Bitrate->isEnabled());
+        ShowMp3PageFor(withWav_);
+        QVERIFY(!FramesBox()->isChecked());
+        for (QWidget *w : EncodingChoices())
+            QVERIFY2(w->isEnabled(), qPrintable(w->objectName()));
+        JoinFromMp3Page();
+        QCOMPARE(StoredFramesChoice(), std::string("1"));
+
+        ShowMp3PageFor(oneRate_);
+        QVERIFY(FramesBox()->isChecked());
+        FramesBox()->setChecked(false);
+        JoinFromMp3Page();
+        QCOMPARE(StoredFramesChoice(), std::string("0"));
+        ShowMp3PageFor(oneRate_);
+        QVERIFY(!FramesBox()->isChecked());
     }
 
     void pagesFollowTheFormat() {
