@@ -125,30 +125,31 @@ Mp3CopyCheck CopyCheckOf(const std::vector<Accepted> &accepted) {
     return CheckMp3Copy(inputs);
 }
 
+// A tab, newline or backslash in a name or folder must not split or shift the row.
+static std::string Escaped(const std::string &text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\t')
+            out += "\\t";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\\')
+            out += "\\\\";
+        else
+            out += c;
+    }
+    return out;
+}
+
 int List(const std::vector<Accepted> &accepted, const Texts &texts, int refused) {
     const std::string bits = texts.Get("ListView", "Bits", "Bits");
     const std::string mono = texts.Get("ListView", "Mono", "Mono");
     const std::string stereo = texts.Get("ListView", "Stereo", "Stereo");
-    // A tab, newline or backslash in a name or folder must not split or shift the row.
-    const auto escaped = [](const std::string &text) {
-        std::string out;
-        for (const char c : text) {
-            if (c == '\t')
-                out += "\\t";
-            else if (c == '\n')
-                out += "\\n";
-            else if (c == '\\')
-                out += "\\\\";
-            else
-                out += c;
-        }
-        return out;
-    };
     for (const Accepted &in : accepted) {
         const RowTexts row = BuildRow(in.path, in.file, bits, mono, stereo);
-        std::string line = escaped(row.caption);
+        std::string line = Escaped(row.caption);
         for (const std::string &item : row.subItems)
-            line += "\t" + escaped(item);
+            line += "\t" + Escaped(item);
         // Then what the file is: its container and codec.
         line += "\t" + in.file.container + "\t" + in.file.codec;
         std::printf("%s\n", line.c_str());
@@ -159,7 +160,7 @@ int List(const std::vector<Accepted> &accepted, const Texts &texts, int refused)
         std::printf("target\t%d\t%d\t%d\n", t.sampleRate, t.channels, t.bits);
         const Mp3CopyCheck copy = CopyCheckOf(accepted);
         std::printf("mp3-copy\t%s%s%s\n", copy.allowed ? "yes" : "no", copy.allowed ? "" : "\t",
-                    copy.why.c_str());
+                    Escaped(copy.why).c_str());
     }
     return refused ? 1 : 0; // 1: an input was refused
 }

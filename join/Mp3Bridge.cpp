@@ -156,6 +156,8 @@ void Mp3Bridger::TakeFlags(const SeamSide &a, mp3::EncodedRun &bridge, std::int6
 
 BridgeResult Mp3Bridger::Bridge(SeamSide &a, SeamSide &b, mp3::EncodedRun &bridge, Mp3Seam &seam,
                                 const std::atomic<bool> &stop) {
+    if (a.run.Frames() < 2 || b.run.Frames() < 2)
+        return BridgeResult::Failed;
     a.run.keptFrom = a.run.firstFrame;
     b.run.keptFrom = b.run.firstFrame;
     Decode(a.run, pcmA_);

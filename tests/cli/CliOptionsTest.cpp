@@ -124,7 +124,8 @@ TEST(CliOptions, ListShowsTheRowsAndTheTargetAsTheWindowWould) {
                              "\t22050\t1\t8\t2\tWAV\tpcm_u8\n";
     CliResult r = RunCli(dir.Path(), {"--list", "c.WAV", "bad.wav", "b.wav", "notes.txt"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, cRow + bRow + "target\t44100\t2\t16\n");
+    EXPECT_EQ(r.out, cRow + bRow + "target\t44100\t2\t16\nmp3-copy\tno\t'" + folder +
+                         "c.WAV' is not an MP3 file\n");
     EXPECT_TRUE(Contains(r.err, folder + "bad.wav: This file is not a PCM wave file that can "
                                          "be joined."))
         << r.err;
@@ -143,16 +144,19 @@ TEST(CliOptions, ListShowsTheRowsAndTheTargetAsTheWindowWould) {
     fields.erase(fields.begin() + 4); // the size depends on the encoder
     EXPECT_EQ(fields, (std::vector<std::string>{"A.mp3", "48000 Hz", "Mono", "16 Bits", "00:02",
                                                 folder, "48000", "1", "16", "2", "MP3", "mp3"}));
-    EXPECT_EQ(r.out.substr(mp3Row.size()), bRow + cRow + "target\t48000\t2\t16\n");
+    EXPECT_EQ(r.out.substr(mp3Row.size()), bRow + cRow + "target\t48000\t2\t16\nmp3-copy\tno\t'" +
+                                               folder + "b.wav' is not an MP3 file\n");
 
-    // A tab, newline or backslash in a name or its folder is escaped: one row, thirteen fields.
+    // A tab, newline or backslash in a name or its folder is escaped: one row, thirteen fields,
+    // and so is the reason the frames cannot be kept.
     ASSERT_EQ(mkdir(dir.File("back\\slash\ttab").c_str(), 0700), 0);
     WavFile(dir, "back\\slash\ttab/two\tparts\nlines.wav", 44100, '\0', 1, 22050, 8);
     r = RunCli(dir.Path(), {"--list", "back\\slash\ttab/two\tparts\nlines.wav", "b.wav"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "two\\tparts\\nlines.wav\t22050 Hz\tMono\t8 Bits\t43 KB\t00:02\t" + folder +
                          "back\\\\slash\\ttab/\t22050\t1\t8\t2\tWAV\tpcm_u8\n" + bRow +
-                         "target\t22050\t1\t8\n");
+                         "target\t22050\t1\t8\nmp3-copy\tno\t'" + folder +
+                         "back\\\\slash\\ttab/two\\tparts\\nlines.wav' is not an MP3 file\n");
 }
 
 // Python's json module reads the document; each input, the target and the output come back
