@@ -122,6 +122,7 @@ void JsonFramesKept(JsonWriter &json, const JoinSummary &summary, const Mp3CopyC
         json.BeginObject();
         json.Number("first_frame", std::uint64_t(seam.firstFrame));
         json.Number("frames", std::uint64_t(seam.frames));
+        json.Number("reencoded_frames", std::uint64_t(seam.reencoded));
         json.Number("kbps", std::uint64_t(seam.kbps));
         json.Number("shift_samples", double(seam.shift));
         json.String("crossfade", fades[seam.fadeIn]);

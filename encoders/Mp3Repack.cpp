@@ -115,8 +115,8 @@ bool Fit(const EncodedRun &held, const EncodedRun &bridge, std::int64_t ja, Repa
 }
 
 // Writes the laid-out stream: the spare end of held's areas, then the bridge's frames.
-void Write(EncodedRun &held, EncodedRun &bridge, std::int64_t ja, std::int64_t jb,
-           const Repack &r) {
+std::int64_t Write(EncodedRun &held, EncodedRun &bridge, std::int64_t ja, std::int64_t jb,
+                   const Repack &r) {
     const std::size_t spare = r.room + r.heldExtra;
     std::size_t total = spare;
     for (std::size_t a : r.areas)
@@ -134,7 +134,9 @@ void Write(EncodedRun &held, EncodedRun &bridge, std::int64_t ja, std::int64_t j
     if (r.heldExtra > 0)
         SetBitrateIndex(held.bytes.data() + held.offsets[Index(held, ja - 1)], last, r.heldIndex);
     std::size_t left = spare;
+    std::int64_t changed = r.heldExtra > 0 ? ja - 1 : ja;
     for (std::int64_t k = ja - 1; left > 0; --k) {
+        changed = k;
         const std::size_t size = AreaSize(held, k), take = std::min(size, left);
         std::memcpy(held.bytes.data() + AreaStart(held, k) + size - take,
                     stream.data() + left - take, take);
@@ -161,12 +163,13 @@ void Write(EncodedRun &held, EncodedRun &bridge, std::int64_t ja, std::int64_t j
         area += r.areas[i];
     }
     bridge = std::move(out);
+    return changed;
 }
 
 } // namespace
 
 bool SpliceRepacked(EncodedRun &held, EncodedRun &bridge, EncodedRun &next, std::int64_t ja,
-                    std::int64_t jb) {
+                    std::int64_t jb, std::int64_t *changedFrom) {
     if (ja <= held.keptFrom || ja > held.EndFrame() - 1 || ja - 1 < bridge.firstFrame || jb <= ja ||
         jb > bridge.EndFrame() || jb - 1 < next.firstFrame || jb >= next.EndFrame() ||
         !WindowsAgree(held, bridge, ja - 1) || !WindowsAgree(bridge, next, jb - 1))
@@ -190,7 +193,9 @@ bool SpliceRepacked(EncodedRun &held, EncodedRun &bridge, EncodedRun &next, std:
     const std::size_t need = std::size_t(MainDataBegin(next.FrameData(jb), HeaderOf(next, jb)));
     if (!ReadStream(next, jb, need, need, r.reservoir) || !Fit(held, bridge, ja, r))
         return false;
-    Write(held, bridge, ja, jb, r);
+    const std::int64_t changed = Write(held, bridge, ja, jb, r);
+    if (changedFrom)
+        *changedFrom = changed;
     next.keptFrom = jb;
     return true;
 }

@@ -61,8 +61,9 @@ std::int64_t Splice(EncodedRun &held, EncodedRun &next, std::int64_t from, int c
 // bridge's last frames; bridge frames (last first), then held's frame ja - 1, are raised to
 // the highest bitrate where the room is short. The windows must agree at both joins. On
 // success held ends before ja (its spare bytes rewritten), bridge holds [ja, jb) and
-// next.keptFrom is jb; false, and nothing changed, otherwise.
+// next.keptFrom is jb, and changedFrom (when given) receives held's first frame whose bytes
+// changed; false, and nothing changed, otherwise.
 bool SpliceRepacked(EncodedRun &held, EncodedRun &bridge, EncodedRun &next, std::int64_t ja,
-                    std::int64_t jb);
+                    std::int64_t jb, std::int64_t *changedFrom = nullptr);
 
 } // namespace mp3

@@ -26,7 +26,7 @@ struct OutputSettings {
     unsigned mp3SegmentFrames = 0; // MP3 frames per parallel segment; 0 = the encoder's default
     // Keep the MP3 inputs' frames, re-encoding only a few at each seam (when the inputs allow).
     bool mp3Copy = false;
-    int wmaBitrateIndex = 0;       // 0 = 160000 ... 5 = 48000 bits per second
+    int wmaBitrateIndex = 0; // 0 = 160000 ... 5 = 48000 bits per second
     std::string path;
 };
 
@@ -85,9 +85,12 @@ struct JoinRequest {
 
 // How one seam between two MP3 inputs whose frames were kept was bridged.
 struct Mp3Seam {
-    std::int64_t firstFrame = 0; // the bridge's first frame in the output (Info frame not counted)
-    int frames = 0;              // frames re-encoded
-    int kbps = 0;                // the bridge's bitrate (a frame may be raised above it)
+    // The first output frame (Info frame not counted) not copied as it was: the spare bytes
+    // of the first input's last frames take the bridge's reservoir.
+    std::int64_t firstFrame = 0;
+    int frames = 0;    // frames from firstFrame on not copied as they were
+    int reencoded = 0; // the last ones of them, re-encoded
+    int kbps = 0;      // the bridge's bitrate (a frame may be raised above it)
     // Samples the second input moved so that its frames stay on the frame grid: positive when
     // audio was added at the seam, negative when removed.
     int shift = 0;

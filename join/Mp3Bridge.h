@@ -62,14 +62,19 @@ private:
                   std::int64_t to) const;
     void BuildPcm(const Plan &plan, const SeamSide &a, const SeamSide &b);
     int BridgeKbps() const;
+    mp3::RunResult EncodeOnce(const bladeenc::BE_CONFIG &config, mp3::EncodedRun &bridge,
+                              std::int64_t firstFrame, const std::atomic<bool> &stop);
+    double EncodedGain(const mp3::EncodedRun &bridge);
+    mp3::RunResult Encode(const bladeenc::BE_CONFIG &config, mp3::EncodedRun &bridge,
+                          const std::atomic<bool> &stop);
     bool SpliceBoth(const Plan &plan, SeamSide &a, SeamSide &b, mp3::EncodedRun &bridge,
-                    int candidates, std::int64_t &ja, std::int64_t &jb);
+                    int candidates, std::int64_t &changed, std::int64_t &jb);
     void TakeFlags(const SeamSide &a, mp3::EncodedRun &bridge, std::int64_t ja, std::int64_t jb);
 
     const bladeenc::Api &api_;
     int rate_, channels_, n_;
     Mp3FrameDecoder decoder_;
-    std::vector<float> pcmA_, pcmB_;
+    std::vector<float> pcmA_, pcmB_, pcmCheck_;
     std::int64_t pcmAFrom_ = 0; // output sample of pcmA_'s first sample
     std::vector<std::int16_t> bridgePcm_;
     std::vector<std::uint8_t> scratch_;

@@ -213,8 +213,9 @@ bool CopyJoin::Seam(std::size_t i, Mp3CopyInput &in) {
             Msg::CannotJoin,
             {req_.inputs[i].path,
              MsgText(Msg::FramesSeamFailed, {req_.inputs[i - 1].path, req_.inputs[i].path})}));
-    if (!Emit(held_.run, held_.run.firstFrame, held_.run.EndFrame(), true) ||
-        !Emit(bridge, seam.firstFrame, bridge.EndFrame(), false))
+    if (!Emit(held_.run, held_.run.firstFrame, seam.firstFrame, true) ||
+        !Emit(held_.run, seam.firstFrame, held_.run.EndFrame(), false) ||
+        !Emit(bridge, bridge.firstFrame, bridge.EndFrame(), false))
         return false;
     seams_.push_back(seam);
     DropBefore(next.run, next.run.keptFrom);
