@@ -9,7 +9,7 @@ packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt
           fonts-dejavu-core fonts-wqy-microhei qt6-translations-l10n)
 # The tests' tools: GoogleTest, the peers that make and check audio, the desktop and package
 # validators, and FAT and ext2 images for the output tests.
-test_packages=(libgtest-dev libgmock-dev sox libsox-fmt-mp3 ffmpeg lame python3 mpg123
+test_packages=(libgtest-dev libgmock-dev sox libsox-fmt-mp3 ffmpeg lame python3 mpg123 mp3val
                desktop-file-utils appstream dpkg-dev lintian file time e2fsprogs mount
                fusefat dosfstools)
 if [[ "${1:-}" == "--tests" ]]; then
