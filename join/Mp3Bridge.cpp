@@ -222,7 +222,7 @@ BridgeResult Mp3Bridger::Bridge(SeamSide &a, SeamSide &b, mp3::EncodedRun &bridg
     const bladeenc::BE_CONFIG config = WavToMp3::MakeConfig(
         rate_, channels_ == 2 ? 1 : 4, unsigned(BridgeKbps()), false, model.crc, false, false);
     for (int candidates = kBridgeCandidates * 576 / n_;
-         candidates <= 4 * kBridgeCandidates * 576 / n_; candidates *= 2) {
+         candidates <= 2 * kBridgeCandidates * 576 / n_; candidates *= 2) {
         plan.firstFrame = plan.latestA - candidates + 1 - leadIn;
         plan.endFrame = plan.earliestB + candidates + runPast;
         if (plan.firstFrame * n_ + kStreamDelay < reliable * n_ ||

@@ -19,7 +19,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <unistd.h>
 
 namespace tandrel {
@@ -55,6 +59,79 @@ public:
 
 private:
     mp3::OutputFile &file_;
+};
+
+// Hands the frames to another writer on a thread of its own, so that the music CRC and the
+// writes run beside the reading and the bridges; a few chunks are held at most.
+class QueuedWriter : public FrameWriter {
+public:
+    QueuedWriter(FrameWriter &inner, bool threaded) : inner_(inner) {
+        if (threaded)
+            thread_ = std::thread([this] { Loop(); });
+    }
+    ~QueuedWriter() { Finish(); }
+    bool Write(const std::uint8_t *data, std::size_t count) override {
+        if (!thread_.joinable())
+            return inner_.Write(data, count);
+        current_.insert(current_.end(), data, data + count);
+        if (current_.size() >= kChunk)
+            Push();
+        return !failed_;
+    }
+    // Everything written; false when a write failed.
+    bool Finish() {
+        if (thread_.joinable()) {
+            Push();
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                done_ = true;
+            }
+            wake_.notify_all();
+            thread_.join();
+        }
+        return !failed_;
+    }
+
+private:
+    static constexpr std::size_t kChunk = 1 << 20, kChunks = 4;
+    void Push() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        room_.wait(lock, [this] { return queue_.size() < kChunks; });
+        queue_.push_back(std::move(current_));
+        current_ = std::vector<std::uint8_t>();
+        if (!spare_.empty()) {
+            current_ = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        current_.clear();
+        wake_.notify_all();
+    }
+    void Loop() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return done_ || !queue_.empty(); });
+            if (queue_.empty())
+                return;
+            std::vector<std::uint8_t> chunk = std::move(queue_.front());
+            queue_.pop_front();
+            room_.notify_all();
+            lock.unlock();
+            if (!failed_ && !inner_.Write(chunk.data(), chunk.size()))
+                failed_ = true;
+            lock.lock();
+            spare_.push_back(std::move(chunk));
+        }
+    }
+
+    FrameWriter &inner_;
+    std::vector<std::uint8_t> current_;
+    std::deque<std::vector<std::uint8_t>> queue_;
+    std::vector<std::vector<std::uint8_t>> spare_;
+    std::mutex mutex_;
+    std::condition_variable wake_, room_;
+    bool done_ = false;
+    std::atomic<bool> failed_{false};
+    std::thread thread_;
 };
 
 void AppendFrame(mp3::EncodedRun &run, const std::uint8_t *data, std::size_t count) {
@@ -332,6 +409,14 @@ public:
 
 private:
     bool Pass(CopyJoin &join, mp3::OutputFile &out, const OutputMetadata &metadata, int rate);
+    bool Open(OutputFile &file, mp3::OutputFile &out, JoinStatus &status);
+    JoinStatus CountAhead(const bladeenc::Api &api, mp3::OutputFile &out, OutputMetadata &metadata);
+    JoinStatus Finish(const CopyJoin &join, OutputFile &file, mp3::OutputFile &out,
+                      OutputMetadata &metadata, int rate);
+    // Writes on a thread of their own unless one thread is asked for or all there is.
+    bool Threaded() const {
+        return req_.output.mp3Threads != 1 && std::thread::hardware_concurrency() > 1;
+    }
     std::string Shown() const {
         return req_.outputName.empty() ? req_.output.path : req_.outputName;
     }
@@ -345,8 +430,10 @@ bool CopyOutput::Pass(CopyJoin &join, mp3::OutputFile &out, const OutputMetadata
                       int rate) {
     if (!metadata.Empty())
         out.SetLeadingTag(RenderId3Tag(metadata, rate, metadata.writeChapters));
-    FileWriter writer(out);
-    return join.Run(writer);
+    FileWriter file(out);
+    QueuedWriter writer(file, Threaded());
+    const bool joined = join.Run(writer);
+    return writer.Finish() && joined;
 }
 
 bool OutputIsInput(const JoinRequest &request) {
@@ -361,52 +448,49 @@ int FirstRate(const JoinRequest &request) {
                                                                          : 44100;
 }
 
-JoinStatus CopyOutput::Run(JoinSummary *summary) {
-    const bladeenc::Api *api = library_.Entries();
-    if (!api)
-        return JoinStatus::Failed;
+bool CopyOutput::Open(OutputFile &file, mp3::OutputFile &out, JoinStatus &status) {
     const std::string shown = Shown();
     const std::string spare =
         DirName(req_.tempPcmPath.empty() ? "/tmp/AudioTemp.pcm" : req_.tempPcmPath);
+    status = JoinStatus::Failed;
     if (!RestoreLeftBackup(req_.output.path, spare))
-        return JoinStatus::Failed;
-    OutputFile file;
+        return false;
     if (!file.Open(req_.output.path, [&] { return progress_.ProcessEventsAndShouldStop(); },
                    {true, spare})) {
         if (file.Error() == 0)
-            return JoinStatus::Stopped;
-        ShowOutputError(shown, file.Error());
-        return JoinStatus::Failed;
+            status = JoinStatus::Stopped;
+        else
+            ShowOutputError(shown, file.Error());
+        return false;
     }
-    mp3::OutputFile out;
     out.SetErrorHandler([shown](int err) { ShowOutputError(shown, err); });
     if (!out.Open(file.Fd(), shown, file.Seekable())) {
         ShowOutputError(shown, errno);
-        return JoinStatus::Failed;
+        return false;
     }
-    const int rate = FirstRate(req_);
-    OutputMetadata metadata = ForeseenMetadata(req_);
-    if (!file.Seekable()) {
-        // Everything the Info frame and the chapters say, counted before the first byte.
-        CopyJoin first(req_, progress_, *api);
-        CountingWriter counter;
-        if (!first.Run(counter))
-            return first.Stopped() ? JoinStatus::Stopped : JoinStatus::Failed;
-        mp3::InfoFields f = first.Fields();
-        f.bytes = std::uint32_t(mp3::InfoFrameLength(first.FirstBytes()) + counter.bytes);
-        f.musicCrc = counter.crc;
-        out.DescribeExactly(f);
-        metadata.chapters = first.Chapters();
-        metadata.chaptersFinal = true;
-    }
-    CopyJoin join(req_, progress_, *api);
-    const bool joined = Pass(join, out, metadata, rate);
-    const bool discard = req_.discardOnStop || OutputIsInput(req_);
-    if ((!joined && !join.Stopped()) || (join.Stopped() && discard) || out.Failed()) {
-        out.Close();
-        file.Discard();
-        return join.Stopped() && !out.Failed() ? JoinStatus::Stopped : JoinStatus::Failed;
-    }
+    return true;
+}
+
+// Everything the Info frame and the chapters say, counted before the first byte of a pipe.
+JoinStatus CopyOutput::CountAhead(const bladeenc::Api &api, mp3::OutputFile &out,
+                                  OutputMetadata &metadata) {
+    CopyJoin first(req_, progress_, api);
+    CountingWriter counter;
+    QueuedWriter queued(counter, Threaded());
+    if (!first.Run(queued) || !queued.Finish())
+        return first.Stopped() ? JoinStatus::Stopped : JoinStatus::Failed;
+    mp3::InfoFields f = first.Fields();
+    f.bytes = std::uint32_t(mp3::InfoFrameLength(first.FirstBytes()) + counter.bytes);
+    f.musicCrc = counter.crc;
+    out.DescribeExactly(f);
+    metadata.chapters = first.Chapters();
+    metadata.chaptersFinal = true;
+    return JoinStatus::Ok;
+}
+
+// The chapters' final times, the Info frame, and the file under its name.
+JoinStatus CopyOutput::Finish(const CopyJoin &join, OutputFile &file, mp3::OutputFile &out,
+                              OutputMetadata &metadata, int rate) {
     if (metadata.writeChapters && !metadata.chaptersFinal) {
         metadata.chapters = join.Chapters();
         metadata.chaptersFinal = true;
@@ -417,9 +501,35 @@ JoinStatus CopyOutput::Run(JoinSummary *summary) {
         return JoinStatus::Failed;
     }
     if (!file.Commit([this] { progress_.ProcessEventsAndShouldStop(); })) {
-        ShowOutputError(shown, file.Error());
+        ShowOutputError(Shown(), file.Error());
         return JoinStatus::Failed;
     }
+    return JoinStatus::Ok;
+}
+
+JoinStatus CopyOutput::Run(JoinSummary *summary) {
+    const bladeenc::Api *api = library_.Entries();
+    if (!api)
+        return JoinStatus::Failed;
+    OutputFile file;
+    mp3::OutputFile out;
+    JoinStatus status = JoinStatus::Failed;
+    if (!Open(file, out, status))
+        return status;
+    const int rate = FirstRate(req_);
+    OutputMetadata metadata = ForeseenMetadata(req_);
+    if (!file.Seekable() && (status = CountAhead(*api, out, metadata)) != JoinStatus::Ok)
+        return status;
+    CopyJoin join(req_, progress_, *api);
+    const bool joined = Pass(join, out, metadata, rate);
+    const bool discard = req_.discardOnStop || OutputIsInput(req_);
+    if ((!joined && !join.Stopped()) || (join.Stopped() && discard) || out.Failed()) {
+        out.Close();
+        file.Discard();
+        return join.Stopped() && !out.Failed() ? JoinStatus::Stopped : JoinStatus::Failed;
+    }
+    if (Finish(join, file, out, metadata, rate) != JoinStatus::Ok)
+        return JoinStatus::Failed;
     if (summary && joined)
         join.Summarize(*summary);
     return joined ? JoinStatus::Ok : JoinStatus::Stopped;

@@ -397,3 +397,24 @@ TEST(SplicedOutput, NoThreadsToBeHadEncodesSerially) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: a wrong file, 3: no other user, 4: an exception";
     EXPECT_EQ(enctest::Decode(path, 2).size(), pcm.size());
 }
+
+// The LAME tag's CRCs, eight bytes at a time, against the polynomial bit by bit: every length
+// and start value, so no byte of a tail or of the table's layout is taken wrong.
+TEST(SplicedOutput, MusicCrcMatchesTheBitwiseCrc) {
+    std::vector<std::uint8_t> data(4099);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = std::uint8_t(i * 2654435761u >> 13);
+    const auto bitwise = [](std::uint16_t crc, const std::uint8_t *d, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            crc ^= d[i];
+            for (int k = 0; k < 8; ++k)
+                crc = (crc & 1) ? std::uint16_t((crc >> 1) ^ 0xA001) : std::uint16_t(crc >> 1);
+        }
+        return crc;
+    };
+    for (std::size_t n : {0, 1, 7, 8, 9, 16, 17, 4099})
+        for (std::uint16_t start : {0x0000, 0x1234, 0xFFFF})
+            EXPECT_EQ(mp3::Crc16Arc(start, data.data() + 3, n - (n == 4099 ? 3 : 0)),
+                      bitwise(start, data.data() + 3, n - (n == 4099 ? 3 : 0)))
+                << n << " bytes from " << start;
+}
