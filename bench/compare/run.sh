@@ -2,12 +2,20 @@
 # tandrel-join against the tools people join audio with today, side by side on one corpus:
 # medians of wall time, CPU time (user + system) and peak resident memory over several rounds,
 # the ratio of tandrel-join's wall time to each peer's, and each output's duration by ffprobe.
-#   bench/compare/run.sh [BUILD_DIR] [ROUNDS] [ENCODE_ROUNDS]
+#   [JOBS=fast,encode,copy] bench/compare/run.sh [BUILD_DIR] [ROUNDS] [ENCODE_ROUNDS]
 # ENCODE_ROUNDS (default ROUNDS) applies to the jobs that encode MP3, which take minutes;
 # ROUNDS 0 runs those alone (bench/compare/run.sh build 0 3). tandrel-join encodes MP3 with one
 # worker per core, and is also timed with one worker ("tandrel-join 1 worker").
+# JOBS (default all three) picks the groups: fast (WAV, MP3 decoding, mixed set), encode (the
+# jobs that encode MP3) and copy (MP3 -> MP3 keeping frames: tandrel-join --mp3-copy on the CBR
+# and the VBR MP3s beside cat, ffmpeg's concat with -c copy, mp3wrap and the re-encoding
+# tandrel-join join of the same files, timed in ENCODE_ROUNDS; with encode in the same run, the
+# CBR re-encoding row is the MP3 -> MP3 job's). The copy table adds each output's seam gap: its
+# decoded sample count minus the sum of the inputs' decoded (gapless) counts, per seam, in ms;
+# and the mean |shift_samples| of --mp3-copy's seams from its --json. Only the new job, 3 rounds:
+#   JOBS=copy bench/compare/run.sh build 3
 # Needs sox, lame, ffmpeg/ffprobe, bc and GNU time (/usr/bin/time: apt-get install time).
-# shntool and mpg123 are measured when installed. The corpus is kept in bench/corpus/.
+# shntool, mpg123 and mp3wrap are measured when installed. The corpus is kept in bench/corpus/.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${1:-$root/build}"
@@ -17,6 +25,12 @@ tj="$build/bin/tandrel-join"
 corpus="$root/bench/corpus"
 work="$(mktemp -d "${TMPDIR:-/tmp}/tandrel-compare-XXXXXX")"
 trap 'rm -rf "$work"' EXIT
+jobs=" ${JOBS:-fast encode copy} "
+jobs=${jobs//,/ }
+for j in $jobs; do
+    case $j in fast | encode | copy) ;; *) echo "unknown job group: $j (fast, encode, copy)" >&2; exit 1 ;; esac
+done
+want() { [[ $jobs == *" $1 "* ]]; }
 
 for tool in sox lame ffmpeg ffprobe bc /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
@@ -36,13 +50,16 @@ for i in 0 1 2 3 4 5 6 7 8 9; do
     wavs+=("$w") cbrs+=("$corpus/cbr$i.mp3") vbrs+=("$corpus/vbr$i.mp3")
 done
 m="$corpus/mixed"
-mkdir -p "$m"
-[ -s "$m/a-22050-mono-8.wav" ] || sox "${wavs[0]}" -r 22050 -c 1 -b 8 -t wavpcm "$m/a-22050-mono-8.wav"
-[ -s "$m/b-44100-stereo-16.wav" ] || cp "${wavs[1]}" "$m/b-44100-stereo-16.wav"
-[ -s "$m/c-48000.mp3" ] || ffmpeg -v error -i "${wavs[2]}" -ar 48000 -c:a libmp3lame -b:a 192k "$m/c-48000.mp3"
-[ -s "$m/d.wma" ] || ffmpeg -v error -i "${wavs[3]}" -c:a wmav2 -b:a 128k "$m/d.wma"
 mixed=("$m/a-22050-mono-8.wav" "$m/b-44100-stereo-16.wav" "$m/c-48000.mp3" "$m/d.wma")
-cat "${wavs[@]}" "${cbrs[@]}" "${vbrs[@]}" "${mixed[@]}" >/dev/null # warm the page cache
+if want fast || want encode; then
+    mkdir -p "$m"
+    [ -s "$m/a-22050-mono-8.wav" ] || sox "${wavs[0]}" -r 22050 -c 1 -b 8 -t wavpcm "$m/a-22050-mono-8.wav"
+    [ -s "$m/b-44100-stereo-16.wav" ] || cp "${wavs[1]}" "$m/b-44100-stereo-16.wav"
+    [ -s "$m/c-48000.mp3" ] || ffmpeg -v error -i "${wavs[2]}" -ar 48000 -c:a libmp3lame -b:a 192k "$m/c-48000.mp3"
+    [ -s "$m/d.wma" ] || ffmpeg -v error -i "${wavs[3]}" -c:a wmav2 -b:a 128k "$m/d.wma"
+    cat "${wavs[@]}" "${mixed[@]}" >/dev/null # warm the page cache
+fi
+cat "${cbrs[@]}" "${vbrs[@]}" >/dev/null
 
 duration() { ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$1" 2>/dev/null || echo 0; }
 total() { local t=0; for f in "$@"; do t=$(echo "$t + $(duration "$f")" | bc); done; echo "$t"; }
@@ -57,7 +74,7 @@ run() {
     shift 3
     rm -f "$file"
     sync
-    if ! /usr/bin/time -f "%e %U %S %M" -o "$work/t" "$@" >/dev/null 2>"$work/err"; then
+    if ! /usr/bin/time -f "%e %U %S %M" -o "$work/t" "$@" >"$work/out" 2>"$work/err"; then
         echo "$job / $tool failed:" >&2
         tail -3 "$work/err" >&2
         return
@@ -65,6 +82,7 @@ run() {
     read -r e u s kb <"$work/t"
     echo "$e $(echo "$u + $s" | bc) $kb" >>"$work/$job.$tool"
     echo "$file" >"$work/$job.$tool.file"
+    mv "$work/out" "$work/$job.$tool.stdout"
 }
 
 # Mixed set through ffmpeg's concat filter, to the target tandrel-join computes.
@@ -77,7 +95,7 @@ ff_mixed=(ffmpeg -v error -y -i "${mixed[0]}" -i "${mixed[1]}" -i "${mixed[2]}" 
 sox_pipe() { echo "|sox $1 -t wav -r 48000 -c 2 -b 16 -"; }
 
 # The encoder floor: lame alone on the joined PCM, made once before the timing.
-"$tj" -q --force -o "$work/joined.wav" "${wavs[@]}"
+if want encode; then "$tj" -q --force -o "$work/joined.wav" "${wavs[@]}"; fi
 
 jobs_fast() {
     run wav2wav tandrel-join "$work/wav2wav.wav" "$tj" -q --force -o "$work/wav2wav.wav" "${wavs[@]}"
@@ -128,6 +146,34 @@ jobs_encode() {
     run mixed2mp3 "tandrel-join 1 worker" "$work/mixed2mp3.1.mp3" "$tj" -q --force --threads 1 --mp3-bitrate 128 -o "$work/mixed2mp3.1.mp3" "${mixed[@]}"
 }
 
+# MP3 -> MP3 keeping frames: the frames of each file copied into one, all in the same folder.
+# mp3wrap names its output OUT_MP3WRAP.mp3.
+jobs_copy() {
+    for kind in cbr vbr; do
+        local -n mp3s=${kind}s
+        local j=${kind}copy
+        run "$j" "tandrel-join --mp3-copy" "$work/$j.mp3" "$tj" -q --force --json --mp3-copy -o "$work/$j.mp3" "${mp3s[@]}"
+        run "$j" cat "$work/$j.cat.mp3" bash -c 'f=$1; shift; cat "$@" >"$f"' _ "$work/$j.cat.mp3" "${mp3s[@]}"
+        # tandrel-join syncs its output to the disk before it takes its name; cat does not.
+        run "$j" "cat + sync" "$work/$j.cats.mp3" bash -c 'f=$1; shift; cat "$@" >"$f" && sync "$f"' _ "$work/$j.cats.mp3" "${mp3s[@]}"
+        run "$j" ffmpeg "$work/$j.ff.mp3" ffmpeg -v error -f concat -safe 0 -i "$work/${kind}s.txt" -c copy "$work/$j.ff.mp3"
+        if command -v mp3wrap >/dev/null; then
+            run "$j" mp3wrap "$work/$j.wrap_MP3WRAP.mp3" mp3wrap "$work/$j.wrap.mp3" "${mp3s[@]}"
+        fi
+    done
+}
+# The re-encoding join of the same files, in the rounds that encode MP3; the CBR one is the
+# MP3 -> MP3 job's own when that job runs too.
+reencode="tandrel-join re-encoding"
+jobs_copy_encode() {
+    local kind
+    for kind in cbr vbr; do
+        local -n mp3s=${kind}s
+        if [ "$kind" = cbr ] && want encode; then continue; fi
+        run "${kind}copy" "$reencode" "$work/${kind}copy.re.mp3" "$tj" -q --force --mp3-bitrate 128 -o "$work/${kind}copy.re.mp3" "${mp3s[@]}"
+    done
+}
+
 declare -A expect
 expect[wav2wav]=$(total "${wavs[@]}")
 expect[wav2mp3]=${expect[wav2wav]}
@@ -148,8 +194,14 @@ check() {
 }
 
 for r in $(seq "$rounds"); do
-    echo "round $r of $rounds: WAV, MP3 decoding, mixed" >&2
-    jobs_fast
+    if want fast; then
+        echo "round $r of $rounds: WAV, MP3 decoding, mixed" >&2
+        jobs_fast
+    fi
+    if want copy; then
+        echo "round $r of $rounds: MP3 -> MP3 keeping frames" >&2
+        jobs_copy
+    fi
 done
 for job in wav2wav cbr2wav vbr2wav mixed2wav mixed2wma; do
     for f in "$work/$job".*.file; do
@@ -159,9 +211,19 @@ for job in wav2wav cbr2wav vbr2wav mixed2wav mixed2wma; do
     done
 done
 for r in $(seq "$encode_rounds"); do
-    echo "round $r of $encode_rounds: MP3 encoding" >&2
-    jobs_encode
+    if want encode; then
+        echo "round $r of $encode_rounds: MP3 encoding" >&2
+        jobs_encode
+    fi
+    if want copy; then
+        echo "round $r of $encode_rounds: MP3 -> MP3 re-encoding, beside keeping frames" >&2
+        jobs_copy_encode
+    fi
 done
+if want copy && want encode && [ -s "$work/mp32mp3.tandrel-join" ]; then
+    cp "$work/mp32mp3.tandrel-join" "$work/cbrcopy.$reencode"
+    cp "$work/mp32mp3.tandrel-join.file" "$work/cbrcopy.$reencode.file"
+fi
 for job in wav2mp3 mp32mp3 mixed2mp3; do
     for f in "$work/$job".*.file; do
         t=${f#"$work/$job."}
@@ -169,6 +231,31 @@ for job in wav2mp3 mp32mp3 mixed2mp3; do
         check "$job" "$t"
     done
 done
+
+# The copy job's outputs, decoded once the timing is over: ffmpeg drops the encoder delay and
+# padding that a LAME or Xing frame names, so each input decodes to its gapless length.
+samples() {
+    local b
+    b=$({ ffmpeg -v quiet -i "$1" -map 0:a:0 -ac 2 -c:a pcm_s16le -f s16le - 2>/dev/null || true; } | wc -c)
+    echo $((b / 4))
+}
+if want copy; then
+    echo "decoding the MP3 -> MP3 outputs for their seam gaps" >&2
+    rate=$(ffprobe -v error -select_streams a:0 -show_entries stream=sample_rate -of default=nw=1:nk=1 "${cbrs[0]}")
+    for kind in cbr vbr; do
+        if [ "$kind" = cbr ]; then set -- "${cbrs[@]}"; else set -- "${vbrs[@]}"; fi
+        echo $(($# - 1)) >"$work/${kind}copy.seams"
+        sum=0
+        for f in "$@"; do sum=$((sum + $(samples "$f"))); done
+        echo "$sum" >"$work/${kind}copy.insum"
+        for f in "$work/${kind}copy".*.file; do
+            [ -e "$f" ] || continue
+            t=${f#"$work/${kind}copy."}
+            t=${t%.file}
+            samples "$(cat "$f")" >"$work/${kind}copy.$t.samples"
+        done
+    done
+fi
 
 titles=(
     "wav2wav|10 WAV -> WAV, same format"
@@ -183,9 +270,10 @@ titles=(
 echo
 echo "Date: $(date -u '+%Y-%m-%d %H:%M UTC'); machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(awk '/MemTotal/ {printf "%.0f GB RAM", $2 / 1048576}' /proc/meminfo)"
 echo "Rounds: $rounds ($encode_rounds for the MP3-encoding jobs); medians; page cache warm; sync before each run."
-echo
-echo "| job | tool | wall s | CPU s | peak RSS MB | tandrel-join / tool (wall) | duration s (expected) |"
-echo "|---|---|---:|---:|---:|---:|---|"
+want fast || want encode || titles=()
+[ ${#titles[@]} -eq 0 ] || echo
+[ ${#titles[@]} -eq 0 ] || echo "| job | tool | wall s | CPU s | peak RSS MB | tandrel-join / tool (wall) | duration s (expected) |"
+[ ${#titles[@]} -eq 0 ] || echo "|---|---|---:|---:|---:|---:|---|"
 for entry in "${titles[@]}"; do
     job=${entry%%|*}
     title=${entry#*|}
@@ -210,4 +298,70 @@ for entry in "${titles[@]}"; do
         printf '| %s | %s | %.2f | %.2f | %.1f | %s | %.2f (%.2f)%s |\n' "$title" "$t" "$wall" "$cpu" \
             "$(echo "$rss / 1024" | bc -l)" "$ratio" "$dur" "${expect[$job]}" "$note"
     done
+done
+
+want copy || exit 0
+copy="tandrel-join --mp3-copy"
+echo
+echo "MP3 -> MP3 keeping frames; rounds: $rounds, for the re-encoding join: $encode_rounds$(want encode && echo ' (the CBR one: the MP3 -> MP3 job'"'"'s)'); medians."
+echo "Seam gap: the output's decoded samples minus the sum of the inputs' decoded (gapless) samples,"
+echo "per seam, in ms (+ is a gap, - an overlap); shift: mean |shift_samples| of --mp3-copy's seams (--json)."
+echo
+echo "| MP3 inputs | tool | wall s | CPU s | peak RSS MB | --mp3-copy / tool (wall) | decoded s (inputs' sum) | seam gap ms | mean shift |"
+echo "|---|---|---:|---:|---:|---:|---|---:|---|"
+declare -A ratio_to
+for kind in cbr vbr; do
+    j=${kind}copy
+    [ -s "$work/$j.$copy" ] || continue
+    [ "$kind" = cbr ] && title="10 MP3 (CBR 128)" || title="10 MP3 (VBR -V4)"
+    copy_wall=$(cut -d' ' -f1 "$work/$j.$copy" | median)
+    seams=$(cat "$work/$j.seams")
+    insum=$(cat "$work/$j.insum")
+    for t in "$copy" cat "cat + sync" ffmpeg mp3wrap "$reencode"; do
+        [ -s "$work/$j.$t" ] || continue
+        wall=$(cut -d' ' -f1 "$work/$j.$t" | median)
+        cpu=$(cut -d' ' -f2 "$work/$j.$t" | median)
+        rss=$(cut -d' ' -f3 "$work/$j.$t" | median)
+        ratio="-"
+        if [ "$t" != "$copy" ] && [ "$(echo "$wall > 0" | bc)" = 1 ]; then
+            ratio=$(printf '%.3fx' "$(echo "$copy_wall / $wall" | bc -l)")
+            ratio_to[$kind.$t]=$(echo "$copy_wall / $wall" | bc -l)
+        fi
+        n=$(cat "$work/$j.$t.samples" 2>/dev/null || echo 0)
+        gap=$(printf '%+.2f' "$(echo "($n - $insum) / $seams * 1000 / $rate" | bc -l)")
+        shift_note="-"
+        if [ "$t" = "$copy" ]; then
+            out="$work/$j.$t.stdout"
+            shift_note=$(grep -o '"shift_samples": *-\?[0-9.eE+]*' "$out" | sed 's/.*: *//' |
+                awk -v r="$rate" '{a += ($1 < 0 ? -$1 : $1); s += $1; n++}
+                    END {if (n) printf "%.1f samples = %.2f ms (signed mean %+.1f)", a / n, a / n * 1000 / r, s / n; else print "?"}')
+            grep -q '"frames_kept": *true' "$out" || shift_note="frames not kept!"
+            json_frames=$(grep '"duration_frames"' "$out" | tail -1 | grep -o '[0-9]*')
+            [ "$json_frames" = "$n" ] || shift_note+="; --json duration_frames $json_frames"
+        fi
+        note=""
+        [ "$t" = cat ] && note=" (floor; first file's header)"
+        [ "$t" = "cat + sync" ] && note=" (first file's header)"
+        printf '| %s | %s | %.3f | %.3f | %.1f | %s | %.3f (%.3f)%s | %s | %s |\n' "$title" "$t" "$wall" "$cpu" \
+            "$(echo "$rss / 1024" | bc -l)" "$ratio" "$(echo "$n / $rate" | bc -l)" "$(echo "$insum / $rate" | bc -l)" \
+            "$note" "$gap" "$shift_note"
+    done
+done
+echo
+for kind in cbr vbr; do
+    [ "$kind" = cbr ] && title="CBR" || title="VBR"
+    if [ -n "${ratio_to[$kind.cat]:-}" ]; then
+        r=${ratio_to[$kind.cat]}
+        printf '%s: --mp3-copy takes %.2fx the wall time of cat (target <= 1.5x: %s)' "$title" "$r" \
+            "$([ "$(echo "$r <= 1.5" | bc)" = 1 ] && echo met || echo missed)"
+        if [ -n "${ratio_to[$kind.cat + sync]:-}" ]; then
+            printf ', %.2fx that of cat + sync' "${ratio_to[$kind.cat + sync]}"
+        fi
+        if [ -n "${ratio_to[$kind.$reencode]:-}" ]; then
+            r=$(echo "1 / ${ratio_to[$kind.$reencode]}" | bc -l)
+            printf '; it is %.1fx faster than the re-encoding join (target >= 20x: %s)' "$r" \
+                "$([ "$(echo "$r >= 20" | bc)" = 1 ] && echo met || echo missed)"
+        fi
+        echo .
+    fi
 done
