@@ -11,7 +11,8 @@
 namespace tandrel {
 namespace {
 
-constexpr unsigned kMaxWorkers = 16;
+// Pieces of PCM held stay few, whatever the number of cores: memory stays flat.
+constexpr unsigned kMaxWorkers = 10;
 // Pieces held at once beyond one for each worker.
 constexpr std::size_t kSparePieces = 2;
 // Blocks of a streamed input held ahead of the join.
