@@ -178,6 +178,8 @@ Decoder::~Decoder() {
 
 int Decoder::NextPacket() {
     if (frames_) {
+        if (frameLimit_ >= 0 && framesFed_ >= frameLimit_)
+            return AVERROR_EOF;
         Mp3Frame f;
         const std::uint8_t *data = frames_->Next(f);
         if (!data)
@@ -186,6 +188,7 @@ int Decoder::NextPacket() {
         packet_->data = const_cast<std::uint8_t *>(data);
         packet_->size = f.bytes;
         lastFrameSamples_ = f.samples;
+        ++framesFed_;
         return 0;
     }
     for (;;) {
@@ -194,6 +197,13 @@ int Decoder::NextPacket() {
             return r;
         av_packet_unref(packet_);
     }
+}
+
+// The last frame sent gave nothing: its samples are lost (those a range gives, at least).
+void Decoder::LoseFrame() {
+    if (nextPts_ >= dropBefore_)
+        lostSamples_ += static_cast<std::uint64_t>(lastFrameSamples_);
+    nextPts_ += lastFrameSamples_;
 }
 
 bool Decoder::DecodeMore() {
@@ -211,10 +221,8 @@ bool Decoder::DecodeMore() {
             }
             continue;
         }
-        if (r != AVERROR_EOF && r != AVERROR(EAGAIN)) {
-            lostSamples_ += static_cast<std::uint64_t>(lastFrameSamples_);
-            nextPts_ += lastFrameSamples_;
-        }
+        if (r != AVERROR_EOF && r != AVERROR(EAGAIN))
+            LoseFrame();
         // Damaged MP3 frames are passed over, however many; other streams give up after a
         // long run of them.
         if (r == AVERROR_EOF || draining_ ||
@@ -239,8 +247,7 @@ bool Decoder::DecodeMore() {
             --packetBudget_;
         // A damaged packet is skipped; decoding goes on with the next one.
         if (avcodec_send_packet(codec_, packet_) < 0) {
-            lostSamples_ += static_cast<std::uint64_t>(lastFrameSamples_);
-            nextPts_ += lastFrameSamples_;
+            LoseFrame();
             if (++errors_ > kMaxConsecutiveErrors && !frames_) {
                 failed_ = true;
                 draining_ = true;
@@ -279,7 +286,7 @@ bool Decoder::Convert(AVFrame *frame) {
     const std::size_t region = pendSize_;
     PackTo24(region, std::size_t(got));
     pendSize_ += static_cast<std::size_t>(got) * frameBytes_;
-    if (skipStart_ > 0 || discardTo_ > 0)
+    if (skipStart_ > 0 || discardTo_ > 0 || dropBefore_ > 0)
         Trim(region, nextPts_);
     nextPts_ += got;
     return true;

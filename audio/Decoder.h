@@ -21,6 +21,17 @@ namespace tandrel {
 class Mp3Frames;
 struct Mp3Header;
 
+// A run of an MP3 file's frames decoded on its own, as a part of the whole: decoding starts at
+// an earlier frame so that the bit reservoir and the decoder's overlap are those the whole
+// file's decoding has there, and gives only the samples from keepFrom on (positions in the
+// whole file's decoded stream, where its delay and padding are trimmed as for the whole).
+struct Mp3Range {
+    std::uint64_t startByte = 0;  // the first frame decoded
+    std::int64_t startSample = 0; // its first sample in the whole file's decoded stream
+    std::int64_t keepFrom = 0;    // samples before this one are not given
+    std::int64_t frames = -1;     // frames decoded from startByte; -1: up to the end
+};
+
 // Why Decoder::Open gave nothing.
 struct OpenProblem {
     enum Kind { NotThatAudio, NoAudio, NoDecoder, NoLength } kind = NotThatAudio;
@@ -69,6 +80,18 @@ public:
     // Whether the codec keeps every bit (PCM, FLAC, ALAC...), as opposed to MP3, AAC, WMA...
     bool Lossless() const { return lossless_; }
 
+    // For the MP3 frame reader: where its first frame starts and where the audio part ends.
+    std::uint64_t Mp3FirstFrame() const { return mp3First_; }
+    std::uint64_t Mp3AudioEnd() const { return mp3End_; }
+    // A decoder of this MP3 file's range of frames: its own file descriptor, this one's delay
+    // and padding. Null when the range does not start on a frame or nothing in it decodes.
+    std::unique_ptr<Decoder> OpenMp3Range(const Mp3Range &range) const;
+    // Ends the stream after this many frames from the first one (those already read count).
+    void LimitFrames(std::int64_t frames) { frameLimit_ = frames; }
+    // Counts what a range decoder gave (bytes of its audio, all read) after this one ended,
+    // with its losses, as if this one had decoded it: EndedEarly then speaks for both.
+    void AddRange(const Decoder &range, std::uint64_t bytes);
+
 private:
     Decoder() = default;
     enum class StatedLength { Trusted, Cut, Wrong };
@@ -86,6 +109,7 @@ private:
     bool Finish(std::int64_t samples);
     int NextPacket();
     bool DecodeMore();
+    void LoseFrame();
     void Trim(std::size_t regionStart, std::int64_t firstSample);
     bool Convert(AVFrame *frame);
     bool ConfigureResampler(const AVFrame *frame);
@@ -153,6 +177,13 @@ private:
     int lastFrameSamples_ = 0;
     bool failed_ = false;
     bool cutBeforeOpen_ = false;
+    // A range's decoding (Mp3Range): samples before dropBefore_ are not given, and the
+    // stream ends after frameLimit_ frames (framesFed_ so far) when it is not negative.
+    std::int64_t dropBefore_ = 0;
+    std::int64_t frameLimit_ = -1;
+    std::int64_t framesFed_ = 0;
+    std::uint64_t mp3First_ = 0;
+    std::uint64_t mp3End_ = 0;
 };
 
 } // namespace tandrel

@@ -1,5 +1,6 @@
 #include "audio/Decoder.h"
 
+#include "audio/FileAccess.h"
 #include "audio/Mp3Frames.h"
 #include "audio/Mp3Header.h"
 
@@ -70,11 +71,49 @@ bool Decoder::SetupMp3(Mp3Header h, std::uint64_t size) {
         }
     }
     source_.size = static_cast<std::int64_t>(size);
+    mp3First_ = frames_->Position();
+    mp3End_ = h.audioEnd;
     if (!OpenCodec(avcodec_find_decoder(AV_CODEC_ID_MP3), nullptr) || !Finish(samples))
         return false;
     if (exact)
         exactBytes_ = static_cast<std::int64_t>(length_);
     return true;
+}
+
+std::unique_ptr<Decoder> Decoder::OpenMp3Range(const Mp3Range &range) const {
+    std::unique_ptr<Decoder> d(new Decoder);
+    d->path_ = path_;
+    d->container_ = container_;
+    std::uint64_t size = 0;
+    d->fd_ = OpenRegularFile(path_, size);
+    if (d->fd_ < 0)
+        return nullptr;
+    d->frames_ = std::make_unique<Mp3Frames>(d->fd_, range.startByte, mp3End_);
+    if (!d->frames_->FindFirst(1))
+        return nullptr;
+    d->source_.size = static_cast<std::int64_t>(size);
+    d->skipStart_ = skipStart_;
+    d->discardFrom_ = discardFrom_;
+    d->discardTo_ = discardTo_;
+    d->nextPts_ = range.startSample;
+    d->dropBefore_ = range.keepFrom;
+    d->frameLimit_ = range.frames;
+    d->mp3First_ = mp3First_;
+    d->mp3End_ = mp3End_;
+    // A range all of whose audio is trimmed away gives nothing, and that is no failure.
+    const bool opened = d->OpenCodec(avcodec_find_decoder(AV_CODEC_ID_MP3), nullptr);
+    if (d->rate_ <= 0 || (!opened && (d->failed_ || !d->ended_)))
+        return nullptr;
+    return d;
+}
+
+void Decoder::AddRange(const Decoder &range, std::uint64_t bytes) {
+    position_ += bytes;
+    lostSamples_ += range.lostSamples_;
+    lastFrameSamples_ = range.lastFrameSamples_;
+    failed_ = failed_ || range.failed_ || range.frames_->Truncated();
+    ended_ = true;
+    UpdateLength();
 }
 
 } // namespace tandrel

@@ -22,7 +22,8 @@ constexpr int kMaxRate = 1536000;
 
 // Drops the encoder delay and padding from the samples just converted, which begin at
 // regionStart in the pending buffer and at sample firstSample of the decoded stream: what is
-// kept is [skipStart_, discardFrom_) and [discardTo_, ...), however the two overlap.
+// kept is [skipStart_, discardFrom_) and [discardTo_, ...), however the two overlap, and of a
+// range nothing before dropBefore_.
 void Decoder::Trim(std::size_t regionStart, std::int64_t firstSample) {
     const std::int64_t end = firstSample + std::int64_t((pendSize_ - regionStart) / frameBytes_);
     std::uint8_t *base = pending_.data() + pendHead_ + regionStart;
@@ -36,11 +37,12 @@ void Decoder::Trim(std::size_t regionStart, std::int64_t firstSample) {
         std::memmove(base + kept, base + std::size_t(from - firstSample) * frameBytes_, bytes);
         kept += bytes;
     };
+    const std::int64_t from = std::max(skipStart_, dropBefore_);
     if (discardTo_ > 0 && discardFrom_ < discardTo_) {
-        keep(skipStart_, discardFrom_);
-        keep(std::max(skipStart_, discardTo_), end);
+        keep(from, discardFrom_);
+        keep(std::max(from, discardTo_), end);
     } else {
-        keep(skipStart_, end);
+        keep(from, end);
     }
     pendSize_ = regionStart + kept;
 }

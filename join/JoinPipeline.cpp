@@ -4,6 +4,7 @@
 #include "common/FileIo.h"
 #include "common/Messages.h"
 #include "join/Convert.h"
+#include "join/DecodePool.h"
 #include "join/EncoderFeed.h"
 #include "join/JoinChapters.h"
 #include "join/JoinInputs.h"
@@ -145,7 +146,10 @@ bool Join::CheckInputs() const {
 bool Join::ReadInputs(PcmSink &sink) {
     counter_.inner = &sink;
     sink_ = &counter_;
-    for (const JoinInput &in : req_.inputs) {
+    const std::unique_ptr<DecodePool> pool =
+        MakeDecodePool(req_.inputs, req_.target, req_.output.mp3Threads);
+    for (std::size_t i = 0; i < req_.inputs.size(); ++i) {
+        const JoinInput &in = req_.inputs[i];
         progress_.SetLabel(in.path);
         starts_.push_back(counter_.bytes / FrameBytes(req_.target));
         const InputReader reader = ReaderOf(in);
@@ -155,8 +159,9 @@ bool Join::ReadInputs(PcmSink &sink) {
             return false;
         }
         const std::size_t block = InputBlockBytes(in.format, req_.target);
-        const InputResult result = reader == InputReader::Wav
-                                       ? ReadWavInput(in, block, reader_, *this)
+        const InputResult result =
+            reader == InputReader::Wav ? ReadWavInput(in, block, reader_, *this)
+            : pool                     ? pool->Read(i, reader, block_.data(), *this)
                                        : ReadDecodedInput(in, reader, block, block_.data(), *this);
         if (result == InputResult::Failed)
             return false;

@@ -69,7 +69,10 @@ TEST_F(JoinDecoded, FileCutWhileTheJoinReadsItFails) {
         std::string path_;
     } rec(in.path);
     MessageLog log;
-    EXPECT_EQ(Join({in}, rec), JoinStatus::Failed);
+    // Read serially: workers decoding ahead may have read the whole file before the cut.
+    JoinRequest req = WavJoin(tmp_, {in}, out_.File("out.wav"));
+    req.output.mp3Threads = 1;
+    EXPECT_EQ(RunJoin(req, rec), JoinStatus::Failed);
     ASSERT_EQ(log.shown.size(), 1u);
     EXPECT_NE(log.shown[0].find("it ended after"), std::string::npos) << log.shown[0];
 }
@@ -88,3 +91,23 @@ TEST_F(JoinDecoded, FileReplacedAfterListingFails) {
 }
 
 } // namespace
+
+// The decoding pool shows the first bar as serial decoding does, the length told exactly by a
+// LAME tag or estimated without one, and gives the same bytes.
+TEST_F(JoinDecoded, PoolShowsTheSerialProgress) {
+    const std::vector<JoinInput> inputs = {Mp3("tagged.mp3", "-b 128", 20),
+                                           Mp3("plain.mp3", "-t -b 128", 20),
+                                           Mp3("vbr.mp3", "-t -V 6", 20)};
+    for (const JoinInput &in : inputs) {
+        SCOPED_TRACE(in.path);
+        Recorder serial, pooled;
+        JoinRequest req = WavJoin(tmp_, {in}, out_.File("out.wav"));
+        req.output.mp3Threads = 1;
+        ASSERT_EQ(RunJoin(req, serial), JoinStatus::Ok);
+        const std::string bytes = ReadFile(out_.File("out.wav"));
+        req.output.mp3Threads = 2;
+        ASSERT_EQ(RunJoin(req, pooled), JoinStatus::Ok);
+        EXPECT_EQ(pooled.bar1, serial.bar1);
+        EXPECT_TRUE(ReadFile(out_.File("out.wav")) == bytes);
+    }
+}
