@@ -12,6 +12,7 @@
 #include "join/JoinChapters.h"
 #include "join/Mp3Bridge.h"
 #include "join/Mp3CopyInput.h"
+#include "join/Mp3FrameWriters.h"
 #include "join/OutputBackup.h"
 #include "join/OutputFile.h"
 #include "join/OutputStage.h"
@@ -19,10 +20,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -31,108 +29,6 @@ namespace {
 
 constexpr int kDecoderDelay = 529;
 constexpr std::size_t kTocMarks = 4096; // byte positions kept for the seek table
-
-// Where the joined frames go: the output file, or a count of them ahead of it.
-class FrameWriter {
-public:
-    virtual ~FrameWriter() = default;
-    virtual bool Write(const std::uint8_t *data, std::size_t count) = 0;
-};
-
-class CountingWriter : public FrameWriter {
-public:
-    bool Write(const std::uint8_t *data, std::size_t count) override {
-        crc = mp3::Crc16Arc(crc, data, count);
-        bytes += count;
-        return true;
-    }
-    std::uint16_t crc = 0;
-    std::uint64_t bytes = 0;
-};
-
-class FileWriter : public FrameWriter {
-public:
-    explicit FileWriter(mp3::OutputFile &file) : file_(file) {}
-    bool Write(const std::uint8_t *data, std::size_t count) override {
-        return file_.Write(data, count);
-    }
-
-private:
-    mp3::OutputFile &file_;
-};
-
-// Hands the frames to another writer on a thread of its own, so that the music CRC and the
-// writes run beside the reading and the bridges; a few chunks are held at most.
-class QueuedWriter : public FrameWriter {
-public:
-    QueuedWriter(FrameWriter &inner, bool threaded) : inner_(inner) {
-        if (threaded)
-            thread_ = std::thread([this] { Loop(); });
-    }
-    ~QueuedWriter() { Finish(); }
-    bool Write(const std::uint8_t *data, std::size_t count) override {
-        if (!thread_.joinable())
-            return inner_.Write(data, count);
-        current_.insert(current_.end(), data, data + count);
-        if (current_.size() >= kChunk)
-            Push();
-        return !failed_;
-    }
-    // Everything written; false when a write failed.
-    bool Finish() {
-        if (thread_.joinable()) {
-            Push();
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                done_ = true;
-            }
-            wake_.notify_all();
-            thread_.join();
-        }
-        return !failed_;
-    }
-
-private:
-    static constexpr std::size_t kChunk = 1 << 20, kChunks = 4;
-    void Push() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        room_.wait(lock, [this] { return queue_.size() < kChunks; });
-        queue_.push_back(std::move(current_));
-        current_ = std::vector<std::uint8_t>();
-        if (!spare_.empty()) {
-            current_ = std::move(spare_.back());
-            spare_.pop_back();
-        }
-        current_.clear();
-        wake_.notify_all();
-    }
-    void Loop() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return done_ || !queue_.empty(); });
-            if (queue_.empty())
-                return;
-            std::vector<std::uint8_t> chunk = std::move(queue_.front());
-            queue_.pop_front();
-            room_.notify_all();
-            lock.unlock();
-            if (!failed_ && !inner_.Write(chunk.data(), chunk.size()))
-                failed_ = true;
-            lock.lock();
-            spare_.push_back(std::move(chunk));
-        }
-    }
-
-    FrameWriter &inner_;
-    std::vector<std::uint8_t> current_;
-    std::deque<std::vector<std::uint8_t>> queue_;
-    std::vector<std::vector<std::uint8_t>> spare_;
-    std::mutex mutex_;
-    std::condition_variable wake_, room_;
-    bool done_ = false;
-    std::atomic<bool> failed_{false};
-    std::thread thread_;
-};
 
 void AppendFrame(mp3::EncodedRun &run, const std::uint8_t *data, std::size_t count) {
     if (run.offsets.empty())
