@@ -92,4 +92,80 @@ TEST(KernelCopy, RangesArriveWholeAfterWhatIsBufferedInAnyOutput) {
     close(in);
 }
 
+// The same join copied by the kernel and read and written: by the command line in one pass and
+// by the window's second pass, into the inputs' file system and into another.
+TEST(KernelCopy, JoinsCopiedAndReadGiveTheSameFile) {
+    TempDir dir, tmp;
+    const std::string a = Pattern(300001, 2), b = Pattern(20000, 3), c = Pattern(9000000, 4);
+    // Chunks before and after the data; a's last incomplete frame is dropped.
+    const std::vector<JoinInput> inputs = {{Wav(dir.File("a.wav"), a, {{"LIST", "before"}}), kCd},
+                                           {Wav(dir.File("b.wav"), b), kCd},
+                                           {Wav(dir.File("c.wav"), c), kCd}};
+    WriteFile(dir.File("c.wav"), ReadFile(dir.File("c.wav")) + "LIST\4\0\0\0afte");
+    const std::string data = a.substr(0, 300000) + b + c;
+    const std::string other = OtherFileSystem();
+    std::vector<std::string> outputs;
+    for (bool direct : {true, false}) {
+        for (const std::string &folder : {dir.Path(), other}) {
+            if (folder.empty())
+                continue;
+            const std::string out = folder + (direct ? "/direct.wav" : "/window.wav");
+            JoinRequest req = WavJoin(tmp, inputs, out);
+            req.direct = direct;
+            req.metadata.tags = {{"title", "Joined"}, {"artist", "Someone"}};
+            MessageLog log;
+            Recorder rec;
+            ASSERT_EQ(RunJoin(req, rec), JoinStatus::Ok) << out;
+            EXPECT_TRUE(log.shown.empty());
+            const std::string file = ReadFile(out);
+            unlink(out.c_str());
+            EXPECT_EQ(DataChunk(file), data) << out;
+            EXPECT_EQ(GetLE32(file, 4), file.size() - 8) << out;
+            EXPECT_NE(file.find("Someone", 44 + data.size()), std::string::npos) << out;
+            // Progress still moves within an input copied in ranges.
+            const auto &bar = direct ? rec.bar1 : rec.bar2;
+            EXPECT_GT(std::count_if(bar.begin(), bar.end(), [](int p) { return p > 0 && p < 100; }),
+                      0)
+                << out;
+            outputs.push_back(file);
+        }
+    }
+    if (!other.empty())
+        rmdir(other.c_str());
+    for (const std::string &file : outputs)
+        EXPECT_TRUE(file == outputs[0]);
+}
+
+// A disk that fills up while the kernel copies: the message and the outcome of a write that
+// fails, whether the copy stopped short or failed outright.
+TEST(KernelCopy, FullDiskMidCopyIsTheUsualFailure) {
+    TempDir dir, tmp;
+    const std::string small = dir.File("small");
+    SmallDisk disk(small, "size=1m");
+    if (!disk.Mounted())
+        GTEST_SKIP() << "cannot mount a small tmpfs here";
+    for (bool direct : {true, false}) {
+        // Inputs and the window's temporary file on the small disk too; the output cannot fit.
+        const std::size_t bytes = direct ? 300000 : 200000;
+        const std::vector<JoinInput> inputs = {{Wav(small + "/a.wav", Pattern(bytes, 5)), kCd},
+                                               {Wav(small + "/b.wav", Pattern(bytes, 6)), kCd}};
+        for (const std::string old : {"", "OLD"}) {
+            const std::string out = small + "/out.wav";
+            if (!old.empty())
+                WriteFile(out, old);
+            JoinRequest req = WavJoin(tmp, inputs, out);
+            req.direct = direct;
+            req.tempPcmPath = small + "/AudioTemp.pcm";
+            MessageLog log;
+            Recorder rec;
+            EXPECT_EQ(RunJoin(req, rec), JoinStatus::Failed);
+            EXPECT_EQ(log.shown, std::vector<std::string>{"Error: Cannot creat the output file.\n" +
+                                                          out + "\nNo space left on device"});
+            EXPECT_EQ(Exists(out) ? ReadFile(out) : "", old);
+            EXPECT_EQ(Listing(small).size(), old.empty() ? 2u : 3u);
+            unlink(out.c_str());
+        }
+    }
+}
+
 } // namespace
