@@ -12,13 +12,7 @@
 #include <cstring>
 #include <unistd.h>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/intreadwrite.h>
-#include <libswresample/swresample.h>
-}
+#include "audio/Ffmpeg.h"
 
 namespace tandrel {
 namespace {

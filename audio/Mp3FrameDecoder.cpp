@@ -2,10 +2,7 @@
 
 #include <algorithm>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/channel_layout.h>
-}
+#include "audio/Ffmpeg.h"
 
 namespace tandrel {
 

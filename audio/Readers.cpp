@@ -7,9 +7,7 @@
 #include <cstring>
 #include <unistd.h>
 
-extern "C" {
-#include <libavformat/avformat.h>
-}
+#include "audio/Ffmpeg.h"
 
 // Which reader takes a file, from what its first bytes say.
 namespace tandrel {

@@ -3,11 +3,7 @@
 #include "common/Messages.h"
 #include "lang/MessageTexts.h"
 
-extern "C" {
-#include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-}
+#include "audio/Ffmpeg.h"
 
 #include <algorithm>
 #include <cmath>
