@@ -60,7 +60,7 @@ InputReader WaveReader(int fd, std::uint64_t size) {
 bool ProbesAsMpegAudio(int fd) {
     std::vector<unsigned char> buf(kProbeBytes + AVPROBE_PADDING_SIZE, 0);
     const ssize_t n = ::pread(fd, buf.data(), kProbeBytes, 0);
-    if (n <= 0)
+    if (n <= 0 || !LoadFfmpeg())
         return false;
     AVProbeData probe{};
     probe.buf = buf.data();
@@ -97,7 +97,7 @@ std::string UnknownAifcCodec(const std::string &path) {
         !StartsWith(head, sizeof head, 0, "FORM") || !StartsWith(head, sizeof head, 8, "AIFC"))
         return "";
     const std::string type = AifcCompression(fd, size);
-    if (type.size() != 4)
+    if (type.size() != 4 || !LoadFfmpeg())
         return "";
     const AVCodecTag *const tags[] = {avformat_get_mov_audio_tags(), nullptr};
     const unsigned tag = MKTAG(type[0], type[1], type[2], type[3]);
