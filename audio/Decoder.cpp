@@ -12,13 +12,7 @@
 #include <cstring>
 #include <unistd.h>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/intreadwrite.h>
-#include <libswresample/swresample.h>
-}
+#include "audio/Ffmpeg.h"
 
 namespace tandrel {
 namespace {
@@ -163,11 +157,17 @@ bool Decoder::Finish(std::int64_t samples) {
 }
 
 Decoder::~Decoder() {
-    avcodec_free_context(&codec_);
-    av_frame_free(&frame_);
-    av_packet_free(&packet_);
-    swr_free(&swr_);
-    avformat_close_input(&format_);
+    // Nothing of FFmpeg's to free (and none of its libraries to open) for a decoder never opened.
+    if (codec_)
+        avcodec_free_context(&codec_);
+    if (frame_)
+        av_frame_free(&frame_);
+    if (packet_)
+        av_packet_free(&packet_);
+    if (swr_)
+        swr_free(&swr_);
+    if (format_)
+        avformat_close_input(&format_);
     if (io_) {
         av_freep(&io_->buffer);
         avio_context_free(&io_);

@@ -8,10 +8,7 @@
 #include <cstring>
 #include <unistd.h>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-}
+#include "audio/Ffmpeg.h"
 
 // The FFmpeg side of opening a decoder: whatever container and codec FFmpeg recognises in the
 // content, its first audio stream, and how long that stream says it is.

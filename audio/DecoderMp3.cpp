@@ -6,9 +6,7 @@
 
 #include <algorithm>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
+#include "audio/Ffmpeg.h"
 
 // The MP3 side of opening a decoder: what the file's header states, and whether to believe it.
 namespace tandrel {

@@ -4,12 +4,7 @@
 #include <bit>
 #include <cstring>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/intreadwrite.h>
-#include <libswresample/swresample.h>
-}
+#include "audio/Ffmpeg.h"
 
 // The decoder's output side: the layout it hands out, and how decoded frames get there.
 namespace tandrel {

@@ -3,15 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/log.h>
-}
+#include "audio/Ffmpeg.h"
 
 namespace tandrel {
 namespace {
 
-bool g_ready = false;
+enum class State { Off, OnFirstUse, Ready };
+State g_state = State::Off;
 bool g_failForTesting = false;
 
 bool FailRequested() {
@@ -21,25 +19,33 @@ bool FailRequested() {
     return env && std::strcmp(env, "1") == 0;
 }
 
-} // namespace
-
-bool InitDecoding() {
-    // Without an MP3 decoder the program cannot do what it is for.
-    if (FailRequested() || !avcodec_find_decoder(AV_CODEC_ID_MP3)) {
-        g_ready = false;
+// Without an MP3 decoder the program cannot do what it is for.
+bool Check() {
+    if (FailRequested() || !LoadFfmpeg() || !avcodec_find_decoder(AV_CODEC_ID_MP3))
         return false;
-    }
     av_log_set_level(AV_LOG_QUIET);
-    g_ready = true;
     return true;
 }
 
+} // namespace
+
+bool InitDecoding() {
+    g_state = Check() ? State::Ready : State::Off;
+    return g_state == State::Ready;
+}
+
+void InitDecodingOnFirstUse() {
+    g_state = State::OnFirstUse;
+}
+
 void EndDecoding() {
-    g_ready = false;
+    g_state = State::Off;
 }
 
 bool DecodingReady() {
-    return g_ready;
+    if (g_state == State::OnFirstUse)
+        g_state = Check() ? State::Ready : State::Off;
+    return g_state == State::Ready;
 }
 
 void SetDecodingInitFailureForTesting(bool fail) {

@@ -2,10 +2,7 @@
 
 #include <algorithm>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/channel_layout.h>
-}
+#include "audio/Ffmpeg.h"
 
 namespace tandrel {
 
@@ -14,16 +11,19 @@ Mp3FrameDecoder::~Mp3FrameDecoder() {
 }
 
 void Mp3FrameDecoder::Close() {
-    av_frame_free(&frame_);
-    av_packet_free(&packet_);
-    avcodec_free_context(&codec_);
+    if (frame_)
+        av_frame_free(&frame_);
+    if (packet_)
+        av_packet_free(&packet_);
+    if (codec_)
+        avcodec_free_context(&codec_);
 }
 
 bool Mp3FrameDecoder::Open(int channels, int frameSamples) {
     Close();
     channels_ = channels;
     frameSamples_ = frameSamples;
-    const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_MP3);
+    const AVCodec *codec = LoadFfmpeg() ? avcodec_find_decoder(AV_CODEC_ID_MP3) : nullptr;
     if (!codec || !(codec_ = avcodec_alloc_context3(codec)))
         return false;
     codec_->thread_count = 1;

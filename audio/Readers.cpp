@@ -7,9 +7,7 @@
 #include <cstring>
 #include <unistd.h>
 
-extern "C" {
-#include <libavformat/avformat.h>
-}
+#include "audio/Ffmpeg.h"
 
 // Which reader takes a file, from what its first bytes say.
 namespace tandrel {
@@ -62,7 +60,7 @@ InputReader WaveReader(int fd, std::uint64_t size) {
 bool ProbesAsMpegAudio(int fd) {
     std::vector<unsigned char> buf(kProbeBytes + AVPROBE_PADDING_SIZE, 0);
     const ssize_t n = ::pread(fd, buf.data(), kProbeBytes, 0);
-    if (n <= 0)
+    if (n <= 0 || !LoadFfmpeg())
         return false;
     AVProbeData probe{};
     probe.buf = buf.data();
@@ -99,7 +97,7 @@ std::string UnknownAifcCodec(const std::string &path) {
         !StartsWith(head, sizeof head, 0, "FORM") || !StartsWith(head, sizeof head, 8, "AIFC"))
         return "";
     const std::string type = AifcCompression(fd, size);
-    if (type.size() != 4)
+    if (type.size() != 4 || !LoadFfmpeg())
         return "";
     const AVCodecTag *const tags[] = {avformat_get_mov_audio_tags(), nullptr};
     const unsigned tag = MKTAG(type[0], type[1], type[2], type[3]);

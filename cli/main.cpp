@@ -412,8 +412,8 @@ int Main(const std::vector<std::string> &args) {
 
 int main(int argc, char **argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    // Without the decoders only PCM wave files are taken.
-    InitDecoding();
+    // Without the decoders only PCM wave files are taken; a join of those never loads them.
+    InitDecodingOnFirstUse();
     int status = Main(args);
     EndDecoding();
     SetMessages(nullptr);

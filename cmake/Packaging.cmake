@@ -25,9 +25,16 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/data/debian/postinst
     ${CMAKE_SOURCE_DIR}/data/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
+# FFmpeg's libraries are opened on first use (audio/Ffmpeg.h), never linked by the programs.
+set(_ffmpeg_packages)
+foreach(_lib avformat avcodec swresample avutil)
+    string(REGEX MATCH "^[0-9]+" _major "${FFMPEG_lib${_lib}_VERSION}")
+    list(APPEND _ffmpeg_packages "lib${_lib}${_major}")
+endforeach()
+string(JOIN ", " CPACK_DEBIAN_PACKAGE_DEPENDS ${_ffmpeg_packages})
 if(TANDREL_GUI)
     # Loaded by Qt at run time, never linked: SVG pictures and icons.
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libqt6svg6")
     set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
         "qt6-translations-l10n, fonts-dejavu-core, bash-completion")
 endif()

@@ -144,6 +144,7 @@ void BufferedWriter::Attach(int fd) {
     error_ = 0;
     written_ = 0;
     stream_ = fd >= 0 && IsStream(fd);
+    kernelCopies_ = fd >= 0 && !stream_;
 }
 
 bool BufferedWriter::WriteAll(const std::uint8_t *data, std::size_t count) {
@@ -183,6 +184,49 @@ bool BufferedWriter::WriteAt(std::uint64_t offset, const void *data, std::size_t
         return false;
     }
     return true;
+}
+
+// In steps of the buffer's size, as the writes go. Any failure ends copying by the kernel: a
+// refusal holds for the rest, and the reads and writes that take over tell other errors as
+// they always have.
+std::uint64_t BufferedWriter::KernelCopy(int fd, std::uint64_t offset, std::uint64_t count) {
+    std::uint64_t done = 0;
+    while (kernelCopies_ && done < count) {
+        loff_t from = loff_t(offset + done);
+        const std::size_t step = std::size_t(std::min<std::uint64_t>(count - done, buffer_.size()));
+        const ssize_t n = ::copy_file_range(fd, &from, fd_, nullptr, step, 0);
+        if (n > 0)
+            done += std::uint64_t(n);
+        else if (n == 0)
+            break; // the source's end, or what the reads are to find out
+        else if (errno != EINTR)
+            kernelCopies_ = false;
+    }
+    written_ += done;
+    return done;
+}
+
+CopyResult BufferedWriter::CopyFrom(int fd, std::uint64_t offset, std::uint64_t count) {
+    CopyResult r;
+    if (!Flush())
+        return r;
+    r.bytes = KernelCopy(fd, offset, count);
+    while (r.bytes < count) {
+        const std::size_t want =
+            std::size_t(std::min<std::uint64_t>(count - r.bytes, buffer_.size()));
+        const ssize_t n = ::pread(fd, buffer_.data(), want, off_t(offset + r.bytes));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            r.readError = n < 0 ? errno : 0;
+            break;
+        }
+        if (!WriteAll(buffer_.data(), std::size_t(n)))
+            break;
+        r.bytes += std::uint64_t(n);
+        written_ += std::uint64_t(n);
+    }
+    return r;
 }
 
 bool BufferedWriter::Close() {

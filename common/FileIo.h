@@ -38,6 +38,12 @@ std::string BaseName(const std::string &path);
 void InterruptWrites(bool on);
 bool WritesInterrupted();
 
+// What BufferedWriter::CopyFrom appended, and the source's errno when reading it failed.
+struct CopyResult {
+    std::uint64_t bytes = 0;
+    int readError = 0;
+};
+
 // A descriptor written through a large buffer; every write is checked. Error() holds the
 // errno of the first failure.
 class BufferedWriter {
@@ -58,11 +64,19 @@ public:
     bool Close();
     int Error() const { return error_; }
     std::uint64_t Written() const { return written_; }
+    // Appends bytes [offset, offset + count) of the file fd, whose position stays where it
+    // is: the kernel copies them (copy_file_range) where both files allow it, else they are
+    // read and written through the buffer. Fewer bytes when the source ends first or cannot
+    // be read (readError), or when writing fails (Error()).
+    CopyResult CopyFrom(int fd, std::uint64_t offset, std::uint64_t count);
 
 private:
     bool WriteAll(const std::uint8_t *data, std::size_t count);
+    std::uint64_t KernelCopy(int fd, std::uint64_t offset, std::uint64_t count);
     std::vector<std::uint8_t> buffer_;
     bool stream_ = false; // a pipe, FIFO, socket or device
+    // Until the kernel refuses a copy (another file system, a stream, an appending file).
+    bool kernelCopies_ = false;
     std::size_t used_ = 0;
     int fd_ = -1;
     int error_ = 0;

@@ -3,11 +3,7 @@
 #include "common/Messages.h"
 #include "lang/MessageTexts.h"
 
-extern "C" {
-#include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-}
+#include "audio/Ffmpeg.h"
 
 #include <algorithm>
 #include <cmath>
@@ -33,6 +29,8 @@ constexpr double kHqPrecision = 28.0;
 // A resampler from rate `from` to rate `to` for interleaved doubles of `channels`
 // channels: soxr, or swr's own engine with a long filter where soxr was not built in.
 SwrContext *MakeResampler(int channels, int from, int to) {
+    if (!LoadFfmpeg())
+        return nullptr;
     AVChannelLayout layout;
     av_channel_layout_default(&layout, channels);
     for (const bool soxr : {true, false}) {

@@ -42,6 +42,28 @@ InputResult NotValidWave(const std::string &path) {
                                                     (why.empty() ? "" : " (" + why + ")")}));
 }
 
+// The whole frames of the data chunk (at dataOffset, total bytes) as ranges of the file;
+// consumed counts what went. Done when they all went.
+InputResult CopyFrames(const JoinInput &input, int fd, std::uint64_t dataOffset,
+                       std::uint64_t total, InputBlocks &blocks, std::uint64_t &consumed) {
+    const std::size_t frame = FrameBytes(input.format);
+    const std::uint64_t whole = frame ? total / frame * frame : 0;
+    while (consumed < whole) {
+        const std::uint64_t want = std::min(kRangeBytes, whole - consumed);
+        const RangeResult r = blocks.TakeRange(fd, dataOffset + consumed, want);
+        consumed += r.bytes;
+        if (!r.ok)
+            return InputResult::Failed;
+        if (r.readError != 0)
+            return Fail(MsgText(Msg::CouldNotRead, {input.path, SystemError(r.readError)}));
+        if (r.bytes < want)
+            return ReportEndedEarly(input, total, consumed);
+        if (blocks.AfterBlock(Percent(consumed, total)))
+            return InputResult::Stopped;
+    }
+    return InputResult::Done;
+}
+
 } // namespace
 
 InputReader ReaderOf(const JoinInput &input) {
@@ -91,11 +113,16 @@ InputResult ReadWavInput(const JoinInput &input, std::size_t blockBytes, BlockRe
         return ReportEndedEarly(input, expected, c.availableBytes);
     // A file that grew since it was listed is joined whole: nothing of it is dropped.
     const std::uint64_t total = c.availableBytes;
-    if (::lseek(fd, off_t(c.dataOffset), SEEK_SET) < 0)
+    std::uint64_t consumed = 0;
+    if (blocks.TakesRanges()) {
+        const InputResult copied = CopyFrames(input, fd, c.dataOffset, total, blocks, consumed);
+        if (copied != InputResult::Done)
+            return copied;
+    }
+    // What is left: everything, or a last incomplete frame.
+    if (::lseek(fd, off_t(c.dataOffset + consumed), SEEK_SET) < 0)
         return Fail(MsgText(Msg::CouldNotRead, {path, SystemError(errno)}));
     reader.Attach(fd);
-
-    std::uint64_t consumed = 0;
     while (consumed < total) {
         const std::uint8_t *data;
         const std::size_t want = std::size_t(std::min<std::uint64_t>(blockBytes, total - consumed));

@@ -33,6 +33,10 @@ public:
     virtual bool Block(const std::uint8_t *data, std::size_t count) = 0;
     // After each block, with the input's progress; true when the join is to stop.
     virtual bool AfterBlock(int percent) = 0;
+    // Whether the input's bytes go on unchanged to a sink that takes ranges of files: then
+    // its whole frames come through TakeRange instead of Block (see PcmSink::TakeRange).
+    virtual bool TakesRanges() const { return false; }
+    virtual RangeResult TakeRange(int, std::uint64_t, std::uint64_t) { return {0, 0, false}; }
 };
 
 enum class InputResult { Done, Stopped, Failed };
@@ -50,7 +54,8 @@ InputResult ReportFormatChanged(const JoinInput &input, const PcmFormat &now);
 InputResult ReportCannotOpen(const std::string &path, const std::string &otherwise);
 
 // Reads the data chunk of a WAV file (input.path) in blocks of at most blockBytes: the bytes
-// it held when listed (input.expectedBytes), else what it holds when opened. Messages (caption
+// it held when listed (input.expectedBytes), else what it holds when opened. Blocks that take
+// ranges get the whole frames as ranges of kRangeBytes, AfterBlock after each. Messages (caption
 // "Error"): ReportCannotOpen's, "Can not join '<path>': it is not a valid Wave file (it is an
 // MP3 file)", "...: it is a compressed Wave file", and those of ReportFormatChanged and
 // ReportEndedEarly.

@@ -50,6 +50,12 @@ public:
         bytes += count;
         return inner->Write(data, count);
     }
+    bool TakesRanges() const override { return inner->TakesRanges(); }
+    RangeResult TakeRange(int fd, std::uint64_t offset, std::uint64_t count) override {
+        const RangeResult r = inner->TakeRange(fd, offset, count);
+        bytes += r.bytes;
+        return r;
+    }
     PcmSink *inner = nullptr;
     std::uint64_t bytes = 0;
 };
@@ -90,6 +96,13 @@ private:
     bool AfterBlock(int percent) override {
         progress_.Progress1(percent);
         return Stop();
+    }
+    // Only an input that needs no conversion: the converter holds nothing back then.
+    bool TakesRanges() const override {
+        return converter_.SameFormat() && !converter_.Resampled() && sink_->TakesRanges();
+    }
+    RangeResult TakeRange(int fd, std::uint64_t offset, std::uint64_t count) override {
+        return sink_->TakeRange(fd, offset, count);
     }
 
     const JoinRequest &req_;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <unistd.h>
 #include <vector>
 
 namespace tandrel {
@@ -25,8 +26,41 @@ int Percent(std::uint64_t done, std::uint64_t total) {
     return p > 100 ? 100 : int(p);
 }
 
+namespace {
+
+StageResult ReadFailed(const std::string &pcmName, int err) {
+    ShowMessage(MsgText(Msg::ErrorCaption),
+                MsgText(Msg::CouldNotRead, {pcmName, SystemError(err)}));
+    return StageResult::Failed;
+}
+
+// The file's bytes from start on, as ranges the sink takes; a file that ends early ends the
+// data, as it does read block by block.
+StageResult CopyRanges(int pcmFd, std::uint64_t start, std::uint64_t size, OutputSink &sink,
+                       const ProgressReport &progress, const std::string &pcmName) {
+    std::uint64_t total = 0;
+    while (total < size) {
+        const RangeResult r =
+            sink.TakeRange(pcmFd, start + total, std::min(kRangeBytes, size - total));
+        total += r.bytes;
+        if (!r.ok)
+            return StageResult::Failed;
+        if (r.readError != 0)
+            return ReadFailed(pcmName, r.readError);
+        if (r.bytes == 0)
+            break;
+        if (progress && progress(Percent(total, size)))
+            return StageResult::Stopped;
+    }
+    return StageResult::Done;
+}
+
+} // namespace
+
 StageResult CopyToSink(int pcmFd, std::uint64_t size, OutputSink &sink,
                        const ProgressReport &progress, const std::string &pcmName) {
+    if (const off_t start = ::lseek(pcmFd, 0, SEEK_CUR); start >= 0 && sink.TakesRanges())
+        return CopyRanges(pcmFd, std::uint64_t(start), size, sink, progress, pcmName);
     const std::size_t chunk = sink.ChunkBytes();
     if (chunk == 0)
         return StageResult::Failed;
@@ -39,9 +73,7 @@ StageResult CopyToSink(int pcmFd, std::uint64_t size, OutputSink &sink,
         if (n == 0) {
             if (reader.Error() == 0)
                 break;
-            ShowMessage(MsgText(Msg::ErrorCaption),
-                        MsgText(Msg::CouldNotRead, {pcmName, SystemError(reader.Error())}));
-            return StageResult::Failed;
+            return ReadFailed(pcmName, reader.Error());
         }
         if (!sink.Write(data, n))
             return StageResult::Failed;

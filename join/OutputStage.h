@@ -21,8 +21,9 @@ void ShowOutputError(const std::string &path, int err);
 int Percent(std::uint64_t done, std::uint64_t total);
 
 // Feeds size bytes of PCM read from pcmFd (from its current position) to sink, in chunks of
-// sink.ChunkBytes(), reporting progress after each chunk. pcmName names the file in a
-// read error's message.
+// sink.ChunkBytes(), reporting progress after each chunk; a sink that takes ranges of files
+// gets them kRangeBytes at a time, progress after each. pcmName names the file in a read
+// error's message.
 StageResult CopyToSink(int pcmFd, std::uint64_t size, OutputSink &sink,
                        const ProgressReport &progress, const std::string &pcmName);
 

@@ -20,13 +20,36 @@ struct PcmFormat {
 // Bytes of one interleaved frame (whole bytes per sample); 0 for a nonsense format.
 std::size_t FrameBytes(const PcmFormat &format);
 
+// Bytes handed to PcmSink::TakeRange at a time: enough for the kernel to copy at full speed,
+// few enough that progress moves and a stop is heard several times a second on a slow disk.
+inline constexpr std::uint64_t kRangeBytes = 8u << 20;
+
+// What a sink made of a range of a file: the bytes it took, and the file's errno when reading
+// it failed. Fewer bytes than asked also when the file ends first, or when the sink failed
+// (ok false, its message shown).
+struct RangeResult {
+    std::uint64_t bytes = 0;
+    int readError = 0;
+    bool ok = true;
+};
+
 // Receives PCM in order. A false result means the destination failed and has already
 // shown its message; the caller stops feeding it.
 class PcmSink {
 public:
     virtual ~PcmSink() = default;
     virtual bool Write(const std::uint8_t *data, std::size_t count) = 0;
+    // Whether TakeRange gains anything over reading and Write: the kernel copies for it.
+    virtual bool TakesRanges() const { return false; }
+    // Takes bytes [offset, offset + count) of the file fd (its position stays) as if they came
+    // through Write; by default they do, read in pieces.
+    virtual RangeResult TakeRange(int fd, std::uint64_t offset, std::uint64_t count);
 };
+
+// Reads bytes [offset, offset + count) of fd and hands them to sink.Write in pieces of at most
+// piece bytes: PcmSink::TakeRange's way.
+RangeResult WriteRange(PcmSink &sink, int fd, std::uint64_t offset, std::uint64_t count,
+                       std::size_t piece);
 
 // Where a final destination writes: an open descriptor (the sink uses a duplicate of it)
 // and, for libraries that open files by name, a name that opens the same file.
@@ -58,6 +81,9 @@ public:
     // Completes and closes the file; also called after a failed Write. False when the
     // file could not be completed (the message has been shown).
     virtual bool Close() = 0;
+    RangeResult TakeRange(int fd, std::uint64_t offset, std::uint64_t count) override {
+        return WriteRange(*this, fd, offset, count, ChunkBytes());
+    }
 };
 
 } // namespace tandrel

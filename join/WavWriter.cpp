@@ -152,6 +152,16 @@ bool WavFileWriter::Write(const std::uint8_t *data, std::size_t count) {
     return true;
 }
 
+RangeResult WavFileWriter::TakeRange(int fd, std::uint64_t offset, std::uint64_t count) {
+    if (failed_)
+        return {0, 0, false};
+    const CopyResult copied = out_.CopyFrom(fd, offset, count);
+    data_ += copied.bytes;
+    if (out_.Error() != 0)
+        return {copied.bytes, 0, Failed(out_.Error())};
+    return {copied.bytes, copied.readError, true};
+}
+
 bool WavFileWriter::MoveDataForRf64() {
     constexpr std::size_t kChunk = 1 << 20;
     std::vector<std::uint8_t> buffer(kChunk);

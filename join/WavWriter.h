@@ -39,6 +39,9 @@ public:
               std::int64_t expectedBytes) override;
     std::size_t ChunkBytes() const override { return kWavBlockBytes; }
     bool Write(const std::uint8_t *data, std::size_t count) override;
+    // A file written from its start: the kernel may copy ranges into it.
+    bool TakesRanges() const override { return seekable_ && !failed_; }
+    RangeResult TakeRange(int fd, std::uint64_t offset, std::uint64_t count) override;
     bool Close() override;
     void SetMetadata(const OutputMetadata &metadata) override;
     void SetChapters(const std::vector<Chapter> &chapters) override;
@@ -78,7 +81,8 @@ struct WavOutputOptions {
 };
 
 // Writes the headerless PCM file tempPath, in format, out as the WAV file outputPath,
-// reporting progress after every 10240-byte block. False when the output could not be
+// reporting progress after every 10240-byte block (every range the kernel copies, where it
+// can: see CopyToSink). False when the output could not be
 // created or written (the message has been shown); true also after a stop.
 bool WriteWavOutput(const std::string &tempPath, const PcmFormat &format,
                     const std::string &outputPath, const ProgressReport &progress,

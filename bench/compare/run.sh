@@ -99,7 +99,8 @@ if want encode; then "$tj" -q --force -o "$work/joined.wav" "${wavs[@]}"; fi
 
 jobs_fast() {
     run wav2wav tandrel-join "$work/wav2wav.wav" "$tj" -q --force -o "$work/wav2wav.wav" "${wavs[@]}"
-    run wav2wav cat "$work/wav2wav.cat.wav" bash -c 'f=$1; shift; cat "$@" >"$f"' _ "$work/wav2wav.cat.wav" "${wavs[@]}"
+    # cat's output is synced as tandrel-join syncs its own, so that both pay for the disk.
+    run wav2wav cat "$work/wav2wav.cat.wav" bash -c 'f=$1; shift; cat "$@" >"$f" && sync -f "$f"' _ "$work/wav2wav.cat.wav" "${wavs[@]}"
     if command -v shntool >/dev/null; then
         run wav2wav shntool "$work/joined-shn.wav" shntool join -q -O always -d "$work" -a joined-shn "${wavs[@]}"
     fi

@@ -2,6 +2,7 @@
 #include "tests/join/JoinTestSupport.h"
 
 #include "audio/Decoding.h"
+#include "audio/Ffmpeg.h"
 #include "join/EncoderSinks.h"
 
 #include <algorithm>
@@ -220,6 +221,42 @@ TEST_F(CliJoin, ResampleHqReachesTheTargetRateByRoundedRatio) {
         // Repetition gives 47999 frames for a second at 44100 Hz; hq round(44100 * 48000 / 44100).
         EXPECT_EQ(FileSize(out) - 44, (mode == "hq" ? 96000u : 95999u) * 4) << mode;
     }
+}
+
+// FFmpeg's libraries are opened only for what needs them: with them unusable, WAV files still
+// join, and an MP3 file is one the decoders cannot read, as when they fail to start.
+TEST_F(CliJoin, WavFilesJoinWithoutFfmpeg) {
+    const std::string cd = Synth(in_, "cd.wav", "-r 44100 -c 2 -b 16", "0.5 sine 440");
+    const std::string mp3 = Synth(in_, "hi.mp3", "-r 44100 -c 2", "0.5 sine 550");
+    const std::string low = Synth(in_, "low.wav", "-r 22050 -c 2 -b 16", "0.5 sine 300");
+    WriteFile(in_.File("odd.xyz"), "neither" + std::string(5000, '\x93'));
+    const std::string libs = out_.File("broken");
+    ASSERT_EQ(mkdir(libs.c_str(), 0700), 0);
+    for (const std::string &name : {"libavutil.so." + std::to_string(LIBAVUTIL_VERSION_MAJOR),
+                                    "libavcodec.so." + std::to_string(LIBAVCODEC_VERSION_MAJOR)})
+        WriteFile(libs + "/" + name, "not a library");
+    setenv("LD_LIBRARY_PATH", libs.c_str(), 1);
+    const CliResult wav = RunCli(in_.Path(), {"-q", "-o", out_.File("a.wav"), cd, cd});
+    const CliResult dec = RunCli(in_.Path(), {"-q", "-o", out_.File("b.wav"), cd, mp3});
+    // Nor does what would need FFmpeg without decoding end the program: resampling, and a look
+    // at a file of no known kind.
+    const CliResult hq =
+        RunCli(in_.Path(), {"-q", "--resample=hq", "-o", out_.File("c.wav"), low, cd});
+    const CliResult odd =
+        RunCli(in_.Path(), {"-q", "-o", out_.File("d.wav"), cd, in_.File("odd.xyz")});
+    unsetenv("LD_LIBRARY_PATH");
+    EXPECT_EQ(hq.exitCode, 1);
+    EXPECT_EQ(hq.err,
+              "tandrel-join: Can not join '" + low + "': the rate converter could not start\n");
+    EXPECT_EQ(odd.exitCode, 1);
+    EXPECT_TRUE(Contains(odd.err, in_.File("odd.xyz") + ": This type of file is not supported.\n"))
+        << odd.err;
+    EXPECT_EQ(wav.exitCode, 0) << wav.err;
+    EXPECT_EQ(FileSize(out_.File("a.wav")), 2 * FileSize(cd) - 44);
+    EXPECT_EQ(dec.exitCode, 1);
+    EXPECT_EQ(dec.err, "tandrel-join: " + mp3 + ": This MP3 file cannot be read.\n" +
+                           "tandrel-join: 1 input could not be read; nothing was written "
+                           "(--skip-bad leaves them out)\n");
 }
 
 TEST_F(CliJoin, OutputThatCannotBeCreatedSaysWhichAndWhy) {

@@ -191,13 +191,16 @@ TEST(CliStreams, RedirectedFileKeepsNoPartOfAJoinThatDidNotFinish) {
 // overwritten the start of the file: that is said, and the rest is left as it was.
 TEST(CliStreams, StopInAFileOpenedReadWriteSaysWhatWasOverwritten) {
     TempDir in;
-    const std::string big = Synth(in, "big.wav", "-r 44100 -c 2 -b 16", "120 whitenoise");
+    // Mono inputs made stereo block by block: a copy by the kernel could run past the file's
+    // end before the stop is heard.
+    const std::string big = Synth(in, "big.wav", "-r 44100 -c 1 -b 16", "120 whitenoise");
     const std::string out = in.File("out.bin");
     const std::size_t size = 64u << 20;
     WriteFile(out, std::string(size, 'x'));
     const int fd = ::open(out.c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_GE(fd, 0);
-    std::vector<std::string> args{"-qf", "wav", "-o", "-"};
+    std::vector<std::string> args{"-qf", "wav", "-o", "-",
+                                  Synth(in, "stereo.wav", "-r 44100 -c 2 -b 16", "0.1 sine 440")};
     for (int i = 0; i < 40; ++i)
         args.push_back(big);
     const pid_t pid = Start(args, "", in.File("err.txt"), {}, in.Path(), 0, 0, fd);
