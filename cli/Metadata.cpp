@@ -111,7 +111,8 @@ void JsonChapters(JsonWriter &json, const std::vector<Chapter> &chapters, int ra
 void JsonFramesKept(JsonWriter &json, const JoinSummary &summary, const Mp3CopyCheck &check) {
     json.Bool("frames_kept", summary.framesKept);
     if (!summary.framesKept) {
-        json.String("frames_not_kept", check.why);
+        json.String("frames_not_kept",
+                    summary.framesNotKept.empty() ? check.why : summary.framesNotKept);
         return;
     }
     json.Number("mp3_frames", std::uint64_t(summary.mp3Frames));

@@ -267,6 +267,11 @@ int Join(const CliOptions &o, const std::vector<Accepted> &accepted, StderrMessa
     });
     JoinStatus status = RunJoin(req, bar, &summary);
     watch.Finish();
+    // A seam that took no bridge after all: the join was made again by re-encoding.
+    if (copy.allowed && !summary.framesKept && !summary.framesNotKept.empty() && !o.quiet) {
+        bar.Clear();
+        PrintError(MsgText(Msg::FramesNotKept, {summary.framesNotKept}));
+    }
     // Ctrl-C ends the whole pipeline: a write that failed as the reader went with it is the
     // stop's doing.
     if (status == JoinStatus::Failed && StopRequested())

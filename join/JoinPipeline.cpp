@@ -405,13 +405,21 @@ std::size_t InputBlockBytes(const PcmFormat &input, const PcmFormat &target) {
 }
 
 JoinStatus RunJoin(const JoinRequest &request, JoinProgress &progress, JoinSummary *summary) {
-    if (request.output.kind == OutputKind::Mp3 && request.output.mp3Copy &&
-        CheckMp3Copy(request.inputs).allowed)
-        return RunMp3Copy(request, progress, summary);
+    std::string notKept;
+    if (request.output.kind == OutputKind::Mp3 && request.output.mp3Copy) {
+        const Mp3CopyCheck check = CheckMp3Copy(request.inputs);
+        notKept = check.why;
+        if (check.allowed) {
+            const JoinStatus status = RunMp3Copy(request, progress, summary, &notKept);
+            if (status != JoinStatus::Failed || notKept.empty())
+                return status;
+        }
+    }
     Join join(request, progress);
     const JoinStatus status = join.Run();
     if (summary) {
         summary->pcmBytes = join.JoinedBytes();
+        summary->framesNotKept = notKept;
         if (status == JoinStatus::Ok)
             summary->chapters = join.Chapters();
     }

@@ -110,6 +110,8 @@ struct JoinSummary {
     std::vector<Mp3Seam> seams;
     std::int64_t mp3Frames = 0, mp3Samples = 0;
     std::uint64_t copiedFrames = 0;
+    // Asked to keep them, why the frames were not kept (the join re-encoded).
+    std::string framesNotKept;
 };
 
 // The join: every input in order, converted to the target and stored, then written out as

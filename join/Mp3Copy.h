@@ -21,8 +21,10 @@ Mp3CopyCheck CheckMp3Copy(const std::vector<JoinInput> &inputs);
 
 // Joins the inputs (all MP3, CheckMp3Copy allowed) into the MP3 file request.output.path by
 // copying their frames and bridging each seam. Progress1 follows the input, Progress2 the
-// whole join. Messages shown as RunJoin's are; the summary tells the seams.
+// whole join. Messages shown as RunJoin's are; the summary tells the seams. When a seam takes
+// no bridge after all, nothing is written, the join fails and notKept says why (the caller
+// joins again by re-encoding).
 JoinStatus RunMp3Copy(const JoinRequest &request, JoinProgress &progress,
-                      JoinSummary *summary = nullptr);
+                      JoinSummary *summary = nullptr, std::string *notKept = nullptr);
 
 } // namespace tandrel

@@ -57,6 +57,8 @@ public:
     // Joins into writer; false after a failure (message shown) or a stop.
     bool Run(FrameWriter &writer);
     bool Stopped() const { return stop_; }
+    // Why the frames could not be kept after all (a seam no bridge fits); empty otherwise.
+    const std::string &NotKept() const { return notKept_; }
     mp3::InfoFields Fields() const;
     std::vector<Chapter> Chapters() const;
     const mp3::FrameHeader &FirstHeader() const { return firstHeader_; }
@@ -93,6 +95,7 @@ private:
     std::vector<std::int64_t> starts_; // each input's first sample in the output's decoding
     std::vector<Mp3Seam> seams_;
     std::atomic<bool> stopFlag_{false};
+    std::string notKept_;
     bool stop_ = false;
     std::uint64_t totalBytes_ = 0, doneBytes_ = 0;
 };
@@ -163,9 +166,12 @@ bool CopyJoin::ReadFrames(Mp3CopyInput &in, mp3::EncodedRun &run, std::int64_t c
 }
 
 // The current input has ended: where its audio ends.
+// A stated end is kept to only where the frames agree with the count that states it: the
+// first of two files joined by cat states its own end, with the second one's frames after it.
 void CopyJoin::EndInput(const Mp3CopyInput &in) {
     const std::int64_t all = framesRead_ * n_;
-    held_.audioTo = in.endAt >= 0 ? std::min(in.endAt, all) : all;
+    const bool counted = in.header.hasFrameCount && std::int64_t(in.header.frames) == framesRead_;
+    held_.audioTo = in.endAt >= 0 && counted ? std::min(in.endAt, all) : all;
     held_.audioTo = std::max(held_.audioTo, std::min(held_.audioFrom, all));
     doneBytes_ += in.size;
 }
@@ -181,11 +187,11 @@ bool CopyJoin::Seam(std::size_t i, Mp3CopyInput &in) {
     const BridgeResult r = bridger_->Bridge(held_, next, bridge, seam, stopFlag_);
     if (r == BridgeResult::Stopped || ShouldStop())
         return false;
-    if (r != BridgeResult::Done)
-        return Fail(MsgText(
-            Msg::CannotJoin,
-            {req_.inputs[i].path,
-             MsgText(Msg::FramesSeamFailed, {req_.inputs[i - 1].path, req_.inputs[i].path})}));
+    if (r != BridgeResult::Done) {
+        // The join is made again by re-encoding; nothing of this one is kept.
+        notKept_ = MsgText(Msg::FramesSeamFailed, {req_.inputs[i - 1].path, req_.inputs[i].path});
+        return false;
+    }
     if (!Emit(held_.run, held_.run.firstFrame, seam.firstFrame, true) ||
         !Emit(held_.run, seam.firstFrame, held_.run.EndFrame(), false) ||
         !Emit(bridge, bridge.firstFrame, bridge.EndFrame(), false))
@@ -302,6 +308,7 @@ public:
     CopyOutput(const JoinRequest &request, JoinProgress &progress)
         : req_(request), progress_(progress) {}
     JoinStatus Run(JoinSummary *summary);
+    const std::string &NotKept() const { return notKept_; }
 
 private:
     bool Pass(CopyJoin &join, mp3::OutputFile &out, const OutputMetadata &metadata, int rate);
@@ -320,6 +327,7 @@ private:
     const JoinRequest &req_;
     JoinProgress &progress_;
     WavToMp3 library_;
+    std::string notKept_;
 };
 
 bool CopyOutput::Pass(CopyJoin &join, mp3::OutputFile &out, const OutputMetadata &metadata,
@@ -373,8 +381,10 @@ JoinStatus CopyOutput::CountAhead(const bladeenc::Api &api, mp3::OutputFile &out
     CopyJoin first(req_, progress_, api);
     CountingWriter counter;
     QueuedWriter queued(counter, Threaded());
-    if (!first.Run(queued) || !queued.Finish())
+    if (!first.Run(queued) || !queued.Finish()) {
+        notKept_ = first.NotKept();
         return first.Stopped() ? JoinStatus::Stopped : JoinStatus::Failed;
+    }
     mp3::InfoFields f = first.Fields();
     f.bytes = std::uint32_t(mp3::InfoFrameLength(first.FirstBytes()) + counter.bytes);
     f.musicCrc = counter.crc;
@@ -420,6 +430,7 @@ JoinStatus CopyOutput::Run(JoinSummary *summary) {
     const bool joined = Pass(join, out, metadata, rate);
     const bool discard = req_.discardOnStop || OutputIsInput(req_);
     if ((!joined && !join.Stopped()) || (join.Stopped() && discard) || out.Failed()) {
+        notKept_ = join.NotKept();
         out.Close();
         file.Discard();
         return join.Stopped() && !out.Failed() ? JoinStatus::Stopped : JoinStatus::Failed;
@@ -433,11 +444,15 @@ JoinStatus CopyOutput::Run(JoinSummary *summary) {
 
 } // namespace
 
-JoinStatus RunMp3Copy(const JoinRequest &request, JoinProgress &progress, JoinSummary *summary) {
+JoinStatus RunMp3Copy(const JoinRequest &request, JoinProgress &progress, JoinSummary *summary,
+                      std::string *notKept) {
     progress.Progress1(0);
     progress.Progress2(0);
     CopyOutput output(request, progress);
-    return output.Run(summary);
+    const JoinStatus status = output.Run(summary);
+    if (notKept)
+        *notKept = output.NotKept();
+    return status;
 }
 
 } // namespace tandrel

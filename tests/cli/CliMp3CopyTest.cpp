@@ -580,6 +580,7 @@ TEST(CliMp3Copy, OddInputsGiveAGoodOutputOrNone) {
         const char *name;
         std::string bytes;
         std::size_t input = 1;
+        bool joins = false; // a refusal would be a fault: the join must come out
     } cases[] = {
         {"a damaged frame", std::string(middle).replace(frameAt(middle, 90) + 40, 60, junk, 0, 60)},
         {"a damaged header",
@@ -593,8 +594,10 @@ TEST(CliMp3Copy, OddInputsGiveAGoodOutputOrNone) {
              return c.substr(0, frameAt(c, 120) + 200);
          }(),
          2},
-        {"too few frames in the Xing frame", xing(std::uint32_t(frames / 2))},
+        {"too few frames in the Xing frame", xing(std::uint32_t(frames / 2)), 1, true},
         {"too many frames in the Xing frame", xing(std::uint32_t(frames * 3))},
+        // Two files joined by cat: the first one's Xing frame counts its own frames only.
+        {"a Xing frame that counts 40 frames less", xing(std::uint32_t(frames - 40)), 1, true},
         {"ID3v2, APE and ID3v1 tags", Tagged(middle)},
     };
     for (const auto &c : cases) {
@@ -604,7 +607,8 @@ TEST(CliMp3Copy, OddInputsGiveAGoodOutputOrNone) {
         testutil::WriteFile(inputs[c.input], c.bytes);
         const std::string out = dir.File(std::string(c.name) + ".mp3");
         const Joined j = Join(dir, out, inputs, {"--mp3-copy", "--json"});
-        ASSERT_TRUE(j.run.exitCode == 0 || j.run.exitCode == 1) << j.run.exitCode << j.run.err;
+        ASSERT_TRUE(j.run.exitCode == 0 || (j.run.exitCode == 1 && !c.joins))
+            << j.run.exitCode << j.run.err;
         if (j.run.exitCode == 1) {
             EXPECT_NE(j.run.err, "");
             EXPECT_FALSE(testutil::Exists(out));
