@@ -494,6 +494,7 @@ if want cores; then
     echo "Scaling: 1 and 2 workers measured (medians above); 4, 8 and 16 workers COMPUTED, not measured:"
     echo "the parallel fraction p solves T2 = T1 ((1 - p) + p / 2), so p = 2 (1 - T2 / T1), taken within 0..1;"
     echo "then T_n = T1 ((1 - p) + p / n) (Amdahl's law, on a machine with n free cores)."
+    echo "A WAV -> WAV join at the target format starts no workers (the kernel copies): its T1 / T2 is noise."
     echo
     echo "| job | T1 s (measured) | T2 s (measured) | T1 / T2 | peak RSS MB, 1 / 2 workers | p | T4 s (computed) | T8 s (computed) | T16 s (computed) | T1 / T16 (computed) |"
     echo "|---|---:|---:|---:|---|---:|---:|---:|---:|---:|"
