@@ -2,11 +2,11 @@
 # tandrel-join against the tools people join audio with today, side by side on one corpus:
 # medians of wall time, CPU time (user + system) and peak resident memory over several rounds,
 # the ratio of tandrel-join's wall time to each peer's, and each output's duration by ffprobe.
-#   [JOBS=fast,encode,copy] bench/compare/run.sh [BUILD_DIR] [ROUNDS] [ENCODE_ROUNDS]
+#   [JOBS=fast,encode,copy,cores] bench/compare/run.sh [BUILD_DIR] [ROUNDS] [ENCODE_ROUNDS]
 # ENCODE_ROUNDS (default ROUNDS) applies to the jobs that encode MP3, which take minutes;
 # ROUNDS 0 runs those alone (bench/compare/run.sh build 0 3). tandrel-join encodes MP3 with one
 # worker per core, and is also timed with one worker ("tandrel-join 1 worker").
-# JOBS (default all three) picks the groups: fast (WAV, MP3 decoding, mixed set), encode (the
+# JOBS (default all four) picks the groups: fast (WAV, MP3 decoding, mixed set), encode (the
 # jobs that encode MP3) and copy (MP3 -> MP3 keeping frames: tandrel-join --mp3-copy on the CBR
 # and the VBR MP3s beside cat, ffmpeg's concat with -c copy, mp3wrap and the re-encoding
 # tandrel-join join of the same files, timed in ENCODE_ROUNDS; with encode in the same run, the
@@ -14,6 +14,12 @@
 # decoded sample count minus the sum of the inputs' decoded (gapless) counts, per seam, in ms;
 # and the mean |shift_samples| of --mp3-copy's seams from its --json. Only the new job, 3 rounds:
 #   JOBS=copy bench/compare/run.sh build 3
+# cores: each job with --threads 1 and with the default (one worker per core) beside its peer
+# (cat + sync -f for WAV -> WAV, on tmpfs and in the corpus' folder on the disk; ffmpeg for the
+# others), whether the two outputs are the same bytes (cmp), a scaling table (1 and 2 workers
+# measured; 4, 8 and 16 computed by Amdahl's law from them) and a memory check: MP3 -> WAV and
+# mixed -> WAV of 1, 10, 100 and 1000 one-second inputs with 2 workers. The MP3 -> MP3 rows are
+# timed in ENCODE_ROUNDS:   JOBS=cores bench/compare/run.sh build 3 1
 # Needs sox, lame, ffmpeg/ffprobe, bc and GNU time (/usr/bin/time: apt-get install time).
 # shntool, mpg123 and mp3wrap are measured when installed. The corpus is kept in bench/corpus/.
 set -euo pipefail
@@ -24,11 +30,12 @@ encode_rounds="${3:-$rounds}"
 tj="$build/bin/tandrel-join"
 corpus="$root/bench/corpus"
 work="$(mktemp -d "${TMPDIR:-/tmp}/tandrel-compare-XXXXXX")"
-trap 'rm -rf "$work"' EXIT
-jobs=" ${JOBS:-fast encode copy} "
+shm=""
+trap 'rm -rf "$work" ${shm:+"$shm"}; rm -f "$corpus"/cores.*.wav' EXIT
+jobs=" ${JOBS:-fast encode copy cores} "
 jobs=${jobs//,/ }
 for j in $jobs; do
-    case $j in fast | encode | copy) ;; *) echo "unknown job group: $j (fast, encode, copy)" >&2; exit 1 ;; esac
+    case $j in fast | encode | copy | cores) ;; *) echo "unknown job group: $j (fast, encode, copy, cores)" >&2; exit 1 ;; esac
 done
 want() { [[ $jobs == *" $1 "* ]]; }
 
@@ -51,7 +58,7 @@ for i in 0 1 2 3 4 5 6 7 8 9; do
 done
 m="$corpus/mixed"
 mixed=("$m/a-22050-mono-8.wav" "$m/b-44100-stereo-16.wav" "$m/c-48000.mp3" "$m/d.wma")
-if want fast || want encode; then
+if want fast || want encode || want cores; then
     mkdir -p "$m"
     [ -s "$m/a-22050-mono-8.wav" ] || sox "${wavs[0]}" -r 22050 -c 1 -b 8 -t wavpcm "$m/a-22050-mono-8.wav"
     [ -s "$m/b-44100-stereo-16.wav" ] || cp "${wavs[1]}" "$m/b-44100-stereo-16.wav"
@@ -60,6 +67,48 @@ if want fast || want encode; then
     cat "${wavs[@]}" "${mixed[@]}" >/dev/null # warm the page cache
 fi
 cat "${cbrs[@]}" "${vbrs[@]}" >/dev/null
+
+# For the memory check: 1000 one-second MP3s (44100 Hz stereo, 128 kbps), and 1000 one-second
+# files of the mixed set's four kinds, 250 of each, taken in turn. One ffmpeg cuts each kind.
+short="$corpus/short"
+short_mp3=() short_mixed=()
+if want cores; then
+    if [ ! -e "$short/complete" ]; then
+        echo "making the short inputs of the memory check" >&2
+        rm -rf "$short"
+        mkdir -p "$short"
+        sox -R -n -r 44100 -c 2 -b 16 -t wavpcm "$work/long.wav" \
+            synth 1040 pinknoise synth 1040 sine mix 330 tremolo 3 40 vol 0.5 2>/dev/null
+        ffmpeg -v error -i "$work/long.wav" -f segment -segment_time 1 -c:a libmp3lame -b:a 128k "$short/m%04d.mp3"
+        ffmpeg -v error -t 260 -i "$work/long.wav" -ar 22050 -ac 1 -c:a pcm_u8 -f segment -segment_time 1 "$short/a%04d.wav"
+        ffmpeg -v error -t 260 -i "$work/long.wav" -c:a pcm_s16le -f segment -segment_time 1 "$short/b%04d.wav"
+        ffmpeg -v error -t 260 -i "$work/long.wav" -ar 48000 -f segment -segment_time 1 -c:a libmp3lame -b:a 192k "$short/c%04d.mp3"
+        # The ASF muxer cuts WMA into longer pieces: one output per second instead.
+        wma_args=()
+        for i in $(seq 0 249); do wma_args+=(-ss "$i" -t 1 -c:a wmav2 -b:a 128k "$(printf '%s/d%04d.wma' "$short" "$i")"); done
+        ffmpeg -v error -t 260 -i "$work/long.wav" "${wma_args[@]}"
+        rm -f "$work/long.wav"
+        touch "$short/complete"
+    fi
+    for i in $(seq 0 999); do short_mp3+=("$(printf '%s/m%04d.mp3' "$short" "$i")"); done
+    for i in $(seq 0 249); do
+        for k in a b c d; do
+            case $k in a | b) x=wav ;; c) x=mp3 ;; d) x=wma ;; esac
+            short_mixed+=("$(printf '%s/%s%04d.%s' "$short" "$k" "$i" "$x")")
+        done
+    done
+    for f in "${short_mp3[@]}" "${short_mixed[@]}"; do
+        [ -s "$f" ] || { echo "missing short input $f (remove $short to make them again)" >&2; exit 1; }
+    done
+    cat "${short_mp3[@]}" "${short_mixed[@]}" >/dev/null
+    # The WAV files once more on tmpfs, for the WAV -> WAV join there.
+    shm_wavs=()
+    if [ "$rounds" -gt 0 ]; then
+        shm=$(mktemp -d /dev/shm/tandrel-cores-XXXXXX)
+        cp "${wavs[@]}" "$shm/"
+        for w in "${wavs[@]}"; do shm_wavs+=("$shm/$(basename "$w")"); done
+    fi
+fi
 
 duration() { ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$1" 2>/dev/null || echo 0; }
 total() { local t=0; for f in "$@"; do t=$(echo "$t + $(duration "$f")" | bc); done; echo "$t"; }
@@ -175,6 +224,66 @@ jobs_copy_encode() {
     done
 }
 
+# cores: each job with one worker and with the default (one worker per core), beside its peer.
+# Whether the two outputs are the same bytes is counted per round in $job.same (1 or 0).
+one="tandrel-join --threads 1"
+dflt="tandrel-join default ($(nproc) workers)"
+same() {
+    local job=$1 a=$2 b=$3
+    if [ -s "$a" ] && [ -s "$b" ] && cmp -s "$a" "$b"; then echo 1; else echo 0; fi >>"$work/$job.same"
+}
+cat_sync() { run "$1" "cat + sync -f" "$2" bash -c 'f=$1; shift; cat "$@" >"$f" && sync -f "$f"' _ "$2" "${@:3}"; }
+jobs_cores() {
+    local n where d j
+    for n in 6 10; do
+        for where in tmpfs disk; do
+            j=c.wav$n.$where
+            if [ "$where" = tmpfs ]; then d=$shm; set -- "${shm_wavs[@]:0:n}"; else d=$corpus; set -- "${wavs[@]:0:n}"; fi
+            run "$j" "$one" "$d/cores.1.wav" "$tj" -q --force --threads 1 -o "$d/cores.1.wav" "$@"
+            run "$j" "$dflt" "$d/cores.d.wav" "$tj" -q --force -o "$d/cores.d.wav" "$@"
+            cat_sync "$j" "$d/cores.cat.wav" "$@"
+            same "$j" "$d/cores.1.wav" "$d/cores.d.wav"
+            rm -f "$d/cores.1.wav" "$d/cores.d.wav" "$d/cores.cat.wav"
+        done
+    done
+    j=c.cbr2wav
+    run "$j" "$one" "$work/$j.1.wav" "$tj" -q --force --threads 1 -o "$work/$j.1.wav" "${cbrs[@]}"
+    run "$j" "$dflt" "$work/$j.d.wav" "$tj" -q --force -o "$work/$j.d.wav" "${cbrs[@]}"
+    run "$j" ffmpeg "$work/$j.ff.wav" ffmpeg -v error -f concat -safe 0 -i "$work/cbrs.txt" "$work/$j.ff.wav"
+    same "$j" "$work/$j.1.wav" "$work/$j.d.wav"
+    j=c.mixed2wav
+    run "$j" "$one" "$work/$j.1.wav" "$tj" -q --force --threads 1 -o "$work/$j.1.wav" "${mixed[@]}"
+    run "$j" "$dflt" "$work/$j.d.wav" "$tj" -q --force -o "$work/$j.d.wav" "${mixed[@]}"
+    run "$j" ffmpeg "$work/$j.ff.wav" "${ff_mixed[@]}" "$work/$j.ff.wav"
+    same "$j" "$work/$j.1.wav" "$work/$j.d.wav"
+    j=c.mixed2wma
+    run "$j" "$one" "$work/$j.1.wma" "$tj" -q --force --threads 1 --wma-bitrate 96 -o "$work/$j.1.wma" "${mixed[@]}"
+    run "$j" "$dflt" "$work/$j.d.wma" "$tj" -q --force --wma-bitrate 96 -o "$work/$j.d.wma" "${mixed[@]}"
+    run "$j" ffmpeg "$work/$j.ff.wma" "${ff_mixed[@]}" -c:a wmav2 -b:a 96k "$work/$j.ff.wma"
+    same "$j" "$work/$j.1.wma" "$work/$j.d.wma"
+    rm -f "$work"/c.*.wav "$work"/c.*.wma
+}
+# The memory check: the first 1, 10, 100 and 1000 short inputs, with 2 workers.
+jobs_memory() {
+    local n
+    for n in 1 10 100 1000; do
+        run "m.mp3.$n" tandrel-join "$work/mem.wav" "$tj" -q --force --threads 2 -o "$work/mem.wav" "${short_mp3[@]:0:n}"
+        run "m.mixed.$n" tandrel-join "$work/mem.wav" "$tj" -q --force --threads 2 -o "$work/mem.wav" "${short_mixed[@]:0:n}"
+    done
+    rm -f "$work/mem.wav"
+}
+# MP3 -> MP3 re-encoding. LAME's frames at the seams between the workers' pieces differ by
+# design from one worker's, so the bytes are compared for the record only, and the decoding
+# is compared by joining the same inputs into WAV both ways (the MP3 -> WAV row's check).
+jobs_cores_encode() {
+    local j=c.mp32mp3
+    run "$j" "$one" "$work/$j.1.mp3" "$tj" -q --force --threads 1 --mp3-bitrate 128 -o "$work/$j.1.mp3" "${cbrs[@]}"
+    run "$j" "$dflt" "$work/$j.d.mp3" "$tj" -q --force --mp3-bitrate 128 -o "$work/$j.d.mp3" "${cbrs[@]}"
+    run "$j" ffmpeg "$work/$j.ff.mp3" ffmpeg -v error -f concat -safe 0 -i "$work/cbrs.txt" -c:a libmp3lame -b:a 128k "$work/$j.ff.mp3"
+    same "$j" "$work/$j.1.mp3" "$work/$j.d.mp3"
+    rm -f "$work"/c.*.mp3
+}
+
 declare -A expect
 expect[wav2wav]=$(total "${wavs[@]}")
 expect[wav2mp3]=${expect[wav2wav]}
@@ -203,6 +312,11 @@ for r in $(seq "$rounds"); do
         echo "round $r of $rounds: MP3 -> MP3 keeping frames" >&2
         jobs_copy
     fi
+    if want cores; then
+        echo "round $r of $rounds: one worker and the default, and the memory check" >&2
+        jobs_cores
+        jobs_memory
+    fi
 done
 for job in wav2wav cbr2wav vbr2wav mixed2wav mixed2wma; do
     for f in "$work/$job".*.file; do
@@ -220,7 +334,18 @@ for r in $(seq "$encode_rounds"); do
         echo "round $r of $encode_rounds: MP3 -> MP3 re-encoding, beside keeping frames" >&2
         jobs_copy_encode
     fi
+    if want cores; then
+        echo "round $r of $encode_rounds: MP3 -> MP3 re-encoding with one worker and the default" >&2
+        jobs_cores_encode
+    fi
 done
+# Without the MP3 -> WAV rows, the decoding behind the MP3 -> MP3 rows is compared once here.
+if want cores && [ "$encode_rounds" -gt 0 ] && [ ! -s "$work/c.cbr2wav.same" ]; then
+    "$tj" -q --force --threads 1 -o "$work/dec.1.wav" "${cbrs[@]}"
+    "$tj" -q --force -o "$work/dec.d.wav" "${cbrs[@]}"
+    same c.cbr2wav "$work/dec.1.wav" "$work/dec.d.wav"
+    rm -f "$work/dec.1.wav" "$work/dec.d.wav"
+fi
 if want copy && want encode && [ -s "$work/mp32mp3.tandrel-join" ]; then
     cp "$work/mp32mp3.tandrel-join" "$work/cbrcopy.$reencode"
     cp "$work/mp32mp3.tandrel-join.file" "$work/cbrcopy.$reencode.file"
@@ -300,6 +425,118 @@ for entry in "${titles[@]}"; do
             "$(echo "$rss / 1024" | bc -l)" "$ratio" "$dur" "${expect[$job]}" "$note"
     done
 done
+
+# cores: the tables.
+fmt() { printf "%.${2:-2}f" "$1"; }
+ge() { [ "$(echo "$1 >= $2" | bc -l)" = 1 ]; }
+verdict() { if [ "$(echo "$1" | bc -l)" = 1 ]; then echo met; else echo missed; fi; }
+med3() { cut -d' ' -f"$3" "$work/$1.$2" | median; } # job, tool, field (1 wall, 2 CPU, 3 RSS KB)
+cores_titles=(
+    "c.wav6.tmpfs|6 WAV -> WAV, same format, on tmpfs|cat + sync -f"
+    "c.wav6.disk|6 WAV -> WAV, same format, on the disk|cat + sync -f"
+    "c.wav10.tmpfs|10 WAV -> WAV, same format, on tmpfs|cat + sync -f"
+    "c.wav10.disk|10 WAV -> WAV, same format, on the disk|cat + sync -f"
+    "c.cbr2wav|10 MP3 (CBR 128) -> WAV|ffmpeg"
+    "c.mixed2wav|mixed set -> WAV (48000 Hz stereo 16-bit)|ffmpeg"
+    "c.mp32mp3|10 MP3 (CBR 128) -> MP3 128 kbps, re-encoding|ffmpeg"
+    "c.mixed2wma|mixed set -> WMA 96 kbps|ffmpeg"
+)
+if want cores; then
+    echo
+    echo "One worker and the default, beside the peer: rounds $rounds ($encode_rounds for MP3 -> MP3); medians;"
+    echo "this machine is shared with other work, so only ratios between runs of the same rounds count."
+    echo "tmpfs: inputs and output in /dev/shm; the disk: the corpus' folder ($(df --output=fstype "$corpus" | tail -1))."
+    echo "Same output: cmp of the --threads 1 output with the default one, rounds alike / rounds."
+    echo
+    echo "| job | tool | wall s | CPU s | peak RSS MB | / peer (wall) | same output, 1 vs default |"
+    echo "|---|---|---:|---:|---:|---:|---|"
+    for entry in "${cores_titles[@]}"; do
+        IFS='|' read -r job title peer <<<"$entry"
+        [ -s "$work/$job.$dflt" ] || continue
+        peer_wall=$(med3 "$job" "$peer" 1 2>/dev/null || echo 0)
+        for t in "$peer" "$one" "$dflt"; do
+            [ -s "$work/$job.$t" ] || continue
+            wall=$(med3 "$job" "$t" 1)
+            ratio="-" cmpnote=""
+            if [ "$t" != "$peer" ] && ge "$peer_wall" 0.001; then ratio="$(fmt "$(echo "$wall / $peer_wall" | bc -l)")x"; fi
+            if [ "$t" = "$dflt" ]; then
+                n=$(wc -l <"$work/$job.same") k=$(grep -c 1 "$work/$job.same" || true)
+                cmpnote="$([ "$k" = "$n" ] && echo identical || echo DIFFERENT) ($k/$n)"
+                if [ "$job" = c.mp32mp3 ]; then
+                    dn=$(wc -l <"$work/c.cbr2wav.same") dk=$(grep -c 1 "$work/c.cbr2wav.same" || true)
+                    cmpnote="decoding $([ "$dk" = "$dn" ] && echo identical || echo DIFFERENT) ($dk/$dn, MP3 -> WAV both ways); MP3 bytes $([ "$k" = "$n" ] && echo identical || echo differ, by design) ($k/$n)"
+                fi
+            fi
+            printf '| %s | %s | %.2f | %.2f | %.1f | %s | %s |\n' "$title" "$t" "$wall" "$(med3 "$job" "$t" 2)" \
+                "$(echo "$(med3 "$job" "$t" 3) / 1024" | bc -l)" "$ratio" "$cmpnote"
+        done
+    done
+
+    echo
+    ratio_of() { echo "$(med3 "$1" "$dflt" 1) / $(med3 "$1" ffmpeg 1)" | bc -l; }
+    for job in c.cbr2wav c.mixed2wav; do
+        [ -s "$work/$job.$dflt" ] || continue
+        r=$(ratio_of "$job")
+        [ "$job" = c.cbr2wav ] && title="MP3 -> WAV" || title="mixed -> WAV"
+        echo "$title: the default takes $(fmt "$r")x ffmpeg's wall time (target <= 0.55x: $(verdict "$r <= 0.55"))."
+    done
+    if [ -s "$work/c.mp32mp3.$dflt" ]; then
+        wall=$(med3 c.mp32mp3 "$dflt" 1) cpu=$(med3 c.mp32mp3 "$dflt" 2)
+        r=$(echo "$wall / ($cpu / 2)" | bc -l)
+        echo "MP3 -> MP3: the default's wall $(fmt "$wall") s against its two-core floor (its CPU $(fmt "$cpu") s / 2 = $(fmt "$(echo "$cpu / 2" | bc -l)") s): $(fmt "$r")x (target within 10 %, <= 1.10x: $(verdict "$r <= 1.10")); $(fmt "$(ratio_of c.mp32mp3)")x ffmpeg's wall time."
+    fi
+    if [ -s "$work/c.mixed2wma.$dflt" ]; then
+        r=$(ratio_of c.mixed2wma)
+        echo "mixed -> WMA: the default takes $(fmt "$r")x ffmpeg's wall time (target < 1.0x: $(verdict "$r < 1.0"))."
+    fi
+
+    echo
+    echo "Scaling: 1 and 2 workers measured (medians above); 4, 8 and 16 workers COMPUTED, not measured:"
+    echo "the parallel fraction p solves T2 = T1 ((1 - p) + p / 2), so p = 2 (1 - T2 / T1), taken within 0..1;"
+    echo "then T_n = T1 ((1 - p) + p / n) (Amdahl's law, on a machine with n free cores)."
+    echo "A WAV -> WAV join at the target format starts no workers (the kernel copies): its T1 / T2 is noise."
+    echo
+    echo "| job | T1 s (measured) | T2 s (measured) | T1 / T2 | peak RSS MB, 1 / 2 workers | p | T4 s (computed) | T8 s (computed) | T16 s (computed) | T1 / T16 (computed) |"
+    echo "|---|---:|---:|---:|---|---:|---:|---:|---:|---:|"
+    for entry in "${cores_titles[@]}"; do
+        IFS='|' read -r job title peer <<<"$entry"
+        [ -s "$work/$job.$one" ] && [ -s "$work/$job.$dflt" ] || continue
+        t1=$(med3 "$job" "$one" 1) t2=$(med3 "$job" "$dflt" 1)
+        ge "$t1" 0.005 && ge "$t2" 0.005 || continue
+        p=$(echo "p = 2 * (1 - $t2 / $t1); if (p < 0) p = 0; if (p > 1) p = 1; p" | bc -l)
+        tn() { echo "$t1 * ((1 - $p) + $p / $1)" | bc -l; }
+        printf '| %s | %.2f | %.2f | %.2fx | %.1f / %.1f | %.2f | %.2f | %.2f | %.2f | %.2fx |\n' "$title" "$t1" "$t2" \
+            "$(echo "$t1 / $t2" | bc -l)" "$(echo "$(med3 "$job" "$one" 3) / 1024" | bc -l)" \
+            "$(echo "$(med3 "$job" "$dflt" 3) / 1024" | bc -l)" "$p" "$(tn 4)" "$(tn 8)" "$(tn 16)" "$(echo "$t1 / $(tn 16)" | bc -l)"
+    done
+
+    if [ -s "$work/m.mp3.1.tandrel-join" ]; then
+        echo
+        echo "Memory check: the first 1, 10, 100 and 1000 one-second inputs joined into WAV with --threads 2;"
+        echo "peak RSS is the largest of the $rounds rounds, wall the median. Mixed: 22050 Hz mono 8-bit WAV,"
+        echo "44100 Hz stereo WAV, 48000 Hz MP3 and WMA in turn, joined at 48000 Hz stereo 16-bit (so the one input"
+        echo "of the mixed row is a WAV at its own format: copied, without loading FFmpeg). Roughly flat: the peak"
+        echo "of 1000 inputs at most 1.25x that of 10."
+        echo
+        echo "| inputs | MP3 -> WAV wall s | MP3 -> WAV peak RSS MB | mixed -> WAV wall s | mixed -> WAV peak RSS MB |"
+        echo "|---:|---:|---:|---:|---:|"
+        for n in 1 10 100 1000; do
+            printf '| %s | %.2f | %.1f | %.2f | %.1f |\n' "$n" "$(med3 "m.mp3.$n" tandrel-join 1)" \
+                "$(echo "$(cut -d' ' -f3 "$work/m.mp3.$n.tandrel-join" | sort -n | tail -1) / 1024" | bc -l)" \
+                "$(med3 "m.mixed.$n" tandrel-join 1)" \
+                "$(echo "$(cut -d' ' -f3 "$work/m.mixed.$n.tandrel-join" | sort -n | tail -1) / 1024" | bc -l)"
+        done
+        echo
+        for kind in mp3 mixed; do
+            peaks=$(for n in 1 10 100 1000; do cut -d' ' -f3 "$work/m.$kind.$n.tandrel-join" | sort -n | tail -1; done | sort -n)
+            lo=$(echo "$peaks" | head -1) hi=$(echo "$peaks" | tail -1)
+            p10=$(cut -d' ' -f3 "$work/m.$kind.10.tandrel-join" | sort -n | tail -1)
+            p1000=$(cut -d' ' -f3 "$work/m.$kind.1000.tandrel-join" | sort -n | tail -1)
+            [ "$kind" = mp3 ] && title="MP3 -> WAV" || title="mixed -> WAV"
+            echo "$title: peak RSS $(fmt "$(echo "$lo / 1024" | bc -l)" 1)-$(fmt "$(echo "$hi / 1024" | bc -l)" 1) MB (all <= 64 MB: $(verdict "$hi <= 65536")); 1000 inputs / 10: $(fmt "$(echo "$p1000 / $p10" | bc -l)")x (roughly flat, <= 1.25x: $(verdict "$p1000 <= 1.25 * $p10"))."
+        done
+    fi
+fi
 
 want copy || exit 0
 copy="tandrel-join --mp3-copy"
