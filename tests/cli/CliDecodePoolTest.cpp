@@ -74,6 +74,22 @@ TEST(CliDecodePool, Mp3PiecesJoinAsTheWholeFilesDo) {
     ExpectSameJoins(dir, {Ffmpeg(dir, "long.mp3", Noise(44100, 50) + " -c:a libmp3lame -b:a 96k")});
 }
 
+// Frames of another channel count or rate in the middle, where the first piece would end, and
+// no header frame to tell: the pool gives what one thread does.
+TEST(CliDecodePool, FilesWhoseFramesChangeFormatJoinAsTheWholeFilesDo) {
+    TempDir dir;
+    const std::string bare = " -c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0";
+    const std::string head = ReadFile(Ffmpeg(dir, "head.mp3", Noise(44100, 6) + bare));
+    const std::pair<const char *, std::string> middles[] = {{"mono.mp3", Noise(44100, 1, 1)},
+                                                            {"rate.mp3", Noise(48000, 1.5)}};
+    for (const auto &[name, source] : middles) {
+        SCOPED_TRACE(name);
+        const std::string middle = ReadFile(Ffmpeg(dir, "m" + std::string(name), source + bare));
+        WriteFile(dir.File(name), head + middle + head);
+        ExpectSameJoins(dir, {dir.File(name)});
+    }
+}
+
 // Other formats are decoded whole, the next ones while the join takes the current one; a mixed
 // list, WAV files among them, joined into WAV and into MP3.
 TEST(CliDecodePool, OtherFormatsAndMixedListsJoinAsBefore) {
