@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -131,9 +132,18 @@ TEST(CliDecodePool, DamagedInputsGiveTheSameAudioAndMessages) {
         hurt.replace(at, 40, std::string(40, '\xff'));
     WriteFile(dir.File("hurt.mp3"), hurt);
     WriteFile(dir.File("cut.mp3"), bytes.substr(0, bytes.size() * 2 / 3 + 101));
+    // Side information overwritten in frames before and at the start of the second piece.
+    std::string side = bytes;
+    const std::vector<std::size_t> at = Mp3FrameStarts(bytes);
+    ASSERT_GT(at.size(), 300u);
+    std::mt19937 random(7);
+    for (std::size_t k : {250, 254, 256, 257})
+        for (std::size_t i = at[k + 1] + 4; i < at[k + 1] + 36; ++i)
+            side[i] = char(random());
+    WriteFile(dir.File("side.mp3"), side);
     WriteFile(dir.File("noise.mp3"), std::string(5000, '\x33'));
     const std::string flac = Ffmpeg(dir, "a.flac", Noise(44100, 1) + " -c:a flac");
-    for (const char *name : {"junk.mp3", "hurt.mp3", "cut.mp3", "noise.mp3"}) {
+    for (const char *name : {"junk.mp3", "hurt.mp3", "cut.mp3", "side.mp3", "noise.mp3"}) {
         SCOPED_TRACE(name);
         ExpectSameJoins(dir, {flac, good, dir.File(name), flac});
     }
