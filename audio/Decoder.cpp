@@ -188,6 +188,8 @@ int Decoder::NextPacket() {
         packet_->data = const_cast<std::uint8_t *>(data);
         packet_->size = f.bytes;
         lastFrameSamples_ = f.samples;
+        lastFrameRate_ = f.sampleRate;
+        lastFrameChannels_ = f.mono ? 1 : 2;
         ++framesFed_;
         return 0;
     }
@@ -199,8 +201,12 @@ int Decoder::NextPacket() {
     }
 }
 
-// The last frame sent gave nothing: its samples are lost (those a range gives, at least).
+// The last frame sent gave nothing. An MP3 frame is given as silence of its length once the
+// output has begun (in a range, at once), so that what follows keeps its place; otherwise its
+// samples are lost (those a range gives, at least).
 void Decoder::LoseFrame() {
+    if (lastFrameSamples_ > 0 && (rate_ > 0 || dropBefore_ > 0) && GiveSilence())
+        return;
     if (nextPts_ >= dropBefore_)
         lostSamples_ += static_cast<std::uint64_t>(lastFrameSamples_);
     nextPts_ += lastFrameSamples_;

@@ -110,6 +110,7 @@ private:
     int NextPacket();
     bool DecodeMore();
     void LoseFrame();
+    bool GiveSilence();
     void Trim(std::size_t regionStart, std::int64_t firstSample);
     bool Convert(AVFrame *frame);
     bool ConfigureResampler(const AVFrame *frame);
@@ -174,7 +175,10 @@ private:
     std::int64_t exactBytes_ = -1;
     std::uint64_t estimatedBytes_ = 0;
     std::uint64_t lostSamples_ = 0;
+    // The MP3 frame last sent to the codec.
     int lastFrameSamples_ = 0;
+    int lastFrameRate_ = 0;
+    int lastFrameChannels_ = 0;
     bool failed_ = false;
     bool cutBeforeOpen_ = false;
     // A range's decoding (Mp3Range): samples before dropBefore_ are not given, and the

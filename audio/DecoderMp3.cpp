@@ -54,6 +54,7 @@ bool Decoder::SetupMp3(Mp3Header h, std::uint64_t size) {
     frames_ = std::make_unique<Mp3Frames>(fd_, first, h.audioEnd);
     if (!frames_->FindFirst(kMp3SearchBytes))
         return false;
+    frames_->CutShortFrames();
     std::int64_t counted = -1;
     const StatedLength stated = CheckStatedLength(h, first, counted);
     cutBeforeOpen_ = stated == StatedLength::Cut;
@@ -89,6 +90,7 @@ std::unique_ptr<Decoder> Decoder::OpenMp3Range(const Mp3Range &range) const {
     d->frames_ = std::make_unique<Mp3Frames>(d->fd_, range.startByte, mp3End_);
     if (!d->frames_->FindFirst(1))
         return nullptr;
+    d->frames_->CutShortFrames();
     d->source_.size = static_cast<std::int64_t>(size);
     d->skipStart_ = skipStart_;
     d->discardFrom_ = discardFrom_;

@@ -42,6 +42,24 @@ void Decoder::Trim(std::size_t regionStart, std::int64_t firstSample) {
     pendSize_ = regionStart + kept;
 }
 
+// Silence of the length, rate and channel count of the MP3 frame last sent, in the codec's
+// sample format, converted as that frame's audio would have been; false when it cannot be.
+bool Decoder::GiveSilence() {
+    AVFrame *silence = av_frame_alloc();
+    if (!silence)
+        return false;
+    silence->format = codec_->sample_fmt;
+    silence->sample_rate = lastFrameRate_;
+    silence->nb_samples = lastFrameSamples_;
+    av_channel_layout_default(&silence->ch_layout, lastFrameChannels_);
+    const bool ok = av_frame_get_buffer(silence, 0) >= 0 &&
+                    av_samples_set_silence(silence->extended_data, 0, silence->nb_samples,
+                                           lastFrameChannels_, codec_->sample_fmt) >= 0 &&
+                    Convert(silence);
+    av_frame_free(&silence);
+    return ok;
+}
+
 // The output's layout, from the first decoded frame: lossy codecs give 16 bits, PCM and
 // lossless ones their own depth (a float source 32 bits).
 bool Decoder::StartOutput(const AVFrame *frame) {

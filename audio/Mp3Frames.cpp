@@ -100,6 +100,22 @@ bool Mp3Frames::FindFirst(std::uint64_t within) {
     return false;
 }
 
+// The frame at pos_ is cut where two agreeing frames begin inside it, when the frame the
+// header announces is not followed by one.
+void Mp3Frames::CutAtInnerRun(std::uint32_t header, Mp3Frame &frame) {
+    if (Follows(pos_, header, frame, 1))
+        return;
+    for (std::uint64_t at = pos_ + 4; at < pos_ + std::uint64_t(frame.bytes); ++at) {
+        std::uint32_t h;
+        Mp3Frame f;
+        if (HeaderAt(at, h, f) && (h & kMp3StreamMask) == (header & kMp3StreamMask) &&
+            Follows(at, h, f, 2)) {
+            frame.bytes = int(at - pos_);
+            return;
+        }
+    }
+}
+
 const std::uint8_t *Mp3Frames::Next(Mp3Frame &frame) {
     while (pos_ < end_) {
         std::uint32_t h;
@@ -109,6 +125,10 @@ const std::uint8_t *Mp3Frames::Next(Mp3Frame &frame) {
                 partialEnd_ = !shrunk_;
                 pos_ = end_;
                 return nullptr;
+            }
+            if (cutShort_) {
+                CutAtInnerRun(h, frame);
+                Have(pos_, std::size_t(frame.bytes)); // the checks may have moved the buffer
             }
             const std::uint8_t *data = buf_.data() + (pos_ - bufAt_);
             pos_ += std::uint64_t(frame.bytes);
@@ -132,6 +152,7 @@ Mp3FrameCount CountMp3Frames(int fd, std::uint64_t start, std::uint64_t end, std
     Mp3Frames frames(fd, start, end);
     if (!frames.FindFirst(within))
         return count;
+    frames.CutShortFrames(); // as the decoder counts them
     Mp3Frame f;
     while (frames.Next(f)) {
         ++count.frames;

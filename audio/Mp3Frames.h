@@ -20,6 +20,9 @@ public:
     bool FindFirst(std::uint64_t within);
     // The next frame, valid until the next call; null at the end.
     const std::uint8_t *Next(Mp3Frame &frame);
+    // From now on a frame that the next one does not follow, but a run of frames begins inside
+    // it, is given cut where that run begins (a frame left short by damage).
+    void CutShortFrames() { cutShort_ = true; }
     // Where the next frame is looked for.
     std::uint64_t Position() const { return pos_; }
 
@@ -35,6 +38,7 @@ private:
     bool HeaderAt(std::uint64_t at, std::uint32_t &header, Mp3Frame &frame);
     bool Follows(std::uint64_t at, std::uint32_t header, const Mp3Frame &frame, int more);
     void SkipToNextSync();
+    void CutAtInnerRun(std::uint32_t header, Mp3Frame &frame);
 
     int fd_;
     std::uint64_t end_;
@@ -46,6 +50,7 @@ private:
     bool synced_ = false;
     bool partialEnd_ = false;
     bool shrunk_ = false;
+    bool cutShort_ = false;
     std::uint64_t skipped_ = 0;
 };
 

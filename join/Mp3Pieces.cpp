@@ -54,6 +54,12 @@ bool PieceRange(const FrameHistory &h, std::int64_t first, int samples, Mp3Range
     return true;
 }
 
+// A range decoder starts its output in the format of its first frame, and a whole file's
+// decoder in that of the file's: only a file of one format throughout is cut into pieces.
+bool SameFormat(const Mp3Frame &a, const Mp3Frame &b) {
+    return a.samples == b.samples && a.sampleRate == b.sampleRate && a.mono == b.mono;
+}
+
 } // namespace
 
 int Mp3PieceFrames(int sampleRate) {
@@ -66,7 +72,7 @@ Mp3Pieces PlanMp3Pieces(int fd, std::uint64_t first, std::uint64_t end, int fram
     if (framesPerPiece < 4 || !walk.FindFirst(1))
         return plan;
     FrameHistory history;
-    Mp3Frame f;
+    Mp3Frame f, firstFrame;
     for (;;) {
         const std::uint64_t at = walk.Position();
         const std::uint8_t *data = walk.Next(f);
@@ -74,8 +80,10 @@ Mp3Pieces PlanMp3Pieces(int fd, std::uint64_t first, std::uint64_t end, int fram
             break;
         mp3::FrameHeader fh;
         if (walk.SkippedBytes() > 0 || !mp3::ParseHeader(data, std::size_t(f.bytes), fh) ||
-            (plan.samplesPerFrame && f.samples != plan.samplesPerFrame))
+            (plan.samplesPerFrame && !SameFormat(f, firstFrame)))
             return {};
+        if (!plan.samplesPerFrame)
+            firstFrame = f;
         plan.samplesPerFrame = f.samples;
         history.Add({at, int(fh.length) - int(fh.DataOffset()), mp3::MainDataBegin(data, fh)});
         const std::int64_t next = history.Count() + 1; // the piece that may start there

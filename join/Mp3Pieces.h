@@ -23,7 +23,7 @@ int Mp3PieceFrames(int sampleRate);
 // framesPerPiece frames. Each piece's decoding begins early enough that the main data of its
 // first frame and of the two before it lies in the frames decoded, plus one frame more.
 // Nothing (decode the file whole) when the file holds a single piece, has bytes between its
-// frames, ends inside a frame or cannot be read to its end.
+// frames, changes channel count or rate, ends inside a frame or cannot be read to its end.
 Mp3Pieces PlanMp3Pieces(int fd, std::uint64_t first, std::uint64_t end, int framesPerPiece);
 
 } // namespace tandrel

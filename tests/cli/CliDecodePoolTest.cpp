@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,22 @@ TEST(CliDecodePool, Mp3PiecesJoinAsTheWholeFilesDo) {
     ExpectSameJoins(dir, {Ffmpeg(dir, "long.mp3", Noise(44100, 50) + " -c:a libmp3lame -b:a 96k")});
 }
 
+// Frames of another channel count or rate in the middle, where the first piece would end, and
+// no header frame to tell: the pool gives what one thread does.
+TEST(CliDecodePool, FilesWhoseFramesChangeFormatJoinAsTheWholeFilesDo) {
+    TempDir dir;
+    const std::string bare = " -c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0";
+    const std::string head = ReadFile(Ffmpeg(dir, "head.mp3", Noise(44100, 6) + bare));
+    const std::pair<const char *, std::string> middles[] = {{"mono.mp3", Noise(44100, 1, 1)},
+                                                            {"rate.mp3", Noise(48000, 1.5)}};
+    for (const auto &[name, source] : middles) {
+        SCOPED_TRACE(name);
+        const std::string middle = ReadFile(Ffmpeg(dir, "m" + std::string(name), source + bare));
+        WriteFile(dir.File(name), head + middle + head);
+        ExpectSameJoins(dir, {dir.File(name)});
+    }
+}
+
 // Other formats are decoded whole, the next ones while the join takes the current one; a mixed
 // list, WAV files among them, joined into WAV and into MP3.
 TEST(CliDecodePool, OtherFormatsAndMixedListsJoinAsBefore) {
@@ -115,9 +132,18 @@ TEST(CliDecodePool, DamagedInputsGiveTheSameAudioAndMessages) {
         hurt.replace(at, 40, std::string(40, '\xff'));
     WriteFile(dir.File("hurt.mp3"), hurt);
     WriteFile(dir.File("cut.mp3"), bytes.substr(0, bytes.size() * 2 / 3 + 101));
+    // Side information overwritten in frames before and at the start of the second piece.
+    std::string side = bytes;
+    const std::vector<std::size_t> at = Mp3FrameStarts(bytes);
+    ASSERT_GT(at.size(), 300u);
+    std::mt19937 random(7);
+    for (std::size_t k : {250, 254, 256, 257})
+        for (std::size_t i = at[k + 1] + 4; i < at[k + 1] + 36; ++i)
+            side[i] = char(random());
+    WriteFile(dir.File("side.mp3"), side);
     WriteFile(dir.File("noise.mp3"), std::string(5000, '\x33'));
     const std::string flac = Ffmpeg(dir, "a.flac", Noise(44100, 1) + " -c:a flac");
-    for (const char *name : {"junk.mp3", "hurt.mp3", "cut.mp3", "noise.mp3"}) {
+    for (const char *name : {"junk.mp3", "hurt.mp3", "cut.mp3", "side.mp3", "noise.mp3"}) {
         SCOPED_TRACE(name);
         ExpectSameJoins(dir, {flac, good, dir.File(name), flac});
     }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <random>
 #include <string>
 
 using namespace testutil;
@@ -234,6 +235,38 @@ TEST(CliHostileInput, Mp3CutShortBeforeItWasAddedJoinsWhatItHolds) {
         EXPECT_EQ(o.frames, std::to_string(o.written));
         EXPECT_GT(o.written + 3 * 1152, size / (frame + 1) * 1152);
         EXPECT_LT(o.written, size / frame * 1152);
+    }
+}
+
+// Frames that cannot be decoded in the middle of a file whose header states its length: the
+// side information of three overwritten, or one cut to its header. Each is given as silence of
+// its length, so the join writes what the listing gave and the audio around keeps its place.
+TEST(CliHostileInput, Mp3FramesThatDoNotDecodeAreGivenAsSilence) {
+    TempDir dir;
+    const std::string clean = ReadFile(LameTone(dir, "clean.mp3", 13));
+    const Outcome whole = ListAndJoin(dir, dir.File("clean.mp3"));
+    const std::string pcm = ReadFile(dir.File("out.wav"));
+    const std::vector<std::size_t> at = Mp3FrameStarts(clean);
+    ASSERT_GT(at.size(), 400u);
+    const std::size_t mid = at.size() / 2;
+    std::string side = clean;
+    std::mt19937 random(7);
+    for (std::size_t k : {mid, mid + 1, mid + 5})
+        for (std::size_t i = at[k] + 4; i < at[k] + 36; ++i)
+            side[i] = char(random());
+    const std::string cut = clean.substr(0, at[mid] + 4) + clean.substr(at[mid + 1]);
+    for (const auto &[name, bytes] : {std::pair{"side.mp3", side}, std::pair{"cut.mp3", cut}}) {
+        SCOPED_TRACE(name);
+        WriteFile(dir.File(name), bytes);
+        const Outcome o = ListAndJoin(dir, dir.File(name));
+        EXPECT_EQ(o.exact, "True");
+        EXPECT_EQ(o.frames, whole.frames);
+        EXPECT_EQ(o.join.exitCode, 0) << o.join.err;
+        EXPECT_EQ(std::to_string(o.written), o.frames);
+        const std::string got = ReadFile(dir.File("out.wav"));
+        const std::size_t second = 44100 * 4;
+        EXPECT_TRUE(got.substr(0, 5 * second) == pcm.substr(0, 5 * second));
+        EXPECT_TRUE(got.substr(got.size() - second) == pcm.substr(pcm.size() - second));
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <thread>
@@ -175,6 +176,26 @@ inline int ExitCode(pid_t pid, int seconds = 120) {
         return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Where each frame of an MPEG-1 layer III file starts, after an ID3v2 tag, as its headers'
+// bitrates and padding bits say; up to the first byte that is no header.
+inline std::vector<std::size_t> Mp3FrameStarts(const std::string &b) {
+    static const int kbps[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    static const int rates[] = {44100, 48000, 32000};
+    auto byte = [&](std::size_t i) { return std::size_t(std::uint8_t(b[i])); };
+    std::size_t at = 0;
+    if (b.compare(0, 3, "ID3") == 0)
+        at = 10 + ((byte(6) << 21) | (byte(7) << 14) | (byte(8) << 7) | byte(9));
+    std::vector<std::size_t> starts;
+    while (at + 4 <= b.size() && byte(at) == 0xFF && (byte(at + 2) >> 4) % 15 != 0 &&
+           ((byte(at + 2) >> 2) & 3) != 3) {
+        starts.push_back(at);
+        const std::size_t bits = byte(at + 2);
+        at += 144000 * std::size_t(kbps[bits >> 4]) / std::size_t(rates[(bits >> 2) & 3]) +
+              ((bits >> 1) & 1);
+    }
+    return starts;
 }
 
 } // namespace clitest
