@@ -62,22 +62,20 @@ std::int64_t Mp3Bridger::ReliableFrom(const mp3::EncodedRun &run) const {
 
 // The two inputs joined without a gap, the first one's frames where they are: output sample
 // `at` of channel ch.
-float Mp3Bridger::Joined(const SeamSide &a, const SeamSide &b, std::int64_t seam, std::int64_t at,
-                         int ch) const {
+float Mp3Bridger::Joined(const SeamSide &b, std::int64_t seam, std::int64_t at, int ch) const {
     const std::vector<float> &pcm = at < seam ? pcmA_ : pcmB_;
     const std::int64_t i = at < seam ? at - pcmAFrom_ : at - seam + b.audioFrom;
-    (void)a;
     if (i < 0 || std::size_t(i + 1) * std::size_t(channels_) > pcm.size())
         return 0.0f;
     return pcm[std::size_t(i) * std::size_t(channels_) + std::size_t(ch)];
 }
 
-double Mp3Bridger::Energy(const SeamSide &a, const SeamSide &b, const Plan &plan, std::int64_t from,
+double Mp3Bridger::Energy(const SeamSide &b, const Plan &plan, std::int64_t from,
                           std::int64_t to) const {
     double sum = 0;
     for (std::int64_t at = from; at < to; ++at)
         for (int ch = 0; ch < channels_; ++ch) {
-            const double v = Joined(a, b, plan.seam, at, ch);
+            const double v = Joined(b, plan.seam, at, ch);
             sum += v * v;
         }
     return sum;
@@ -85,7 +83,7 @@ double Mp3Bridger::Energy(const SeamSide &a, const SeamSide &b, const Plan &plan
 
 // Where the move is crossfaded: over a frame's length in the quieter of the first input's
 // end and the second's start.
-void Mp3Bridger::ChooseFade(Plan &plan, const SeamSide &a, const SeamSide &b) const {
+void Mp3Bridger::ChooseFade(Plan &plan, const SeamSide &b) const {
     const std::int64_t s = plan.seam, d = plan.shift;
     if (d == 0) {
         plan.side = 0;
@@ -95,13 +93,13 @@ void Mp3Bridger::ChooseFade(Plan &plan, const SeamSide &a, const SeamSide &b) co
     const std::int64_t endFrom = std::min(s, s + d) - n_;
     const std::int64_t startFrom = std::max(s, s + d);
     const bool inEnd =
-        Energy(a, b, plan, endFrom, endFrom + n_) < Energy(a, b, plan, startFrom, startFrom + n_);
+        Energy(b, plan, endFrom, endFrom + n_) < Energy(b, plan, startFrom, startFrom + n_);
     plan.side = inEnd ? 1 : 2;
     plan.fadeFrom = inEnd ? endFrom : startFrom;
     plan.fadeTo = plan.fadeFrom + n_;
 }
 
-void Mp3Bridger::BuildPcm(const Plan &plan, const SeamSide &a, const SeamSide &b) {
+void Mp3Bridger::BuildPcm(const Plan &plan, const SeamSide &b) {
     const std::int64_t from = plan.firstFrame * n_ + kStreamDelay;
     const std::int64_t count = (plan.endFrame - plan.firstFrame) * n_;
     bridgePcm_.assign(std::size_t(count) * std::size_t(channels_), 0);
@@ -115,9 +113,9 @@ void Mp3Bridger::BuildPcm(const Plan &plan, const SeamSide &a, const SeamSide &b
         for (int ch = 0; ch < channels_; ++ch) {
             double v = 0;
             if (w < 1)
-                v += (1 - w) * Joined(a, b, plan.seam, at, ch);
+                v += (1 - w) * Joined(b, plan.seam, at, ch);
             if (w > 0)
-                v += w * Joined(a, b, plan.seam, at - plan.shift, ch);
+                v += w * Joined(b, plan.seam, at - plan.shift, ch);
             const double scaled = std::nearbyint(v * 32768.0);
             bridgePcm_[std::size_t(i) * std::size_t(channels_) + std::size_t(ch)] =
                 std::int16_t(std::clamp(scaled, -32768.0, 32767.0));
@@ -209,7 +207,7 @@ BridgeResult Mp3Bridger::Bridge(SeamSide &a, SeamSide &b, mp3::EncodedRun &bridg
     Plan plan;
     plan.seam = a.base * n_ + a.audioTo;
     plan.shift = b.base * n_ + b.audioFrom - plan.seam;
-    ChooseFade(plan, a, b);
+    ChooseFade(plan, b);
     const std::int64_t lo = plan.side == 1 ? plan.fadeFrom : plan.seam;
     const std::int64_t hi =
         plan.side == 1 ? plan.seam + plan.shift : std::max(plan.seam, plan.fadeTo);
@@ -229,7 +227,7 @@ BridgeResult Mp3Bridger::Bridge(SeamSide &a, SeamSide &b, mp3::EncodedRun &bridg
             (plan.endFrame + 2) * n_ > b.run.EndFrame() * n_ - 0 ||
             plan.latestA - candidates < a.run.firstFrame)
             return BridgeResult::Failed;
-        BuildPcm(plan, a, b);
+        BuildPcm(plan, b);
         bridge.firstFrame = plan.firstFrame;
         const mp3::RunResult r = Encode(config, bridge, stop);
         if (r == mp3::RunResult::Stopped)

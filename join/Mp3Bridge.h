@@ -55,12 +55,10 @@ private:
     };
     void Decode(const mp3::EncodedRun &run, std::vector<float> &out);
     std::int64_t ReliableFrom(const mp3::EncodedRun &run) const;
-    void ChooseFade(Plan &plan, const SeamSide &a, const SeamSide &b) const;
-    float Joined(const SeamSide &a, const SeamSide &b, std::int64_t seam, std::int64_t at,
-                 int ch) const;
-    double Energy(const SeamSide &a, const SeamSide &b, const Plan &plan, std::int64_t from,
-                  std::int64_t to) const;
-    void BuildPcm(const Plan &plan, const SeamSide &a, const SeamSide &b);
+    void ChooseFade(Plan &plan, const SeamSide &b) const;
+    float Joined(const SeamSide &b, std::int64_t seam, std::int64_t at, int ch) const;
+    double Energy(const SeamSide &b, const Plan &plan, std::int64_t from, std::int64_t to) const;
+    void BuildPcm(const Plan &plan, const SeamSide &b);
     int BridgeKbps() const;
     mp3::RunResult EncodeOnce(const bladeenc::BE_CONFIG &config, mp3::EncodedRun &bridge,
                               std::int64_t firstFrame, const std::atomic<bool> &stop);
