@@ -1,5 +1,6 @@
 #include "encoders/Wavtowma.h"
 
+#include "audio/Ffmpeg.h"
 #include "common/Messages.h"
 #include "encoders/EncoderLibrary.h"
 #include "lang/MessageTexts.h"
@@ -66,11 +67,15 @@ std::u16string ToUtf16(const std::string &text) {
 
 } // namespace
 
+// The library stands on FFmpeg: loaded by us first, FFmpeg stays when the library is closed,
+// and with it what FFmpeg keeps for the rest of the run.
 WavToWma::WavToWma() {
+    tandrel::LoadFfmpeg();
     Load(tandrel::LoadProgramEncoderLibrary("wmaudsdk.so"));
 }
 
 WavToWma::WavToWma(const std::string &libraryFolder) {
+    tandrel::LoadFfmpeg();
     Load(tandrel::LoadEncoderLibrary(libraryFolder, "wmaudsdk.so"));
 }
 

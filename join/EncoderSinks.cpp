@@ -1,7 +1,6 @@
 // Thin adapters from the join's output stage to the two encoder classes.
 #include "join/EncoderSinks.h"
 
-#include "audio/Ffmpeg.h"
 #include "encoders/SplicedMp3.h"
 #include "encoders/Wavtowma.h"
 #include "join/Id3Tag.h"
@@ -165,12 +164,8 @@ private:
 std::unique_ptr<OutputSink> MakeEncoderSink(const OutputSettings &settings) {
     if (settings.kind == OutputKind::Mp3)
         return std::make_unique<Mp3Sink>(settings);
-    if (settings.kind == OutputKind::Wma) {
-        // The WMA library stands on FFmpeg: loaded here first, FFmpeg stays when the library is
-        // closed, and with it what it keeps for the rest of the run.
-        LoadFfmpeg();
+    if (settings.kind == OutputKind::Wma)
         return std::make_unique<WmaSink>(settings);
-    }
     return nullptr;
 }
 
