@@ -8,12 +8,6 @@
 namespace mp3 {
 namespace {
 
-FrameHeader HeaderOf(const EncodedRun &run, std::int64_t frame) {
-    FrameHeader h;
-    ParseHeader(run.FrameData(frame), 4, h);
-    return h;
-}
-
 std::size_t Index(const EncodedRun &run, std::int64_t frame) {
     return std::size_t(frame - run.firstFrame);
 }

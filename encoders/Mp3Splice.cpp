@@ -11,12 +11,6 @@ using namespace bladeenc;
 namespace mp3 {
 namespace {
 
-FrameHeader HeaderOf(const EncodedRun &run, std::int64_t frame) {
-    FrameHeader h;
-    ParseHeader(run.FrameData(frame), 4, h);
-    return h;
-}
-
 // Main data bytes in the areas of frames [from, to).
 std::size_t AreaBytes(const EncodedRun &run, std::int64_t from, std::int64_t to) {
     std::size_t total = 0;
@@ -40,6 +34,12 @@ void Backward(EncodedRun &run, std::int64_t to, std::size_t count, Visit visit) 
 }
 
 } // namespace
+
+FrameHeader HeaderOf(const EncodedRun &run, std::int64_t frame) {
+    FrameHeader h;
+    ParseHeader(run.FrameData(frame), 4, h);
+    return h;
+}
 
 RunResult EncodeRun(const Api &api, const BE_CONFIG &config, const PcmSpan *spans,
                     std::size_t spanCount, EncodedRun &run, const std::atomic<bool> &stop,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "encoders/BladeEnc.h"
+#include "encoders/Mp3Bitstream.h"
 
 #include <atomic>
 #include <cstddef>
@@ -30,6 +31,9 @@ struct EncodedRun {
         firstFrame = keptFrom = 0;
     }
 };
+
+// The header of run's frame (numbered in the joined stream).
+FrameHeader HeaderOf(const EncodedRun &run, std::int64_t frame);
 
 // Interleaved 16-bit samples fed to one stream in order.
 struct PcmSpan {

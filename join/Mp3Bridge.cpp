@@ -19,12 +19,6 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
     return a >= 0 ? a / b : -((-a + b - 1) / b);
 }
 
-mp3::FrameHeader HeaderOf(const mp3::EncodedRun &run, std::int64_t frame) {
-    mp3::FrameHeader h;
-    mp3::ParseHeader(run.FrameData(frame), 4, h);
-    return h;
-}
-
 } // namespace
 
 std::int64_t Mp3Bridger::Place(const SeamSide &previous, std::int64_t nextAudioFrom) const {
@@ -52,11 +46,12 @@ void Mp3Bridger::Decode(const mp3::EncodedRun &run, std::vector<float> &out) {
 // The first frame of run that decodes as in the whole input: its bit reservoir and the
 // decoder's filters are filled by the frames before it.
 std::int64_t Mp3Bridger::ReliableFrom(const mp3::EncodedRun &run) const {
-    const std::size_t reservoir = std::size_t(mp3::MaxMainDataBegin(HeaderOf(run, run.firstFrame)));
+    const std::size_t reservoir =
+        std::size_t(mp3::MaxMainDataBegin(mp3::HeaderOf(run, run.firstFrame)));
     std::size_t area = 0;
     std::int64_t k = run.firstFrame;
     for (; k < run.EndFrame() && area < reservoir; ++k)
-        area += run.Span(k, k + 1) - HeaderOf(run, k).DataOffset();
+        area += run.Span(k, k + 1) - mp3::HeaderOf(run, k).DataOffset();
     return k + 2;
 }
 
@@ -146,7 +141,7 @@ void Mp3Bridger::TakeFlags(const SeamSide &a, mp3::EncodedRun &bridge, std::int6
         std::uint8_t *f = bridge.bytes.data() + bridge.offsets[std::size_t(k - bridge.firstFrame)];
         f[2] = std::uint8_t((f[2] & ~1) | (model[2] & 1));
         f[3] = std::uint8_t((f[3] & ~0x0F) | (model[3] & 0x0F));
-        const mp3::FrameHeader h = HeaderOf(bridge, k);
+        const mp3::FrameHeader h = mp3::HeaderOf(bridge, k);
         if (h.crc)
             mp3::WriteCrc(f, h);
     }
@@ -159,7 +154,7 @@ mp3::RunResult Mp3Bridger::EncodeOnce(const bladeenc::BE_CONFIG &config, mp3::En
     const mp3::PcmSpan span{bridgePcm_.data(), bridgePcm_.size()};
     const mp3::RunResult r = mp3::EncodeRun(api_, config, &span, 1, bridge, stop, scratch_);
     if (r == mp3::RunResult::Done &&
-        (bridge.Frames() == 0 || HeaderOf(bridge, bridge.firstFrame).sampleRate != rate_))
+        (bridge.Frames() == 0 || mp3::HeaderOf(bridge, bridge.firstFrame).sampleRate != rate_))
         return mp3::RunResult::EncodeFailed;
     return r;
 }
@@ -216,7 +211,7 @@ BridgeResult Mp3Bridger::Bridge(SeamSide &a, SeamSide &b, mp3::EncodedRun &bridg
     plan.earliestB = FloorDiv(hi + n_ - 1, n_) + 1;
 
     const mp3::EncodedRun heldA = a.run;
-    const mp3::FrameHeader model = HeaderOf(a.run, a.run.EndFrame() - 1);
+    const mp3::FrameHeader model = mp3::HeaderOf(a.run, a.run.EndFrame() - 1);
     const bladeenc::BE_CONFIG config = WavToMp3::MakeConfig(
         rate_, channels_ == 2 ? 1 : 4, unsigned(BridgeKbps()), false, model.crc, false, false);
     for (int candidates = kBridgeCandidates * 576 / n_;
