@@ -1,4 +1,5 @@
 #include "join/Convert.h"
+#include "join/ConvertRuns.h"
 
 #include "common/Messages.h"
 #include "lang/MessageTexts.h"
@@ -61,17 +62,6 @@ SwrContext *MakeResampler(int channels, int from, int to) {
 std::size_t HqBlockFrames(int from, int to) {
     const std::uint64_t frames = kHqOutFrames * std::uint64_t(from) / std::uint64_t(to);
     return std::size_t(std::clamp<std::uint64_t>(frames, 1, kHqFrames));
-}
-
-// Every step of the accumulator is rounded to single precision, also where the compiler
-// would otherwise keep more (x87).
-inline float RoundedSum(float a, float b) {
-#if defined(__FLT_EVAL_METHOD__) && __FLT_EVAL_METHOD__ != 0
-    volatile float r = a + b;
-    return r;
-#else
-    return a + b;
-#endif
 }
 
 std::int32_t LoadSigned(const std::uint8_t *p, int bytes) {
@@ -200,6 +190,7 @@ bool PcmConverter::PrepareConversion(const PcmFormat &in, const PcmFormat &out,
     pending_.resize(inFrame_);
     pendingBytes_ = 0;
     outUsed_ = 0;
+    run_ = swr_ || same_ ? nullptr : PickRun(in, out);
     return true;
 }
 
@@ -375,6 +366,8 @@ bool PcmConverter::ConvertBlock(const std::uint8_t *bytes, std::size_t count, Pc
     std::memcpy(pending_.data(), bytes + whole, pendingBytes_);
     if (same_)
         return whole == 0 || sink.Write(bytes, whole);
+    if (run_)
+        return run_(*this, bytes, whole / inFrame_, sink) && FlushOut(sink);
     for (std::size_t at = 0; at < whole; at += inFrame_) {
         if (!Take(bytes + at, sink))
             return false;

@@ -70,7 +70,12 @@ public:
     float RateRatio() const { return ratio_; }
     float RepeatAccumulator() const { return acc_; }
 
+    // Whole frames converted by the repeat rule, in code made for one pair of formats.
+    using RunFn = bool (*)(PcmConverter &, const std::uint8_t *, std::size_t, PcmSink &);
+
 private:
+    friend struct RepeatRuns;
+    static RunFn PickRun(const PcmFormat &in, const PcmFormat &out);
     std::size_t BuildFrame(const std::uint8_t *in, std::uint8_t *out) const;
     bool Emit(const std::uint8_t *frame, PcmSink &sink);
     bool FlushOut(PcmSink &sink);
@@ -90,6 +95,7 @@ private:
     std::size_t pendingBytes_ = 0;
     std::vector<std::uint8_t> outBuf_;
     std::size_t outUsed_ = 0;
+    RunFn run_ = nullptr; // null: the general per-frame code
     // Resampling::Hq: frames in the target's channels and bits, as doubles, wait in hqIn_
     // for the resampler (fewer the steeper its ratio); its output lands in hqOut_.
     SwrContext *swr_ = nullptr;
