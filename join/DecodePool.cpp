@@ -212,10 +212,12 @@ void DecodePool::DecodeRange(Piece &piece) {
     }
     bool ok = decoder != nullptr;
     if (ok) {
-        piece.pcm.resize(RangeBytes(s, piece.number));
-        while (!closing_ && piece.size < piece.pcm.size()) {
-            const std::size_t n =
-                decoder->Read(piece.pcm.data() + piece.size, piece.pcm.size() - piece.size);
+        const std::size_t want = RangeBytes(s, piece.number);
+        piece.pcm = TakeSpare();
+        if (piece.pcm.size() < want)
+            piece.pcm.resize(want);
+        while (!closing_ && piece.size < want) {
+            const std::size_t n = decoder->Read(piece.pcm.data() + piece.size, want - piece.size);
             if (n == 0)
                 break;
             piece.size += n;
@@ -224,6 +226,16 @@ void DecodePool::DecodeRange(Piece &piece) {
         ok = !decoder->HasData();
     }
     Finish(piece, !ok);
+}
+
+// A range's buffer given back by the join, else an empty one.
+std::vector<std::uint8_t> DecodePool::TakeSpare() {
+    const std::lock_guard lock(mutex_);
+    if (spare_.empty())
+        return {};
+    std::vector<std::uint8_t> pcm = std::move(spare_.back());
+    spare_.pop_back();
+    return pcm;
 }
 
 void DecodePool::StreamInput(Piece &piece, Decoder &decoder, std::vector<std::uint8_t> &block) {

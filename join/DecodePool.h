@@ -54,6 +54,7 @@ private:
     void DecodeRange(Piece &piece);
     void StreamInput(Piece &piece, Decoder &decoder, std::vector<std::uint8_t> &block);
     void Finish(Piece &piece, bool failed);
+    std::vector<std::uint8_t> TakeSpare();
 
     PiecePtr WaitPiece(std::size_t index, std::size_t number, bool planned);
     void PopFront();
@@ -74,6 +75,8 @@ private:
     std::size_t nextRange_ = 0;
     bool planning_ = false; // a worker is opening the next input
     std::atomic<bool> closing_{false};
+    std::vector<std::vector<std::uint8_t>> spare_; // ranges' buffers to use again
+    static constexpr std::size_t kSpareBuffers = 2;
     std::vector<std::thread> threads_;
 };
 

@@ -46,6 +46,10 @@ DecodePool::PiecePtr DecodePool::WaitPiece(std::size_t index, std::size_t number
 void DecodePool::PopFront() {
     {
         const std::lock_guard lock(mutex_);
+        // Its buffer serves a later range: no fresh pages to clear for each.
+        std::vector<std::uint8_t> &pcm = pieces_.front()->pcm;
+        if (!pcm.empty() && spare_.size() < kSpareBuffers)
+            spare_.push_back(std::move(pcm));
         pieces_.pop_front();
     }
     changed_.notify_all();
