@@ -7,11 +7,13 @@
 #include <taglib/asffile.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/flacfile.h>
+#include <taglib/id3v2framefactory.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
 #include <taglib/oggflacfile.h>
 #include <taglib/opusfile.h>
+#include <taglib/tfilestream.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/trueaudiofile.h>
 #include <taglib/vorbisfile.h>
@@ -19,6 +21,8 @@
 #include <taglib/wavpackfile.h>
 
 #include <algorithm>
+#include <memory>
+#include <type_traits>
 
 namespace tandrel {
 namespace {
@@ -120,10 +124,24 @@ void AsfPicture(TagLib::ASF::Tag *tag, Track &track) {
     }
 }
 
-// Reads the file as the class its container calls for; Picture takes its cover.
+// The file read through stream; the classes of ID3v2-tagged files also take the frame factory.
+template <typename File> std::unique_ptr<File> OpenWith(TagLib::IOStream *stream) {
+    if constexpr (std::is_constructible_v<File, TagLib::IOStream *, bool>)
+        return std::make_unique<File>(stream, false);
+    else
+        return std::make_unique<File>(stream, TagLib::ID3v2::FrameFactory::instance(), false);
+}
+
+// Reads the file as the class its container calls for; Picture takes its cover. The file is
+// opened for reading only: TagLib's own way opens it for writing too, which those watching
+// the folder see as a change, and a read-only mount refuses.
 template <typename File, typename Picture>
 void ReadWith(const Track &track, Track &out, Picture picture) {
-    File file(track.path.c_str(), false);
+    TagLib::FileStream stream(track.path.c_str(), true);
+    if (!stream.isOpen())
+        return;
+    const std::unique_ptr<File> opened = OpenWith<File>(&stream);
+    File &file = *opened;
     if (!file.isValid())
         return;
     TakeProperties(file.properties(), out);
