@@ -131,40 +131,53 @@ void Decoder::TakeManualSkip(const AVFrame *frame) {
         discardFrom_ = skipStart_ + capSamples_;
 }
 
+namespace {
+
+// Whether any of n float samples lies beyond full scale or is not a number: read only, eight
+// at a time without branches, so that the compiler gives it vector instructions.
+template <typename T> bool AnyBeyondFullScale(const T *p, std::size_t n) {
+    unsigned beyond = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8)
+        for (std::size_t k = 0; k < 8; ++k)
+            beyond |= unsigned(!((p[i + k] >= T(-1)) & (p[i + k] <= T(1))));
+    for (; i < n; ++i)
+        beyond |= unsigned(!(p[i] >= T(-1) && p[i] <= T(1)));
+    return beyond != 0;
+}
+
+// Brings the planes' samples to full scale, where any lies beyond it (not a number: to 0).
+template <typename T> bool ClampPlanes(AVFrame *frame, int planes, std::size_t count) {
+    bool beyond = false;
+    for (int k = 0; k < planes && !beyond; ++k)
+        beyond = AnyBeyondFullScale(reinterpret_cast<const T *>(frame->extended_data[k]), count);
+    if (!beyond)
+        return true;
+    if (av_frame_make_writable(frame) < 0)
+        return false;
+    for (int k = 0; k < planes; ++k) {
+        T *p = reinterpret_cast<T *>(frame->extended_data[k]);
+        for (std::size_t i = 0; i < count; ++i)
+            p[i] = p[i] >= -1 ? (p[i] <= 1 ? p[i] : 1) : (p[i] < -1 ? -1 : 0);
+    }
+    return true;
+}
+
+} // namespace
+
 // Float samples beyond full scale (or not numbers) are brought to it before conversion, whose
-// rounding would overflow on them.
+// rounding would overflow on them. Decoded audio seldom has any: it is only looked at then.
 bool Decoder::ClampFloats(AVFrame *frame) {
     const auto format = AVSampleFormat(frame->format);
     const AVSampleFormat packed = av_get_packed_sample_fmt(format);
     if (packed != AV_SAMPLE_FMT_FLT && packed != AV_SAMPLE_FMT_DBL)
         return true;
-    if (av_frame_make_writable(frame) < 0)
-        return false;
     const bool planar = av_sample_fmt_is_planar(format);
     const int planes = planar ? frame->ch_layout.nb_channels : 1;
     const std::size_t count =
         std::size_t(frame->nb_samples) * std::size_t(planar ? 1 : frame->ch_layout.nb_channels);
-    // Eight at a time without branches, so that the compiler gives it vector instructions.
-    const auto clamp = [](auto *p, std::size_t n) {
-        const auto one = [](auto &v) {
-            v = v > 1 ? 1 : v;
-            v = v < -1 ? -1 : v;
-            v = v == v ? v : 0; // not a number
-        };
-        std::size_t i = 0;
-        for (; i + 8 <= n; i += 8)
-            for (std::size_t k = 0; k < 8; ++k)
-                one(p[i + k]);
-        for (; i < n; ++i)
-            one(p[i]);
-    };
-    for (int k = 0; k < planes; ++k) {
-        if (packed == AV_SAMPLE_FMT_FLT)
-            clamp(reinterpret_cast<float *>(frame->extended_data[k]), count);
-        else
-            clamp(reinterpret_cast<double *>(frame->extended_data[k]), count);
-    }
-    return true;
+    return packed == AV_SAMPLE_FMT_FLT ? ClampPlanes<float>(frame, planes, count)
+                                       : ClampPlanes<double>(frame, planes, count);
 }
 
 bool Decoder::ConfigureResampler(const AVFrame *frame) {

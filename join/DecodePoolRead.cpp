@@ -141,7 +141,13 @@ InputResult DecodePool::ReadRanges(const PiecePtr &first, std::uint8_t *buffer,
     std::uint64_t given = 0;
     for (;;) {
         std::size_t n = 0;
-        if (!FillFromRanges(piece, offset, buffer, blockBytes, n)) {
+        // A block that lies whole in the range goes from there, uncopied.
+        const std::uint8_t *data = buffer;
+        if (!piece->failed && piece->size - offset >= blockBytes) {
+            data = piece->pcm.data() + offset;
+            n = blockBytes;
+            offset += n;
+        } else if (!FillFromRanges(piece, offset, buffer, blockBytes, n)) {
             Drop(s.index);
             return ReportDecodedEnd(
                 input, {DecodedEnd::EndedEarly, {}, std::max(s.length, given + n), given});
@@ -149,7 +155,7 @@ InputResult DecodePool::ReadRanges(const PiecePtr &first, std::uint8_t *buffer,
         if (n == 0)
             break;
         given += n;
-        if (!blocks.Block(buffer, n)) {
+        if (!blocks.Block(data, n)) {
             Drop(s.index);
             return InputResult::Failed;
         }
