@@ -12,6 +12,7 @@
 #include "join/OutputBackup.h"
 #include "join/OutputFile.h"
 #include "join/OutputStage.h"
+#include "join/QueuedWriter.h"
 #include "join/WavWriter.h"
 #include "lang/MessageTexts.h"
 
@@ -60,6 +61,41 @@ public:
     std::uint64_t bytes = 0;
 };
 
+// PCM handed to the sink on a thread of its own, so that writing (or encoding) runs beside the
+// decoding and converting; ranges of files (the kernel's copies) follow what is queued.
+class QueuedPcmSink : public PcmSink {
+public:
+    // Chunks small beside the encoders' own buffers: the memory stays flat.
+    QueuedPcmSink(PcmSink &inner, bool threaded)
+        : inner_(inner), toInner_(inner), queue_(toInner_, threaded, 256 * 1024) {}
+    bool Write(const std::uint8_t *data, std::size_t count) override {
+        return queue_.Write(data, count);
+    }
+    bool TakesRanges() const override { return inner_.TakesRanges(); }
+    RangeResult TakeRange(int fd, std::uint64_t offset, std::uint64_t count) override {
+        if (!queue_.Drain())
+            return {0, 0, false};
+        return inner_.TakeRange(fd, offset, count);
+    }
+    bool Finish(bool stopped) {
+        if (stopped)
+            queue_.Drop();
+        return queue_.Finish();
+    }
+
+private:
+    struct ToSink : FrameWriter {
+        explicit ToSink(PcmSink &s) : sink(s) {}
+        bool Write(const std::uint8_t *data, std::size_t count) override {
+            return sink.Write(data, count);
+        }
+        PcmSink &sink;
+    };
+    PcmSink &inner_;
+    ToSink toInner_;
+    QueuedWriter queue_;
+};
+
 class Join : private InputBlocks {
 public:
     Join(const JoinRequest &request, JoinProgress &progress)
@@ -71,6 +107,7 @@ public:
 private:
     bool CheckInputs() const;
     bool ReadInputs(PcmSink &sink);
+    bool ReadEach(DecodePool *pool);
     bool OutputIsInput() const;
     std::unique_ptr<OutputSink> MakeEncoder() const;
     std::string TempModel() const;
@@ -157,10 +194,18 @@ bool Join::CheckInputs() const {
 }
 
 bool Join::ReadInputs(PcmSink &sink) {
-    counter_.inner = &sink;
-    sink_ = &counter_;
     const std::unique_ptr<DecodePool> pool =
         MakeDecodePool(req_.inputs, req_.target, req_.output.mp3Threads);
+    // Where inputs are decoded on workers, the writes take a thread of their own too.
+    QueuedPcmSink queued(sink, pool != nullptr);
+    counter_.inner = &queued;
+    sink_ = &counter_;
+    const bool read = ReadEach(pool.get());
+    const bool written = queued.Finish(stop_ || !read);
+    return read && written;
+}
+
+bool Join::ReadEach(DecodePool *pool) {
     for (std::size_t i = 0; i < req_.inputs.size(); ++i) {
         const JoinInput &in = req_.inputs[i];
         progress_.SetLabel(in.path);

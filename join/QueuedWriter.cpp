@@ -1,18 +1,31 @@
-#include "join/Mp3FrameWriters.h"
+#include "join/QueuedWriter.h"
 
 namespace tandrel {
 
-QueuedWriter::QueuedWriter(FrameWriter &inner, bool threaded) : inner_(inner) {
+QueuedWriter::QueuedWriter(FrameWriter &inner, bool threaded, std::size_t chunkBytes)
+    : inner_(inner), chunkBytes_(chunkBytes) {
     if (threaded)
         thread_ = std::thread([this] { Loop(); });
 }
 
 bool QueuedWriter::Write(const std::uint8_t *data, std::size_t count) {
+    if (dropping_)
+        return true;
     if (!thread_.joinable())
         return inner_.Write(data, count);
     current_.insert(current_.end(), data, data + count);
-    if (current_.size() >= kChunk)
+    if (current_.size() >= chunkBytes_)
         Push();
+    return !failed_;
+}
+
+bool QueuedWriter::Drain() {
+    if (thread_.joinable()) {
+        if (!current_.empty())
+            Push();
+        std::unique_lock<std::mutex> lock(mutex_);
+        room_.wait(lock, [this] { return queue_.empty() && !writing_; });
+    }
     return !failed_;
 }
 
@@ -50,12 +63,15 @@ void QueuedWriter::Loop() {
             return;
         std::vector<std::uint8_t> chunk = std::move(queue_.front());
         queue_.pop_front();
+        writing_ = true;
         room_.notify_all();
         lock.unlock();
-        if (!failed_ && !inner_.Write(chunk.data(), chunk.size()))
+        if (!failed_ && !dropping_ && !inner_.Write(chunk.data(), chunk.size()))
             failed_ = true;
         lock.lock();
+        writing_ = false;
         spare_.push_back(std::move(chunk));
+        room_.notify_all();
     }
 }
 
