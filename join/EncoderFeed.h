@@ -20,6 +20,7 @@ public:
     std::size_t ChunkBytes() const override { return inChunk_; }
     bool Write(const std::uint8_t *data, std::size_t count) override;
     void Stop() override { encoder_.Stop(); }
+    bool WorksInWrite() const override { return encoder_.WorksInWrite(); }
     void SetMetadata(const OutputMetadata &metadata) override { encoder_.SetMetadata(metadata); }
     void SetChapters(const std::vector<Chapter> &chapters) override {
         encoder_.SetChapters(chapters);

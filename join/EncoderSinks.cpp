@@ -123,6 +123,7 @@ public:
         return chunk_ >= 0;
     }
     std::size_t ChunkBytes() const override { return chunk_ > 0 ? std::size_t(chunk_) & ~1u : 0; }
+    bool WorksInWrite() const override { return true; }
     bool Write(const std::uint8_t *data, std::size_t count) override {
         if (const int err = relay_.Error())
             return Failed(err);

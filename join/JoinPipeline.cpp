@@ -52,6 +52,7 @@ public:
         return inner->Write(data, count);
     }
     bool TakesRanges() const override { return inner->TakesRanges(); }
+    bool WorksInWrite() const override { return inner->WorksInWrite(); }
     RangeResult TakeRange(int fd, std::uint64_t offset, std::uint64_t count) override {
         const RangeResult r = inner->TakeRange(fd, offset, count);
         bytes += r.bytes;
@@ -61,8 +62,8 @@ public:
     std::uint64_t bytes = 0;
 };
 
-// PCM handed to the sink on a thread of its own, so that writing (or encoding) runs beside the
-// decoding and converting; ranges of files (the kernel's copies) follow what is queued.
+// PCM handed to the sink on a thread of its own, so that its encoding runs beside the decoding
+// and converting; ranges of files (the kernel's copies) follow what is queued.
 class QueuedPcmSink : public PcmSink {
 public:
     // Chunks small beside the encoders' own buffers: the memory stays flat.
@@ -196,8 +197,9 @@ bool Join::CheckInputs() const {
 bool Join::ReadInputs(PcmSink &sink) {
     const std::unique_ptr<DecodePool> pool =
         MakeDecodePool(req_.inputs, req_.target, req_.output.mp3Threads);
-    // Where inputs are decoded on workers, the writes take a thread of their own too.
-    QueuedPcmSink queued(sink, pool != nullptr);
+    // An encoder that works as it is fed takes a thread of its own, beside the decoding.
+    QueuedPcmSink queued(sink,
+                         DecodePool::WorkersFor(req_.output.mp3Threads) > 1 && sink.WorksInWrite());
     counter_.inner = &queued;
     sink_ = &counter_;
     const bool read = ReadEach(pool.get());

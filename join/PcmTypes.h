@@ -44,6 +44,9 @@ public:
     // Takes bytes [offset, offset + count) of the file fd (its position stays) as if they came
     // through Write; by default they do, read in pieces.
     virtual RangeResult TakeRange(int fd, std::uint64_t offset, std::uint64_t count);
+    // Whether Write does work worth a thread of its own: an encoder that encodes as it is fed
+    // on the caller's thread.
+    virtual bool WorksInWrite() const { return false; }
 };
 
 // Reads bytes [offset, offset + count) of fd and hands them to sink.Write in pieces of at most

@@ -278,25 +278,28 @@ TEST_F(CliJoin, OutputThatCannotBeCreatedSaysWhichAndWhy) {
     }
 }
 
-// Decoded inputs on workers, their PCM written on a thread of its own: a disk that fills up
-// halfway is the same failure as with one thread, and leaves nothing behind.
+// Decoded inputs on workers, and the WMA encoder fed on a thread of its own: a disk that
+// fills up halfway is the same failure as with one thread, and leaves nothing behind.
 TEST_F(CliJoin, DiskFillingUpUnderDecodedInputsFailsAsWithOneThread) {
-    jointest::SmallDisk disk(out_.File("small"), "size=2m");
+    jointest::SmallDisk disk(out_.File("small"), "size=256k");
     if (!disk.Mounted())
         GTEST_SKIP() << "cannot mount a small tmpfs here";
     const std::string cd = Synth(in_, "cd.wav", "-r 44100 -c 2 -b 16", "8 sine 440");
     const std::string mp3 = in_.File("cd.mp3");
     ASSERT_EQ(testutil::Run("lame --quiet " + cd + " " + mp3).exitCode, 0);
-    std::string errors[2];
-    for (const int threads : {1, 2}) {
-        const CliResult r = RunCli(in_.Path(), {"-q", "--threads", std::to_string(threads), "-o",
-                                                out_.File("small/out.wav"), mp3, mp3, mp3});
-        EXPECT_EQ(r.exitCode, 1) << threads;
-        EXPECT_TRUE(Contains(r.err, "No space left on device")) << r.err;
-        EXPECT_TRUE(testutil::Listing(out_.File("small")).empty()) << threads;
-        errors[threads - 1] = r.err;
+    for (const std::string format : {"wav", "wma"}) {
+        std::string errors[2];
+        for (const int threads : {1, 2}) {
+            const CliResult r =
+                RunCli(in_.Path(), {"-q", "--threads", std::to_string(threads), "-o",
+                                    out_.File("small/out." + format), mp3, mp3, mp3});
+            EXPECT_EQ(r.exitCode, 1) << format << " " << threads;
+            EXPECT_TRUE(Contains(r.err, "No space left on device")) << r.err;
+            EXPECT_TRUE(testutil::Listing(out_.File("small")).empty()) << format << threads;
+            errors[threads - 1] = r.err;
+        }
+        EXPECT_EQ(errors[0], errors[1]) << format;
     }
-    EXPECT_EQ(errors[0], errors[1]);
 }
 
 // Whether text is valid UTF-8: no cut or stray multi-byte sequence.
