@@ -73,6 +73,8 @@ TEST(CliFormats, LosslessSourcesJoinBitExactAtTheirOwnDepth) {
 // A float sample x becomes the 32-bit integer nearest x * 2^31 (halves to even), clipped to
 // the integers' range.
 std::int32_t Rounded(double x) {
+    if (std::isnan(x))
+        return 0;
     const double v = std::nearbyint(x * 2147483648.0);
     return v >= double(INT_MAX) ? INT_MAX : v <= double(INT_MIN) ? INT_MIN : std::int32_t(v);
 }
@@ -92,8 +94,9 @@ std::pair<std::string, std::string> FloatSamples(const std::vector<double> &valu
     return {samples, expected};
 }
 
-// Float samples beyond full scale, halfway between integers and tiny: rounded and clipped,
-// whichever header the file has (plain as Audacity writes it, extensible, 64-bit).
+// Float samples beyond full scale, halfway between integers, tiny, infinite and not numbers:
+// rounded and clipped, whichever header the file has (plain as Audacity writes it, extensible,
+// 64-bit).
 TEST(CliFormats, FloatSamplesAreRoundedAndClippedTo32Bits) {
     TempDir dir;
     const double step = 1.0 / 2147483648.0; // one step of a 32-bit sample
@@ -103,6 +106,9 @@ TEST(CliFormats, FloatSamplesAreRoundedAndClippedTo32Bits) {
     std::uniform_real_distribution<double> wide(-1.6, 1.6), tiny(-1e-6, 1e-6);
     for (int i = 0; i < 3000; ++i)
         values.push_back(i % 3 ? wide(random) : tiny(random));
+    // Not numbers become silence, infinities full scale.
+    for (const double odd : {std::nan(""), -std::nan(""), HUGE_VAL, -HUGE_VAL})
+        values.push_back(odd);
     for (const int bits : {32, 64}) {
         const auto [samples, expected] = FloatSamples(values, bits);
         std::string fact, peak(4, '\1');
