@@ -1,5 +1,4 @@
 #include "join/Convert.h"
-#include "join/ConvertRuns.h"
 
 #include "common/Messages.h"
 #include "lang/MessageTexts.h"
@@ -222,32 +221,9 @@ bool PcmConverter::FlushOut(PcmSink &sink) {
     return sink.Write(outBuf_.data(), n);
 }
 
-bool PcmConverter::Emit(const std::uint8_t *inFrame, PcmSink &sink) {
-    std::uint8_t frame[8];
-    BuildFrame(inFrame, frame);
-    acc_ = RoundedSum(acc_, ratio_);
-    std::size_t copies = 1;
-    while (acc_ >= 1.0f) {
-        ++copies;
-        acc_ = RoundedSum(acc_, -1.0f);
-    }
-    while (copies > 0) {
-        if (outBuf_.size() - outUsed_ < outFrame_ && !FlushOut(sink))
-            return false;
-        std::uint8_t *dst = outBuf_.data() + outUsed_;
-        const std::size_t room = (outBuf_.size() - outUsed_) / outFrame_;
-        const std::size_t now = std::min(room, copies);
-        for (std::size_t i = 0; i < now; ++i, dst += outFrame_)
-            std::memcpy(dst, frame, outFrame_);
-        outUsed_ += now * outFrame_;
-        copies -= now;
-    }
-    return true;
-}
-
 bool PcmConverter::Take(const std::uint8_t *inFrame, PcmSink &sink) {
     if (!swr_)
-        return Emit(inFrame, sink);
+        return run_(*this, inFrame, 1, sink);
     std::uint8_t frame[8];
     BuildFrame(inFrame, frame);
     const int width = out_.bits / 8;
@@ -366,15 +342,13 @@ bool PcmConverter::ConvertBlock(const std::uint8_t *bytes, std::size_t count, Pc
     std::memcpy(pending_.data(), bytes + whole, pendingBytes_);
     if (same_)
         return whole == 0 || sink.Write(bytes, whole);
-    if (run_)
+    if (!swr_)
         return run_(*this, bytes, whole / inFrame_, sink) && FlushOut(sink);
     for (std::size_t at = 0; at < whole; at += inFrame_) {
         if (!Take(bytes + at, sink))
             return false;
     }
-    if (swr_ && !ResampleQueued(sink))
-        return false;
-    return FlushOut(sink);
+    return ResampleQueued(sink) && FlushOut(sink);
 }
 
 } // namespace tandrel

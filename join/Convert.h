@@ -77,7 +77,6 @@ private:
     friend struct RepeatRuns;
     static RunFn PickRun(const PcmFormat &in, const PcmFormat &out);
     std::size_t BuildFrame(const std::uint8_t *in, std::uint8_t *out) const;
-    bool Emit(const std::uint8_t *frame, PcmSink &sink);
     bool FlushOut(PcmSink &sink);
     bool Take(const std::uint8_t *inFrame, PcmSink &sink);
     int Resample(const std::uint8_t **in, int frames);
@@ -95,7 +94,9 @@ private:
     std::size_t pendingBytes_ = 0;
     std::vector<std::uint8_t> outBuf_;
     std::size_t outUsed_ = 0;
-    RunFn run_ = nullptr; // null: the general per-frame code
+    // The repeat rule's loop for this pair of formats (whichever frames arrive, whole blocks or
+    // one straddling two); null for a copy or Resampling::Hq.
+    RunFn run_ = nullptr;
     // Resampling::Hq: frames in the target's channels and bits, as doubles, wait in hqIn_
     // for the resampler (fewer the steeper its ratio); its output lands in hqOut_.
     SwrContext *swr_ = nullptr;

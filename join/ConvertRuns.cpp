@@ -1,13 +1,30 @@
-#include "join/ConvertRuns.h"
+#include "join/Convert.h"
 
 #include <algorithm>
 #include <cstring>
 
-// Whole frames converted by the repeat rule in loops made for each pair of formats: the
-// widths and channel counts are constants there, so a frame costs a few instructions. The
-// results are those of the general per-frame code, bit for bit.
+// Frames converted by the repeat rule in loops made for each pair of formats: the widths and
+// channel counts are constants there, so a frame costs a few instructions.
 namespace tandrel {
 namespace {
+
+// Every step of the accumulator is rounded to single precision, also where the compiler
+// would otherwise keep more (x87).
+inline float RoundedSum(float a, float b) {
+#if defined(__FLT_EVAL_METHOD__) && __FLT_EVAL_METHOD__ != 0
+    volatile float r = a + b;
+    return r;
+#else
+    return a + b;
+#endif
+}
+
+// Plain PCM of one or two channels, never fewer bits or channels out than in: the pairs
+// CheckConversion lets through where the formats differ.
+bool HasRepeatRun(const PcmFormat &in, const PcmFormat &out) {
+    return IsPcmWidth(in.bits) && IsPcmWidth(out.bits) && in.bits <= out.bits && in.channels >= 1 &&
+           in.channels <= out.channels && out.channels <= 2;
+}
 
 template <int W> std::int32_t LoadAs(const std::uint8_t *p) {
     std::uint32_t u = 0;
@@ -149,11 +166,6 @@ struct RepeatRuns {
         return nullptr;
     }
 };
-
-bool HasRepeatRun(const PcmFormat &in, const PcmFormat &out) {
-    return IsPcmWidth(in.bits) && IsPcmWidth(out.bits) && in.bits <= out.bits && in.channels >= 1 &&
-           in.channels <= out.channels && out.channels <= 2;
-}
 
 PcmConverter::RunFn PcmConverter::PickRun(const PcmFormat &in, const PcmFormat &out) {
     return RepeatRuns::Pick(in, out);

@@ -72,8 +72,9 @@ TEST(Convert, BlockBoundariesNeverChangeTheOutput) {
     }
 }
 
-// Whole blocks go through loops made for each pair of formats; frames that straddle blocks go
-// through the general code. Fed a byte at a time, every frame takes the general way.
+// Frames whole in a block go through a pair's loop many at a time; a frame that straddles
+// blocks goes through it alone, after waiting for its last bytes. Fed a byte at a time, every
+// frame takes that second way.
 TEST(Convert, EveryPairOfFormatsGivesTheSameBytesWholeAsByteByByte) {
     std::mt19937 random(11);
     std::string input(6000, '\0');
