@@ -145,10 +145,24 @@ void BufferedWriter::Attach(int fd) {
     written_ = 0;
     stream_ = fd >= 0 && IsStream(fd);
     kernelCopies_ = fd >= 0 && !stream_;
+    writeBackEvery_ = unflushed_ = 0;
 }
 
 bool BufferedWriter::WriteAll(const std::uint8_t *data, std::size_t count) {
-    return WriteAllTo(fd_, stream_, data, count, error_);
+    if (!WriteAllTo(fd_, stream_, data, count, error_))
+        return false;
+    Wrote(count);
+    return true;
+}
+
+// Only starts the writing (no wait for it) and only for pages still dirty; a failure here
+// shows again in the final sync, which is what decides.
+void BufferedWriter::Wrote(std::uint64_t count) {
+    unflushed_ += count;
+    if (writeBackEvery_ == 0 || stream_ || unflushed_ < writeBackEvery_)
+        return;
+    unflushed_ = 0;
+    ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 bool BufferedWriter::Write(const void *data, std::size_t count) {
@@ -203,6 +217,7 @@ std::uint64_t BufferedWriter::KernelCopy(int fd, std::uint64_t offset, std::uint
             kernelCopies_ = false;
     }
     written_ += done;
+    Wrote(done);
     return done;
 }
 

@@ -44,6 +44,9 @@ struct CopyResult {
     int readError = 0;
 };
 
+// How much of a synced output is written before the kernel is asked to write it out.
+inline constexpr std::uint64_t kWriteBackBytes = 8u << 20;
+
 // A descriptor written through a large buffer; every write is checked. Error() holds the
 // errno of the first failure.
 class BufferedWriter {
@@ -64,6 +67,9 @@ public:
     bool Close();
     int Error() const { return error_; }
     std::uint64_t Written() const { return written_; }
+    // For a file that is synced when finished: every `bytes` written, the kernel is asked to
+    // start writing them out, so that the sync overlaps the join instead of following it.
+    void WriteBackEvery(std::uint64_t bytes) { writeBackEvery_ = bytes; }
     // Appends bytes [offset, offset + count) of the file fd, whose position stays where it
     // is: the kernel copies them (copy_file_range) where both files allow it, else they are
     // read and written through the buffer. Fewer bytes when the source ends first or cannot
@@ -73,6 +79,7 @@ public:
 private:
     bool WriteAll(const std::uint8_t *data, std::size_t count);
     std::uint64_t KernelCopy(int fd, std::uint64_t offset, std::uint64_t count);
+    void Wrote(std::uint64_t count);
     std::vector<std::uint8_t> buffer_;
     bool stream_ = false; // a pipe, FIFO, socket or device
     // Until the kernel refuses a copy (another file system, a stream, an appending file).
@@ -81,6 +88,8 @@ private:
     int fd_ = -1;
     int error_ = 0;
     std::uint64_t written_ = 0;
+    std::uint64_t writeBackEvery_ = 0;
+    std::uint64_t unflushed_ = 0; // written since the kernel was last asked to write out
 };
 
 // Reads a descriptor in blocks handed out without copying, through large reads beneath.

@@ -10,12 +10,14 @@
 
 namespace mp3 {
 
-bool OutputFile::Open(int fd, const std::string &name, bool seekable) {
+bool OutputFile::Open(int fd, const std::string &name, bool seekable, bool synced) {
     Close();
     const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
     if (own < 0)
         return false;
     out_.Attach(own);
+    if (synced)
+        out_.WriteBackEvery(tandrel::kWriteBackBytes);
     name_ = name;
     seekable_ = seekable;
     base_ = seekable ? ::lseek(own, 0, SEEK_CUR) : 0;

@@ -23,8 +23,9 @@ public:
 
     // Where a failed write is told instead of WavToMp3's message (the errno is given).
     void SetErrorHandler(std::function<void(int)> handler) { onError_ = std::move(handler); }
-    // Writes into a duplicate of fd; name is for messages. False with errno set.
-    bool Open(int fd, const std::string &name, bool seekable);
+    // Writes into a duplicate of fd; name is for messages. synced: the file is synced to the
+    // disk when finished. False with errno set.
+    bool Open(int fd, const std::string &name, bool seekable, bool synced = false);
     // What the Info frame says besides the counts. expectedSamples < 0: the length is unknown.
     void Describe(std::int64_t expectedSamples, int frameSamples, const InfoFields &fields) {
         expected_ = expectedSamples;

@@ -355,7 +355,8 @@ void Join::DirectJoin(bool discardIfStopped) {
     // inputs tell it before the first byte.
     const std::int64_t known = file.Seekable() ? -1 : KnownPcmBytes();
     dest->SetMetadata(ForeseenMetadata(req_));
-    if (!dest->Open({file.Fd(), file.WritePath(), shown, file.Seekable()}, req_.target, known)) {
+    if (!dest->Open({file.Fd(), file.WritePath(), shown, file.Seekable(), file.SyncedAtCommit()},
+                    req_.target, known)) {
         failed_ = true;
         return;
     }

@@ -368,7 +368,7 @@ bool CopyOutput::Open(OutputFile &file, mp3::OutputFile &out, JoinStatus &status
         return false;
     }
     out.SetErrorHandler([shown](int err) { ShowOutputError(shown, err); });
-    if (!out.Open(file.Fd(), shown, file.Seekable())) {
+    if (!out.Open(file.Fd(), shown, file.Seekable(), file.SyncedAtCommit())) {
         ShowOutputError(shown, errno);
         return false;
     }

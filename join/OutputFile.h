@@ -46,6 +46,10 @@ public:
     // empty for a socket.
     std::string WritePath() const;
     bool Seekable() const { return seekable_; }
+    // Whether Commit syncs what is written to Fd() to the disk.
+    bool SyncedAtCommit() const {
+        return durable_ && (mode_ == Mode::Create || mode_ == Mode::Rename);
+    }
     // Gives the written file the chosen name. False with Error() set; the old file is intact.
     // keepAlive is called between the steps of a copy into place, which is not stopped.
     bool Commit(const std::function<void()> &keepAlive = nullptr);

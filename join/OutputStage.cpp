@@ -101,8 +101,8 @@ StageResult WriteOutput(int pcmFd, std::uint64_t size, const std::string &pcmNam
         ShowOutputError(outputPath, out.Error());
         return StageResult::Failed;
     }
-    if (!sink.Open({out.Fd(), out.WritePath(), outputPath, out.Seekable()}, format,
-                   std::int64_t(size)))
+    if (!sink.Open({out.Fd(), out.WritePath(), outputPath, out.Seekable(), out.SyncedAtCommit()},
+                   format, std::int64_t(size)))
         return StageResult::Failed;
     StageResult result = CopyToSink(pcmFd, size, sink, report, pcmName);
     if (result == StageResult::Stopped)

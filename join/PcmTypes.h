@@ -61,6 +61,7 @@ struct OutputTarget {
     std::string writePath; // empty when the file can only be reached through fd
     std::string display;   // the name the user chose, for messages
     bool seekable = true;
+    bool synced = false; // synced to the disk when finished
 };
 
 // A final destination of the join: a WAV file or an encoder. One object serves one file.

@@ -110,6 +110,8 @@ bool WavFileWriter::Open(const OutputTarget &target, const PcmFormat &format,
     if (fd < 0)
         return Failed(errno);
     out_.Attach(fd);
+    if (target.synced)
+        out_.WriteBackEvery(kWriteBackBytes);
     // A pipe's header counts the chunks after the data, so they are made now from what is
     // known: the tags, and the chapters only when they are final already (else none there).
     std::vector<std::uint8_t> trailer;
