@@ -146,23 +146,38 @@ void BufferedWriter::Attach(int fd) {
     stream_ = fd >= 0 && IsStream(fd);
     kernelCopies_ = fd >= 0 && !stream_;
     writeBackEvery_ = unflushed_ = 0;
+    startedTo_ = 0;
 }
 
 bool BufferedWriter::WriteAll(const std::uint8_t *data, std::size_t count) {
-    if (!WriteAllTo(fd_, stream_, data, count, error_))
-        return false;
-    Wrote(count);
-    return true;
+    return WriteAllTo(fd_, stream_, data, count, error_) && Wrote(count);
 }
 
-// Only starts the writing (no wait for it) and only for pages still dirty; a failure here
-// shows again in the final sync, which is what decides.
-void BufferedWriter::Wrote(std::uint64_t count) {
+// Starts writing out what came since the last step and waits for what that step started, so
+// no more than two steps are ever on their way to the disk: the join keeps a slow disk's pace
+// instead of queueing up all it writes, and a stop never waits long for data it throws away.
+// A write error that the wait finds fails the write: the final sync would not see it again.
+bool BufferedWriter::Wrote(std::uint64_t count) {
     unflushed_ += count;
     if (writeBackEvery_ == 0 || stream_ || unflushed_ < writeBackEvery_)
-        return;
+        return true;
     unflushed_ = 0;
-    ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+    const off_t end = ::lseek(fd_, 0, SEEK_CUR);
+    if (end <= startedTo_)
+        return true;
+    constexpr unsigned kWait =
+        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+    if (startedTo_ > 0 && ::sync_file_range(fd_, 0, startedTo_, kWait) != 0) {
+        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != ESPIPE) {
+            error_ = errno;
+            return false;
+        }
+        writeBackEvery_ = 0; // a file system that does not take it
+        return true;
+    }
+    ::sync_file_range(fd_, startedTo_, end - startedTo_, SYNC_FILE_RANGE_WRITE);
+    startedTo_ = end;
+    return true;
 }
 
 bool BufferedWriter::Write(const void *data, std::size_t count) {
@@ -217,7 +232,7 @@ std::uint64_t BufferedWriter::KernelCopy(int fd, std::uint64_t offset, std::uint
             kernelCopies_ = false;
     }
     written_ += done;
-    Wrote(done);
+    Wrote(done); // a failure is in Error()
     return done;
 }
 
@@ -226,6 +241,8 @@ CopyResult BufferedWriter::CopyFrom(int fd, std::uint64_t offset, std::uint64_t 
     if (!Flush())
         return r;
     r.bytes = KernelCopy(fd, offset, count);
+    if (error_ != 0)
+        return r;
     while (r.bytes < count) {
         const std::size_t want =
             std::size_t(std::min<std::uint64_t>(count - r.bytes, buffer_.size()));

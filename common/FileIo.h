@@ -68,7 +68,8 @@ public:
     int Error() const { return error_; }
     std::uint64_t Written() const { return written_; }
     // For a file that is synced when finished: every `bytes` written, the kernel is asked to
-    // start writing them out, so that the sync overlaps the join instead of following it.
+    // start writing them out, so that the sync overlaps the join instead of following it (and
+    // the writes wait for the step before, so the disk is never far behind).
     void WriteBackEvery(std::uint64_t bytes) { writeBackEvery_ = bytes; }
     // Appends bytes [offset, offset + count) of the file fd, whose position stays where it
     // is: the kernel copies them (copy_file_range) where both files allow it, else they are
@@ -79,7 +80,7 @@ public:
 private:
     bool WriteAll(const std::uint8_t *data, std::size_t count);
     std::uint64_t KernelCopy(int fd, std::uint64_t offset, std::uint64_t count);
-    void Wrote(std::uint64_t count);
+    bool Wrote(std::uint64_t count);
     std::vector<std::uint8_t> buffer_;
     bool stream_ = false; // a pipe, FIFO, socket or device
     // Until the kernel refuses a copy (another file system, a stream, an appending file).
@@ -90,6 +91,7 @@ private:
     std::uint64_t written_ = 0;
     std::uint64_t writeBackEvery_ = 0;
     std::uint64_t unflushed_ = 0; // written since the kernel was last asked to write out
+    off_t startedTo_ = 0;         // the end of what it was asked to write out
 };
 
 // Reads a descriptor in blocks handed out without copying, through large reads beneath.

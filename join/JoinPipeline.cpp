@@ -226,10 +226,16 @@ bool Join::ReadEach(DecodePool *pool) {
         if (result == InputResult::Failed)
             return false;
         // The resampler's held-back tail belongs to a finished input only.
-        if (result == InputResult::Stopped)
-            converter_.EndInput();
-        else if (!converter_.FinishInput(*sink_))
-            return false;
+        if (result != InputResult::Stopped) {
+            if (!converter_.FinishInput(*sink_))
+                return false;
+            continue;
+        }
+        converter_.EndInput();
+        // A stopped join whose output is thrown away reads no further; the window's, which
+        // keeps what was joined, still takes a first block of each later input as it always has.
+        if (req_.discardOnStop || OutputIsInput())
+            return true;
     }
     return true;
 }
