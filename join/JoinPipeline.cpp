@@ -68,15 +68,15 @@ class QueuedPcmSink : public PcmSink {
 public:
     // Chunks small beside the encoders' own buffers: the memory stays flat.
     QueuedPcmSink(PcmSink &inner, bool threaded)
-        : inner_(inner), toInner_(inner), queue_(toInner_, threaded, 256 * 1024) {}
+        : toInner_(inner), queue_(toInner_, threaded, 256 * 1024) {}
     bool Write(const std::uint8_t *data, std::size_t count) override {
         return queue_.Write(data, count);
     }
-    bool TakesRanges() const override { return inner_.TakesRanges(); }
+    bool TakesRanges() const override { return toInner_.sink.TakesRanges(); }
     RangeResult TakeRange(int fd, std::uint64_t offset, std::uint64_t count) override {
         if (!queue_.Drain())
             return {0, 0, false};
-        return inner_.TakeRange(fd, offset, count);
+        return toInner_.sink.TakeRange(fd, offset, count);
     }
     bool Finish(bool stopped) {
         if (stopped)
@@ -92,7 +92,6 @@ private:
         }
         PcmSink &sink;
     };
-    PcmSink &inner_;
     ToSink toInner_;
     QueuedWriter queue_;
 };
@@ -110,6 +109,8 @@ private:
     bool ReadInputs(PcmSink &sink);
     bool ReadEach(DecodePool *pool);
     bool OutputIsInput() const;
+    // A stopped join's output is thrown away (else it keeps what was joined).
+    bool DiscardsOnStop() const { return req_.discardOnStop || OutputIsInput(); }
     std::unique_ptr<OutputSink> MakeEncoder() const;
     std::string TempModel() const;
     std::string TempFolder() const;
@@ -234,7 +235,7 @@ bool Join::ReadEach(DecodePool *pool) {
         converter_.EndInput();
         // A stopped join whose output is thrown away reads no further; the window's, which
         // keeps what was joined, still takes a first block of each later input as it always has.
-        if (req_.discardOnStop || OutputIsInput())
+        if (DiscardsOnStop())
             return true;
     }
     return true;
@@ -417,7 +418,7 @@ JoinStatus Join::Run() {
     if (!CheckInputs())
         return JoinStatus::Failed;
     // Cancelling a join onto one of its own inputs must leave that input as it was.
-    const bool discardIfStopped = req_.discardOnStop || OutputIsInput();
+    const bool discardIfStopped = DiscardsOnStop();
     progress_.Progress1(0);
     progress_.Progress2(0);
     if (req_.direct)
