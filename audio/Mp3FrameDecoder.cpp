@@ -1,62 +1,99 @@
 #include "audio/Mp3FrameDecoder.h"
 
 #include <algorithm>
-
-#include "audio/Ffmpeg.h"
+#include <cstdarg>
+#include <lame/lame.h>
 
 namespace tandrel {
+namespace {
+
+constexpr int kMaxFrameSamples = 1152;
+
+void Silent(const char *, va_list) {}
+
+hip_t Hip(void *p) {
+    return static_cast<hip_t>(p);
+}
+
+} // namespace
 
 Mp3FrameDecoder::~Mp3FrameDecoder() {
     Close();
 }
 
 void Mp3FrameDecoder::Close() {
-    if (frame_)
-        av_frame_free(&frame_);
-    if (packet_)
-        av_packet_free(&packet_);
-    if (codec_)
-        avcodec_free_context(&codec_);
+    if (hip_)
+        hip_decode_exit(Hip(hip_));
+    hip_ = nullptr;
 }
 
 bool Mp3FrameDecoder::Open(int channels, int frameSamples) {
     Close();
     channels_ = channels;
-    frameSamples_ = frameSamples;
-    const AVCodec *codec = LoadFfmpeg() ? avcodec_find_decoder(AV_CODEC_ID_MP3) : nullptr;
-    if (!codec || !(codec_ = avcodec_alloc_context3(codec)))
+    frameSamples_ = std::min(frameSamples, kMaxFrameSamples);
+    primed_ = false;
+    hip_ = hip_decode_init();
+    if (!hip_)
         return false;
-    codec_->thread_count = 1;
-    packet_ = av_packet_alloc();
-    frame_ = av_frame_alloc();
-    return packet_ && frame_ && avcodec_open2(codec_, codec, nullptr) >= 0;
+    hip_set_errorf(Hip(hip_), Silent);
+    hip_set_debugf(Hip(hip_), Silent);
+    hip_set_msgf(Hip(hip_), Silent);
+    return true;
+}
+
+// The library treats a stream's first bytes apart (it looks for a VBR header in them, only
+// once it holds enough of them, and decodes the first frame one call late): it is given silent
+// frames of the stream's own header first, which leave its filters as a fresh decoder's.
+void Mp3FrameDecoder::Prime(const std::uint8_t *frame, std::size_t bytes) {
+    primed_ = true;
+    if (bytes < 4)
+        return;
+    const std::size_t count = 1024 / bytes + 2;
+    input_.assign(bytes * count, 0);
+    for (std::size_t k = 0; k < count; ++k)
+        std::copy(frame, frame + 4, input_.begin() + std::ptrdiff_t(k * bytes));
+    short left[kMaxFrameSamples], right[kMaxFrameSamples];
+    unsigned char *in = input_.data();
+    std::size_t len = input_.size();
+    for (std::size_t call = 0; call < count + 4; ++call) {
+        const int got = hip_decode1(Hip(hip_), in, len, left, right);
+        in = nullptr;
+        len = 0;
+        if (got < 0 || (got == 0 && call > 0))
+            break;
+    }
 }
 
 void Mp3FrameDecoder::Decode(const std::uint8_t *data, std::size_t bytes, std::vector<float> &out) {
     const std::size_t at = out.size();
-    out.resize(at + std::size_t(frameSamples_) * std::size_t(channels_), 0.0f);
-    if (!codec_)
+    const std::size_t n = std::size_t(frameSamples_);
+    out.resize(at + n * std::size_t(channels_), 0.0f);
+    if (!hip_ || bytes < 4)
         return;
-    packet_->data = const_cast<std::uint8_t *>(data); // the decoder copies what it keeps
-    packet_->size = int(bytes);
-    if (avcodec_send_packet(codec_, packet_) < 0)
-        return;
-    while (avcodec_receive_frame(codec_, frame_) == 0) {
-        const int channels = frame_->ch_layout.nb_channels;
-        const int n = std::min(frame_->nb_samples, frameSamples_);
-        for (int c = 0; c < channels_; ++c) {
-            const int from = std::min(c, channels - 1);
-            for (int i = 0; i < n; ++i) {
-                float v = 0.0f;
-                if (frame_->format == AV_SAMPLE_FMT_FLTP)
-                    v = reinterpret_cast<const float *>(frame_->extended_data[from])[i];
-                else if (frame_->format == AV_SAMPLE_FMT_S16P)
-                    v = reinterpret_cast<const std::int16_t *>(frame_->extended_data[from])[i] /
-                        32768.0f;
-                out[at + std::size_t(i) * std::size_t(channels_) + std::size_t(c)] = v;
-            }
+    if (!primed_)
+        Prime(data, bytes);
+    const bool monoFrame = (data[3] >> 6) == 3;
+    input_.assign(data, data + bytes);
+    short left[kMaxFrameSamples], right[kMaxFrameSamples];
+    // The frame goes in whole, and what the library holds of it comes out on calls without
+    // input: the frame's samples are all out once a call gives none.
+    std::size_t filled = 0;
+    unsigned char *in = input_.data();
+    std::size_t len = input_.size();
+    for (int call = 0; call < 4; ++call) {
+        const int got = hip_decode1(Hip(hip_), in, len, left, right);
+        in = nullptr;
+        len = 0;
+        if (got < 0 || (got == 0 && call > 0))
+            break;
+        const std::size_t take = std::min(std::size_t(got), n - filled);
+        for (std::size_t i = 0; i < take; ++i) {
+            float *o = &out[at + (filled + i) * std::size_t(channels_)];
+            o[0] = left[i] / 32768.0f;
+            if (channels_ == 2)
+                o[1] = (monoFrame ? left[i] : right[i]) / 32768.0f;
         }
-        av_frame_unref(frame_);
+        filled += take;
     }
 }
 

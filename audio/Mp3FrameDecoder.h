@@ -4,15 +4,12 @@
 #include <cstdint>
 #include <vector>
 
-struct AVCodecContext;
-struct AVPacket;
-struct AVFrame;
-
 namespace tandrel {
 
-// Decodes layer III frames one by one into float samples, exactly as the MP3 decoder of a
-// whole file does once its bit reservoir and filters have filled: each frame gives its own
-// count of samples, a frame that does not decode gives silence, so positions stay on the grid.
+// Decodes layer III frames one by one into float samples with the MP3 library's own decoder
+// (no FFmpeg to load), as a decoder of the whole file does once its bit reservoir and filters
+// have filled: each frame gives its own count of samples at the same 529-sample decoder delay,
+// a frame that does not decode gives silence, so positions stay on the grid.
 class Mp3FrameDecoder {
 public:
     Mp3FrameDecoder() = default;
@@ -20,20 +17,21 @@ public:
     Mp3FrameDecoder(const Mp3FrameDecoder &) = delete;
     Mp3FrameDecoder &operator=(const Mp3FrameDecoder &) = delete;
 
-    // A fresh decoder for channels (1 or 2) and frames of frameSamples; false when FFmpeg
-    // has none.
+    // A fresh decoder for channels (1 or 2) and frames of frameSamples; false when the
+    // library gives none.
     bool Open(int channels, int frameSamples);
     // Appends the frame's interleaved samples (frameSamples per channel) to out.
     void Decode(const std::uint8_t *frame, std::size_t bytes, std::vector<float> &out);
 
 private:
     void Close();
+    void Prime(const std::uint8_t *frame, std::size_t bytes);
 
-    AVCodecContext *codec_ = nullptr;
-    AVPacket *packet_ = nullptr;
-    AVFrame *frame_ = nullptr;
+    void *hip_ = nullptr;
     int channels_ = 2;
     int frameSamples_ = 1152;
+    bool primed_ = false;
+    std::vector<std::uint8_t> input_; // the library takes a mutable buffer
 };
 
 } // namespace tandrel
