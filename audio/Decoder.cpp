@@ -86,11 +86,13 @@ std::int64_t Decoder::SeekSource(void *opaque, std::int64_t offset, int whence) 
 }
 
 std::unique_ptr<Decoder> Decoder::Open(const std::string &path, InputReader reader,
-                                       OpenProblem *problem) {
+                                       OpenProblem *problem, bool describeOnly) {
     OpenProblem ignored;
     OpenProblem &why = problem ? *problem : ignored;
     why = OpenProblem{};
-    if (!DecodingReady() || (reader != InputReader::Mp3 && reader != InputReader::Decoded))
+    describeOnly = describeOnly && reader == InputReader::Mp3;
+    if ((!describeOnly && !DecodingReady()) ||
+        (reader != InputReader::Mp3 && reader != InputReader::Decoded))
         return nullptr;
     std::unique_ptr<Decoder> d(new Decoder);
     d->reader_ = reader;
@@ -112,11 +114,13 @@ std::unique_ptr<Decoder> Decoder::Open(const std::string &path, InputReader read
     const Mp3Header h = ReadMp3Header(d->fd_, size);
     if (h.audioStart >= size)
         return nullptr;
-    return d->SetupMp3(h, size) ? std::move(d) : nullptr;
+    return d->SetupMp3(h, size, describeOnly) ? std::move(d) : nullptr;
 }
 
 const char *Decoder::CodecName() const {
-    return codec_ ? avcodec_get_name(codec_->codec_id) : "";
+    if (!codec_)
+        return frames_ ? "mp3" : "";
+    return avcodec_get_name(codec_->codec_id);
 }
 
 bool Decoder::OpenCodec(const AVCodec *codec, const AVStream *st) {
@@ -213,6 +217,8 @@ void Decoder::LoseFrame() {
 }
 
 bool Decoder::DecodeMore() {
+    if (!codec_) // opened to describe the file only
+        return false;
     const std::size_t before = pendSize_;
     while (!ended_ && pendSize_ == before) {
         int r = avcodec_receive_frame(codec_, frame_);

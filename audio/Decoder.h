@@ -47,8 +47,11 @@ public:
     // reader is InputReader::Mp3 (the MP3 frame reader) or InputReader::Decoded (whatever
     // FFmpeg recognises in the content). Null when the file is not that kind of audio or
     // nothing in it decodes; problem, when given, says why.
+    // With describeOnly, the MP3 frame reader's decoder tells only what the file's frames and
+    // header state (rate, channels, length, delay and padding), opens no FFmpeg and decodes
+    // nothing; other readers open as usual.
     static std::unique_ptr<Decoder> Open(const std::string &path, InputReader reader,
-                                         OpenProblem *problem = nullptr);
+                                         OpenProblem *problem = nullptr, bool describeOnly = false);
     ~Decoder();
     Decoder(const Decoder &) = delete;
     Decoder &operator=(const Decoder &) = delete;
@@ -96,7 +99,8 @@ private:
     Decoder() = default;
     enum class StatedLength { Trusted, Cut, Wrong };
     StatedLength CheckStatedLength(Mp3Header &h, std::uint64_t first, std::int64_t &samples);
-    bool SetupMp3(Mp3Header h, std::uint64_t size);
+    bool SetupMp3(Mp3Header h, std::uint64_t size, bool describeOnly);
+    bool DescribeMp3();
     bool OpenContainer(OpenProblem &problem);
     bool SetupDecoded(OpenProblem &problem);
     std::int64_t StatedSamples(const AVStream *st, bool &exact) const;

@@ -49,7 +49,20 @@ Decoder::StatedLength Decoder::CheckStatedLength(Mp3Header &h, std::uint64_t fir
     return StatedLength::Wrong;
 }
 
-bool Decoder::SetupMp3(Mp3Header h, std::uint64_t size) {
+// The output format as the first frame states it, for a decoder that decodes nothing.
+bool Decoder::DescribeMp3() {
+    Mp3Frames look(fd_, frames_->Position(), mp3End_);
+    Mp3Frame f;
+    if (!look.FindFirst(1) || !look.Next(f))
+        return false;
+    rate_ = f.sampleRate;
+    channels_ = f.mono ? 1 : 2;
+    bits_ = 16;
+    frameBytes_ = std::size_t(channels_) * 2;
+    return rate_ > 0;
+}
+
+bool Decoder::SetupMp3(Mp3Header h, std::uint64_t size, bool describeOnly) {
     const std::uint64_t first = h.audioStart + h.infoFrameBytes;
     frames_ = std::make_unique<Mp3Frames>(fd_, first, h.audioEnd);
     if (!frames_->FindFirst(kMp3SearchBytes))
@@ -72,7 +85,9 @@ bool Decoder::SetupMp3(Mp3Header h, std::uint64_t size) {
     source_.size = static_cast<std::int64_t>(size);
     mp3First_ = frames_->Position();
     mp3End_ = h.audioEnd;
-    if (!OpenCodec(avcodec_find_decoder(AV_CODEC_ID_MP3), nullptr) || !Finish(samples))
+    if (describeOnly
+            ? !DescribeMp3() || !Finish(samples)
+            : !OpenCodec(avcodec_find_decoder(AV_CODEC_ID_MP3), nullptr) || !Finish(samples))
         return false;
     if (exact)
         exactBytes_ = static_cast<std::int64_t>(length_);

@@ -13,7 +13,7 @@ namespace tandrel {
 // Through the exact WAV reader, which shows its own message when it cannot take the file.
 Refusal ProbeWav(const std::string &path, Track &out);
 // The reader that takes the file and what it finds, tags aside.
-Refusal ProbeReader(const std::string &path, Track &out);
+Refusal ProbeReader(const std::string &path, Track &out, bool describeOnly);
 
 namespace {
 
@@ -67,9 +67,10 @@ Refusal Describe(Decoder &d, Track &out) {
 }
 
 // Through the MP3 frame reader or FFmpeg. NotSupport when the reader finds nothing it knows.
-Refusal ProbeDecoded(const std::string &path, InputReader reader, Track &out) {
+Refusal ProbeDecoded(const std::string &path, InputReader reader, Track &out,
+                     bool describeOnly = false) {
     OpenProblem problem;
-    const std::unique_ptr<Decoder> d = Decoder::Open(path, reader, &problem);
+    const std::unique_ptr<Decoder> d = Decoder::Open(path, reader, &problem, describeOnly);
     out.reader = reader;
     if (d)
         return Describe(*d, out);
@@ -186,14 +187,14 @@ Refusal ProbeWav(const std::string &path, Track &out) {
                                                                               : Refusal::None;
 }
 
-Refusal ProbeFile(const std::string &path, Track &out) {
-    const Refusal refusal = ProbeReader(path, out);
+Refusal ProbeFile(const std::string &path, Track &out, bool describeOnly) {
+    const Refusal refusal = ProbeReader(path, out, describeOnly);
     if (refusal == Refusal::None)
         ReadTrackTags(out);
     return refusal;
 }
 
-Refusal ProbeReader(const std::string &path, Track &out) {
+Refusal ProbeReader(const std::string &path, Track &out, bool describeOnly) {
     out = Track{};
     out.path = path;
     struct stat st {};
@@ -204,7 +205,7 @@ Refusal ProbeReader(const std::string &path, Track &out) {
     if (reader == InputReader::Wav)
         return ProbeWav(path, out);
     if (reader != InputReader::None)
-        refusal = ProbeDecoded(path, reader, out);
+        refusal = ProbeDecoded(path, reader, out, describeOnly);
     // What the MP3 frame reader does not take may still be audio FFmpeg knows (MPEG layer II,
     // a FLAC file behind an ID3 tag), but not MP3 frames it found no way into.
     if (reader == InputReader::Mp3 && refusal == Refusal::NotSupport) {

@@ -59,8 +59,9 @@ std::string UnknownAifcCodec(const std::string &path);
 
 // Probes one file by its content: a PCM wave file through ReadWaveInfo (which shows its own
 // message on failure), everything else through the decoder its reader picks. Shows nothing
-// else.
-Refusal ProbeFile(const std::string &path, Track &out);
+// else. describeOnly: an MP3 file's frames are described, not decoded (no FFmpeg is opened for
+// them), for a join that copies frames and never decodes all of them.
+Refusal ProbeFile(const std::string &path, Track &out, bool describeOnly = false);
 // The text of a refusal for a message: the translated text (the English one when it is
 // empty), followed by the track's detail in parentheses when there is one.
 std::string RefusalText(const std::string &translated, Refusal refusal, const Track &track);

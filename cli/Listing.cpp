@@ -24,12 +24,12 @@ std::string Texts::Reason(Refusal refusal, const Track &track) const {
 // Probes every input as the Add button does; refused ones are reported. Every input keeps
 // its place in entries; the accepted ones are also copied to accepted.
 int ProbeAll(const std::vector<std::string> &names, const Texts &texts, StderrMessages &messages,
-             std::vector<Entry> &entries, std::vector<Accepted> &accepted) {
+             std::vector<Entry> &entries, std::vector<Accepted> &accepted, bool framesOnly) {
     int refused = 0;
     for (const std::string &name : names) {
         Entry in{name, {}, {}};
         messages.Collect(true);
-        const Refusal refusal = ProbeFile(name, in.file);
+        const Refusal refusal = ProbeFile(name, in.file, framesOnly);
         messages.Collect(false);
         std::string detail;
         for (const std::string &line : messages.TakeCollected())

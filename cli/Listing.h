@@ -38,9 +38,10 @@ private:
 };
 
 // Probes every input as the Add button does; refused ones are reported. Every input keeps
-// its place in entries; the accepted ones are also copied to accepted.
+// its place in entries; the accepted ones are also copied to accepted. framesOnly: MP3 files'
+// frames are described, not decoded (a join that keeps frames).
 int ProbeAll(const std::vector<std::string> &names, const Texts &texts, StderrMessages &messages,
-             std::vector<Entry> &entries, std::vector<Accepted> &accepted);
+             std::vector<Entry> &entries, std::vector<Accepted> &accepted, bool framesOnly = false);
 PcmFormat FormatOf(const Track &f);
 PcmFormat TargetOf(const std::vector<Accepted> &accepted);
 // Every input in join order and the target format a join would use.

@@ -377,7 +377,7 @@ int Main(const std::vector<std::string> &args) {
 
     std::vector<Entry> entries;
     std::vector<Accepted> accepted;
-    const int refused = ProbeAll(names, texts, messages, entries, accepted);
+    const int refused = ProbeAll(names, texts, messages, entries, accepted, o.mp3Copy);
     JsonWriter json;
     if (o.json) {
         json.BeginObject();

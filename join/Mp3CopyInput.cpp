@@ -40,7 +40,7 @@ bool Mp3CopyInput::Open(const std::string &path) {
         statedFrames =
             std::int64_t((header.audioEnd - at) / std::uint64_t(std::max(1, first.bytes)));
     // Delay and padding as the input's own decoding takes them, stated lengths checked.
-    const std::unique_ptr<Decoder> decoder = Decoder::Open(path, InputReader::Mp3);
+    const std::unique_ptr<Decoder> decoder = Decoder::Open(path, InputReader::Mp3, nullptr, true);
     if (!decoder)
         return false;
     skip = decoder->Mp3DelaySamples();

@@ -124,6 +124,34 @@ TEST_F(DecoderTest, Mp3FilesDecodeExactlyAsFfmpegDoes) {
     EXPECT_EQ(low.channels, 1u);
 }
 
+// Opened only to describe it, an MP3 file tells what the decoding one does, rate, channels,
+// length, delay and padding, and gives no audio.
+TEST_F(DecoderTest, AnMp3DescribedWithoutDecodingTellsWhatItsDecodingDoes) {
+    const std::string files[] = {
+        Media("cbr.mp3", "lame --quiet -b 128 {in} {out}", 145530),
+        Media("vbr.mp3", "lame --quiet -V 2 {in} {out}", 145530),
+        Media("id3.mp3", "lame --quiet --add-id3v2 --tt Title --ta Artist {in} {out}", 145530),
+        Media("low.mp3", "lame --quiet -b 64 {in} {out}", 32000, 16000, 1),
+        Media("plain.mp3", "lame --quiet -t -b 192 {in} {out}", 88200)};
+    for (const std::string &file : files) {
+        SCOPED_TRACE(file);
+        const auto full = tandrel::Decoder::Open(file, tandrel::InputReader::Mp3);
+        const auto facts = tandrel::Decoder::Open(file, tandrel::InputReader::Mp3, nullptr, true);
+        ASSERT_TRUE(full && facts);
+        EXPECT_EQ(facts->Rate(), full->Rate());
+        EXPECT_EQ(facts->Channels(), full->Channels());
+        EXPECT_EQ(facts->Bits(), full->Bits());
+        EXPECT_EQ(facts->LengthBytes(), full->LengthBytes());
+        EXPECT_EQ(facts->LengthIsExact(), full->LengthIsExact());
+        EXPECT_EQ(facts->Mp3DelaySamples(), full->Mp3DelaySamples());
+        EXPECT_EQ(facts->Mp3PaddingFrom(), full->Mp3PaddingFrom());
+        EXPECT_STREQ(facts->CodecName(), full->CodecName());
+        std::uint8_t buf[4096];
+        EXPECT_FALSE(facts->HasData());
+        EXPECT_EQ(facts->Read(buf, sizeof buf), 0u);
+    }
+}
+
 TEST_F(DecoderTest, EstimatedLengthsGrowSoThatPositionNeverPassesLength) {
     // No LAME header: a short 320 kbps file followed by a long 32 kbps one makes the
     // estimate from the first frame far too small.

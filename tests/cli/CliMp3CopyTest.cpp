@@ -521,6 +521,20 @@ TEST(CliMp3Copy, ListTellsWhetherFramesCanBeKeptAndAJoinFallsBackWhenNot) {
     EXPECT_FALSE(testutil::Exists(dir.File("x.wav")));
 }
 
+// Keeping frames decodes nothing but the seams, which the MP3 library does: the join is made
+// even where FFmpeg has no MP3 decoder, and its output is the same.
+TEST(CliMp3Copy, KeepingFramesNeedsNoFfmpegDecoder) {
+    TempDir dir;
+    Pieces(dir, 44100, 2, 4.5, {"a.mp3 -b 128", "b.mp3 -V 2"});
+    const std::string cli = Quote(clitest::Cli()) + " -q --mp3-copy a.mp3 b.mp3 -o ";
+    const auto r = testutil::Run("cd " + Quote(dir.Path()) + " && " + cli + "with.mp3 && " +
+                                 "TANDREL_FAIL_AUDIO_INIT=1 " + cli + "without.mp3");
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    const std::string with = testutil::ReadFile(dir.File("with.mp3"));
+    EXPECT_GT(AudioFrames(with).size(), 300u);
+    EXPECT_TRUE(with == testutil::ReadFile(dir.File("without.mp3")));
+}
+
 TEST(CliMp3Copy, APipeGetsTheFileOutputsBytes) {
     TempDir dir;
     Pieces(dir, 44100, 2, 4.5, {"a.mp3 -V 4", "b.mp3 -b 160", "c.mp3 -V 0"});
