@@ -214,10 +214,12 @@ BridgeResult Mp3Bridger::Bridge(SeamSide &a, SeamSide &b, mp3::EncodedRun &bridg
     const mp3::FrameHeader model = mp3::HeaderOf(a.run, a.run.EndFrame() - 1);
     const bladeenc::BE_CONFIG config = WavToMp3::MakeConfig(
         rate_, channels_ == 2 ? 1 : 4, unsigned(BridgeKbps()), false, model.crc, false, false);
-    for (int candidates = kBridgeCandidates * 576 / n_;
-         candidates <= 2 * kBridgeCandidates * 576 / n_; candidates *= 2) {
+    // One splice point each side first, the usual case; more frames are encoded to offer more
+    // only when it does not fit.
+    for (int candidates = 1; candidates <= 2 * kBridgeCandidates * 576 / n_; candidates *= 2) {
         plan.firstFrame = plan.latestA - candidates + 1 - leadIn;
-        plan.endFrame = plan.earliestB + candidates + runPast;
+        plan.endFrame =
+            plan.earliestB + std::max(candidates, kBridgeCandidates * 576 / n_) + runPast;
         if (plan.firstFrame * n_ + kStreamDelay < reliable * n_ ||
             (plan.endFrame + 2) * n_ > b.run.EndFrame() * n_ - 0 ||
             plan.latestA - candidates < a.run.firstFrame)

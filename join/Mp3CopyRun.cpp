@@ -177,6 +177,13 @@ void CopyJoin::EndInput(const Mp3CopyInput &in) {
 }
 
 bool CopyJoin::Seam(std::size_t i, Mp3CopyInput &in) {
+    // The bridge decodes what it is given: only the frames it may need are held back for it.
+    const std::int64_t keep = held_.run.EndFrame() - bridger_->TailFrames();
+    if (keep > held_.run.firstFrame) {
+        if (!Emit(held_.run, held_.run.firstFrame, keep, true))
+            return false;
+        DropBefore(held_.run, keep);
+    }
     SeamSide next;
     next.audioFrom = in.skip;
     next.base = bridger_->Place(held_, next.audioFrom);
