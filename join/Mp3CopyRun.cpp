@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -29,6 +30,13 @@ namespace {
 
 constexpr int kDecoderDelay = 529;
 constexpr std::size_t kTocMarks = 4096; // byte positions kept for the seek table
+// Bytes of the next input read ahead while its seam's bridge is made.
+constexpr std::size_t kAheadBytes = 8 << 20;
+
+// Whether the join uses a second thread: unless one thread is asked for or all there is.
+bool Threaded(const JoinRequest &request) {
+    return request.output.mp3Threads != 1 && std::thread::hardware_concurrency() > 1;
+}
 
 void AppendFrame(mp3::EncodedRun &run, const std::uint8_t *data, std::size_t count) {
     if (run.offsets.empty())
@@ -69,6 +77,8 @@ private:
     bool OpenInput(std::size_t i, Mp3CopyInput &in);
     bool ReadFrames(Mp3CopyInput &in, mp3::EncodedRun &run, std::int64_t count);
     bool Seam(std::size_t i, Mp3CopyInput &in);
+    BridgeResult BridgeWhileReading(SeamSide &next, Mp3CopyInput &in, mp3::EncodedRun &bridge,
+                                    Mp3Seam &seam, mp3::EncodedRun &ahead);
     bool CopyRest(Mp3CopyInput &in);
     bool Emit(const mp3::EncodedRun &run, std::int64_t from, std::int64_t to, bool copied);
     void EndInput(const Mp3CopyInput &in);
@@ -189,9 +199,9 @@ bool CopyJoin::Seam(std::size_t i, Mp3CopyInput &in) {
     next.base = bridger_->Place(held_, next.audioFrom);
     next.run.firstFrame = next.run.keptFrom = next.base;
     ReadFrames(in, next.run, bridger_->HeadFrames(next.audioFrom));
-    mp3::EncodedRun bridge;
+    mp3::EncodedRun bridge, ahead;
     Mp3Seam seam;
-    const BridgeResult r = bridger_->Bridge(held_, next, bridge, seam, stopFlag_);
+    const BridgeResult r = BridgeWhileReading(next, in, bridge, seam, ahead);
     if (r == BridgeResult::Stopped || ShouldStop())
         return false;
     if (r != BridgeResult::Done) {
@@ -206,7 +216,36 @@ bool CopyJoin::Seam(std::size_t i, Mp3CopyInput &in) {
     seams_.push_back(seam);
     DropBefore(next.run, next.run.keptFrom);
     held_ = std::move(next);
+    for (std::int64_t k = ahead.firstFrame; k < ahead.EndFrame(); ++k)
+        AppendFrame(held_.run, ahead.FrameData(k), ahead.Span(k, k + 1));
     return true;
+}
+
+// Makes the seam's bridge on a thread of its own while the next input's frames after the ones
+// it takes are read into ahead, up to kAheadBytes; the output is the same either way.
+BridgeResult CopyJoin::BridgeWhileReading(SeamSide &next, Mp3CopyInput &in, mp3::EncodedRun &bridge,
+                                          Mp3Seam &seam, mp3::EncodedRun &ahead) {
+    BridgeResult r = BridgeResult::Failed;
+    std::atomic<bool> done{false};
+    std::thread worker;
+    try {
+        if (Threaded(req_))
+            worker = std::thread([&] {
+                r = bridger_->Bridge(held_, next, bridge, seam, stopFlag_);
+                done = true;
+            });
+    } catch (const std::system_error &) {
+    }
+    if (!worker.joinable())
+        return bridger_->Bridge(held_, next, bridge, seam, stopFlag_);
+    ahead.firstFrame = ahead.keptFrom = next.run.EndFrame();
+    for (std::int64_t got = 1; got > 0 && !done && ahead.bytes.size() < kAheadBytes;) {
+        const std::int64_t before = framesRead_;
+        ReadFrames(in, ahead, 16);
+        got = framesRead_ - before;
+    }
+    worker.join();
+    return r;
 }
 
 // Copies the rest of the current input, holding back its last frames for the next seam.
@@ -323,10 +362,6 @@ private:
     JoinStatus CountAhead(const bladeenc::Api &api, mp3::OutputFile &out, OutputMetadata &metadata);
     JoinStatus Finish(const CopyJoin &join, OutputFile &file, mp3::OutputFile &out,
                       OutputMetadata &metadata, int rate);
-    // Writes on a thread of their own unless one thread is asked for or all there is.
-    bool Threaded() const {
-        return req_.output.mp3Threads != 1 && std::thread::hardware_concurrency() > 1;
-    }
     std::string Shown() const {
         return req_.outputName.empty() ? req_.output.path : req_.outputName;
     }
@@ -342,7 +377,7 @@ bool CopyOutput::Pass(CopyJoin &join, mp3::OutputFile &out, const OutputMetadata
     if (!metadata.Empty())
         out.SetLeadingTag(RenderId3Tag(metadata, rate, metadata.writeChapters));
     FileWriter file(out);
-    QueuedWriter writer(file, Threaded());
+    QueuedWriter writer(file, Threaded(req_));
     const bool joined = join.Run(writer);
     return writer.Finish() && joined;
 }
@@ -387,7 +422,7 @@ JoinStatus CopyOutput::CountAhead(const bladeenc::Api &api, mp3::OutputFile &out
                                   OutputMetadata &metadata) {
     CopyJoin first(req_, progress_, api);
     CountingWriter counter;
-    QueuedWriter queued(counter, Threaded());
+    QueuedWriter queued(counter, Threaded(req_));
     if (!first.Run(queued) || !queued.Finish()) {
         notKept_ = first.NotKept();
         return first.Stopped() ? JoinStatus::Stopped : JoinStatus::Failed;
