@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <lame/lame.h>
+#include <mutex>
 
 namespace tandrel {
 namespace {
@@ -13,6 +14,20 @@ void Silent(const char *, va_list) {}
 
 hip_t Hip(void *p) {
     return static_cast<hip_t>(p);
+}
+
+// The library decodes through one buffer of its own for the whole process: one call at a time.
+std::mutex g_decoding;
+
+int DecodeCall(void *hip, unsigned char *in, std::size_t len, short *left, short *right) {
+    const std::lock_guard<std::mutex> lock(g_decoding);
+    return hip_decode1(Hip(hip), in, len, left, right);
+}
+
+// Emphasis only tells a player what to undo after decoding; the library refuses a frame that
+// states the reserved value, so the copy it decodes states none.
+void ClearEmphasis(std::uint8_t *frame) {
+    frame[3] = std::uint8_t(frame[3] & ~3);
 }
 
 } // namespace
@@ -50,13 +65,15 @@ void Mp3FrameDecoder::Prime(const std::uint8_t *frame, std::size_t bytes) {
         return;
     const std::size_t count = 1024 / bytes + 2;
     input_.assign(bytes * count, 0);
-    for (std::size_t k = 0; k < count; ++k)
+    for (std::size_t k = 0; k < count; ++k) {
         std::copy(frame, frame + 4, input_.begin() + std::ptrdiff_t(k * bytes));
+        ClearEmphasis(input_.data() + k * bytes);
+    }
     short left[kMaxFrameSamples], right[kMaxFrameSamples];
     unsigned char *in = input_.data();
     std::size_t len = input_.size();
     for (std::size_t call = 0; call < count + 4; ++call) {
-        const int got = hip_decode1(Hip(hip_), in, len, left, right);
+        const int got = DecodeCall(hip_, in, len, left, right);
         in = nullptr;
         len = 0;
         if (got < 0 || (got == 0 && call > 0))
@@ -74,6 +91,7 @@ void Mp3FrameDecoder::Decode(const std::uint8_t *data, std::size_t bytes, std::v
         Prime(data, bytes);
     const bool monoFrame = (data[3] >> 6) == 3;
     input_.assign(data, data + bytes);
+    ClearEmphasis(input_.data());
     short left[kMaxFrameSamples], right[kMaxFrameSamples];
     // The frame goes in whole, and what the library holds of it comes out on calls without
     // input: the frame's samples are all out once a call gives none.
@@ -81,7 +99,7 @@ void Mp3FrameDecoder::Decode(const std::uint8_t *data, std::size_t bytes, std::v
     unsigned char *in = input_.data();
     std::size_t len = input_.size();
     for (int call = 0; call < 4; ++call) {
-        const int got = hip_decode1(Hip(hip_), in, len, left, right);
+        const int got = DecodeCall(hip_, in, len, left, right);
         in = nullptr;
         len = 0;
         if (got < 0 || (got == 0 && call > 0))

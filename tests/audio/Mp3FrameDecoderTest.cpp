@@ -19,8 +19,10 @@ struct Case {
     int channels;
 };
 
-// The file's frames decoded one by one by the frame decoder, from frame `from` on.
-std::vector<float> DecodeFrames(const std::string &path, int channels, int from) {
+// The file's frames decoded one by one by the frame decoder, from frame `from` on; emphasis:
+// the header's emphasis bits are set to this first.
+std::vector<float> DecodeFrames(const std::string &path, int channels, int from,
+                                int emphasis = -1) {
     std::uint64_t size = 0;
     const int fd = tandrel::OpenRegularFile(path, size);
     EXPECT_GE(fd, 0) << path;
@@ -34,8 +36,11 @@ std::vector<float> DecodeFrames(const std::string &path, int channels, int from)
         if (k == from) {
             EXPECT_TRUE(decoder.Open(channels, f.samples));
         }
+        std::vector<std::uint8_t> frame(data, data + f.bytes);
+        if (emphasis >= 0)
+            frame[3] = std::uint8_t((frame[3] & ~3) | emphasis);
         if (k >= from)
-            decoder.Decode(data, std::size_t(f.bytes), out);
+            decoder.Decode(frame.data(), frame.size(), out);
     }
     ::close(fd);
     return out;
@@ -103,5 +108,17 @@ TEST(Mp3FrameDecoder, FramesDecodeAtTheirPlacesInTheFilesOwnDecoding) {
         EXPECT_GT(SnrDb(whole, later, (skip - from * frameSamples) * ch, settled * ch), 60);
         // One sample off is far from it.
         EXPECT_LT(SnrDb(whole, frames, (skip + 16) * ch, 0), 20);
+    }
+}
+
+// Emphasis is only a note to the player: frames that state any, even the reserved value that
+// players pass over, decode as the same frames without it.
+TEST(Mp3FrameDecoder, EmphasisBitsChangeNothing) {
+    const std::string file = Media("fd-vbr.mp3", "lame --quiet -V 2 {in} {out}", 88200);
+    const std::vector<float> plain = DecodeFrames(file, 2, 0);
+    ASSERT_GT(plain.size(), 10000u);
+    for (int emphasis : {1, 2, 3}) {
+        SCOPED_TRACE(emphasis);
+        EXPECT_TRUE(DecodeFrames(file, 2, 0, emphasis) == plain);
     }
 }
