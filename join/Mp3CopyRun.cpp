@@ -93,6 +93,8 @@ private:
     SeamSide held_;               // the current input's frames not written yet
     std::int64_t framesRead_ = 0; // of the current input
     int n_ = 1152;
+    Mp3Frame format_;          // the first input's first frame: every frame's rate and channels
+    std::size_t current_ = 0;  // the input being read
     std::int64_t written_ = 0; // frames
     std::uint64_t bytes_ = 0;
     std::uint64_t copied_ = 0;
@@ -163,12 +165,26 @@ bool CopyJoin::OpenInput(std::size_t i, Mp3CopyInput &in) {
     return true;
 }
 
+// False when a frame changes the rate or the channel count part-way (two files joined by cat):
+// such frames cannot be copied, and notKept_ says why.
 bool CopyJoin::ReadFrames(Mp3CopyInput &in, mp3::EncodedRun &run, std::int64_t count) {
     Mp3Frame f;
     for (std::int64_t k = 0; k < count; ++k) {
         const std::uint8_t *data = in.frames->Next(f);
         if (!data)
             break;
+        if (f.sampleRate != format_.sampleRate || f.samples != format_.samples) {
+            notKept_ =
+                MsgText(Msg::FramesRate, {req_.inputs[current_].path, std::to_string(f.sampleRate),
+                                          req_.inputs[0].path, std::to_string(format_.sampleRate)});
+            return false;
+        }
+        if (f.mono != format_.mono) {
+            notKept_ =
+                MsgText(Msg::FramesChannels, {req_.inputs[current_].path, f.mono ? "1" : "2",
+                                              req_.inputs[0].path, format_.mono ? "1" : "2"});
+            return false;
+        }
         AppendFrame(run, data, std::size_t(f.bytes));
         ++framesRead_;
     }
@@ -198,11 +214,12 @@ bool CopyJoin::Seam(std::size_t i, Mp3CopyInput &in) {
     next.audioFrom = in.skip;
     next.base = bridger_->Place(held_, next.audioFrom);
     next.run.firstFrame = next.run.keptFrom = next.base;
-    ReadFrames(in, next.run, bridger_->HeadFrames(next.audioFrom));
+    if (!ReadFrames(in, next.run, bridger_->HeadFrames(next.audioFrom)))
+        return false;
     mp3::EncodedRun bridge, ahead;
     Mp3Seam seam;
     const BridgeResult r = BridgeWhileReading(next, in, bridge, seam, ahead);
-    if (r == BridgeResult::Stopped || ShouldStop())
+    if (r == BridgeResult::Stopped || ShouldStop() || !notKept_.empty())
         return false;
     if (r != BridgeResult::Done) {
         // The join is made again by re-encoding; nothing of this one is kept.
@@ -241,7 +258,8 @@ BridgeResult CopyJoin::BridgeWhileReading(SeamSide &next, Mp3CopyInput &in, mp3:
     ahead.firstFrame = ahead.keptFrom = next.run.EndFrame();
     for (std::int64_t got = 1; got > 0 && !done && ahead.bytes.size() < kAheadBytes;) {
         const std::int64_t before = framesRead_;
-        ReadFrames(in, ahead, 16);
+        if (!ReadFrames(in, ahead, 16))
+            break;
         got = framesRead_ - before;
     }
     worker.join();
@@ -254,7 +272,8 @@ bool CopyJoin::CopyRest(Mp3CopyInput &in) {
     const std::int64_t batch = 64;
     for (;;) {
         const std::int64_t before = framesRead_;
-        ReadFrames(in, held_.run, batch);
+        if (!ReadFrames(in, held_.run, batch))
+            return false;
         if (std::int64_t(held_.run.Frames()) > tail + batch) {
             const std::int64_t upTo = held_.run.EndFrame() - tail;
             if (!Emit(held_.run, held_.run.firstFrame, upTo, true))
@@ -283,7 +302,9 @@ bool CopyJoin::Run(FrameWriter &writer) {
         Mp3CopyInput in;
         if (!OpenInput(i, in))
             return false;
+        current_ = i;
         if (i == 0) {
+            format_ = in.first;
             n_ = in.FrameSamples();
             bridger_ = std::make_unique<Mp3Bridger>(api_, in.first.sampleRate, in.Channels(), n_);
             held_.audioFrom = in.skip;

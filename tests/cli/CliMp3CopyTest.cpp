@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -537,6 +538,24 @@ TEST(CliMp3Copy, TheSameOutputWithoutFfmpegAndWithOneThread) {
     EXPECT_GT(AudioFrames(two).size(), 500u);
     EXPECT_TRUE(two == testutil::ReadFile(dir.File("without.mp3")));
     EXPECT_TRUE(two == testutil::ReadFile(dir.File("one.mp3")));
+}
+
+// An input whose frames change rate part-way (two files joined by cat) cannot keep its
+// frames: the join is re-encoded at one rate and says why.
+TEST(CliMp3Copy, AnInputThatChangesRateIsReencoded) {
+    TempDir dir;
+    Pieces(dir, 44100, 2, 3, {"a.mp3 -b 128 -t", "b.mp3 -b 128"});
+    Pieces(dir, 48000, 2, 3, {"c.mp3 -b 128 -t"});
+    testutil::WriteFile(dir.File("ac.mp3"), testutil::ReadFile(dir.File("a.mp3")) +
+                                                testutil::ReadFile(dir.File("c.mp3")));
+    const Joined j = Join(dir, "out.mp3", {"b.mp3", "ac.mp3"});
+    EXPECT_EQ(j.run.exitCode, 0) << j.run.err;
+    EXPECT_TRUE(Contains(j.run.out, "\"frames_kept\": false")) << j.run.out;
+    EXPECT_TRUE(Contains(j.run.err, "ac.mp3")) << j.run.err;
+    std::set<int> rates; // version and rate bits of every frame's header
+    for (const Frame &f : AudioFrames(testutil::ReadFile(dir.File("out.mp3"))))
+        rates.insert((Byte(f.bytes, 1) & 0x18) | (Byte(f.bytes, 2) & 0x0C) << 8);
+    EXPECT_EQ(rates.size(), 1u);
 }
 
 TEST(CliMp3Copy, APipeGetsTheFileOutputsBytes) {
