@@ -21,7 +21,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
-#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -30,8 +29,6 @@ namespace {
 
 constexpr int kDecoderDelay = 529;
 constexpr std::size_t kTocMarks = 4096; // byte positions kept for the seek table
-// Bytes of the next input read ahead while its seam's bridge is made.
-constexpr std::size_t kAheadBytes = 8 << 20;
 
 // Whether the join uses a second thread: unless one thread is asked for or all there is.
 bool Threaded(const JoinRequest &request) {
@@ -77,8 +74,6 @@ private:
     bool OpenInput(std::size_t i, Mp3CopyInput &in);
     bool ReadFrames(Mp3CopyInput &in, mp3::EncodedRun &run, std::int64_t count);
     bool Seam(std::size_t i, Mp3CopyInput &in);
-    BridgeResult BridgeWhileReading(SeamSide &next, Mp3CopyInput &in, mp3::EncodedRun &bridge,
-                                    Mp3Seam &seam, mp3::EncodedRun &ahead);
     bool CopyRest(Mp3CopyInput &in);
     bool Emit(const mp3::EncodedRun &run, std::int64_t from, std::int64_t to, bool copied);
     void EndInput(const Mp3CopyInput &in);
@@ -216,9 +211,9 @@ bool CopyJoin::Seam(std::size_t i, Mp3CopyInput &in) {
     next.run.firstFrame = next.run.keptFrom = next.base;
     if (!ReadFrames(in, next.run, bridger_->HeadFrames(next.audioFrom)))
         return false;
-    mp3::EncodedRun bridge, ahead;
+    mp3::EncodedRun bridge;
     Mp3Seam seam;
-    const BridgeResult r = BridgeWhileReading(next, in, bridge, seam, ahead);
+    const BridgeResult r = bridger_->Bridge(held_, next, bridge, seam, stopFlag_);
     if (r == BridgeResult::Stopped || ShouldStop() || !notKept_.empty())
         return false;
     if (r != BridgeResult::Done) {
@@ -233,37 +228,7 @@ bool CopyJoin::Seam(std::size_t i, Mp3CopyInput &in) {
     seams_.push_back(seam);
     DropBefore(next.run, next.run.keptFrom);
     held_ = std::move(next);
-    for (std::int64_t k = ahead.firstFrame; k < ahead.EndFrame(); ++k)
-        AppendFrame(held_.run, ahead.FrameData(k), ahead.Span(k, k + 1));
     return true;
-}
-
-// Makes the seam's bridge on a thread of its own while the next input's frames after the ones
-// it takes are read into ahead, up to kAheadBytes; the output is the same either way.
-BridgeResult CopyJoin::BridgeWhileReading(SeamSide &next, Mp3CopyInput &in, mp3::EncodedRun &bridge,
-                                          Mp3Seam &seam, mp3::EncodedRun &ahead) {
-    BridgeResult r = BridgeResult::Failed;
-    std::atomic<bool> done{false};
-    std::thread worker;
-    try {
-        if (Threaded(req_))
-            worker = std::thread([&] {
-                r = bridger_->Bridge(held_, next, bridge, seam, stopFlag_);
-                done = true;
-            });
-    } catch (const std::system_error &) {
-    }
-    if (!worker.joinable())
-        return bridger_->Bridge(held_, next, bridge, seam, stopFlag_);
-    ahead.firstFrame = ahead.keptFrom = next.run.EndFrame();
-    for (std::int64_t got = 1; got > 0 && !done && ahead.bytes.size() < kAheadBytes;) {
-        const std::int64_t before = framesRead_;
-        if (!ReadFrames(in, ahead, 16))
-            break;
-        got = framesRead_ - before;
-    }
-    worker.join();
-    return r;
 }
 
 // Copies the rest of the current input, holding back its last frames for the next seam.

@@ -523,8 +523,8 @@ TEST(CliMp3Copy, ListTellsWhetherFramesCanBeKeptAndAJoinFallsBackWhenNot) {
 }
 
 // Keeping frames decodes nothing but the seams, which the MP3 library does: the join is made
-// even where FFmpeg has no MP3 decoder. Bridges made while the next input is read ahead give
-// the same output as one thread does.
+// even where FFmpeg has no MP3 decoder. Writing on a thread of its own gives the same output as
+// one thread does.
 TEST(CliMp3Copy, TheSameOutputWithoutFfmpegAndWithOneThread) {
     TempDir dir;
     Pieces(dir, 44100, 2, 3, {"a.mp3 -b 128", "b.mp3 -V 2", "c.mp3 -b 96", "d.mp3 -V 6"});
