@@ -98,6 +98,24 @@ BE_CONFIG WavToMp3::MakeConfig(int SampleRate, int Mode, unsigned Bitrate, bool 
     return config;
 }
 
+BE_CONFIG WavToMp3::WithQuality(const BE_CONFIG &plain, int quality) {
+    const auto &mp3 = plain.format.mp3;
+    BE_CONFIG config{};
+    config.dwConfig = BE_CONFIG_LAME;
+    auto &l = config.format.LHV1;
+    l.dwStructVersion = 1;
+    l.dwStructSize = sizeof(BE_CONFIG);
+    l.dwSampleRate = mp3.dwSampleRate;
+    l.nMode = mp3.byMode;
+    l.dwBitrate = mp3.wBitrate;
+    l.bPrivate = mp3.bPrivate;
+    l.bCRC = mp3.bCRC;
+    l.bCopyright = mp3.bCopyright;
+    l.bOriginal = mp3.bOriginal;
+    l.nQuality = WORD((~quality & 0xFF) << 8 | (quality & 0xFF));
+    return config;
+}
+
 void WavToMp3::FileError(Msg text, int err) {
     Say(tandrel::MsgLines(text, OutputName, std::strerror(err ? err : EIO)));
 }

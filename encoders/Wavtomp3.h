@@ -50,6 +50,9 @@ public:
     // The stream settings Open hands to the library.
     static bladeenc::BE_CONFIG MakeConfig(int SampleRate, int Mode, unsigned Bitrate,
                                           bool Copyright, bool Crc, bool Original, bool Private);
+    // The same settings in the library's LAME form, with an encoding quality from 0 (best) to
+    // 9 (fastest).
+    static bladeenc::BE_CONFIG WithQuality(const bladeenc::BE_CONFIG &plain, int quality);
 
     static unsigned SnapBitrate(unsigned kbps);
     // The library's mode for 1..4; anything else is taken as stereo.

@@ -14,6 +14,9 @@ namespace {
 // the decoder's.
 constexpr std::int64_t kStreamDelay = 576 + 529;
 constexpr double kPi = 3.14159265358979323846;
+// The library's quality for bridges: at the highest bitrate its faster search gives bridge
+// frames as close to the source as its default does, in a little more than half the time.
+constexpr int kBridgeQuality = 7;
 
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
     return a >= 0 ? a / b : -((-a + b - 1) / b);
@@ -212,8 +215,10 @@ BridgeResult Mp3Bridger::Bridge(SeamSide &a, SeamSide &b, mp3::EncodedRun &bridg
 
     const mp3::EncodedRun heldA = a.run;
     const mp3::FrameHeader model = mp3::HeaderOf(a.run, a.run.EndFrame() - 1);
-    const bladeenc::BE_CONFIG config = WavToMp3::MakeConfig(
-        rate_, channels_ == 2 ? 1 : 4, unsigned(BridgeKbps()), false, model.crc, false, false);
+    const bladeenc::BE_CONFIG config = WavToMp3::WithQuality(
+        WavToMp3::MakeConfig(rate_, channels_ == 2 ? 1 : 4, unsigned(BridgeKbps()), false,
+                             model.crc, false, false),
+        kBridgeQuality);
     // One splice point each side first, the usual case; more frames are encoded to offer more
     // only when it does not fit.
     for (int candidates = 1; candidates <= 2 * kBridgeCandidates * 576 / n_; candidates *= 2) {
@@ -238,7 +243,7 @@ BridgeResult Mp3Bridger::Bridge(SeamSide &a, SeamSide &b, mp3::EncodedRun &bridg
             seam.firstFrame = changed;
             seam.frames = int(jb - changed);
             seam.reencoded = int(jb - ja);
-            seam.kbps = int(config.format.mp3.wBitrate);
+            seam.kbps = int(config.format.LHV1.dwBitrate);
             seam.shift = int(plan.shift);
             seam.fadeIn = plan.side;
             return BridgeResult::Done;

@@ -82,6 +82,25 @@ BE_ERR Configure(lame_global_flags *gf, const BE_CONFIG &cfg, int &channels) {
     return lame_init_params(gf) < 0 ? BE_ERR_INVALID_FORMAT_PARAMETERS : BE_ERR_SUCCESSFUL;
 }
 
+// The LAME form of the configuration (LHV1): the plain form's settings and the encoding
+// quality (0 best to 9 fastest), valid when its high byte is the complement of the low one.
+// Only constant bitrates are taken, as in the plain form.
+BE_ERR ConfigureLame(lame_global_flags *gf, const BE_CONFIG &cfg, int &channels) {
+    const auto &l = cfg.format.LHV1;
+    if (l.dwStructVersion != 1 || l.dwStructSize != sizeof(BE_CONFIG) || l.bEnableVBR ||
+        l.nMode < 0 || l.nMode > BE_MP3_MODE_MONO || l.dwBitrate > 320 ||
+        (l.dwReSampleRate != 0 && l.dwReSampleRate != l.dwSampleRate))
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    const int quality = l.nQuality & 0xFF;
+    if ((l.nQuality >> 8) == (~quality & 0xFF) && quality <= 9)
+        lame_set_quality(gf, quality);
+    BE_CONFIG plain{};
+    plain.dwConfig = BE_CONFIG_MP3;
+    plain.format.mp3 = {l.dwSampleRate, BYTE(l.nMode), WORD(l.dwBitrate), l.bPrivate,
+                        l.bCRC,         l.bCopyright,  l.bOriginal};
+    return Configure(gf, plain, channels);
+}
+
 void SilentLog(const char *, va_list) {}
 
 } // namespace
@@ -92,7 +111,7 @@ __attribute__((visibility("default"))) BE_ERR beInitStream(BE_CONFIG *config, DW
                                                            DWORD *bufferSize, HBE_STREAM *stream) {
     if (!config || !samples || !bufferSize || !stream)
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
-    if (config->dwConfig != BE_CONFIG_MP3)
+    if (config->dwConfig != BE_CONFIG_MP3 && config->dwConfig != BE_CONFIG_LAME)
         return BE_ERR_INVALID_FORMAT;
     lame_global_flags *gf = lame_init();
     if (!gf)
@@ -101,7 +120,8 @@ __attribute__((visibility("default"))) BE_ERR beInitStream(BE_CONFIG *config, DW
     lame_set_debugf(gf, SilentLog);
     lame_set_msgf(gf, SilentLog);
     int channels = 2;
-    BE_ERR err = Configure(gf, *config, channels);
+    BE_ERR err = config->dwConfig == BE_CONFIG_LAME ? ConfigureLame(gf, *config, channels)
+                                                    : Configure(gf, *config, channels);
     if (err != BE_ERR_SUCCESSFUL) {
         lame_close(gf);
         return err;

@@ -1,11 +1,15 @@
 #include "EncoderTestUtil.h"
 #include "TestUtil.h"
+#include "encoders/Mp3Splice.h"
 #include "encoders/Wavtomp3.h"
 #include "encoders/Wavtowma.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cmath>
 #include <dlfcn.h>
+#include <vector>
 
 using enctest::RecordingSink;
 using namespace bladeenc;
@@ -122,4 +126,41 @@ TEST(EncoderLibraries, LameLibraryRefusesBadCallsWithoutCrashing) {
     version(nullptr);
     EXPECT_EQ(v.byMajorVersion, 3);
     dlclose(lib);
+}
+
+// The library's LAME form of the settings takes an encoding quality: its default one encodes as
+// the plain form does, a faster one differently, and a quality not stated as the form wants
+// (its high byte the complement of the low one) is the default; malformed forms are refused.
+TEST(EncoderLibraries, LameFormSetsTheQuality) {
+    WavToMp3 library;
+    const Api *api = library.Entries();
+    ASSERT_TRUE(api);
+    std::vector<std::int16_t> pcm(2 * 44100);
+    for (std::size_t i = 0; i < pcm.size(); ++i)
+        pcm[i] = std::int16_t(8000 * std::sin(0.05 * double(i)) + int(i * 7919 % 2001) - 1000);
+    const BE_CONFIG plain = WavToMp3::MakeConfig(44100, 1, 320, false, true, false, false);
+    const auto encode = [&](BE_CONFIG config) {
+        mp3::EncodedRun run;
+        std::vector<std::uint8_t> scratch;
+        const std::atomic<bool> stop{false};
+        const mp3::PcmSpan span{pcm.data(), pcm.size()};
+        EXPECT_EQ(mp3::EncodeRun(*api, config, &span, 1, run, stop, scratch), mp3::RunResult::Done);
+        return run.bytes;
+    };
+    const std::vector<std::uint8_t> byDefault = encode(plain);
+    ASSERT_GT(byDefault.size(), 10000u);
+    EXPECT_EQ(encode(WavToMp3::WithQuality(plain, 3)), byDefault);
+    EXPECT_NE(encode(WavToMp3::WithQuality(plain, 7)), byDefault);
+    BE_CONFIG unstated = WavToMp3::WithQuality(plain, 7);
+    unstated.format.LHV1.nQuality = 7;
+    EXPECT_EQ(encode(unstated), byDefault);
+
+    DWORD samples = 0, size = 0;
+    HBE_STREAM s = 0;
+    BE_CONFIG bad = WavToMp3::WithQuality(plain, 7);
+    bad.format.LHV1.dwStructVersion = 2;
+    EXPECT_NE(api->initStream(&bad, &samples, &size, &s), BE_ERR_SUCCESSFUL);
+    bad = WavToMp3::WithQuality(plain, 7);
+    bad.format.LHV1.bEnableVBR = 1;
+    EXPECT_NE(api->initStream(&bad, &samples, &size, &s), BE_ERR_SUCCESSFUL);
 }
