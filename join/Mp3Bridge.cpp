@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace tandrel {
 namespace {
@@ -39,23 +40,41 @@ int Mp3Bridger::TailFrames() const {
     return 4096 / n_ + 6 + candidates + leadIn + 12;
 }
 
-void Mp3Bridger::Decode(const mp3::EncodedRun &run, std::vector<float> &out) {
+void Mp3Bridger::Decode(const mp3::EncodedRun &run, std::int64_t from, std::vector<float> &out) {
     out.clear();
     decoder_.Open(channels_, n_);
-    for (std::int64_t k = run.firstFrame; k < run.EndFrame(); ++k)
+    for (std::int64_t k = from; k < run.EndFrame(); ++k)
         decoder_.Decode(run.FrameData(k), run.Span(k, k + 1), out);
 }
 
-// The first frame of run that decodes as in the whole input: its bit reservoir and the
-// decoder's filters are filled by the frames before it.
-std::int64_t Mp3Bridger::ReliableFrom(const mp3::EncodedRun &run) const {
-    const std::size_t reservoir =
-        std::size_t(mp3::MaxMainDataBegin(mp3::HeaderOf(run, run.firstFrame)));
+// The first frame of run that decodes as in the whole input when decoding starts at frame
+// from: its bit reservoir and the decoder's filters are filled by the frames before it.
+std::int64_t Mp3Bridger::ReliableFrom(const mp3::EncodedRun &run, std::int64_t from) const {
+    const std::size_t reservoir = std::size_t(mp3::MaxMainDataBegin(mp3::HeaderOf(run, from)));
     std::size_t area = 0;
-    std::int64_t k = run.firstFrame;
+    std::int64_t k = from;
     for (; k < run.EndFrame() && area < reservoir; ++k)
         area += run.Span(k, k + 1) - mp3::HeaderOf(run, k).DataOffset();
     return k + 2;
+}
+
+// Decodes the first input's held frames from the latest one after which frame `first` decodes
+// as in the whole input (from the first held one when none does), unless what is decoded
+// already starts earlier; reliableA_ is the first frame that does.
+void Mp3Bridger::DecodeA(const SeamSide &a, std::int64_t first) {
+    std::int64_t from = a.run.firstFrame;
+    if (from != a.base) // not the input's own first frame, which decodes as in the whole input
+        for (std::int64_t k = std::min(first, a.run.EndFrame() - 1); k > from; --k)
+            if (ReliableFrom(a.run, k) <= first) {
+                from = k;
+                break;
+            }
+    if (from >= aFrom_)
+        return;
+    Decode(a.run, from, pcmA_);
+    aFrom_ = from;
+    pcmAFrom_ = from * n_;
+    reliableA_ = from == a.base ? a.base : ReliableFrom(a.run, from);
 }
 
 // The two inputs joined without a gap, the first one's frames where they are: output sample
@@ -164,7 +183,7 @@ mp3::RunResult Mp3Bridger::EncodeOnce(const bladeenc::BE_CONFIG &config, mp3::En
 
 // The encoder's own level: its decode against what it was given.
 double Mp3Bridger::EncodedGain(const mp3::EncodedRun &bridge) {
-    Decode(bridge, pcmCheck_);
+    Decode(bridge, bridge.firstFrame, pcmCheck_);
     double cross = 0, power = 0;
     const std::size_t from = std::size_t(kStreamDelay) * std::size_t(channels_);
     for (std::size_t i = from; i < pcmCheck_.size() && i - from < bridgePcm_.size(); ++i) {
@@ -198,10 +217,11 @@ BridgeResult Mp3Bridger::Bridge(SeamSide &a, SeamSide &b, mp3::EncodedRun &bridg
         return BridgeResult::Failed;
     a.run.keptFrom = a.run.firstFrame;
     b.run.keptFrom = b.run.firstFrame;
-    Decode(a.run, pcmA_);
-    Decode(b.run, pcmB_);
-    pcmAFrom_ = a.run.firstFrame * n_;
-    const std::int64_t reliable = a.run.firstFrame == a.base ? a.base : ReliableFrom(a.run);
+    // The first try encodes from about leadIn frames before the first input's last ones.
+    const int leadIn = kBridgeLeadIn * 576 / n_, runPast = kBridgeRunPast * 576 / n_;
+    aFrom_ = std::numeric_limits<std::int64_t>::max();
+    DecodeA(a, a.run.EndFrame() - leadIn - 6);
+    Decode(b.run, b.run.firstFrame, pcmB_);
     Plan plan;
     plan.seam = a.base * n_ + a.audioTo;
     plan.shift = b.base * n_ + b.audioFrom - plan.seam;
@@ -209,7 +229,6 @@ BridgeResult Mp3Bridger::Bridge(SeamSide &a, SeamSide &b, mp3::EncodedRun &bridg
     const std::int64_t lo = plan.side == 1 ? plan.fadeFrom : plan.seam;
     const std::int64_t hi =
         plan.side == 1 ? plan.seam + plan.shift : std::max(plan.seam, plan.fadeTo);
-    const int leadIn = kBridgeLeadIn * 576 / n_, runPast = kBridgeRunPast * 576 / n_;
     plan.latestA = FloorDiv(lo, n_) - 1;
     plan.earliestB = FloorDiv(hi + n_ - 1, n_) + 1;
 
@@ -225,7 +244,8 @@ BridgeResult Mp3Bridger::Bridge(SeamSide &a, SeamSide &b, mp3::EncodedRun &bridg
         plan.firstFrame = plan.latestA - candidates + 1 - leadIn;
         plan.endFrame =
             plan.earliestB + std::max(candidates, kBridgeCandidates * 576 / n_) + runPast;
-        if (plan.firstFrame * n_ + kStreamDelay < reliable * n_ ||
+        DecodeA(a, plan.firstFrame + kStreamDelay / n_);
+        if (plan.firstFrame * n_ + kStreamDelay < reliableA_ * n_ ||
             (plan.endFrame + 2) * n_ > b.run.EndFrame() * n_ - 0 ||
             plan.latestA - candidates < a.run.firstFrame)
             return BridgeResult::Failed;
