@@ -40,10 +40,12 @@ int Mp3Bridger::TailFrames() const {
     return 4096 / n_ + 6 + candidates + leadIn + 12;
 }
 
-void Mp3Bridger::Decode(const mp3::EncodedRun &run, std::int64_t from, std::vector<float> &out) {
+void Mp3Bridger::Decode(const mp3::EncodedRun &run, std::int64_t from, std::vector<float> &out,
+                        std::int64_t to) {
     out.clear();
     decoder_.Open(channels_, n_);
-    for (std::int64_t k = from; k < run.EndFrame(); ++k)
+    to = to < 0 ? run.EndFrame() : std::min(to, run.EndFrame());
+    for (std::int64_t k = from; k < to; ++k)
         decoder_.Decode(run.FrameData(k), run.Span(k, k + 1), out);
 }
 
@@ -75,6 +77,14 @@ void Mp3Bridger::DecodeA(const SeamSide &a, std::int64_t first) {
     aFrom_ = from;
     pcmAFrom_ = from * n_;
     reliableA_ = from == a.base ? a.base : ReliableFrom(a.run, from);
+}
+
+// Decodes the second input's held frames from its first one up to frame `to` at least.
+void Mp3Bridger::DecodeB(const SeamSide &b, std::int64_t to) {
+    if (to <= bTo_)
+        return;
+    bTo_ = std::min(to, b.run.EndFrame());
+    Decode(b.run, b.run.firstFrame, pcmB_, bTo_);
 }
 
 // The two inputs joined without a gap, the first one's frames where they are: output sample
@@ -221,7 +231,9 @@ BridgeResult Mp3Bridger::Bridge(SeamSide &a, SeamSide &b, mp3::EncodedRun &bridg
     const int leadIn = kBridgeLeadIn * 576 / n_, runPast = kBridgeRunPast * 576 / n_;
     aFrom_ = std::numeric_limits<std::int64_t>::max();
     DecodeA(a, a.run.EndFrame() - leadIn - 6);
-    Decode(b.run, b.run.firstFrame, pcmB_);
+    // And ends a few frames after the second input's audio starts.
+    bTo_ = b.run.firstFrame;
+    DecodeB(b, b.base + (b.audioFrom + 3 * n_) / n_ + kBridgeCandidates * 576 / n_ + runPast + 4);
     Plan plan;
     plan.seam = a.base * n_ + a.audioTo;
     plan.shift = b.base * n_ + b.audioFrom - plan.seam;
@@ -245,6 +257,7 @@ BridgeResult Mp3Bridger::Bridge(SeamSide &a, SeamSide &b, mp3::EncodedRun &bridg
         plan.endFrame =
             plan.earliestB + std::max(candidates, kBridgeCandidates * 576 / n_) + runPast;
         DecodeA(a, plan.firstFrame + kStreamDelay / n_);
+        DecodeB(b, plan.endFrame + 3);
         if (plan.firstFrame * n_ + kStreamDelay < reliableA_ * n_ ||
             (plan.endFrame + 2) * n_ > b.run.EndFrame() * n_ - 0 ||
             plan.latestA - candidates < a.run.firstFrame)

@@ -53,9 +53,12 @@ private:
         std::int64_t latestA = 0, earliestB = 0;   // splice bounds
         std::int64_t firstFrame = 0, endFrame = 0; // of the bridge's encoder stream
     };
-    void Decode(const mp3::EncodedRun &run, std::int64_t from, std::vector<float> &out);
+    // Decodes run's frames [from, to), to the end when to is negative.
+    void Decode(const mp3::EncodedRun &run, std::int64_t from, std::vector<float> &out,
+                std::int64_t to = -1);
     std::int64_t ReliableFrom(const mp3::EncodedRun &run, std::int64_t from) const;
     void DecodeA(const SeamSide &a, std::int64_t first);
+    void DecodeB(const SeamSide &b, std::int64_t to);
     void ChooseFade(Plan &plan, const SeamSide &b) const;
     float Joined(const SeamSide &b, std::int64_t seam, std::int64_t at, int ch) const;
     double Energy(const SeamSide &b, const Plan &plan, std::int64_t from, std::int64_t to) const;
@@ -77,6 +80,7 @@ private:
     std::int64_t pcmAFrom_ = 0; // output sample of pcmA_'s first sample
     std::int64_t aFrom_ = 0;    // the first input's frame pcmA_ is decoded from
     std::int64_t reliableA_ = 0;
+    std::int64_t bTo_ = 0; // the second input's frame pcmB_ is decoded up to
     std::vector<std::int16_t> bridgePcm_;
     std::vector<std::uint8_t> scratch_;
 };

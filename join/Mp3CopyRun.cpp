@@ -123,13 +123,11 @@ bool CopyJoin::Emit(const mp3::EncodedRun &run, std::int64_t from, std::int64_t 
     for (std::int64_t k = from; k < to; ++k) {
         const std::uint8_t *frame = run.FrameData(k);
         const std::size_t count = run.Span(k, k + 1);
-        mp3::FrameHeader h;
-        mp3::ParseHeader(frame, 4, h);
         if (written_ == 0) {
-            firstHeader_ = h;
+            mp3::ParseHeader(frame, 4, firstHeader_);
             std::copy(frame, frame + 4, firstBytes_);
         }
-        variable_ = variable_ || h.bitrateIndex != firstHeader_.bitrateIndex;
+        variable_ = variable_ || (frame[2] >> 4) != firstHeader_.bitrateIndex;
         if (written_ % tocStep_ == 0) {
             if (marks_.size() == kTocMarks) {
                 for (std::size_t i = 0; i < kTocMarks / 2; ++i)
