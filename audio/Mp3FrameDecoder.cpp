@@ -63,7 +63,7 @@ void Mp3FrameDecoder::Prime(const std::uint8_t *frame, std::size_t bytes) {
     primed_ = true;
     if (bytes < 4)
         return;
-    const std::size_t count = 1024 / bytes + 2;
+    const std::size_t count = 512 / bytes + 1;
     input_.assign(bytes * count, 0);
     for (std::size_t k = 0; k < count; ++k) {
         std::copy(frame, frame + 4, input_.begin() + std::ptrdiff_t(k * bytes));
