@@ -221,17 +221,13 @@ mp3::RunResult Mp3Bridger::Encode(const bladeenc::BE_CONFIG &config, mp3::Encode
     return EncodeOnce(config, bridge, first, stop);
 }
 
-BridgeResult Mp3Bridger::Bridge(SeamSide &a, SeamSide &b, mp3::EncodedRun &bridge, Mp3Seam &seam,
-                                const std::atomic<bool> &stop) {
-    if (a.run.Frames() < 2 || b.run.Frames() < 2)
-        return BridgeResult::Failed;
-    a.run.keptFrom = a.run.firstFrame;
-    b.run.keptFrom = b.run.firstFrame;
-    // The first try encodes from about leadIn frames before the first input's last ones.
+// Where the two inputs meet and where the bridge may splice, from the audio decoded around it.
+Mp3Bridger::Plan Mp3Bridger::PlanSeam(const SeamSide &a, const SeamSide &b) {
+    // The first try encodes from about leadIn frames before the first input's last ones and
+    // ends a few frames after the second input's audio starts.
     const int leadIn = kBridgeLeadIn * 576 / n_, runPast = kBridgeRunPast * 576 / n_;
     aFrom_ = std::numeric_limits<std::int64_t>::max();
     DecodeA(a, a.run.EndFrame() - leadIn - 6);
-    // And ends a few frames after the second input's audio starts.
     bTo_ = b.run.firstFrame;
     DecodeB(b, b.base + (b.audioFrom + 3 * n_) / n_ + kBridgeCandidates * 576 / n_ + runPast + 4);
     Plan plan;
@@ -243,7 +239,17 @@ BridgeResult Mp3Bridger::Bridge(SeamSide &a, SeamSide &b, mp3::EncodedRun &bridg
         plan.side == 1 ? plan.seam + plan.shift : std::max(plan.seam, plan.fadeTo);
     plan.latestA = FloorDiv(lo, n_) - 1;
     plan.earliestB = FloorDiv(hi + n_ - 1, n_) + 1;
+    return plan;
+}
 
+BridgeResult Mp3Bridger::Bridge(SeamSide &a, SeamSide &b, mp3::EncodedRun &bridge, Mp3Seam &seam,
+                                const std::atomic<bool> &stop) {
+    if (a.run.Frames() < 2 || b.run.Frames() < 2)
+        return BridgeResult::Failed;
+    a.run.keptFrom = a.run.firstFrame;
+    b.run.keptFrom = b.run.firstFrame;
+    Plan plan = PlanSeam(a, b);
+    const int leadIn = kBridgeLeadIn * 576 / n_, runPast = kBridgeRunPast * 576 / n_;
     const mp3::EncodedRun heldA = a.run;
     const mp3::FrameHeader model = mp3::HeaderOf(a.run, a.run.EndFrame() - 1);
     const bladeenc::BE_CONFIG config = WavToMp3::WithQuality(

@@ -59,6 +59,7 @@ private:
     std::int64_t ReliableFrom(const mp3::EncodedRun &run, std::int64_t from) const;
     void DecodeA(const SeamSide &a, std::int64_t first);
     void DecodeB(const SeamSide &b, std::int64_t to);
+    Plan PlanSeam(const SeamSide &a, const SeamSide &b);
     void ChooseFade(Plan &plan, const SeamSide &b) const;
     float Joined(const SeamSide &b, std::int64_t seam, std::int64_t at, int ch) const;
     double Energy(const SeamSide &b, const Plan &plan, std::int64_t from, std::int64_t to) const;
