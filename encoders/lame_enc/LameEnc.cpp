@@ -84,11 +84,13 @@ BE_ERR Configure(lame_global_flags *gf, const BE_CONFIG &cfg, int &channels) {
 
 // The LAME form of the configuration (LHV1): the plain form's settings and the encoding
 // quality (0 best to 9 fastest), valid when its high byte is the complement of the low one.
-// Only constant bitrates are taken, as in the plain form.
+// Only constant bitrates are taken, as in the plain form; a stream without the bit reservoir or
+// strictly to the standard is refused rather than made otherwise, and presets, emphasis and
+// the MPEG version (the rate decides it) are not looked at.
 BE_ERR ConfigureLame(lame_global_flags *gf, const BE_CONFIG &cfg, int &channels) {
     const auto &l = cfg.format.LHV1;
-    if (l.dwStructVersion != 1 || l.dwStructSize != sizeof(BE_CONFIG) || l.bEnableVBR ||
-        l.nMode < 0 || l.nMode > BE_MP3_MODE_MONO || l.dwBitrate > 320 ||
+    if (l.dwStructVersion != 1 || l.dwStructSize != sizeof(BE_CONFIG) || l.bEnableVBR || l.bNoRes ||
+        l.bStrictIso || l.nMode < 0 || l.nMode > BE_MP3_MODE_MONO || l.dwBitrate > 320 ||
         (l.dwReSampleRate != 0 && l.dwReSampleRate != l.dwSampleRate))
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
     const int quality = l.nQuality & 0xFF;

@@ -163,4 +163,7 @@ TEST(EncoderLibraries, LameFormSetsTheQuality) {
     bad = WavToMp3::WithQuality(plain, 7);
     bad.format.LHV1.bEnableVBR = 1;
     EXPECT_NE(api->initStream(&bad, &samples, &size, &s), BE_ERR_SUCCESSFUL);
+    bad = WavToMp3::WithQuality(plain, 7);
+    bad.format.LHV1.bNoRes = 1;
+    EXPECT_NE(api->initStream(&bad, &samples, &size, &s), BE_ERR_SUCCESSFUL);
 }
