@@ -106,7 +106,7 @@ TEST(Mp3FrameDecoder, FramesDecodeAtTheirPlacesInTheFilesOwnDecoding) {
             std::ptrdiff_t(frames.size() - later.size()) / ch / from;
         const std::ptrdiff_t settled = (from + 6) * frameSamples - skip;
         EXPECT_GT(SnrDb(whole, later, (skip - from * frameSamples) * ch, settled * ch), 60);
-        // One sample off is far from it.
+        // Sixteen samples off is far from it.
         EXPECT_LT(SnrDb(whole, frames, (skip + 16) * ch, 0), 20);
     }
 }
