@@ -69,15 +69,22 @@ void Mp3FrameDecoder::Prime(const std::uint8_t *frame, std::size_t bytes) {
         std::copy(frame, frame + 4, input_.begin() + std::ptrdiff_t(k * bytes));
         ClearEmphasis(input_.data() + k * bytes);
     }
+    Feed(count + 4, [](const short *, const short *, std::size_t) {});
+}
+
+// Gives input_ whole to the library and takes what it holds of it on calls without input:
+// take(left, right, count) for each piece, until a call after the first gives none.
+template <typename Take> void Mp3FrameDecoder::Feed(std::size_t calls, Take take) {
     short left[kMaxFrameSamples], right[kMaxFrameSamples];
     unsigned char *in = input_.data();
     std::size_t len = input_.size();
-    for (std::size_t call = 0; call < count + 4; ++call) {
+    for (std::size_t call = 0; call < calls; ++call) {
         const int got = DecodeCall(hip_, in, len, left, right);
         in = nullptr;
         len = 0;
         if (got < 0 || (got == 0 && call > 0))
             break;
+        take(left, right, std::size_t(got));
     }
 }
 
@@ -92,19 +99,9 @@ void Mp3FrameDecoder::Decode(const std::uint8_t *data, std::size_t bytes, std::v
     const bool monoFrame = (data[3] >> 6) == 3;
     input_.assign(data, data + bytes);
     ClearEmphasis(input_.data());
-    short left[kMaxFrameSamples], right[kMaxFrameSamples];
-    // The frame goes in whole, and what the library holds of it comes out on calls without
-    // input: the frame's samples are all out once a call gives none.
     std::size_t filled = 0;
-    unsigned char *in = input_.data();
-    std::size_t len = input_.size();
-    for (int call = 0; call < 4; ++call) {
-        const int got = DecodeCall(hip_, in, len, left, right);
-        in = nullptr;
-        len = 0;
-        if (got < 0 || (got == 0 && call > 0))
-            break;
-        const std::size_t take = std::min(std::size_t(got), n - filled);
+    Feed(4, [&](const short *left, const short *right, std::size_t got) {
+        const std::size_t take = std::min(got, n - filled);
         for (std::size_t i = 0; i < take; ++i) {
             float *o = &out[at + (filled + i) * std::size_t(channels_)];
             o[0] = left[i] / 32768.0f;
@@ -112,7 +109,7 @@ void Mp3FrameDecoder::Decode(const std::uint8_t *data, std::size_t bytes, std::v
                 o[1] = (monoFrame ? left[i] : right[i]) / 32768.0f;
         }
         filled += take;
-    }
+    });
 }
 
 } // namespace tandrel

@@ -26,6 +26,7 @@ public:
 private:
     void Close();
     void Prime(const std::uint8_t *frame, std::size_t bytes);
+    template <typename Take> void Feed(std::size_t calls, Take take);
 
     void *hip_ = nullptr;
     int channels_ = 2;

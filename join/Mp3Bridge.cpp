@@ -75,15 +75,15 @@ void Mp3Bridger::DecodeA(const SeamSide &a, std::int64_t first) {
         return;
     Decode(a.run, from, pcmA_);
     aFrom_ = from;
-    pcmAFrom_ = from * n_;
     reliableA_ = from == a.base ? a.base : ReliableFrom(a.run, from);
 }
 
 // Decodes the second input's held frames from its first one up to frame `to` at least.
 void Mp3Bridger::DecodeB(const SeamSide &b, std::int64_t to) {
+    to = std::min(to, b.run.EndFrame());
     if (to <= bTo_)
         return;
-    bTo_ = std::min(to, b.run.EndFrame());
+    bTo_ = to;
     Decode(b.run, b.run.firstFrame, pcmB_, bTo_);
 }
 
@@ -91,7 +91,7 @@ void Mp3Bridger::DecodeB(const SeamSide &b, std::int64_t to) {
 // `at` of channel ch.
 float Mp3Bridger::Joined(const SeamSide &b, std::int64_t seam, std::int64_t at, int ch) const {
     const std::vector<float> &pcm = at < seam ? pcmA_ : pcmB_;
-    const std::int64_t i = at < seam ? at - pcmAFrom_ : at - seam + b.audioFrom;
+    const std::int64_t i = at < seam ? at - aFrom_ * n_ : at - seam + b.audioFrom;
     if (i < 0 || std::size_t(i + 1) * std::size_t(channels_) > pcm.size())
         return 0.0f;
     return pcm[std::size_t(i) * std::size_t(channels_) + std::size_t(ch)];

@@ -78,8 +78,7 @@ private:
     int rate_, channels_, n_;
     Mp3FrameDecoder decoder_;
     std::vector<float> pcmA_, pcmB_, pcmCheck_;
-    std::int64_t pcmAFrom_ = 0; // output sample of pcmA_'s first sample
-    std::int64_t aFrom_ = 0;    // the first input's frame pcmA_ is decoded from
+    std::int64_t aFrom_ = 0; // the first input's frame pcmA_ is decoded from
     std::int64_t reliableA_ = 0;
     std::int64_t bTo_ = 0; // the second input's frame pcmB_ is decoded up to
     std::vector<std::int16_t> bridgePcm_;
