@@ -158,8 +158,11 @@ int Mp3Bridger::BridgeKbps() const {
 // The latest first frame and the earliest end the bridge splices at.
 bool Mp3Bridger::SpliceBoth(const Plan &plan, SeamSide &a, SeamSide &b, mp3::EncodedRun &bridge,
                             int candidates, std::int64_t &changed, std::int64_t &jb) {
+    // The second input may take over at any frame the encoder stream covers anyway: a bridge
+    // one frame longer, where its reservoir needs it, costs no second encode.
+    const int bCandidates = std::max(candidates, kBridgeCandidates * 576 / n_);
     for (std::int64_t ja = plan.latestA; ja > plan.latestA - candidates; --ja)
-        for (jb = plan.earliestB; jb < plan.earliestB + candidates; ++jb)
+        for (jb = plan.earliestB; jb < plan.earliestB + bCandidates; ++jb)
             if (mp3::SpliceRepacked(a.run, bridge, b.run, ja, jb, &changed))
                 return true;
     return false;
