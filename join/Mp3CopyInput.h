@@ -11,7 +11,7 @@ namespace tandrel {
 
 // Sizes of a seam's bridge, in granules of 576 samples (an MPEG-1 frame holds two, an MPEG-2
 // or 2.5 frame one).
-inline constexpr int kBridgeLeadIn = 12;    // the bridge encoder settles before its first frame
+inline constexpr int kBridgeLeadIn = 6;     // the bridge encoder settles before its first frame
 inline constexpr int kBridgeCandidates = 8; // at most twice as many tried for each splice
 inline constexpr int kBridgeRunPast = 4;    // encoded past the last splice candidate
 // An input gives up at most so many granules to the bridges at its two ends.
