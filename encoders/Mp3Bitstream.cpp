@@ -141,31 +141,4 @@ void SetBitrateIndex(std::uint8_t *frame, const FrameHeader &h, int index) {
     WriteCrc(frame, h);
 }
 
-// Eight bytes at a time ("slicing by eight"): table k gives a byte's effect k bytes ahead.
-std::uint16_t Crc16Arc(std::uint16_t crc, const std::uint8_t *data, std::size_t count) {
-    static const auto tables = [] {
-        struct T {
-            std::uint16_t v[8][256];
-        } t{};
-        for (unsigned i = 0; i < 256; ++i) {
-            unsigned c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
-            t.v[0][i] = std::uint16_t(c);
-        }
-        for (int k = 1; k < 8; ++k)
-            for (unsigned i = 0; i < 256; ++i)
-                t.v[k][i] = std::uint16_t((t.v[k - 1][i] >> 8) ^ t.v[0][t.v[k - 1][i] & 0xFF]);
-        return t;
-    }();
-    const auto &v = tables.v;
-    for (; count >= 8; count -= 8, data += 8)
-        crc = std::uint16_t(v[7][(data[0] ^ crc) & 0xFF] ^ v[6][(data[1] ^ (crc >> 8)) & 0xFF] ^
-                            v[5][data[2]] ^ v[4][data[3]] ^ v[3][data[4]] ^ v[2][data[5]] ^
-                            v[1][data[6]] ^ v[0][data[7]]);
-    for (; count > 0; --count, ++data)
-        crc = std::uint16_t((crc >> 8) ^ v[0][(crc ^ *data) & 0xFF]);
-    return crc;
-}
-
 } // namespace mp3
