@@ -16,7 +16,8 @@ hip_t Hip(void *p) {
     return static_cast<hip_t>(p);
 }
 
-// The library decodes through one buffer of its own for the whole process: one call at a time.
+// The library decodes through one buffer of its own for the whole process, and a new decoder
+// sets up tables shared by all of them: one call at a time.
 std::mutex g_decoding;
 
 int DecodeCall(void *hip, unsigned char *in, std::size_t len, short *left, short *right) {
@@ -37,8 +38,10 @@ Mp3FrameDecoder::~Mp3FrameDecoder() {
 }
 
 void Mp3FrameDecoder::Close() {
-    if (hip_)
+    if (hip_) {
+        const std::lock_guard<std::mutex> lock(g_decoding);
         hip_decode_exit(Hip(hip_));
+    }
     hip_ = nullptr;
 }
 
@@ -47,7 +50,10 @@ bool Mp3FrameDecoder::Open(int channels, int frameSamples) {
     channels_ = channels;
     frameSamples_ = std::min(frameSamples, kMaxFrameSamples);
     primed_ = false;
-    hip_ = hip_decode_init();
+    {
+        const std::lock_guard<std::mutex> lock(g_decoding);
+        hip_ = hip_decode_init();
+    }
     if (!hip_)
         return false;
     hip_set_errorf(Hip(hip_), Silent);
