@@ -104,7 +104,32 @@ Crc16Folded(std::uint16_t crc, const std::uint8_t *data, std::size_t blocks) {
 
 #endif
 
+// a(x) b(x) modulo the polynomial, both reflected as the CRC register holds them (x^0 at bit 15).
+std::uint16_t MultiplyMod(std::uint16_t a, std::uint16_t b) {
+    std::uint16_t product = 0;
+    for (std::uint16_t m = 0x8000; m != 0; m >>= 1) {
+        if (a & m)
+            product ^= b;
+        b = (b & 1) ? std::uint16_t((b >> 1) ^ 0xA001) : std::uint16_t(b >> 1);
+    }
+    return product;
+}
+
 } // namespace
+
+// The first CRC carried through as many zero bytes as the second part has (x^(8 n) by repeated
+// squaring), then the second part's own.
+std::uint16_t Crc16ArcCombine(std::uint16_t first, std::uint16_t second,
+                              std::uint64_t secondBytes) {
+    std::uint16_t power = 0x0080; // x^8: one zero byte
+    std::uint16_t shift = 0x8000; // x^0
+    for (std::uint64_t n = secondBytes; n != 0; n >>= 1) {
+        if (n & 1)
+            shift = MultiplyMod(shift, power);
+        power = MultiplyMod(power, power);
+    }
+    return std::uint16_t(MultiplyMod(shift, first) ^ second);
+}
 
 std::uint16_t Crc16Arc(std::uint16_t crc, const std::uint8_t *data, std::size_t count) {
 #ifdef TANDREL_CRC_FOLDING

@@ -47,5 +47,7 @@ void WriteCrc(std::uint8_t *frame, const FrameHeader &h);
 
 // CRC-16 of the LAME tag and of the music (polynomial 0x8005 reflected, start 0).
 std::uint16_t Crc16Arc(std::uint16_t crc, const std::uint8_t *data, std::size_t count);
+// The CRC of bytes A then B from Crc16Arc(crc, A), Crc16Arc(0, B) and B's length.
+std::uint16_t Crc16ArcCombine(std::uint16_t first, std::uint16_t second, std::uint64_t secondBytes);
 
 } // namespace mp3

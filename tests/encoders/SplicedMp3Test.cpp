@@ -418,4 +418,12 @@ TEST(SplicedOutput, MusicCrcMatchesTheBitwiseCrc) {
                 EXPECT_EQ(mp3::Crc16Arc(start, data.data() + at, n),
                           bitwise(start, data.data() + at, n))
                     << n << " bytes at " << at << " from " << start;
+    // Parts' CRCs combined as the whole's.
+    for (std::size_t cut : {0, 1, 300, 2048, 4099})
+        for (std::uint16_t start : {0x0000, 0xBEEF})
+            EXPECT_EQ(mp3::Crc16ArcCombine(mp3::Crc16Arc(start, data.data(), cut),
+                                           mp3::Crc16Arc(0, data.data() + cut, 4099 - cut),
+                                           4099 - cut),
+                      bitwise(start, data.data(), 4099))
+                << "cut at " << cut << " from " << start;
 }
