@@ -28,6 +28,7 @@ bool OutputFile::Open(int fd, const std::string &name, bool seekable, bool synce
     infoBytes_ = 0;
     audioBytes_ = 0;
     musicCrc_ = 0;
+    sourceError_ = 0;
     return true;
 }
 
@@ -92,24 +93,49 @@ void OutputFile::Start() {
         Fail();
 }
 
+// The first audio frame's header starts the output.
+void OutputFile::Begin(const std::uint8_t *header) {
+    std::memcpy(header_, header, 4);
+    // The library may encode at less than the bitrate asked for (MPEG-2 and 2.5 rates have
+    // lower ceilings); a frame raised at a seam only ever has more.
+    const FrameHeader h = StreamHeader();
+    if (const int kbps = Kbps(h.version, h.bitrateIndex);
+        !exact_ && kbps > 0 && kbps < fields_.kbps)
+        fields_.kbps = kbps;
+    Start();
+}
+
 bool OutputFile::Write(const std::uint8_t *data, std::size_t count) {
     if (!out_.IsOpen() || error_)
         return false;
     if (count == 0)
         return true;
-    if (!started_ && count >= 4) {
-        std::memcpy(header_, data, 4);
-        // The library may encode at less than the bitrate asked for (MPEG-2 and 2.5 rates
-        // have lower ceilings); a frame raised at a seam only ever has more.
-        const FrameHeader h = StreamHeader();
-        if (const int kbps = Kbps(h.version, h.bitrateIndex);
-            !exact_ && kbps > 0 && kbps < fields_.kbps)
-            fields_.kbps = kbps;
-        Start();
-    }
+    if (!started_ && count >= 4)
+        Begin(data);
     musicCrc_ = Crc16Arc(musicCrc_, data, count);
     audioBytes_ += count;
     return (!error_ && out_.Write(data, count)) || Fail();
+}
+
+bool OutputFile::CopyFrom(int fd, std::uint64_t offset, std::uint64_t count, std::uint16_t crc) {
+    if (!out_.IsOpen() || error_)
+        return false;
+    if (count == 0)
+        return true;
+    if (!started_) {
+        std::uint8_t header[4];
+        if (count < 4 || ::pread(fd, header, 4, off_t(offset)) != 4)
+            return false;
+        Begin(header);
+    }
+    const tandrel::CopyResult r = out_.CopyFrom(fd, offset, count);
+    musicCrc_ = Crc16ArcCombine(musicCrc_, crc, count);
+    audioBytes_ += count;
+    if (out_.Error() != 0)
+        return Fail();
+    if (r.bytes < count)
+        sourceError_ = r.readError != 0 ? r.readError : EIO;
+    return r.bytes == count;
 }
 
 bool OutputFile::ReplaceLeadingTag(const std::vector<std::uint8_t> &tag) {

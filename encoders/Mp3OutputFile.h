@@ -45,6 +45,10 @@ public:
     // (the chapter times known at last); before Finish. False when it could not be.
     bool ReplaceLeadingTag(const std::vector<std::uint8_t> &tag);
     bool Write(const std::uint8_t *data, std::size_t count);
+    // Appends count bytes of the file fd from offset (copied by the kernel where the files
+    // allow it), whose CRC is crc (Crc16Arc from 0). False when fewer were copied: a failed
+    // write is shown as Write's are, a source that ended or could not be read is not.
+    bool CopyFrom(int fd, std::uint64_t offset, std::uint64_t count, std::uint16_t crc);
     // Flushes the buffer and, on a seekable file, fills in the Info frame for frames holding
     // samples.
     bool Finish(std::uint32_t frames, std::int64_t samples);
@@ -57,11 +61,14 @@ public:
     // Describe).
     bool CountsAhead() const { return !seekable_ && (expected_ >= 0 || exact_); }
     bool Failed() const { return error_; }
+    // Why a CopyFrom's source gave fewer bytes (EIO when it ended); 0 when none did.
+    int SourceError() const { return sourceError_; }
     std::uint64_t AudioBytes() const { return audioBytes_; }
     // The first audio frame's header; valid once audio has been written.
     FrameHeader StreamHeader() const;
 
 private:
+    void Begin(const std::uint8_t *header);
     void Start();
     InfoFields Fields(std::uint32_t frames, std::int64_t samples) const;
     bool Fail();
@@ -80,6 +87,7 @@ private:
     std::size_t infoBytes_ = 0;
     std::uint64_t audioBytes_ = 0;
     std::uint16_t musicCrc_ = 0;
+    int sourceError_ = 0;
 };
 
 } // namespace mp3

@@ -2,12 +2,14 @@
 
 #include "audio/FileAccess.h"
 #include "audio/Probe.h"
+#include "common/FileIo.h"
 #include "common/Messages.h"
 #include "encoders/Mp3Bitstream.h"
 #include "join/OutputStage.h"
 #include "lang/MessageTexts.h"
 
 #include <algorithm>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tandrel {
@@ -26,17 +28,24 @@ void AppendFrame(mp3::EncodedRun &run, const std::uint8_t *data, std::size_t cou
     run.offsets.push_back(std::uint32_t(run.bytes.size()));
 }
 
-// Adds a frame at `offset` to the spans: to the last one when it follows it.
-void AddToSpans(std::vector<Mp3FrameSpan> &spans, std::uint64_t offset, std::uint64_t bytes) {
+// Adds a frame at `offset` to the spans: to the last one when it follows it. Returns the CRC of
+// its span's bytes before it.
+std::uint16_t AddToSpans(std::vector<Mp3FrameSpan> &spans, std::uint64_t offset,
+                         const std::uint8_t *data, std::uint64_t bytes) {
     if (spans.empty() || spans.back().offset + spans.back().bytes != offset)
-        spans.push_back({offset, 0, 0});
-    spans.back().bytes += bytes;
-    ++spans.back().frames;
+        spans.push_back({offset, 0, 0, 0});
+    Mp3FrameSpan &span = spans.back();
+    const std::uint16_t before = span.crc;
+    span.crc = mp3::Crc16Arc(span.crc, data, std::size_t(bytes));
+    span.bytes += bytes;
+    ++span.frames;
+    return before;
 }
 
-// Takes the spans' last `count` frames off; the first of them is at places.front().
-void DropLastFrames(std::vector<Mp3FrameSpan> &spans, std::int64_t count,
-                    const std::vector<Mp3FrameSpan> &places) {
+// Takes the spans' last `count` frames off; the first of them is at `offset`, after bytes of
+// its span whose CRC is crcBefore.
+void DropLastFrames(std::vector<Mp3FrameSpan> &spans, std::int64_t count, std::uint64_t offset,
+                    std::uint16_t crcBefore) {
     while (count > 0 && !spans.empty()) {
         Mp3FrameSpan &last = spans.back();
         if (last.frames <= count) {
@@ -44,10 +53,16 @@ void DropLastFrames(std::vector<Mp3FrameSpan> &spans, std::int64_t count,
             spans.pop_back();
             continue;
         }
-        last.bytes = places.front().offset - last.offset;
+        last.bytes = offset - last.offset;
         last.frames -= count;
+        last.crc = crcBefore;
         count = 0;
     }
+}
+
+// A body frame as the copy notes it: its bitrate index and length.
+std::uint16_t FrameNote(const std::uint8_t *header, int bytes) {
+    return std::uint16_t((header[2] >> 4) << 12 | bytes);
 }
 
 std::uint32_t HeaderWord(const std::uint8_t *p) {
@@ -56,13 +71,21 @@ std::uint32_t HeaderWord(const std::uint8_t *p) {
 
 } // namespace
 
+// Where a frame of an input is, and the CRC of the bytes of its span before it.
+struct CopyJoin::FramePlace {
+    std::uint64_t offset = 0, bytes = 0;
+    std::uint16_t crcBefore = 0;
+};
+
 // An input as the scan left it for the copy.
 struct CopyJoin::Scanned {
     Mp3CopyInput in;
     std::string path;
-    SeamSide side;                  // its audio's place; run: its last frames, for the next seam
-    std::int64_t headFrames = 0;    // its first frames, held by the seam before it
-    std::vector<Mp3FrameSpan> body; // the frames between, copied from the file
+    SeamSide side;                    // its audio's place; run: its last frames, for the next seam
+    std::int64_t headFrames = 0;      // its first frames, held by the seam before it
+    std::vector<Mp3FrameSpan> body;   // the frames between, copied from the file
+    std::vector<std::uint16_t> notes; // FrameNote of each of them
+    std::uint8_t firstHeader[4] = {}; // of the first of them
 };
 
 CopyJoin::CopyJoin(const JoinRequest &request, JoinProgress &progress, const bladeenc::Api &api,
@@ -83,15 +106,27 @@ bool CopyJoin::ShouldStop() {
     return stop_;
 }
 
-// The file no longer holds the frames its scan found.
-bool CopyJoin::Changed(const Scanned &s) {
-    std::uint64_t now = 0;
-    const int fd = OpenRegularFile(s.path, now);
-    if (fd >= 0)
-        ::close(fd);
-    return Fail(MsgText(Msg::CannotJoin, {s.path, MsgText(Msg::InputChanged,
-                                                          {SizeText((now + 1023) / 1024),
-                                                           SizeText((s.in.size + 1023) / 1024)})}));
+// The file at path no longer holds what it held when scanned (then bytes).
+bool CopyJoin::Changed(const std::string &path, std::uint64_t then) {
+    struct stat st {};
+    const std::uint64_t now = ::stat(path.c_str(), &st) == 0 ? std::uint64_t(st.st_size) : 0;
+    return Fail(MsgText(Msg::CannotJoin,
+                        {path, MsgText(Msg::InputChanged, {SizeText((now + 1023) / 1024),
+                                                           SizeText((then + 1023) / 1024)})}));
+}
+
+bool CopyJoin::InputsUnchanged(int sourceError, std::size_t copiesDone) {
+    for (const Identity &was : identities_) {
+        struct stat st {};
+        if (::stat(was.path.c_str(), &st) != 0 || std::uint64_t(st.st_dev) != was.device ||
+            std::uint64_t(st.st_ino) != was.inode || std::uint64_t(st.st_size) != was.size ||
+            std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec != was.modified)
+            return Changed(was.path, was.size);
+    }
+    if (sourceError == 0)
+        return true;
+    const std::size_t input = copiesDone < copyInputs_.size() ? copyInputs_[copiesDone] : 0;
+    return Fail(MsgText(Msg::CouldNotRead, {req_.inputs[input].path, SystemError(sourceError)}));
 }
 
 // False when a frame changes the rate or the channel count part-way (two files joined by cat):
@@ -125,13 +160,14 @@ bool CopyJoin::ReadFrames(Mp3CopyInput &in, mp3::EncodedRun &run, std::int64_t c
     return true;
 }
 
-// The bookkeeping of one frame on its way out: the Info frame's counts and seek table.
-void CopyJoin::Note(const std::uint8_t *frame, std::size_t count, bool copied) {
+// The bookkeeping of one frame on its way out: the Info frame's counts and seek table. header:
+// the frame's first bytes, looked at for the first frame written.
+void CopyJoin::Note(const std::uint8_t *header, int bitrateIndex, std::size_t count, bool copied) {
     if (written_ == 0) {
-        mp3::ParseHeader(frame, 4, firstHeader_);
-        std::copy(frame, frame + 4, firstBytes_);
+        mp3::ParseHeader(header, 4, firstHeader_);
+        std::copy(header, header + 4, firstBytes_);
     }
-    variable_ = variable_ || (frame[2] >> 4) != firstHeader_.bitrateIndex;
+    variable_ = variable_ || bitrateIndex != firstHeader_.bitrateIndex;
     if (written_ % tocStep_ == 0) {
         if (marks_.size() == kTocMarks) {
             for (std::size_t i = 0; i < kTocMarks / 2; ++i)
@@ -151,7 +187,7 @@ bool CopyJoin::Emit(const mp3::EncodedRun &run, std::int64_t from, std::int64_t 
     if (to <= from)
         return true;
     for (std::int64_t k = from; k < to; ++k)
-        Note(run.FrameData(k), run.Span(k, k + 1), copied);
+        Note(run.FrameData(k), run.FrameData(k)[2] >> 4, run.Span(k, k + 1), copied);
     return writer_->Write(run.FrameData(from), run.Span(from, to));
 }
 
@@ -163,8 +199,12 @@ bool CopyJoin::Scan(std::size_t i) {
     s->path = req_.inputs[i].path;
     current_ = i;
     framesRead_ = 0;
-    if (!s->in.Open(s->path))
+    struct stat st {};
+    if (!s->in.Open(s->path) || ::fstat(s->in.fd, &st) != 0)
         return Fail(MsgText(Msg::CannotJoin, {s->path, MsgText(Msg::FramesNotMp3, {s->path})}));
+    identities_.push_back({s->path, std::uint64_t(st.st_dev), std::uint64_t(st.st_ino),
+                           std::uint64_t(st.st_size),
+                           std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec});
     s->side.audioFrom = s->in.skip;
     if (i == 0) {
         format_ = s->in.first;
@@ -199,18 +239,22 @@ bool CopyJoin::Scan(std::size_t i) {
     return true;
 }
 
-// Reads the frames after the first ones; the last ones (none for the last input) are held.
+// Reads the frames after the first ones: where they are, their CRC and what the copy notes of
+// them; the last ones (none for the last input) are held.
 bool CopyJoin::ScanRest(Scanned &s, bool last) {
     const std::int64_t tail = last ? 0 : bridger_->TailFrames();
-    std::vector<Mp3FrameSpan> recent(std::size_t(std::max<std::int64_t>(tail, 1)));
+    std::vector<FramePlace> recent(std::size_t(std::max<std::int64_t>(tail, 1)));
     std::size_t next = 0; // in recent, a ring of the last frames' places
     Mp3Frame f;
-    while (s.in.frames->Next(f)) {
+    while (const std::uint8_t *data = s.in.frames->Next(f)) {
         if (!Accepts(f))
             return false;
         const std::uint64_t at = s.in.frames->Position() - std::uint64_t(f.bytes);
-        AddToSpans(s.body, at, std::uint64_t(f.bytes));
-        recent[next] = {at, std::uint64_t(f.bytes), 1};
+        if (s.notes.empty())
+            std::copy(data, data + 4, s.firstHeader);
+        s.notes.push_back(FrameNote(data, f.bytes));
+        const std::uint16_t crc = AddToSpans(s.body, at, data, std::uint64_t(f.bytes));
+        recent[next] = {at, std::uint64_t(f.bytes), crc};
         next = (next + 1) % recent.size();
         if (++framesRead_ % kStopCheckFrames == 0 && ShouldStop())
             return false;
@@ -222,24 +266,26 @@ bool CopyJoin::ScanRest(Scanned &s, bool last) {
     const std::int64_t from = std::max(s.headFrames, framesRead_ - tail);
     const std::int64_t held = framesRead_ - from;
     recent.erase(recent.begin(), recent.end() - std::ptrdiff_t(held));
-    DropLastFrames(s.body, held, recent);
+    if (held > 0)
+        DropLastFrames(s.body, held, recent.front().offset, recent.front().crcBefore);
+    s.notes.resize(s.notes.size() - std::size_t(held));
     return HoldTail(s, recent, from);
 }
 
 // Reads the frames at places (input frames from `from` on) into the side held for the next seam.
-bool CopyJoin::HoldTail(Scanned &s, const std::vector<Mp3FrameSpan> &places, std::int64_t from) {
+bool CopyJoin::HoldTail(Scanned &s, const std::vector<FramePlace> &places, std::int64_t from) {
     mp3::EncodedRun &run = s.side.run;
     run = mp3::EncodedRun();
     run.firstFrame = run.keptFrom = s.side.base + from;
     run.offsets.push_back(0);
-    for (const Mp3FrameSpan &p : places) {
+    for (const FramePlace &p : places) {
         const std::size_t at = run.bytes.size();
         run.bytes.resize(at + p.bytes);
         Mp3Frame f;
         if (!ReadAt(s.in.fd, p.offset, run.bytes.data() + at, p.bytes) ||
             !ParseMp3Frame(HeaderWord(run.bytes.data() + at), f) ||
             std::uint64_t(f.bytes) != p.bytes)
-            return Changed(s);
+            return Changed(s.path, s.in.size);
         run.offsets.push_back(std::uint32_t(run.bytes.size()));
     }
     return true;
@@ -282,57 +328,29 @@ bool CopyJoin::Copy(std::size_t i) {
     const Scanned &s = *scanned_[i];
     progress_.SetLabel(s.path);
     progress_.Progress1(0);
-    if ((i > 0 && !EmitSeam(i)) || !CopySpans(s))
+    if ((i > 0 && !EmitSeam(i)) || !CopySpans(s, i))
         return false;
     doneBytes_ += s.in.size;
     return true;
 }
 
-// Copies the spans' frames from the file, checking that they are the frames the scan found.
-bool CopyJoin::CopySpans(const Scanned &s) {
+// Has the writer copy the spans' frames of input i from its file, as the scan found them.
+bool CopyJoin::CopySpans(const Scanned &s, std::size_t i) {
+    std::size_t k = 0; // in s.notes
+    std::uint64_t done = 0;
     for (const Mp3FrameSpan &span : s.body) {
-        std::int64_t frames = 0;
-        for (std::uint64_t at = span.offset, end = span.offset + span.bytes; at < end;) {
-            std::uint64_t took = 0;
-            if (!CopyPiece(s, at, end, frames, took))
-                return false;
-            at += took;
-            progress_.Progress1(Percent(at, s.in.size));
-            progress_.Progress2(Percent(doneBytes_ + at, totalBytes_));
-            if (ShouldStop())
-                return false;
-        }
-        if (frames != span.frames)
-            return Changed(s);
+        for (std::int64_t i = 0; i < span.frames; ++i, ++k)
+            Note(s.firstHeader, s.notes[k] >> 12, s.notes[k] & 0x0FFF, true);
+        copyInputs_.push_back(i);
+        if (!writer_->CopyFrom(s.in.fd, span.offset, span.bytes, span.crc))
+            return false;
+        done += span.bytes;
+        progress_.Progress1(Percent(done, s.in.size));
+        progress_.Progress2(Percent(doneBytes_ + done, totalBytes_));
+        if (ShouldStop())
+            return false;
     }
     return true;
-}
-
-// Copies the whole frames of up to a piece from at; took: their bytes.
-bool CopyJoin::CopyPiece(const Scanned &s, std::uint64_t at, std::uint64_t end,
-                         std::int64_t &frames, std::uint64_t &took) {
-    const std::size_t want = std::size_t(std::min<std::uint64_t>(kPieceBytes, end - at));
-    piece_.resize(want);
-    if (!ReadAt(s.in.fd, at, piece_.data(), want))
-        return Changed(s);
-    std::size_t p = 0;
-    bool unlike = false;
-    Mp3Frame f;
-    while (p + 4 <= want) {
-        unlike = !ParseMp3Frame(HeaderWord(piece_.data() + p), f) ||
-                 f.sampleRate != format_.sampleRate || f.samples != format_.samples ||
-                 f.mono != format_.mono;
-        if (unlike || p + std::size_t(f.bytes) > want)
-            break;
-        Note(piece_.data() + p, std::size_t(f.bytes), true);
-        p += std::size_t(f.bytes);
-        ++frames;
-    }
-    // A piece may end inside a frame, the span only where one ends.
-    if (unlike || p == 0 || (p < want && at + want == end))
-        return Changed(s);
-    took = p;
-    return writer_->Write(piece_.data(), p);
 }
 
 bool CopyJoin::Run(FrameWriter &writer) {

@@ -21,6 +21,7 @@ namespace tandrel {
 struct Mp3FrameSpan {
     std::uint64_t offset = 0, bytes = 0;
     std::int64_t frames = 0;
+    std::uint16_t crc = 0; // of its bytes (mp3::Crc16Arc from 0)
 };
 
 // The join that keeps the MP3 inputs' frames: each input's frames are copied as they are, a
@@ -42,23 +43,31 @@ public:
     std::vector<Chapter> Chapters() const;
     const std::uint8_t *FirstBytes() const { return firstBytes_; }
     void Summarize(JoinSummary &summary) const;
+    // Reports the first input that changed since its scan (false), or that could not be
+    // read while copied (sourceError, the copies made in full before it); true otherwise.
+    bool InputsUnchanged(int sourceError = 0, std::size_t copiesDone = 0);
 
 private:
     struct Scanned;
+    struct FramePlace;
+    // What the file of an input was when scanned.
+    struct Identity {
+        std::string path;
+        std::uint64_t device = 0, inode = 0, size = 0;
+        std::int64_t modified = 0; // ns
+    };
     bool Scan(std::size_t i);
     bool ScanRest(Scanned &s, bool last);
-    bool HoldTail(Scanned &s, const std::vector<Mp3FrameSpan> &recent, std::int64_t from);
+    bool HoldTail(Scanned &s, const std::vector<FramePlace> &places, std::int64_t from);
     void EndInput(Scanned &s);
     bool Copy(std::size_t i);
     bool EmitSeam(std::size_t i);
-    bool CopySpans(const Scanned &s);
-    bool CopyPiece(const Scanned &s, std::uint64_t at, std::uint64_t end, std::int64_t &frames,
-                   std::uint64_t &took);
+    bool CopySpans(const Scanned &s, std::size_t i);
     bool Accepts(const Mp3Frame &f);
     bool ReadFrames(Mp3CopyInput &in, mp3::EncodedRun &run, std::int64_t count);
     bool Emit(const mp3::EncodedRun &run, std::int64_t from, std::int64_t to, bool copied);
-    void Note(const std::uint8_t *frame, std::size_t count, bool copied);
-    bool Changed(const Scanned &s);
+    void Note(const std::uint8_t *header, int bitrateIndex, std::size_t count, bool copied);
+    bool Changed(const std::string &path, std::uint64_t then);
     bool Fail(const std::string &text);
     bool ShouldStop();
 
@@ -71,8 +80,9 @@ private:
     std::unique_ptr<Mp3Bridger> bridger_; // for where frames go, not for bridges
     std::unique_ptr<SeamJobs> jobs_;
     std::vector<std::unique_ptr<Scanned>> scanned_;
-    std::vector<std::uint8_t> piece_; // file bytes on their way out
-    std::int64_t framesRead_ = 0;     // of the input being scanned
+    std::vector<Identity> identities_;    // of the inputs scanned
+    std::vector<std::size_t> copyInputs_; // the input of each copy asked of the writer
+    std::int64_t framesRead_ = 0;         // of the input being scanned
     int n_ = 1152;
     Mp3Frame format_;          // the first input's first frame: every frame's rate and channels
     std::size_t current_ = 0;  // the input being scanned

@@ -2,28 +2,20 @@
 // ahead of them.
 #include "join/Mp3Copy.h"
 
-#include "audio/FileAccess.h"
 #include "common/FileIo.h"
-#include "common/Messages.h"
-#include "encoders/Mp3Bitstream.h"
 #include "encoders/Mp3OutputFile.h"
 #include "encoders/Wavtomp3.h"
 #include "join/Id3Tag.h"
-#include "join/JoinChapters.h"
-#include "join/Mp3Bridge.h"
 #include "join/Mp3CopyInput.h"
 #include "join/Mp3CopyJoin.h"
 #include "join/Mp3FrameWriters.h"
 #include "join/OutputBackup.h"
 #include "join/OutputFile.h"
 #include "join/OutputStage.h"
-#include "lang/MessageTexts.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <memory>
 #include <thread>
-#include <unistd.h>
 
 namespace tandrel {
 namespace {
@@ -65,7 +57,13 @@ bool CopyOutput::Pass(CopyJoin &join, mp3::OutputFile &out, const OutputMetadata
     FileWriter file(out);
     QueuedWriter writer(file, Threaded(req_));
     const bool joined = join.Run(writer);
-    return writer.Finish() && joined;
+    const bool written = writer.Finish();
+    // A join that failed on its own, or an output that did, has said why.
+    if (out.Failed() || (!joined && written))
+        return false;
+    // The kernel copied the inputs' frames as the files are now: as the scan found them only
+    // when the files did not change in between.
+    return join.InputsUnchanged(out.SourceError(), writer.CopiesDone()) && joined && written;
 }
 
 bool OutputIsInput(const JoinRequest &request) {

@@ -1,0 +1,74 @@
+// The join that keeps MP3 frames scans the inputs, then has their frames copied from the files:
+// an input that changes in between fails the join with the reason, and no output is left.
+#include "JoinTestSupport.h"
+#include "join/Mp3Copy.h"
+
+#include <fstream>
+
+using namespace tandrel;
+using namespace jointest;
+using testutil::TempDir;
+
+namespace {
+
+// Runs change once, at the first event check after the copying began (a label is set then:
+// every input is scanned by that time in a list of three).
+class ChangeWhileCopying : public Recorder {
+public:
+    bool ProcessEventsAndShouldStop() override {
+        if (!labels.empty() && change) {
+            change();
+            change = nullptr;
+        }
+        return false;
+    }
+    std::function<void()> change;
+};
+
+JoinRequest CopyJoin(const TempDir &dir, const std::vector<std::string> &names) {
+    std::vector<JoinInput> inputs;
+    for (const std::string &name : names)
+        inputs.push_back({dir.File(name), {44100, 2, 16}});
+    JoinRequest req = WavJoin(dir, inputs, dir.File("out.mp3"));
+    req.output.kind = OutputKind::Mp3;
+    req.output.mp3Copy = true;
+    req.discardOnStop = true;
+    return req;
+}
+
+} // namespace
+
+TEST(Mp3CopyJoin, AnInputChangedWhileItsFramesAreCopiedFailsTheJoin) {
+    TempDir dir;
+    const auto made =
+        testutil::Run("cd " + dir.Path() +
+                      " && sox -n -r 44100 -c 2 -b 16 s.wav synth 3 pinknoise vol 0.3 2>&1"
+                      " && lame --quiet -b 128 s.wav a.mp3 && lame --quiet -V 4 s.wav b.mp3"
+                      " && lame --quiet -b 192 s.wav c.mp3");
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    const JoinRequest req = CopyJoin(dir, {"a.mp3", "b.mp3", "c.mp3"});
+    {
+        MessageLog log;
+        Recorder rec;
+        ASSERT_EQ(RunMp3Copy(req, rec), JoinStatus::Ok);
+        EXPECT_TRUE(log.shown.empty());
+        EXPECT_GT(testutil::ReadFile(dir.File("out.mp3")).size(), 100000u);
+    }
+    ::unlink(dir.File("out.mp3").c_str());
+    for (const char *how : {"grown", "cut"}) {
+        SCOPED_TRACE(how);
+        const std::string c = testutil::ReadFile(dir.File("c.mp3"));
+        MessageLog log;
+        ChangeWhileCopying rec;
+        rec.change = [&] {
+            const std::string now = how == std::string("grown") ? c + c : c.substr(0, c.size() / 2);
+            std::ofstream(dir.File("c.mp3"), std::ios::binary | std::ios::trunc) << now;
+        };
+        EXPECT_EQ(RunMp3Copy(req, rec), JoinStatus::Failed);
+        ASSERT_EQ(log.shown.size(), 1u);
+        EXPECT_NE(log.shown[0].find("c.mp3"), std::string::npos) << log.shown[0];
+        EXPECT_NE(log.shown[0].find("changed"), std::string::npos) << log.shown[0];
+        EXPECT_FALSE(testutil::Exists(dir.File("out.mp3")));
+        std::ofstream(dir.File("c.mp3"), std::ios::binary | std::ios::trunc) << c;
+    }
+}
