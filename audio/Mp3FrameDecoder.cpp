@@ -1,8 +1,7 @@
 #include "audio/Mp3FrameDecoder.h"
 
 #include <algorithm>
-#include <cstdarg>
-#include <lame/lame.h>
+#include <mpg123.h>
 #include <mutex>
 
 namespace tandrel {
@@ -10,23 +9,12 @@ namespace {
 
 constexpr int kMaxFrameSamples = 1152;
 
-void Silent(const char *, va_list) {}
-
-hip_t Hip(void *p) {
-    return static_cast<hip_t>(p);
+mpg123_handle *Handle(void *p) {
+    return static_cast<mpg123_handle *>(p);
 }
 
-// The library decodes through one buffer of its own for the whole process, and a new decoder
-// sets up tables shared by all of them: one call at a time.
-std::mutex g_decoding;
-
-int DecodeCall(void *hip, unsigned char *in, std::size_t len, short *left, short *right) {
-    const std::lock_guard<std::mutex> lock(g_decoding);
-    return hip_decode1(Hip(hip), in, len, left, right);
-}
-
-// Emphasis only tells a player what to undo after decoding; the library refuses a frame that
-// states the reserved value, so the copy it decodes states none.
+// Emphasis only tells a player what to undo after decoding: the copy decoded states none, so
+// that a frame stating the reserved value decodes as its neighbours do.
 void ClearEmphasis(std::uint8_t *frame) {
     frame[3] = std::uint8_t(frame[3] & ~3);
 }
@@ -38,81 +26,95 @@ Mp3FrameDecoder::~Mp3FrameDecoder() {
 }
 
 void Mp3FrameDecoder::Close() {
-    if (hip_) {
-        const std::lock_guard<std::mutex> lock(g_decoding);
-        hip_decode_exit(Hip(hip_));
-    }
-    hip_ = nullptr;
+    if (handle_)
+        mpg123_delete(Handle(handle_));
+    handle_ = nullptr;
 }
 
 bool Mp3FrameDecoder::Open(int channels, int frameSamples) {
+    static std::once_flag initialized;
+    std::call_once(initialized, [] { mpg123_init(); });
     Close();
     channels_ = channels;
     frameSamples_ = std::min(frameSamples, kMaxFrameSamples);
     primed_ = false;
-    {
-        const std::lock_guard<std::mutex> lock(g_decoding);
-        hip_ = hip_decode_init();
-    }
-    if (!hip_)
+    int err = 0;
+    mpg123_handle *h = mpg123_new(nullptr, &err);
+    if (!h)
         return false;
-    hip_set_errorf(Hip(hip_), Silent);
-    hip_set_debugf(Hip(hip_), Silent);
-    hip_set_msgf(Hip(hip_), Silent);
-    return true;
+    handle_ = h;
+    // Every frame as it is: an Info frame is a silent frame, no gapless trimming, no resampling,
+    // floats at the stream's own rate and channels.
+    mpg123_param(h, MPG123_FLAGS,
+                 MPG123_QUIET | MPG123_IGNORE_INFOFRAME | MPG123_FORCE_FLOAT |
+                     MPG123_NO_FRANKENSTEIN | MPG123_SKIP_ID3V2,
+                 0.0);
+    mpg123_format_none(h);
+    const long *rates = nullptr;
+    std::size_t count = 0;
+    mpg123_rates(&rates, &count);
+    for (std::size_t i = 0; i < count; ++i)
+        mpg123_format(h, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
+    return mpg123_open_feed(h) == MPG123_OK;
 }
 
-// The library treats a stream's first bytes apart (it looks for a VBR header in them, only
-// once it holds enough of them, and decodes the first frame one call late): it is given silent
-// frames of the stream's own header first, which leave its filters as a fresh decoder's.
+// The library syncs on a stream's first frame only once it sees the next one: it is given two
+// silent frames of the stream's own header first, which leave its filters as a fresh
+// decoder's.
 void Mp3FrameDecoder::Prime(const std::uint8_t *frame, std::size_t bytes) {
     primed_ = true;
-    if (bytes < 4)
-        return;
-    const std::size_t count = 512 / bytes + 1;
+    const std::size_t count = 2;
     input_.assign(bytes * count, 0);
     for (std::size_t k = 0; k < count; ++k) {
         std::copy(frame, frame + 4, input_.begin() + std::ptrdiff_t(k * bytes));
         ClearEmphasis(input_.data() + k * bytes);
     }
-    Feed(count + 4, [](const short *, const short *, std::size_t) {});
+    Feed([](const float *, std::size_t, std::size_t) {});
 }
 
-// Gives input_ whole to the library and takes what it holds of it on calls without input:
-// take(left, right, count) for each piece, until a call after the first gives none.
-template <typename Take> void Mp3FrameDecoder::Feed(std::size_t calls, Take take) {
-    short left[kMaxFrameSamples], right[kMaxFrameSamples];
-    unsigned char *in = input_.data();
-    std::size_t len = input_.size();
-    for (std::size_t call = 0; call < calls; ++call) {
-        const int got = DecodeCall(hip_, in, len, left, right);
-        in = nullptr;
-        len = 0;
-        if (got < 0 || (got == 0 && call > 0))
-            break;
-        take(left, right, std::size_t(got));
+// Gives input_ to the library and takes every frame it decodes of it: take(samples, channels,
+// count per channel).
+template <typename Take> void Mp3FrameDecoder::Feed(Take take) {
+    mpg123_handle *h = Handle(handle_);
+    if (mpg123_feed(h, input_.data(), input_.size()) != MPG123_OK)
+        return;
+    for (;;) {
+        off_t number = 0;
+        unsigned char *audio = nullptr;
+        std::size_t bytes = 0;
+        const int r = mpg123_decode_frame(h, &number, &audio, &bytes);
+        if (r == MPG123_NEW_FORMAT)
+            continue;
+        if (r != MPG123_OK)
+            return;
+        long rate = 0;
+        int channels = 0, encoding = 0;
+        if (mpg123_getformat(h, &rate, &channels, &encoding) != MPG123_OK || channels < 1 ||
+            encoding != MPG123_ENC_FLOAT_32)
+            return;
+        take(reinterpret_cast<const float *>(audio), std::size_t(channels),
+             bytes / sizeof(float) / std::size_t(channels));
     }
 }
 
 void Mp3FrameDecoder::Decode(const std::uint8_t *data, std::size_t bytes, std::vector<float> &out) {
     const std::size_t at = out.size();
-    const std::size_t n = std::size_t(frameSamples_);
-    out.resize(at + n * std::size_t(channels_), 0.0f);
-    if (!hip_ || bytes < 4)
+    const std::size_t n = std::size_t(frameSamples_), outChannels = std::size_t(channels_);
+    out.resize(at + n * outChannels, 0.0f);
+    if (!handle_ || bytes < 4)
         return;
     if (!primed_)
         Prime(data, bytes);
-    const bool monoFrame = (data[3] >> 6) == 3;
     input_.assign(data, data + bytes);
     ClearEmphasis(input_.data());
     std::size_t filled = 0;
-    Feed(4, [&](const short *left, const short *right, std::size_t got) {
+    Feed([&](const float *pcm, std::size_t channels, std::size_t got) {
         const std::size_t take = std::min(got, n - filled);
         for (std::size_t i = 0; i < take; ++i) {
-            float *o = &out[at + (filled + i) * std::size_t(channels_)];
-            o[0] = left[i] / 32768.0f;
-            if (channels_ == 2)
-                o[1] = (monoFrame ? left[i] : right[i]) / 32768.0f;
+            float *o = &out[at + (filled + i) * outChannels];
+            o[0] = pcm[i * channels];
+            if (outChannels == 2)
+                o[1] = pcm[i * channels + (channels == 2 ? 1 : 0)];
         }
         filled += take;
     });

@@ -6,10 +6,10 @@
 
 namespace tandrel {
 
-// Decodes layer III frames one by one into float samples with the MP3 library's own decoder
-// (no FFmpeg to load), as a decoder of the whole file does once its bit reservoir and filters
-// have filled: each frame gives its own count of samples at the same 529-sample decoder delay,
-// a frame that does not decode gives silence, so positions stay on the grid.
+// Decodes layer III frames one by one into float samples with libmpg123 (no FFmpeg to load),
+// as a decoder of the whole file does once its bit reservoir and filters have filled: each
+// frame gives its own count of samples at the same 529-sample decoder delay, a frame that does
+// not decode gives silence, so positions stay on the grid.
 class Mp3FrameDecoder {
 public:
     Mp3FrameDecoder() = default;
@@ -26,13 +26,13 @@ public:
 private:
     void Close();
     void Prime(const std::uint8_t *frame, std::size_t bytes);
-    template <typename Take> void Feed(std::size_t calls, Take take);
+    template <typename Take> void Feed(Take take);
 
-    void *hip_ = nullptr;
+    void *handle_ = nullptr;
     int channels_ = 2;
     int frameSamples_ = 1152;
     bool primed_ = false;
-    std::vector<std::uint8_t> input_; // the library takes a mutable buffer
+    std::vector<std::uint8_t> input_; // the frame as decoded (emphasis cleared)
 };
 
 } // namespace tandrel

@@ -56,7 +56,7 @@ step "lintian"
 lintian --fail-on error "$deb"
 echo "lintian: no error"
 apt-get remove -y -qq tandrel >/dev/null
-for lib in libqt6widgets6 libavformat59 libmp3lame0 libqt6svg6; do
+for lib in libqt6widgets6 libavformat59 libmp3lame0 libmpg123-0 libqt6svg6; do
     dpkg-deb -f "$deb" Depends | grep -q "$lib" || { echo "no dependency on $lib" >&2; exit 1; }
 done
 

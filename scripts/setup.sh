@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt6svg6
-          libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libmp3lame-dev libtag1-dev
+          libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libmp3lame-dev libmpg123-dev
+          libtag1-dev
           fonts-dejavu-core fonts-wqy-microhei qt6-translations-l10n)
 # The tests' tools: GoogleTest, the peers that make and check audio, the desktop and package
 # validators, and FAT and ext2 images for the output tests.
