@@ -16,9 +16,8 @@ namespace tandrel {
 namespace {
 
 constexpr int kDecoderDelay = 529;
-constexpr std::size_t kTocMarks = 4096;      // byte positions kept for the seek table
-constexpr std::size_t kScanAhead = 3;        // inputs scanned ahead of the one copied
-constexpr std::size_t kPieceBytes = 1 << 20; // read at a time while copying
+constexpr std::size_t kTocMarks = 4096; // byte positions kept for the seek table
+constexpr std::size_t kScanAhead = 3;   // inputs scanned ahead of the one copied
 constexpr std::int64_t kStopCheckFrames = 1024;
 
 void AppendFrame(mp3::EncodedRun &run, const std::uint8_t *data, std::size_t count) {
