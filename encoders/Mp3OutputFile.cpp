@@ -124,8 +124,11 @@ bool OutputFile::CopyFrom(int fd, std::uint64_t offset, std::uint64_t count, std
         return true;
     if (!started_) {
         std::uint8_t header[4];
-        if (count < 4 || ::pread(fd, header, 4, off_t(offset)) != 4)
+        const ssize_t got = count < 4 ? 0 : ::pread(fd, header, 4, off_t(offset));
+        if (got != 4) {
+            sourceError_ = got < 0 ? errno : EIO;
             return false;
+        }
         Begin(header);
     }
     const tandrel::CopyResult r = out_.CopyFrom(fd, offset, count);

@@ -31,8 +31,11 @@ QueuedWriter::QueuedWriter(FrameWriter &inner, bool threaded, std::size_t chunkB
 bool QueuedWriter::Write(const std::uint8_t *data, std::size_t count) {
     if (dropping_)
         return true;
-    if (!thread_.joinable())
-        return inner_.Write(data, count);
+    if (!thread_.joinable()) {
+        if (!failed_ && !inner_.Write(data, count))
+            failed_ = true;
+        return !failed_;
+    }
     current_.insert(current_.end(), data, data + count);
     if (current_.size() >= chunkBytes_)
         Push();
@@ -44,10 +47,13 @@ bool QueuedWriter::CopyFrom(int fd, std::uint64_t offset, std::uint64_t count, s
         return true;
     const int copy = thread_.joinable() ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
     if (copy < 0) { // one thread, or no descriptor to spare: copied here once the queue is done
-        if (!Drain() || !inner_.CopyFrom(fd, offset, count, crc))
+        if (!Drain())
             return false;
-        ++copiesDone_;
-        return true;
+        if (!inner_.CopyFrom(fd, offset, count, crc))
+            failed_ = true;
+        else
+            ++copiesDone_;
+        return !failed_;
     }
     if (!current_.empty())
         Push();

@@ -55,20 +55,25 @@ TEST(Mp3CopyJoin, AnInputChangedWhileItsFramesAreCopiedFailsTheJoin) {
         EXPECT_GT(testutil::ReadFile(dir.File("out.mp3")).size(), 100000u);
     }
     ::unlink(dir.File("out.mp3").c_str());
-    for (const char *how : {"grown", "cut"}) {
-        SCOPED_TRACE(how);
-        const std::string c = testutil::ReadFile(dir.File("c.mp3"));
-        MessageLog log;
-        ChangeWhileCopying rec;
-        rec.change = [&] {
-            const std::string now = how == std::string("grown") ? c + c : c.substr(0, c.size() / 2);
-            std::ofstream(dir.File("c.mp3"), std::ios::binary | std::ios::trunc) << now;
-        };
-        EXPECT_EQ(RunMp3Copy(req, rec), JoinStatus::Failed);
-        ASSERT_EQ(log.shown.size(), 1u);
-        EXPECT_NE(log.shown[0].find("c.mp3"), std::string::npos) << log.shown[0];
-        EXPECT_NE(log.shown[0].find("changed"), std::string::npos) << log.shown[0];
-        EXPECT_FALSE(testutil::Exists(dir.File("out.mp3")));
-        std::ofstream(dir.File("c.mp3"), std::ios::binary | std::ios::trunc) << c;
-    }
+    // Copied on the writing thread, and on the join's own.
+    for (const unsigned threads : {0u, 1u})
+        for (const char *how : {"grown", "cut"}) {
+            SCOPED_TRACE(std::string(how) + (threads == 1 ? ", one thread" : ""));
+            const std::string c = testutil::ReadFile(dir.File("c.mp3"));
+            MessageLog log;
+            ChangeWhileCopying rec;
+            rec.change = [&] {
+                const std::string now =
+                    how == std::string("grown") ? c + c : c.substr(0, c.size() / 2);
+                std::ofstream(dir.File("c.mp3"), std::ios::binary | std::ios::trunc) << now;
+            };
+            JoinRequest one = req;
+            one.output.mp3Threads = threads;
+            EXPECT_EQ(RunMp3Copy(one, rec), JoinStatus::Failed);
+            ASSERT_EQ(log.shown.size(), 1u);
+            EXPECT_NE(log.shown[0].find("c.mp3"), std::string::npos) << log.shown[0];
+            EXPECT_NE(log.shown[0].find("changed"), std::string::npos) << log.shown[0];
+            EXPECT_FALSE(testutil::Exists(dir.File("out.mp3")));
+            std::ofstream(dir.File("c.mp3"), std::ios::binary | std::ios::trunc) << c;
+        }
 }
