@@ -19,6 +19,7 @@ constexpr int kDecoderDelay = 529;
 constexpr std::size_t kTocMarks = 4096; // byte positions kept for the seek table
 constexpr std::size_t kScanAhead = 3;   // inputs scanned ahead of the one copied
 constexpr std::int64_t kStopCheckFrames = 1024;
+constexpr std::uint64_t kSpanBytes = 4 << 20; // copied at a time
 
 void AppendFrame(mp3::EncodedRun &run, const std::uint8_t *data, std::size_t count) {
     if (run.offsets.empty())
@@ -27,11 +28,13 @@ void AppendFrame(mp3::EncodedRun &run, const std::uint8_t *data, std::size_t cou
     run.offsets.push_back(std::uint32_t(run.bytes.size()));
 }
 
-// Adds a frame at `offset` to the spans: to the last one when it follows it. Returns the CRC of
-// its span's bytes before it.
+// Adds a frame at `offset` to the spans: to the last one when it follows it and leaves it
+// under kSpanBytes (a stop waits for no more than a span being copied). Returns the CRC of its
+// span's bytes before it.
 std::uint16_t AddToSpans(std::vector<Mp3FrameSpan> &spans, std::uint64_t offset,
                          const std::uint8_t *data, std::uint64_t bytes) {
-    if (spans.empty() || spans.back().offset + spans.back().bytes != offset)
+    if (spans.empty() || spans.back().offset + spans.back().bytes != offset ||
+        spans.back().bytes + bytes > kSpanBytes)
         spans.push_back({offset, 0, 0, 0});
     Mp3FrameSpan &span = spans.back();
     const std::uint16_t before = span.crc;

@@ -50,6 +50,11 @@ private:
     std::string notKept_;
 };
 
+bool OutputIsInput(const JoinRequest &request) {
+    return std::any_of(request.inputs.begin(), request.inputs.end(),
+                       [&](const JoinInput &in) { return SameFile(in.path, request.output.path); });
+}
+
 bool CopyOutput::Pass(CopyJoin &join, mp3::OutputFile &out, const OutputMetadata &metadata,
                       int rate) {
     if (!metadata.Empty())
@@ -57,6 +62,8 @@ bool CopyOutput::Pass(CopyJoin &join, mp3::OutputFile &out, const OutputMetadata
     FileWriter file(out);
     QueuedWriter writer(file, Threaded(req_));
     const bool joined = join.Run(writer);
+    if (join.Stopped() && (req_.discardOnStop || OutputIsInput(req_)))
+        writer.Drop(); // what is queued would be thrown away with the output
     const bool written = writer.Finish();
     // A join that failed on its own, or an output that did, has said why.
     if (out.Failed() || (!joined && written))
@@ -64,11 +71,6 @@ bool CopyOutput::Pass(CopyJoin &join, mp3::OutputFile &out, const OutputMetadata
     // The kernel copied the inputs' frames as the files are now: as the scan found them only
     // when the files did not change in between.
     return join.InputsUnchanged(out.SourceError(), writer.CopiesDone()) && joined && written;
-}
-
-bool OutputIsInput(const JoinRequest &request) {
-    return std::any_of(request.inputs.begin(), request.inputs.end(),
-                       [&](const JoinInput &in) { return SameFile(in.path, request.output.path); });
 }
 
 // The first input's rate, for the chapter times of a tag written ahead of the audio.
