@@ -37,7 +37,7 @@ bool Mp3FrameDecoder::Open(int channels, int frameSamples) {
     Close();
     channels_ = channels;
     frameSamples_ = std::min(frameSamples, kMaxFrameSamples);
-    primed_ = false;
+    primed_ = ended_ = false;
     int err = 0;
     mpg123_handle *h = mpg123_new(nullptr, &err);
     if (!h)
@@ -76,8 +76,10 @@ void Mp3FrameDecoder::Prime(const std::uint8_t *frame, std::size_t bytes) {
 // count per channel).
 template <typename Take> void Mp3FrameDecoder::Feed(Take take) {
     mpg123_handle *h = Handle(handle_);
-    if (mpg123_feed(h, input_.data(), input_.size()) != MPG123_OK)
+    if (mpg123_feed(h, input_.data(), input_.size()) != MPG123_OK) {
+        ended_ = true;
         return;
+    }
     for (;;) {
         off_t number = 0;
         unsigned char *audio = nullptr;
@@ -85,6 +87,9 @@ template <typename Take> void Mp3FrameDecoder::Feed(Take take) {
         const int r = mpg123_decode_frame(h, &number, &audio, &bytes);
         if (r == MPG123_NEW_FORMAT)
             continue;
+        // A frame of another stream ends the library's (it takes no new format mid-stream): the
+        // next frame starts a fresh one.
+        ended_ = ended_ || r == MPG123_DONE || r == MPG123_ERR;
         if (r != MPG123_OK)
             return;
         long rate = 0;
@@ -101,6 +106,8 @@ void Mp3FrameDecoder::Decode(const std::uint8_t *data, std::size_t bytes, std::v
     const std::size_t at = out.size();
     const std::size_t n = std::size_t(frameSamples_), outChannels = std::size_t(channels_);
     out.resize(at + n * outChannels, 0.0f);
+    if (ended_)
+        Open(channels_, frameSamples_);
     if (!handle_ || bytes < 4)
         return;
     if (!primed_)

@@ -9,7 +9,7 @@ namespace tandrel {
 // Decodes layer III frames one by one into float samples with libmpg123 (no FFmpeg to load),
 // as a decoder of the whole file does once its bit reservoir and filters have filled: each
 // frame gives its own count of samples at the same 529-sample decoder delay, a frame that does
-// not decode gives silence, so positions stay on the grid.
+// not decode (damaged, or of another stream) gives silence, so positions stay on the grid.
 class Mp3FrameDecoder {
 public:
     Mp3FrameDecoder() = default;
@@ -32,6 +32,7 @@ private:
     int channels_ = 2;
     int frameSamples_ = 1152;
     bool primed_ = false;
+    bool ended_ = false; // the library's stream ended: the next frame starts a fresh one
     std::vector<std::uint8_t> input_; // the frame as decoded (emphasis cleared)
 };
 

@@ -19,6 +19,22 @@ struct Case {
     int channels;
 };
 
+// The file's audio frames.
+std::vector<std::vector<std::uint8_t>> ReadFrames(const std::string &path) {
+    std::uint64_t size = 0;
+    const int fd = tandrel::OpenRegularFile(path, size);
+    EXPECT_GE(fd, 0) << path;
+    const tandrel::Mp3Header h = tandrel::ReadMp3Header(fd, size);
+    tandrel::Mp3Frames frames(fd, h.audioStart + h.infoFrameBytes, h.audioEnd);
+    EXPECT_TRUE(frames.FindFirst(1 << 20));
+    std::vector<std::vector<std::uint8_t>> all;
+    tandrel::Mp3Frame f;
+    while (const std::uint8_t *data = frames.Next(f))
+        all.emplace_back(data, data + f.bytes);
+    ::close(fd);
+    return all;
+}
+
 // The file's frames decoded one by one by the frame decoder, from frame `from` on; emphasis:
 // the header's emphasis bits are set to this first.
 std::vector<float> DecodeFrames(const std::string &path, int channels, int from,
@@ -121,4 +137,25 @@ TEST(Mp3FrameDecoder, EmphasisBitsChangeNothing) {
         SCOPED_TRACE(emphasis);
         EXPECT_TRUE(DecodeFrames(file, 2, 0, emphasis) == plain);
     }
+}
+
+// A frame of another rate (a stream cut into this one) decodes as silence, and the frames after
+// it as in the file's own decoding once their bit reservoir has filled again.
+TEST(Mp3FrameDecoder, AForeignFrameSilencesOnlyItself) {
+    const std::string file = Media("fd-vbr.mp3", "lame --quiet -V 2 {in} {out}", 88200);
+    const std::string other = Media("fd-48k.mp3", "lame --quiet -b 128 {in} {out}", 96000, 48000);
+    const std::vector<float> plain = DecodeFrames(file, 2, 0);
+    const auto frames = ReadFrames(file), foreign = ReadFrames(other);
+    ASSERT_GT(frames.size(), 60u);
+    ASSERT_GT(foreign.size(), 20u);
+    tandrel::Mp3FrameDecoder decoder;
+    ASSERT_TRUE(decoder.Open(2, 1152));
+    std::vector<float> out;
+    for (std::size_t k = 0; k < frames.size(); ++k) {
+        const std::vector<std::uint8_t> &f = k == 30 ? foreign[10] : frames[k];
+        decoder.Decode(f.data(), f.size(), out);
+    }
+    ASSERT_EQ(out.size(), plain.size());
+    const std::ptrdiff_t settled = 36 * 1152 * 2;
+    EXPECT_GT(SnrDb(plain, out, 0, settled), 60);
 }
