@@ -219,7 +219,6 @@ bool CopyJoin::Scan(std::size_t i) {
         bridger_ = make();
         jobs_ = std::make_unique<SeamJobs>(make, threaded_, stopFlag_);
         skipFirst_ = std::max<std::int64_t>(s->in.skip, kDecoderDelay);
-        starts_.push_back(0);
     } else {
         Scanned &previous = *scanned_[i - 1];
         s->side.base = bridger_->Place(previous.side, s->side.audioFrom);
@@ -232,7 +231,6 @@ bool CopyJoin::Scan(std::size_t i) {
             return false;
         s->headFrames = framesRead_;
         jobs_->Add(std::move(job));
-        starts_.push_back(s->side.base * n_ + s->side.audioFrom - skipFirst_);
     }
     if (!ScanRest(*s, i + 1 == req_.inputs.size()))
         return false;
@@ -330,7 +328,11 @@ bool CopyJoin::Copy(std::size_t i) {
     const Scanned &s = *scanned_[i];
     progress_.SetLabel(s.path);
     progress_.Progress1(0);
-    if ((i > 0 && !EmitSeam(i)) || !CopySpans(s, i))
+    if (i > 0 && !EmitSeam(i))
+        return false;
+    // Its chapter, once its first frames are out.
+    starts_.push_back(i == 0 ? 0 : s.side.base * n_ + s.side.audioFrom - skipFirst_);
+    if (!CopySpans(s, i))
         return false;
     doneBytes_ += s.in.size;
     return true;

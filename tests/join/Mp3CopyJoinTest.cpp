@@ -1,7 +1,10 @@
 // The join that keeps MP3 frames scans the inputs, then has their frames copied from the files:
 // an input that changes in between fails the join with the reason, and no output is left.
+#include "join/Mp3CopyJoin.h"
 #include "JoinTestSupport.h"
+#include "encoders/Wavtomp3.h"
 #include "join/Mp3Copy.h"
+#include "join/Mp3FrameWriters.h"
 
 #include <fstream>
 
@@ -25,7 +28,7 @@ public:
     std::function<void()> change;
 };
 
-JoinRequest CopyJoin(const TempDir &dir, const std::vector<std::string> &names) {
+JoinRequest CopyRequest(const TempDir &dir, const std::vector<std::string> &names) {
     std::vector<JoinInput> inputs;
     for (const std::string &name : names)
         inputs.push_back({dir.File(name), {44100, 2, 16}});
@@ -46,7 +49,7 @@ TEST(Mp3CopyJoin, AnInputChangedWhileItsFramesAreCopiedFailsTheJoin) {
                       " && lame --quiet -b 128 s.wav a.mp3 && lame --quiet -V 4 s.wav b.mp3"
                       " && lame --quiet -b 192 s.wav c.mp3");
     ASSERT_EQ(made.exitCode, 0) << made.output;
-    const JoinRequest req = CopyJoin(dir, {"a.mp3", "b.mp3", "c.mp3"});
+    const JoinRequest req = CopyRequest(dir, {"a.mp3", "b.mp3", "c.mp3"});
     {
         MessageLog log;
         Recorder rec;
@@ -76,4 +79,26 @@ TEST(Mp3CopyJoin, AnInputChangedWhileItsFramesAreCopiedFailsTheJoin) {
             EXPECT_FALSE(testutil::Exists(dir.File("out.mp3")));
             std::ofstream(dir.File("c.mp3"), std::ios::binary | std::ios::trunc) << c;
         }
+}
+
+// Inputs are read a few ahead of the copy: a join stopped part-way has the chapters of the
+// inputs whose frames it wrote, not of those only read.
+TEST(Mp3CopyJoin, AStoppedJoinHasTheChaptersOfWhatItCopied) {
+    TempDir dir;
+    const auto made = testutil::Run("cd " + dir.Path() +
+                                    " && sox -n -r 44100 -c 2 -b 16 s.wav synth 3 pinknoise vol 0.3"
+                                    " 2>&1 && lame --quiet -b 128 s.wav a.mp3");
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    const JoinRequest req =
+        CopyRequest(dir, {"a.mp3", "a.mp3", "a.mp3", "a.mp3", "a.mp3", "a.mp3"});
+    WavToMp3 library;
+    ASSERT_TRUE(library.Entries());
+    struct StopAtThird : Recorder { // when the third input's copy begins
+        bool ProcessEventsAndShouldStop() override { return labels.size() >= 3; }
+    } stop;
+    tandrel::CopyJoin join(req, stop, *library.Entries(), true);
+    CountingWriter counter;
+    EXPECT_FALSE(join.Run(counter));
+    EXPECT_TRUE(join.Stopped());
+    EXPECT_EQ(join.Chapters().size(), 2u);
 }
