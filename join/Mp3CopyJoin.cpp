@@ -9,6 +9,7 @@
 #include "lang/MessageTexts.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -117,12 +118,31 @@ bool CopyJoin::Changed(const std::string &path, std::uint64_t then) {
                                                            SizeText((then + 1023) / 1024)})}));
 }
 
+namespace {
+
+CopyJoin::Identity IdentityOf(const std::string &path, const struct stat &st) {
+    const auto ns = [](const timespec &t) {
+        return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+    };
+    return {path,
+            std::uint64_t(st.st_dev),
+            std::uint64_t(st.st_ino),
+            std::uint64_t(st.st_size),
+            ns(st.st_mtim),
+            ns(st.st_ctim)};
+}
+
+bool Same(const CopyJoin::Identity &a, const CopyJoin::Identity &b) {
+    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           a.modified == b.modified && a.changed == b.changed;
+}
+
+} // namespace
+
 bool CopyJoin::InputsUnchanged(int sourceError, std::size_t copiesDone) {
     for (const Identity &was : identities_) {
         struct stat st {};
-        if (::stat(was.path.c_str(), &st) != 0 || std::uint64_t(st.st_dev) != was.device ||
-            std::uint64_t(st.st_ino) != was.inode || std::uint64_t(st.st_size) != was.size ||
-            std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec != was.modified)
+        if (::stat(was.path.c_str(), &st) != 0 || !Same(IdentityOf(was.path, st), was))
             return Changed(was.path, was.size);
     }
     if (sourceError == 0)
@@ -203,10 +223,12 @@ bool CopyJoin::Scan(std::size_t i) {
     framesRead_ = 0;
     struct stat st {};
     if (!s->in.Open(s->path) || ::fstat(s->in.fd, &st) != 0)
-        return Fail(MsgText(Msg::CannotJoin, {s->path, MsgText(Msg::FramesNotMp3, {s->path})}));
-    identities_.push_back({s->path, std::uint64_t(st.st_dev), std::uint64_t(st.st_ino),
-                           std::uint64_t(st.st_size),
-                           std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec});
+        return Fail(s->in.fd < 0 ? MsgText(Msg::CouldNotOpen, {s->path, SystemError(errno)})
+                                 : MsgText(Msg::CannotJoin,
+                                           {s->path, MsgText(Msg::FramesNotMp3, {s->path})}));
+    identities_.push_back(IdentityOf(s->path, st));
+    if (i < expected_.size() && !Same(identities_.back(), expected_[i]))
+        return Changed(s->path, expected_[i].size);
     s->side.audioFrom = s->in.skip;
     if (i == 0) {
         format_ = s->in.first;

@@ -43,6 +43,16 @@ public:
     std::vector<Chapter> Chapters() const;
     const std::uint8_t *FirstBytes() const { return firstBytes_; }
     void Summarize(JoinSummary &summary) const;
+    // What the file of an input was when scanned.
+    struct Identity {
+        std::string path;
+        std::uint64_t device = 0, inode = 0, size = 0;
+        std::int64_t modified = 0, changed = 0; // ns: the content's time, the inode's
+    };
+    const std::vector<Identity> &Identities() const { return identities_; }
+    // The inputs as a first pass over them found them (the counts of a pipe's Info frame): an
+    // input that differs when scanned fails the join.
+    void Expect(std::vector<Identity> inputs) { expected_ = std::move(inputs); }
     // Reports the first input that changed since its scan (false), or that could not be
     // read while copied (sourceError, the copies made in full before it); true otherwise.
     bool InputsUnchanged(int sourceError = 0, std::size_t copiesDone = 0);
@@ -50,12 +60,6 @@ public:
 private:
     struct Scanned;
     struct FramePlace;
-    // What the file of an input was when scanned.
-    struct Identity {
-        std::string path;
-        std::uint64_t device = 0, inode = 0, size = 0;
-        std::int64_t modified = 0; // ns
-    };
     bool Scan(std::size_t i);
     bool ScanRest(Scanned &s, bool last);
     bool HoldTail(Scanned &s, const std::vector<FramePlace> &places, std::int64_t from);
@@ -80,7 +84,8 @@ private:
     std::unique_ptr<Mp3Bridger> bridger_; // for where frames go, not for bridges
     std::unique_ptr<SeamJobs> jobs_;
     std::vector<std::unique_ptr<Scanned>> scanned_;
-    std::vector<Identity> identities_;    // of the inputs scanned
+    std::vector<Identity> identities_; // of the inputs scanned
+    std::vector<Identity> expected_;
     std::vector<std::size_t> copyInputs_; // the input of each copy asked of the writer
     std::int64_t framesRead_ = 0;         // of the input being scanned
     int n_ = 1152;

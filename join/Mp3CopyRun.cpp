@@ -38,6 +38,7 @@ private:
     bool Pass(CopyJoin &join, mp3::OutputFile &out, const OutputMetadata &metadata, int rate);
     bool Open(OutputFile &file, mp3::OutputFile &out, JoinStatus &status);
     JoinStatus CountAhead(const bladeenc::Api &api, mp3::OutputFile &out, OutputMetadata &metadata);
+    std::vector<CopyJoin::Identity> counted_; // the inputs as the counting pass found them
     JoinStatus Finish(const CopyJoin &join, OutputFile &file, mp3::OutputFile &out,
                       OutputMetadata &metadata, int rate);
     std::string Shown() const {
@@ -119,6 +120,7 @@ JoinStatus CopyOutput::CountAhead(const bladeenc::Api &api, mp3::OutputFile &out
     out.DescribeExactly(f);
     metadata.chapters = first.Chapters();
     metadata.chaptersFinal = true;
+    counted_ = first.Identities();
     return JoinStatus::Ok;
 }
 
@@ -155,6 +157,7 @@ JoinStatus CopyOutput::Run(JoinSummary *summary) {
     if (!file.Seekable() && (status = CountAhead(*api, out, metadata)) != JoinStatus::Ok)
         return status;
     CopyJoin join(req_, progress_, *api, Threaded(req_));
+    join.Expect(counted_);
     const bool joined = Pass(join, out, metadata, rate);
     const bool discard = req_.discardOnStop || OutputIsInput(req_);
     if ((!joined && !join.Stopped()) || (join.Stopped() && discard) || out.Failed()) {
