@@ -39,26 +39,21 @@ std::vector<std::vector<std::uint8_t>> ReadFrames(const std::string &path) {
 // the header's emphasis bits are set to this first.
 std::vector<float> DecodeFrames(const std::string &path, int channels, int from,
                                 int emphasis = -1) {
-    std::uint64_t size = 0;
-    const int fd = tandrel::OpenRegularFile(path, size);
-    EXPECT_GE(fd, 0) << path;
-    const tandrel::Mp3Header h = tandrel::ReadMp3Header(fd, size);
-    tandrel::Mp3Frames frames(fd, h.audioStart + h.infoFrameBytes, h.audioEnd);
-    EXPECT_TRUE(frames.FindFirst(1 << 20));
     tandrel::Mp3FrameDecoder decoder;
     std::vector<float> out;
-    tandrel::Mp3Frame f;
-    for (int k = 0; const std::uint8_t *data = frames.Next(f); ++k) {
-        if (k == from) {
+    const auto frames = ReadFrames(path);
+    for (std::size_t k = std::size_t(from); k < frames.size(); ++k) {
+        std::vector<std::uint8_t> frame = frames[k];
+        tandrel::Mp3Frame f;
+        tandrel::ParseMp3Frame(
+            std::uint32_t(frame[0]) << 24 | frame[1] << 16 | frame[2] << 8 | frame[3], f);
+        if (k == std::size_t(from)) {
             EXPECT_TRUE(decoder.Open(channels, f.samples));
         }
-        std::vector<std::uint8_t> frame(data, data + f.bytes);
         if (emphasis >= 0)
             frame[3] = std::uint8_t((frame[3] & ~3) | emphasis);
-        if (k >= from)
-            decoder.Decode(frame.data(), frame.size(), out);
+        decoder.Decode(frame.data(), frame.size(), out);
     }
-    ::close(fd);
     return out;
 }
 
