@@ -365,7 +365,7 @@ bool CopyJoin::CopySpans(const Scanned &s, std::size_t i) {
     std::size_t k = 0; // in s.notes
     std::uint64_t done = 0;
     for (const Mp3FrameSpan &span : s.body) {
-        for (std::int64_t i = 0; i < span.frames; ++i, ++k)
+        for (std::int64_t frame = 0; frame < span.frames; ++frame, ++k)
             Note(s.firstHeader, s.notes[k] >> 12, s.notes[k] & 0x0FFF, true);
         copyInputs_.push_back(i);
         if (!writer_->CopyFrom(s.in.fd, span.offset, span.bytes, span.crc))

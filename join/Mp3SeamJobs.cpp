@@ -1,5 +1,6 @@
 #include "join/Mp3SeamJobs.h"
 
+#include <algorithm>
 #include <system_error>
 
 namespace tandrel {
