@@ -31,12 +31,12 @@ std::int64_t Mp3Bridger::Place(const SeamSide &previous, std::int64_t nextAudioF
 }
 
 int Mp3Bridger::HeadFrames(std::int64_t audioFrom) const {
-    const int candidates = 2 * kBridgeCandidates * 576 / n_, runPast = kBridgeRunPast * 576 / n_;
+    const int candidates = Frames(2 * kBridgeCandidates), runPast = Frames(kBridgeRunPast);
     return int((audioFrom + 3 * n_) / n_) + candidates + runPast + 4;
 }
 
 int Mp3Bridger::TailFrames() const {
-    const int candidates = 2 * kBridgeCandidates * 576 / n_, leadIn = kBridgeLeadIn * 576 / n_;
+    const int candidates = Frames(2 * kBridgeCandidates), leadIn = Frames(kBridgeLeadIn);
     return 4096 / n_ + 6 + candidates + leadIn + 12;
 }
 
@@ -160,7 +160,7 @@ bool Mp3Bridger::SpliceBoth(const Plan &plan, SeamSide &a, SeamSide &b, mp3::Enc
                             int candidates, std::int64_t &changed, std::int64_t &jb) {
     // The second input may take over at any frame the encoder stream covers anyway: a bridge
     // one frame longer, where its reservoir needs it, costs no second encode.
-    const int bCandidates = std::max(candidates, kBridgeCandidates * 576 / n_);
+    const int bCandidates = std::max(candidates, Frames(kBridgeCandidates));
     for (std::int64_t ja = plan.latestA; ja > plan.latestA - candidates; --ja)
         for (jb = plan.earliestB; jb < plan.earliestB + bCandidates; ++jb)
             if (mp3::SpliceRepacked(a.run, bridge, b.run, ja, jb, &changed))
@@ -228,11 +228,11 @@ mp3::RunResult Mp3Bridger::Encode(const bladeenc::BE_CONFIG &config, mp3::Encode
 Mp3Bridger::Plan Mp3Bridger::PlanSeam(const SeamSide &a, const SeamSide &b) {
     // The first try encodes from about leadIn frames before the first input's last ones and
     // ends a few frames after the second input's audio starts.
-    const int leadIn = kBridgeLeadIn * 576 / n_, runPast = kBridgeRunPast * 576 / n_;
+    const int leadIn = Frames(kBridgeLeadIn), runPast = Frames(kBridgeRunPast);
     aFrom_ = std::numeric_limits<std::int64_t>::max();
     DecodeA(a, a.run.EndFrame() - leadIn - 6);
     bTo_ = b.run.firstFrame;
-    DecodeB(b, b.base + (b.audioFrom + 3 * n_) / n_ + kBridgeCandidates * 576 / n_ + runPast + 4);
+    DecodeB(b, b.base + (b.audioFrom + 3 * n_) / n_ + Frames(kBridgeCandidates) + runPast + 4);
     Plan plan;
     plan.seam = a.base * n_ + a.audioTo;
     plan.shift = b.base * n_ + b.audioFrom - plan.seam;
@@ -252,7 +252,7 @@ BridgeResult Mp3Bridger::Bridge(SeamSide &a, SeamSide &b, mp3::EncodedRun &bridg
     a.run.keptFrom = a.run.firstFrame;
     b.run.keptFrom = b.run.firstFrame;
     Plan plan = PlanSeam(a, b);
-    const int leadIn = kBridgeLeadIn * 576 / n_, runPast = kBridgeRunPast * 576 / n_;
+    const int leadIn = Frames(kBridgeLeadIn), runPast = Frames(kBridgeRunPast);
     const mp3::EncodedRun heldA = a.run;
     const mp3::FrameHeader model = mp3::HeaderOf(a.run, a.run.EndFrame() - 1);
     const bladeenc::BE_CONFIG config = WavToMp3::WithQuality(
@@ -261,15 +261,13 @@ BridgeResult Mp3Bridger::Bridge(SeamSide &a, SeamSide &b, mp3::EncodedRun &bridg
         kBridgeQuality);
     // One splice point each side first, the usual case; more frames are encoded to offer more
     // only when it does not fit.
-    for (int candidates = 1; candidates <= 2 * kBridgeCandidates * 576 / n_; candidates *= 2) {
+    for (int candidates = 1; candidates <= Frames(2 * kBridgeCandidates); candidates *= 2) {
         plan.firstFrame = plan.latestA - candidates + 1 - leadIn;
-        plan.endFrame =
-            plan.earliestB + std::max(candidates, kBridgeCandidates * 576 / n_) + runPast;
+        plan.endFrame = plan.earliestB + std::max(candidates, Frames(kBridgeCandidates)) + runPast;
         DecodeA(a, plan.firstFrame + kStreamDelay / n_);
         DecodeB(b, plan.endFrame + 3);
         if (plan.firstFrame * n_ + kStreamDelay < reliableA_ * n_ ||
-            (plan.endFrame + 2) * n_ > b.run.EndFrame() * n_ - 0 ||
-            plan.latestA - candidates < a.run.firstFrame)
+            plan.endFrame + 2 > b.run.EndFrame() || plan.latestA - candidates < a.run.firstFrame)
             return BridgeResult::Failed;
         BuildPcm(plan, b);
         bridge.firstFrame = plan.firstFrame;

@@ -45,6 +45,8 @@ public:
                         const std::atomic<bool> &stop);
 
 private:
+    // Frames of so many granules of 576 samples.
+    int Frames(int granules) const { return granules * 576 / n_; }
     struct Plan {
         std::int64_t seam = 0;  // output sample where the first input's audio ends
         std::int64_t shift = 0; // the second input's move

@@ -68,10 +68,6 @@ std::uint16_t FrameNote(const std::uint8_t *header, int bytes) {
     return std::uint16_t((header[2] >> 4) << 12 | bytes);
 }
 
-std::uint32_t HeaderWord(const std::uint8_t *p) {
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
-
 } // namespace
 
 // Where a frame of an input is, and the CRC of the bytes of its span before it.
@@ -303,10 +299,10 @@ bool CopyJoin::HoldTail(Scanned &s, const std::vector<FramePlace> &places, std::
     for (const FramePlace &p : places) {
         const std::size_t at = run.bytes.size();
         run.bytes.resize(at + p.bytes);
-        Mp3Frame f;
+        mp3::FrameHeader h;
         if (!ReadAt(s.in.fd, p.offset, run.bytes.data() + at, p.bytes) ||
-            !ParseMp3Frame(HeaderWord(run.bytes.data() + at), f) ||
-            std::uint64_t(f.bytes) != p.bytes)
+            !mp3::ParseHeader(run.bytes.data() + at, p.bytes, h) ||
+            std::uint64_t(h.length) != p.bytes)
             return Changed(s.path, s.in.size);
         run.offsets.push_back(std::uint32_t(run.bytes.size()));
     }
