@@ -15,6 +15,8 @@ namespace tandrel {
 
 namespace {
 
+constexpr std::uint64_t kKernelCopyStep = 4 << 20;
+
 std::atomic<bool> g_writesInterrupted{false};
 
 bool IsStream(int fd) {
@@ -215,14 +217,15 @@ bool BufferedWriter::WriteAt(std::uint64_t offset, const void *data, std::size_t
     return true;
 }
 
-// In steps of the buffer's size, as the writes go. Any failure ends copying by the kernel: a
-// refusal holds for the rest, and the reads and writes that take over tell other errors as
-// they always have.
+// In steps of a few megabytes: one call each, where steps of the buffer's size took hundreds.
+// Any failure ends copying by the kernel: a refusal holds for the rest, and the reads and
+// writes that take over tell other errors as they always have.
 std::uint64_t BufferedWriter::KernelCopy(int fd, std::uint64_t offset, std::uint64_t count) {
     std::uint64_t done = 0;
     while (kernelCopies_ && done < count) {
         loff_t from = loff_t(offset + done);
-        const std::size_t step = std::size_t(std::min<std::uint64_t>(count - done, buffer_.size()));
+        const std::size_t step =
+            std::size_t(std::min<std::uint64_t>(count - done, kKernelCopyStep));
         const ssize_t n = ::copy_file_range(fd, &from, fd_, nullptr, step, 0);
         if (n > 0)
             done += std::uint64_t(n);
