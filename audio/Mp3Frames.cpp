@@ -6,14 +6,9 @@
 #include <unistd.h>
 
 namespace tandrel {
-namespace {
-
-constexpr std::size_t kBufferBytes = 65536;
-
-} // namespace
-
-Mp3Frames::Mp3Frames(int fd, std::uint64_t start, std::uint64_t end)
-    : fd_(fd), end_(std::max(start, end)), pos_(start), buf_(kBufferBytes) {}
+Mp3Frames::Mp3Frames(int fd, std::uint64_t start, std::uint64_t end, std::size_t bufferBytes)
+    : fd_(fd), end_(std::max(start, end)), pos_(start),
+      buf_(std::max<std::size_t>(bufferBytes, 8192)) {}
 
 bool Mp3Frames::Have(std::uint64_t at, std::size_t n) {
     if (at + n > end_)

@@ -13,7 +13,7 @@ namespace tandrel {
 // again where two frames follow each other with agreeing headers.
 class Mp3Frames {
 public:
-    Mp3Frames(int fd, std::uint64_t start, std::uint64_t end);
+    Mp3Frames(int fd, std::uint64_t start, std::uint64_t end, std::size_t bufferBytes = 65536);
 
     // Moves to the first frame within `within` bytes that two more agreeing frames follow
     // (or fewer, when the file ends with or inside them); false when there is none.
@@ -32,6 +32,16 @@ public:
     bool Shrunk() const { return shrunk_; }
     // Bytes passed over between frames after the first one.
     std::uint64_t SkippedBytes() const { return skipped_; }
+
+    // The file's bytes from offset at, while the buffer still holds count of them; else null.
+    const std::uint8_t *Buffered(std::uint64_t at, std::size_t count) const {
+        return at >= bufAt_ && at + count <= bufAt_ + bufLen_ ? buf_.data() + (at - bufAt_)
+                                                              : nullptr;
+    }
+    // How many bytes the buffer holds from where the next frame is looked for.
+    std::size_t BufferedAhead() const {
+        return pos_ >= bufAt_ && pos_ < bufAt_ + bufLen_ ? std::size_t(bufAt_ + bufLen_ - pos_) : 0;
+    }
 
 private:
     bool Have(std::uint64_t at, std::size_t n);

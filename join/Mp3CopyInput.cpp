@@ -17,7 +17,7 @@ Mp3CopyInput::~Mp3CopyInput() {
         ::close(fd);
 }
 
-bool Mp3CopyInput::Open(const std::string &path) {
+bool Mp3CopyInput::Open(const std::string &path, std::size_t readBytes) {
     fd = OpenRegularFile(path, size);
     if (fd < 0)
         return false;
@@ -32,7 +32,7 @@ bool Mp3CopyInput::Open(const std::string &path) {
     const std::uint64_t at = frames->Position();
     if (!frames->Next(first))
         return false;
-    frames = std::make_unique<Mp3Frames>(fd, at, header.audioEnd);
+    frames = std::make_unique<Mp3Frames>(fd, at, header.audioEnd, readBytes);
     frames->FindFirst(0);
     if (header.hasFrameCount)
         statedFrames = std::int64_t(header.frames);

@@ -32,8 +32,9 @@ struct Mp3CopyInput {
     std::int64_t endAt = -1;
 
     ~Mp3CopyInput();
-    // Opens path and finds its first frame; false when it is not MP3 audio.
-    bool Open(const std::string &path);
+    // Opens path and finds its first frame; false when it is not MP3 audio. The frames are
+    // read through a buffer of readBytes.
+    bool Open(const std::string &path, std::size_t readBytes = 65536);
     int FrameSamples() const { return first.samples; }
     int Channels() const { return first.mono ? 1 : 2; }
     double Seconds() const;

@@ -21,6 +21,7 @@ constexpr std::size_t kTocMarks = 4096; // byte positions kept for the seek tabl
 constexpr std::size_t kScanAhead = 3;   // inputs scanned ahead of the one copied
 constexpr std::int64_t kStopCheckFrames = 1024;
 constexpr std::uint64_t kSpanBytes = 4 << 20; // copied at a time
+constexpr std::size_t kReadBytes = 256 << 10; // an input's frames read at a time
 
 void AppendFrame(mp3::EncodedRun &run, const std::uint8_t *data, std::size_t count) {
     if (run.offsets.empty())
@@ -29,52 +30,12 @@ void AppendFrame(mp3::EncodedRun &run, const std::uint8_t *data, std::size_t cou
     run.offsets.push_back(std::uint32_t(run.bytes.size()));
 }
 
-// Adds a frame at `offset` to the spans: to the last one when it follows it and leaves it
-// under kSpanBytes (a stop waits for no more than a span being copied). Returns the CRC of its
-// span's bytes before it.
-std::uint16_t AddToSpans(std::vector<Mp3FrameSpan> &spans, std::uint64_t offset,
-                         const std::uint8_t *data, std::uint64_t bytes) {
-    if (spans.empty() || spans.back().offset + spans.back().bytes != offset ||
-        spans.back().bytes + bytes > kSpanBytes)
-        spans.push_back({offset, 0, 0, 0});
-    Mp3FrameSpan &span = spans.back();
-    const std::uint16_t before = span.crc;
-    span.crc = mp3::Crc16Arc(span.crc, data, std::size_t(bytes));
-    span.bytes += bytes;
-    ++span.frames;
-    return before;
-}
-
-// Takes the spans' last `count` frames off; the first of them is at `offset`, after bytes of
-// its span whose CRC is crcBefore.
-void DropLastFrames(std::vector<Mp3FrameSpan> &spans, std::int64_t count, std::uint64_t offset,
-                    std::uint16_t crcBefore) {
-    while (count > 0 && !spans.empty()) {
-        Mp3FrameSpan &last = spans.back();
-        if (last.frames <= count) {
-            count -= last.frames;
-            spans.pop_back();
-            continue;
-        }
-        last.bytes = offset - last.offset;
-        last.frames -= count;
-        last.crc = crcBefore;
-        count = 0;
-    }
-}
-
 // A body frame as the copy notes it: its bitrate index and length.
 std::uint16_t FrameNote(const std::uint8_t *header, int bytes) {
     return std::uint16_t((header[2] >> 4) << 12 | bytes);
 }
 
 } // namespace
-
-// Where a frame of an input is, and the CRC of the bytes of its span before it.
-struct CopyJoin::FramePlace {
-    std::uint64_t offset = 0, bytes = 0;
-    std::uint16_t crcBefore = 0;
-};
 
 // An input as the scan left it for the copy.
 struct CopyJoin::Scanned {
@@ -218,7 +179,7 @@ bool CopyJoin::Scan(std::size_t i) {
     current_ = i;
     framesRead_ = 0;
     struct stat st {};
-    if (!s->in.Open(s->path) || ::fstat(s->in.fd, &st) != 0)
+    if (!s->in.Open(s->path, kReadBytes) || ::fstat(s->in.fd, &st) != 0)
         return Fail(s->in.fd < 0 ? MsgText(Msg::CouldNotOpen, {s->path, SystemError(errno)})
                                  : MsgText(Msg::CannotJoin,
                                            {s->path, MsgText(Msg::FramesNotMp3, {s->path})}));
@@ -261,42 +222,41 @@ bool CopyJoin::Scan(std::size_t i) {
 // them; the last ones (none for the last input) are held.
 bool CopyJoin::ScanRest(Scanned &s, bool last) {
     const std::int64_t tail = last ? 0 : bridger_->TailFrames();
-    std::vector<FramePlace> recent(std::size_t(std::max<std::int64_t>(tail, 1)));
-    std::size_t next = 0; // in recent, a ring of the last frames' places
+    Mp3FrameSpans spans(s.body, *s.in.frames, s.in.fd, std::size_t(tail), kSpanBytes);
     Mp3Frame f;
     while (const std::uint8_t *data = s.in.frames->Next(f)) {
         if (!Accepts(f))
             return false;
-        const std::uint64_t at = s.in.frames->Position() - std::uint64_t(f.bytes);
         if (s.notes.empty())
             std::copy(data, data + 4, s.firstHeader);
         s.notes.push_back(FrameNote(data, f.bytes));
-        const std::uint16_t crc = AddToSpans(s.body, at, data, std::uint64_t(f.bytes));
-        recent[next] = {at, std::uint64_t(f.bytes), crc};
-        next = (next + 1) % recent.size();
+        const std::uint64_t at = s.in.frames->Position() - std::uint64_t(f.bytes);
+        if (!spans.Add(at, std::uint64_t(f.bytes)))
+            return Changed(s.path, s.in.size);
         if (++framesRead_ % kStopCheckFrames == 0 && ShouldStop())
             return false;
     }
+    if (!spans.Finish())
+        return Changed(s.path, s.in.size);
     if (tail == 0)
         return true;
-    // The ring in order, oldest first.
-    std::rotate(recent.begin(), recent.begin() + std::ptrdiff_t(next), recent.end());
+    std::vector<Mp3FramePlace> recent = spans.Last();
     const std::int64_t from = std::max(s.headFrames, framesRead_ - tail);
     const std::int64_t held = framesRead_ - from;
     recent.erase(recent.begin(), recent.end() - std::ptrdiff_t(held));
     if (held > 0)
-        DropLastFrames(s.body, held, recent.front().offset, recent.front().crcBefore);
+        DropLastFrames(s.body, held, recent.front());
     s.notes.resize(s.notes.size() - std::size_t(held));
     return HoldTail(s, recent, from);
 }
 
 // Reads the frames at places (input frames from `from` on) into the side held for the next seam.
-bool CopyJoin::HoldTail(Scanned &s, const std::vector<FramePlace> &places, std::int64_t from) {
+bool CopyJoin::HoldTail(Scanned &s, const std::vector<Mp3FramePlace> &places, std::int64_t from) {
     mp3::EncodedRun &run = s.side.run;
     run = mp3::EncodedRun();
     run.firstFrame = run.keptFrom = s.side.base + from;
     run.offsets.push_back(0);
-    for (const FramePlace &p : places) {
+    for (const Mp3FramePlace &p : places) {
         const std::size_t at = run.bytes.size();
         run.bytes.resize(at + p.bytes);
         mp3::FrameHeader h;

@@ -6,6 +6,7 @@
 #include "join/JoinPipeline.h"
 #include "join/Mp3Bridge.h"
 #include "join/Mp3CopyInput.h"
+#include "join/Mp3FrameSpans.h"
 #include "join/Mp3SeamJobs.h"
 #include "join/QueuedWriter.h"
 
@@ -16,13 +17,6 @@
 #include <vector>
 
 namespace tandrel {
-
-// Frames of an input that follow each other in its file.
-struct Mp3FrameSpan {
-    std::uint64_t offset = 0, bytes = 0;
-    std::int64_t frames = 0;
-    std::uint16_t crc = 0; // of its bytes (mp3::Crc16Arc from 0)
-};
 
 // The join that keeps the MP3 inputs' frames: each input's frames are copied as they are, a
 // few re-encoded frames bridge each seam. Every input is scanned a few inputs ahead of the
@@ -59,10 +53,9 @@ public:
 
 private:
     struct Scanned;
-    struct FramePlace;
     bool Scan(std::size_t i);
     bool ScanRest(Scanned &s, bool last);
-    bool HoldTail(Scanned &s, const std::vector<FramePlace> &places, std::int64_t from);
+    bool HoldTail(Scanned &s, const std::vector<Mp3FramePlace> &places, std::int64_t from);
     void EndInput(Scanned &s);
     bool Copy(std::size_t i);
     bool EmitSeam(std::size_t i);
