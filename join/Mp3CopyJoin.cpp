@@ -348,7 +348,12 @@ bool CopyJoin::Run(FrameWriter &writer) {
     scanned_.resize(count);
     std::size_t scanned = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        for (; scanned < count && scanned <= i + kScanAhead; ++scanned)
+        // The input and the one after it, whose first frames its seam needs; then more ahead
+        // while the seam before it is bridged, so that the copying of what is ready starts
+        // early and the bridges of later seams wait ready.
+        for (; scanned < count &&
+               (scanned <= i + 1 || (scanned <= i + kScanAhead && i > 0 && !jobs_->Done(i - 1)));
+             ++scanned)
             if (!Scan(scanned))
                 return false;
         if (!Copy(i))

@@ -64,6 +64,11 @@ void SeamJobs::Loop() {
             changed_.wait(lock);
 }
 
+bool SeamJobs::Done(std::size_t index) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return states_.at(index) == State::Done;
+}
+
 std::unique_ptr<SeamJob> SeamJobs::Take(std::size_t index) {
     std::unique_lock<std::mutex> lock(mutex_);
     while (states_.at(index) != State::Done) {

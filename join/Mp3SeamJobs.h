@@ -36,6 +36,8 @@ public:
     void Add(std::unique_ptr<SeamJob> job);
     // Job `index` (counted in the order added) once bridged; the caller owns it from then on.
     std::unique_ptr<SeamJob> Take(std::size_t index);
+    // Whether Take(index) would return at once.
+    bool Done(std::size_t index);
 
 private:
     enum class State { Waiting, Running, Done };

@@ -18,18 +18,22 @@ using testutil::TempDir;
 
 namespace {
 
-// Runs change once, at the first event check after the copying began (a label is set then:
-// every input is scanned by that time in a list of three).
+// Runs change once, at the first event check after the copying of the input at `path` began
+// (its label is set then), by when it has been scanned.
 class ChangeWhileCopying : public Recorder {
 public:
+    explicit ChangeWhileCopying(std::string path) : path_(std::move(path)) {}
     bool ProcessEventsAndShouldStop() override {
-        if (!labels.empty() && change) {
+        if (!labels.empty() && labels.back() == path_ && change) {
             change();
             change = nullptr;
         }
         return false;
     }
     std::function<void()> change;
+
+private:
+    std::string path_;
 };
 
 JoinRequest CopyRequest(const TempDir &dir, const std::vector<std::string> &names) {
@@ -80,7 +84,7 @@ TEST(Mp3CopyJoin, AnInputChangedWhileItsFramesAreCopiedFailsTheJoin) {
             SCOPED_TRACE(std::string(how) + (threads == 1 ? ", one thread" : ""));
             const std::string c = testutil::ReadFile(dir.File("c.mp3"));
             MessageLog log;
-            ChangeWhileCopying rec;
+            ChangeWhileCopying rec(dir.File("c.mp3"));
             rec.change = [&] {
                 const std::string now =
                     how == std::string("grown") ? c + c : c.substr(0, c.size() / 2);
@@ -138,7 +142,7 @@ TEST(Mp3CopyJoin, AnInputChangedBetweenAPipesTwoPassesFailsTheJoin) {
     req.output.path = fifo;
     const std::string c = testutil::ReadFile(dir.File("c.mp3"));
     MessageLog log;
-    ChangeWhileCopying rec; // at the first pass's copy
+    ChangeWhileCopying rec(dir.File("c.mp3")); // at the first pass's copy
     rec.change = [&] {
         std::ofstream(dir.File("c.mp3"), std::ios::binary | std::ios::trunc) << c + c;
     };
