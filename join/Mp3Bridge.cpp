@@ -23,6 +23,14 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
     return a >= 0 ? a / b : -((-a + b - 1) / b);
 }
 
+// v in 16 bits, rounded half to even as nearbyint rounds by default, without its library call:
+// adding 1.5 * 2^52 leaves no fraction bits.
+std::int16_t Pcm16(double v) {
+    constexpr double kRound = 6755399441055744.0;
+    const double scaled = std::clamp(v * 32768.0, -32768.0, 32767.0);
+    return std::int16_t((scaled + kRound) - kRound);
+}
+
 } // namespace
 
 std::int64_t Mp3Bridger::Place(const SeamSide &previous, std::int64_t nextAudioFrom) const {
@@ -143,9 +151,7 @@ void Mp3Bridger::BuildPcm(const Plan &plan, const SeamSide &b) {
                 v += (1 - w) * Joined(b, plan.seam, at, ch);
             if (w > 0)
                 v += w * Joined(b, plan.seam, at - plan.shift, ch);
-            const double scaled = std::nearbyint(v * 32768.0);
-            bridgePcm_[std::size_t(i) * std::size_t(channels_) + std::size_t(ch)] =
-                std::int16_t(std::clamp(scaled, -32768.0, 32767.0));
+            bridgePcm_[std::size_t(i) * std::size_t(channels_) + std::size_t(ch)] = Pcm16(v);
         }
     }
 }
