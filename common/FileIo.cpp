@@ -148,34 +148,38 @@ void BufferedWriter::Attach(int fd) {
     stream_ = fd >= 0 && IsStream(fd);
     kernelCopies_ = fd >= 0 && !stream_;
     writeBackEvery_ = unflushed_ = 0;
-    startedTo_ = 0;
+    startedTo_ = stepFrom_ = 0;
 }
 
 bool BufferedWriter::WriteAll(const std::uint8_t *data, std::size_t count) {
     return WriteAllTo(fd_, stream_, data, count, error_) && Wrote(count);
 }
 
-// Starts writing out what came since the last step and waits for what that step started, so
-// no more than two steps are ever on their way to the disk: the join keeps a slow disk's pace
-// instead of queueing up all it writes, and a stop never waits long for data it throws away.
-// A write error that the wait finds fails the write: the final sync would not see it again.
+// Starts writing out what came since it last did; at the end of a step, first waits for what
+// was started before the step, so no more than two steps are ever on their way to the disk:
+// the join keeps a slow disk's pace instead of queueing up all it writes, and a stop never
+// waits long for data it throws away. A write error that the wait finds fails the write: the
+// final sync would not see it again.
 bool BufferedWriter::Wrote(std::uint64_t count) {
     unflushed_ += count;
-    if (writeBackEvery_ == 0 || stream_ || unflushed_ < writeBackEvery_)
+    if (writeBackEvery_ == 0 || stream_ || unflushed_ < std::min(writeBackEvery_, kWriteOutBytes))
         return true;
     unflushed_ = 0;
     const off_t end = ::lseek(fd_, 0, SEEK_CUR);
     if (end <= startedTo_)
         return true;
-    constexpr unsigned kWait =
-        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
-    if (startedTo_ > 0 && ::sync_file_range(fd_, 0, startedTo_, kWait) != 0) {
-        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != ESPIPE) {
-            error_ = errno;
-            return false;
+    if (std::uint64_t(end - stepFrom_) >= writeBackEvery_) {
+        constexpr unsigned kWait =
+            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+        if (stepFrom_ > 0 && ::sync_file_range(fd_, 0, stepFrom_, kWait) != 0) {
+            if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != ESPIPE) {
+                error_ = errno;
+                return false;
+            }
+            writeBackEvery_ = 0; // a file system that does not take it
+            return true;
         }
-        writeBackEvery_ = 0; // a file system that does not take it
-        return true;
+        stepFrom_ = startedTo_;
     }
     ::sync_file_range(fd_, startedTo_, end - startedTo_, SYNC_FILE_RANGE_WRITE);
     startedTo_ = end;

@@ -44,8 +44,10 @@ struct CopyResult {
     int readError = 0;
 };
 
-// How much of a synced output is written before the kernel is asked to write it out.
+// How much of a synced output is written before the writes wait for the disk to have the
+// step before; the kernel is asked to write out every kWriteOutBytes of it meanwhile.
 inline constexpr std::uint64_t kWriteBackBytes = 8u << 20;
+inline constexpr std::uint64_t kWriteOutBytes = 1u << 20;
 
 // A descriptor written through a large buffer; every write is checked. Error() holds the
 // errno of the first failure.
@@ -67,9 +69,10 @@ public:
     bool Close();
     int Error() const { return error_; }
     std::uint64_t Written() const { return written_; }
-    // For a file that is synced when finished: every `bytes` written, the kernel is asked to
-    // start writing them out, so that the sync overlaps the join instead of following it (and
-    // the writes wait for the step before, so the disk is never far behind).
+    // For a file that is synced when finished: the kernel is asked to start writing out what
+    // was written every kWriteOutBytes (at most `bytes`), so that the sync overlaps the join
+    // instead of following it; and every `bytes` the writes wait for the step before, so the
+    // disk is never far behind.
     void WriteBackEvery(std::uint64_t bytes) { writeBackEvery_ = bytes; }
     // Appends bytes [offset, offset + count) of the file fd, whose position stays where it
     // is: the kernel copies them (copy_file_range) where both files allow it, else they are
@@ -92,6 +95,7 @@ private:
     std::uint64_t writeBackEvery_ = 0;
     std::uint64_t unflushed_ = 0; // written since the kernel was last asked to write out
     off_t startedTo_ = 0;         // the end of what it was asked to write out
+    off_t stepFrom_ = 0;          // where the step being written began
 };
 
 // Reads a descriptor in blocks handed out without copying, through large reads beneath.
