@@ -71,6 +71,7 @@ enum class Msg {
     FramesChannels,
     FramesTooShort,
     FramesSeamFailed,
+    FramesDamaged,
     // The window.
     NoPlayingDevice,
     SettingsNotWritable,

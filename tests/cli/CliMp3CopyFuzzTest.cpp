@@ -1,0 +1,220 @@
+// Joins that keep the frames, of inputs with bytes changed, cut or moved: every run ends by
+// itself with 0 or 1, and an output that is left is whole: its frames follow each other to the
+// end at one rate, its Info frame counts them, its LAME tag's CRCs are those of its bytes, and
+// ffmpeg decodes it without a complaint.
+#include "CliTestSupport.h"
+#include "encoders/Mp3Bitstream.h"
+
+#include <gtest/gtest.h>
+#include <random>
+
+using namespace clitest;
+using testutil::Quote;
+using testutil::ReadFile;
+using testutil::TempDir;
+using testutil::WriteFile;
+
+namespace {
+
+std::uint8_t At(const std::string &b, std::size_t i) {
+    return i < b.size() ? std::uint8_t(b[i]) : 0;
+}
+
+std::uint32_t Be32(const std::string &b, std::size_t i) {
+    return std::uint32_t(At(b, i)) << 24 | std::uint32_t(At(b, i + 1)) << 16 |
+           std::uint32_t(At(b, i + 2)) << 8 | At(b, i + 3);
+}
+
+// CRC-16 (polynomial 0x8005 reflected) a bit at a time, as the LAME tag's CRCs are.
+std::uint16_t BitwiseCrc(const std::string &b, std::size_t from, std::size_t to) {
+    std::uint16_t crc = 0;
+    for (std::size_t i = from; i < to; ++i) {
+        crc ^= At(b, i);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc & 1) ? std::uint16_t((crc >> 1) ^ 0xA001) : std::uint16_t(crc >> 1);
+    }
+    return crc;
+}
+
+bool HeaderAt(const std::string &b, std::size_t at, mp3::FrameHeader &h) {
+    return at < b.size() &&
+           mp3::ParseHeader(reinterpret_cast<const std::uint8_t *>(b.data()) + at, b.size() - at,
+                            h) &&
+           at + h.length <= b.size();
+}
+
+// What is wrong with an output of a join that keeps frames; empty when nothing is.
+std::string Flaws(const std::string &b) {
+    std::size_t at = 0;
+    if (b.compare(0, 3, "ID3") == 0) {
+        std::size_t size = 0;
+        for (std::size_t i = 6; i < 10; ++i)
+            size = size << 7 | (At(b, i) & 0x7F);
+        at = 10 + size + (At(b, 5) & 0x10 ? 10 : 0);
+    }
+    mp3::FrameHeader info;
+    if (!HeaderAt(b, at, info))
+        return "no frame where the audio starts";
+    const std::size_t first = at, x = at + 4 + info.sideInfo;
+    if (b.compare(x, 4, "Info") != 0 && b.compare(x, 4, "Xing") != 0)
+        return "no Info frame";
+    if (Be32(b, x + 4) != 0x0F)
+        return "Info frame without frames, bytes, TOC and quality";
+    std::size_t end = b.size();
+    if (end >= first + 128 && b.compare(end - 128, 3, "TAG") == 0)
+        end -= 128;
+    std::uint32_t frames = 0;
+    for (at = first + info.length; at < end; ++frames) {
+        mp3::FrameHeader h;
+        if (!HeaderAt(b, at, h) || at + h.length > end)
+            return "no frame at byte " + std::to_string(at);
+        if (h.sampleRate != info.sampleRate || h.channels != info.channels)
+            return "a frame of another format at byte " + std::to_string(at);
+        at += h.length;
+    }
+    const std::size_t lame = x + 120;
+    const std::uint32_t bytes = std::uint32_t(end - first);
+    if (Be32(b, x + 8) != frames || Be32(b, x + 12) != bytes || Be32(b, lame + 28) != bytes)
+        return "Info frame counts " + std::to_string(Be32(b, x + 8)) + " frames and " +
+               std::to_string(Be32(b, x + 12)) + " bytes for " + std::to_string(frames) + " and " +
+               std::to_string(bytes);
+    if ((At(b, lame + 32) << 8 | At(b, lame + 33)) != BitwiseCrc(b, first + info.length, end))
+        return "wrong music CRC";
+    if ((At(b, lame + 34) << 8 | At(b, lame + 35)) != BitwiseCrc(b, first, lame + 34))
+        return "wrong tag CRC";
+    return "";
+}
+
+// bytes with a few of them changed, cut, or a run of them copied elsewhere, by kind.
+std::string Mutated(std::string bytes, int kind, std::mt19937 &random) {
+    const auto anywhere = [&] { return std::size_t(random() % bytes.size()); };
+    // Somewhere in the first frame, the side information, or a header, as kind asks.
+    const auto frameByte = [&](std::size_t from, std::size_t to) {
+        std::size_t at = anywhere();
+        while (at > 0 && !(At(bytes, at) == 0xFF && (At(bytes, at + 1) & 0xE0) == 0xE0))
+            --at;
+        return at + from + random() % (to - from);
+    };
+    switch (kind) {
+    case 0: // headers
+    case 1: // side information
+        for (unsigned n = 1 + random() % 3; n > 0; --n) {
+            const std::size_t at = kind == 0 ? frameByte(1, 4) : frameByte(4, 36);
+            if (at < bytes.size())
+                bytes[at] = char(random());
+        }
+        break;
+    case 2: // anywhere
+        for (unsigned n = 1 + random() % 4; n > 0; --n)
+            bytes[anywhere()] = char(random());
+        break;
+    case 3:
+        bytes.resize(anywhere());
+        break;
+    case 4: { // a run copied over another
+        const std::size_t from = anywhere(), to = anywhere();
+        const std::size_t n = std::min(bytes.size() - std::max(from, to), 1 + random() % 2000);
+        bytes.replace(to, n, bytes.substr(from, n));
+        break;
+    }
+    default: // the Info frame and its LAME tag
+        for (unsigned n = 1 + random() % 3; n > 0; --n)
+            bytes[random() % std::min<std::size_t>(bytes.size(), 220)] = char(random());
+    }
+    return bytes;
+}
+
+// The bit-th bit on of the side information of the frame at `at` (no CRC), count of them set
+// to value.
+void SetBits(std::string &b, std::size_t at, std::size_t bit, int count, unsigned value) {
+    for (int i = 0; i < count; ++i, ++bit) {
+        char &c = b[at + 4 + bit / 8];
+        const auto mask = char(0x80 >> (bit % 8));
+        c = char((value >> (count - 1 - i)) & 1 ? c | mask : c & ~mask);
+    }
+}
+
+} // namespace
+
+TEST(CliMp3CopyFuzz, MutatedInputsGiveAWholeOutputOrNone) {
+    TempDir dir;
+    const auto made =
+        testutil::Run("cd " + Quote(dir.Path()) +
+                      " && sox -n -r 44100 -c 2 -b 16 s.wav synth 5 pinknoise vol 0.3 2>&1"
+                      " && lame --quiet -b 128 s.wav 0.mp3 && lame --quiet -V 2 -p s.wav 1.mp3"
+                      " && lame --quiet -b 192 s.wav 2.mp3");
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    const std::string originals[] = {ReadFile(dir.File("0.mp3")), ReadFile(dir.File("1.mp3")),
+                                     ReadFile(dir.File("2.mp3"))};
+    std::mt19937 random(25);
+    int joined = 0;
+    for (int i = 0; i < 72; ++i) {
+        const int input = (i / 6) % 3, kind = i % 6;
+        SCOPED_TRACE("case " + std::to_string(i) + ": input " + std::to_string(input) + ", kind " +
+                     std::to_string(kind));
+        std::string inputs;
+        for (int k = 0; k < 3; ++k) {
+            const std::string name = dir.File("in" + std::to_string(k) + ".mp3");
+            WriteFile(name, k == input ? Mutated(originals[k], kind, random) : originals[k]);
+            inputs += " " + Quote(name);
+        }
+        const std::string out = dir.File("out.mp3");
+        const auto run =
+            testutil::Run("cd " + Quote(dir.Path()) + " && timeout -s KILL 20 " + Quote(Cli()) +
+                          " -q --force --mp3-copy -o " + Quote(out) + inputs + " 2>&1 >/dev/null");
+        ASSERT_LE(run.exitCode, 1) << run.output;
+        EXPECT_FALSE(Contains(run.output, "Sanitizer") || Contains(run.output, "runtime error"))
+            << run.output;
+        if (run.exitCode == 1) {
+            EXPECT_FALSE(testutil::Exists(out));
+            continue;
+        }
+        ++joined;
+        EXPECT_EQ(Flaws(ReadFile(out)), "");
+        EXPECT_EQ(testutil::Run("ffmpeg -v error -i " + Quote(out) + " -f null - 2>&1").output, "");
+        ::unlink(out.c_str());
+    }
+    EXPECT_GT(joined, 36); // most damage is skipped as a decoder would
+}
+
+// A frame whose side information decoders refuse is not copied into the output: the join
+// re-encodes and says which input has it.
+TEST(CliMp3CopyFuzz, AFrameDecodersRefuseMakesTheJoinReencode) {
+    TempDir dir;
+    const auto made = testutil::Run("cd " + Quote(dir.Path()) +
+                                    " && sox -n -r 44100 -c 2 -b 16 s.wav synth 5 pinknoise vol"
+                                    " 0.3 2>&1 && lame --quiet -b 128 s.wav a.mp3");
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    const std::string clean = ReadFile(dir.File("a.mp3"));
+    std::size_t at = 0; // the 100th frame
+    for (int k = 0; k < 100; ++k) {
+        mp3::FrameHeader h;
+        ASSERT_TRUE(HeaderAt(clean, at, h));
+        at += h.length;
+    }
+    // Granule 0, channel 0 starts at bit 20 of a stereo MPEG-1 frame's side information; a
+    // granule has 59 bits.
+    std::string bigValues = clean, blockType = clean, mainData = clean;
+    SetBits(bigValues, at, 20 + 12, 9, 289);
+    SetBits(blockType, at, 20 + 59 + 33, 3, 4); // switched window, block type 0
+    for (std::size_t block = 0; block < 4; ++block)
+        SetBits(mainData, at, 20 + 59 * block, 12, 4095);
+    for (const auto &[name, bytes] :
+         {std::pair{"big values", bigValues}, std::pair{"block type", blockType},
+          std::pair{"main data", mainData}}) {
+        SCOPED_TRACE(name);
+        WriteFile(dir.File("b.mp3"), bytes);
+        const CliResult r = RunCli(
+            dir.Path(), {"--mp3-copy", "--json", "--force", "-o", "out.mp3", "a.mp3", "b.mp3"});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_TRUE(Contains(r.out, "\"frames_kept\": false")) << r.out;
+        EXPECT_TRUE(Contains(r.err, "'b.mp3' has a damaged frame") ||
+                    Contains(r.err, "/b.mp3' has a damaged frame"))
+            << r.err;
+        EXPECT_EQ(Flaws(ReadFile(dir.File("out.mp3"))), "");
+        EXPECT_EQ(
+            testutil::Run("ffmpeg -v error -i " + Quote(dir.File("out.mp3")) + " -f null - 2>&1")
+                .output,
+            "");
+    }
+}
