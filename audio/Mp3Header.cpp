@@ -19,6 +19,54 @@ std::uint32_t BE32(const unsigned char *p) {
            p[3];
 }
 
+std::uint32_t LE32(const unsigned char *p) {
+    return (std::uint32_t(p[3]) << 24) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) |
+           p[0];
+}
+
+// The bytes of the tag that ends at `end` (APE, Lyrics3 version 2, or ID3v2 with a footer), as
+// it states them; 0 when none ends there.
+std::uint64_t TrailingTagBytes(int fd, std::uint64_t end) {
+    unsigned char b[32];
+    if (end >= 32 && ReadAt(fd, end - 32, b, 32) && std::memcmp(b, "APETAGEX", 8) == 0) {
+        const std::uint64_t size = LE32(b + 12) + ((LE32(b + 20) & 0x80000000u) ? 32 : 0);
+        return size >= 32 ? size : 0;
+    }
+    if (end >= 15 && ReadAt(fd, end - 15, b, 15) && std::memcmp(b + 6, "LYRICS200", 9) == 0 &&
+        std::all_of(b, b + 6, [](unsigned char c) { return c >= '0' && c <= '9'; })) {
+        std::uint64_t size = 0;
+        for (int i = 0; i < 6; ++i)
+            size = size * 10 + (b[i] - '0');
+        unsigned char begin[11];
+        return size + 15 <= end && ReadAt(fd, end - 15 - size, begin, 11) &&
+                       std::memcmp(begin, "LYRICSBEGIN", 11) == 0
+                   ? size + 15
+                   : 0;
+    }
+    if (end >= 10 && ReadAt(fd, end - 10, b, 10) && std::memcmp(b, "3DI", 3) == 0 &&
+        ((b[6] | b[7] | b[8] | b[9]) & 0x80) == 0)
+        return 20 + ((std::uint64_t(b[6]) << 21) | (std::uint64_t(b[7]) << 14) |
+                     (std::uint64_t(b[8]) << 7) | b[9]);
+    return 0;
+}
+
+// Where the audio ends: before an ID3v1 tag at the end of the file, and before the tags that
+// end where it begins, one after the other. A tag that would begin before the audio's start
+// is no tag.
+std::uint64_t AudioEnd(int fd, std::uint64_t start, std::uint64_t fileSize) {
+    std::uint64_t end = fileSize;
+    unsigned char tag[3];
+    if (end - start >= 128 && ReadAt(fd, end - 128, tag, 3) && std::memcmp(tag, "TAG", 3) == 0)
+        end -= 128;
+    for (int i = 0; i < 8; ++i) {
+        const std::uint64_t bytes = TrailingTagBytes(fd, end);
+        if (bytes == 0 || bytes > end - start)
+            break;
+        end -= bytes;
+    }
+    return end;
+}
+
 void ParseXing(const unsigned char *b, std::size_t n, const Mp3Frame &f, Mp3Header &h) {
     if (n >= 4 + 32 + 18 && std::memcmp(b + 36, "VBRI", 4) == 0 && b[40] == 0 && b[41] == 1) {
         h.infoFrameBytes = std::uint32_t(f.bytes);
@@ -143,10 +191,7 @@ Mp3Header ReadMp3Header(int fd, std::uint64_t fileSize) {
     h.audioStart = SkipId3v2Tags(fd, fileSize);
     if (h.audioStart >= fileSize)
         return h;
-    unsigned char tag[3];
-    if (fileSize - h.audioStart >= 128 && ReadAt(fd, fileSize - 128, tag, 3) &&
-        std::memcmp(tag, "TAG", 3) == 0)
-        h.audioEnd = fileSize - 128;
+    h.audioEnd = AudioEnd(fd, h.audioStart, fileSize);
 
     unsigned char buf[256] = {};
     Mp3Frame f;
