@@ -75,13 +75,18 @@ InputResult ReportCannotOpen(const std::string &path, const std::string &otherwi
     return Fail(MsgText(Msg::CouldNotOpen, {path, why.empty() ? otherwise : why}));
 }
 
-InputResult ReportEndedEarly(const JoinInput &input, std::uint64_t expectedBytes,
-                             std::uint64_t actualBytes) {
+std::string EndedEarlyText(const JoinInput &input, std::uint64_t expectedBytes,
+                           std::uint64_t actualBytes) {
     const std::string why =
         MsgText(Msg::InputEndedEarly,
                 {std::to_string(actualBytes), std::to_string(expectedBytes),
                  Seconds(actualBytes, input.format), Seconds(expectedBytes, input.format)});
-    return Fail(MsgText(Msg::CannotJoin, {input.path, why}));
+    return MsgText(Msg::CannotJoin, {input.path, why});
+}
+
+InputResult ReportEndedEarly(const JoinInput &input, std::uint64_t expectedBytes,
+                             std::uint64_t actualBytes) {
+    return Fail(EndedEarlyText(input, expectedBytes, actualBytes));
 }
 
 InputResult ReportFormatChanged(const JoinInput &input, const PcmFormat &now) {

@@ -45,6 +45,8 @@ enum class InputResult { Done, Stopped, Failed };
 // added (a of b seconds)": shown when an input yields less than it promised. Returns Failed.
 InputResult ReportEndedEarly(const JoinInput &input, std::uint64_t expectedBytes,
                              std::uint64_t actualBytes);
+std::string EndedEarlyText(const JoinInput &input, std::uint64_t expectedBytes,
+                           std::uint64_t actualBytes);
 // "Can not join '<path>': it has changed since it was added (now R Hz, C channels, B bits;
 // the list says ...)". Returns Failed.
 InputResult ReportFormatChanged(const JoinInput &input, const PcmFormat &now);

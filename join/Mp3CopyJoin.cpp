@@ -220,8 +220,24 @@ bool CopyJoin::Scan(std::size_t i) {
     if (!ScanRest(*s, i + 1 == req_.inputs.size()))
         return false;
     EndInput(*s);
+    if (!HoldsWhatWasListed(i, *s))
+        return false;
     scanned_[i] = std::move(s);
     return true;
+}
+
+// An input cut since it was listed fails the join, as it fails the re-encoding one: its audio
+// is shorter than its row says by more than a frame (the row may count its ends otherwise).
+bool CopyJoin::HoldsWhatWasListed(std::size_t i, const Scanned &s) {
+    const JoinInput &row = req_.inputs[i];
+    const std::int64_t frameBytes = std::int64_t(FrameBytes(row.format));
+    if (row.expectedBytes <= 0 || frameBytes == 0)
+        return true;
+    const std::int64_t holds = std::max<std::int64_t>(s.side.audioTo - s.side.audioFrom, 0);
+    if (holds + n_ >= row.expectedBytes / frameBytes)
+        return true;
+    return Fail(
+        EndedEarlyText(row, std::uint64_t(row.expectedBytes), std::uint64_t(holds * frameBytes)));
 }
 
 // Reads the frames after the first ones: where they are, their CRC and what the copy notes of

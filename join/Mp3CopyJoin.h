@@ -57,6 +57,7 @@ private:
     bool ScanRest(Scanned &s, bool last);
     bool HoldTail(Scanned &s, const std::vector<Mp3FramePlace> &places, std::int64_t from);
     void EndInput(Scanned &s);
+    bool HoldsWhatWasListed(std::size_t i, const Scanned &s);
     bool Copy(std::size_t i);
     bool EmitSeam(std::size_t i);
     bool CopySpans(const Scanned &s, std::size_t i);

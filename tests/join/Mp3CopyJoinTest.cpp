@@ -2,6 +2,7 @@
 // an input that changes in between fails the join with the reason, and no output is left.
 #include "join/Mp3CopyJoin.h"
 #include "JoinTestSupport.h"
+#include "audio/Probe.h"
 #include "encoders/Wavtomp3.h"
 #include "join/Mp3Copy.h"
 #include "join/Mp3FrameWriters.h"
@@ -151,4 +152,34 @@ TEST(Mp3CopyJoin, AnInputChangedBetweenAPipesTwoPassesFailsTheJoin) {
     ASSERT_EQ(log.shown.size(), 1u);
     EXPECT_NE(log.shown[0].find("c.mp3"), std::string::npos) << log.shown[0];
     EXPECT_NE(log.shown[0].find("changed"), std::string::npos) << log.shown[0];
+}
+
+// An input cut short after it was listed, before the join read it: the join fails as the
+// re-encoding one does, saying how much of its audio is left, instead of joining what is left.
+TEST(Mp3CopyJoin, AnInputCutSinceItWasListedFailsTheJoin) {
+    TempDir dir;
+    MakeInputs(dir);
+    JoinRequest req = CopyRequest(dir, {"a.mp3", "b.mp3", "c.mp3"});
+    for (JoinInput &in : req.inputs) {
+        Track t;
+        ASSERT_EQ(ProbeFile(in.path, t, true), Refusal::None);
+        ASSERT_GT(t.exactBytes, 0);
+        in.expectedBytes = t.exactBytes;
+    }
+    {
+        MessageLog log; // as listed: joined
+        Recorder rec;
+        ASSERT_EQ(RunMp3Copy(req, rec), JoinStatus::Ok);
+        EXPECT_TRUE(log.shown.empty());
+    }
+    const std::string b = testutil::ReadFile(dir.File("b.mp3"));
+    testutil::WriteFile(dir.File("b.mp3"), b.substr(0, b.size() * 2 / 3));
+    ::unlink(dir.File("out.mp3").c_str());
+    MessageLog log;
+    Recorder rec;
+    EXPECT_EQ(RunMp3Copy(req, rec), JoinStatus::Failed);
+    ASSERT_EQ(log.shown.size(), 1u);
+    EXPECT_NE(log.shown[0].find("b.mp3"), std::string::npos) << log.shown[0];
+    EXPECT_NE(log.shown[0].find("ended after"), std::string::npos) << log.shown[0];
+    EXPECT_FALSE(testutil::Exists(dir.File("out.mp3")));
 }
