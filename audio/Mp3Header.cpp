@@ -25,28 +25,30 @@ std::uint32_t LE32(const unsigned char *p) {
 }
 
 // The bytes of the tag that ends at `end` (APE, Lyrics3 version 2, or ID3v2 with a footer), as
-// it states them; 0 when none ends there.
+// it states them; 0 when none ends there. One read tells them all apart.
 std::uint64_t TrailingTagBytes(int fd, std::uint64_t end) {
     unsigned char b[32];
-    if (end >= 32 && ReadAt(fd, end - 32, b, 32) && std::memcmp(b, "APETAGEX", 8) == 0) {
+    if (end < 32 || !ReadAt(fd, end - 32, b, 32))
+        return 0;
+    if (std::memcmp(b, "APETAGEX", 8) == 0) {
         const std::uint64_t size = LE32(b + 12) + ((LE32(b + 20) & 0x80000000u) ? 32 : 0);
         return size >= 32 ? size : 0;
     }
-    if (end >= 15 && ReadAt(fd, end - 15, b, 15) && std::memcmp(b + 6, "LYRICS200", 9) == 0 &&
-        std::all_of(b, b + 6, [](unsigned char c) { return c >= '0' && c <= '9'; })) {
+    const unsigned char *lyrics = b + 32 - 15, *id3 = b + 32 - 10;
+    if (std::memcmp(lyrics + 6, "LYRICS200", 9) == 0 &&
+        std::all_of(lyrics, lyrics + 6, [](unsigned char c) { return c >= '0' && c <= '9'; })) {
         std::uint64_t size = 0;
         for (int i = 0; i < 6; ++i)
-            size = size * 10 + (b[i] - '0');
+            size = size * 10 + (lyrics[i] - '0');
         unsigned char begin[11];
         return size + 15 <= end && ReadAt(fd, end - 15 - size, begin, 11) &&
                        std::memcmp(begin, "LYRICSBEGIN", 11) == 0
                    ? size + 15
                    : 0;
     }
-    if (end >= 10 && ReadAt(fd, end - 10, b, 10) && std::memcmp(b, "3DI", 3) == 0 &&
-        ((b[6] | b[7] | b[8] | b[9]) & 0x80) == 0)
-        return 20 + ((std::uint64_t(b[6]) << 21) | (std::uint64_t(b[7]) << 14) |
-                     (std::uint64_t(b[8]) << 7) | b[9]);
+    if (std::memcmp(id3, "3DI", 3) == 0 && ((id3[6] | id3[7] | id3[8] | id3[9]) & 0x80) == 0)
+        return 20 + ((std::uint64_t(id3[6]) << 21) | (std::uint64_t(id3[7]) << 14) |
+                     (std::uint64_t(id3[8]) << 7) | id3[9]);
     return 0;
 }
 
