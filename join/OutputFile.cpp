@@ -209,9 +209,14 @@ void OutputFile::CloseAll() {
 }
 
 void OutputFile::Discard() {
-    if (mode_ == Mode::Direct && keepBytes_ >= 0 && fd_ >= 0)
+    if (mode_ == Mode::Direct && keepBytes_ >= 0 && fd_ >= 0) {
         (void)::ftruncate(fd_, keepBytes_);
-    keepBytes_ = -1;
+        // The offset is shared with the descriptor we were given: what is written next (the
+        // join made again) goes where this one began.
+        if (startedAt_ >= 0)
+            (void)::lseek(fd_, startedAt_, SEEK_SET);
+    }
+    keepBytes_ = startedAt_ = -1;
     CloseAll();
     if (!tempName_.empty())
         ::unlink(tempName_.c_str());
@@ -286,6 +291,7 @@ bool OutputFile::WriteThrough(int fd, const struct stat &st) {
     seekable_ = at == 0 && !append;
     // A join that does not finish leaves the file as long as it was.
     keepBytes_ = append || at < 0 ? st.st_size : std::max<off_t>(at, st.st_size);
+    startedAt_ = append ? -1 : at;
     return true;
 }
 
@@ -440,7 +446,7 @@ bool OutputFile::Commit(const std::function<void()> &keepAlive) {
     }
     if (ok && durable_ && (mode_ == Mode::Create || mode_ == Mode::Rename))
         SyncFolder(DirName(target_));
-    keepBytes_ = -1;
+    keepBytes_ = startedAt_ = -1;
     Discard();
     return ok;
 }

@@ -83,6 +83,7 @@ private:
     std::string spareFolder_;
     struct stat old_ {};
     off_t keepBytes_ = -1; // what our own descriptor's regular file held before the join
+    off_t startedAt_ = -1; // and where its offset was
     std::function<void()> keepAlive_;
     int error_ = 0;
 };

@@ -446,3 +446,29 @@ TEST_F(OutputTest, EncoderWriteFailuresNameTheFileAndTheReason) {
 }
 
 } // namespace
+
+// Standard output sent to a regular file: a join that is thrown away (a join that keeps MP3
+// frames and is made again by re-encoding) leaves the file, and the place the next writes go
+// to, where it began.
+TEST_F(OutputTest, AThrownAwayJoinOntoOurOwnDescriptorLeavesItWhereItBegan) {
+    const std::string path = out_.File("out.bin");
+    for (const std::string before : {"", "kept:"}) {
+        SCOPED_TRACE(before);
+        WriteFile(path, before);
+        const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(lseek(fd, off_t(before.size()), SEEK_SET), off_t(before.size()));
+        const std::string name = "/dev/fd/" + std::to_string(fd);
+        OutputFile first;
+        ASSERT_TRUE(first.Open(name, nullptr));
+        ASSERT_EQ(write(first.Fd(), "thrown away", 11), 11);
+        first.Discard();
+        EXPECT_EQ(lseek(fd, 0, SEEK_CUR), off_t(before.size()));
+        OutputFile second;
+        ASSERT_TRUE(second.Open(name, nullptr));
+        ASSERT_EQ(write(second.Fd(), "joined", 6), 6);
+        ASSERT_TRUE(second.Commit());
+        close(fd);
+        EXPECT_EQ(ReadFile(path), before + "joined");
+    }
+}
