@@ -103,32 +103,6 @@ std::size_t MainDataBytes(const std::uint8_t *frame, const FrameHeader &h) {
     return (total + 7) / 8;
 }
 
-// Every frame of a file is looked at: the fields are taken a word at a time, not bit by bit.
-bool SideInfoDecodable(const std::uint8_t *frame, const FrameHeader &h) {
-    const std::uint8_t *side = frame + 4 + (h.crc ? 2 : 0);
-    const auto field = [side](std::size_t bit, int count) {
-        const std::uint8_t *p = side + bit / 8;
-        const std::uint32_t word =
-            std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-        return (word << (bit % 8)) >> (32 - count);
-    };
-    std::size_t bit = h.Mpeg1() ? 9 + (h.channels == 1 ? 5 : 3) + 4 * std::size_t(h.channels)
-                                : 8 + std::size_t(h.channels);
-    const int blocks = (h.Mpeg1() ? 2 : 1) * h.channels;
-    const std::size_t granuleBits = h.Mpeg1() ? 59 : 63, compressBits = h.Mpeg1() ? 4 : 9;
-    std::size_t mainBits = 0;
-    for (int i = 0; i < blocks; ++i, bit += granuleBits) {
-        mainBits += field(bit, 12);
-        if (field(bit + 12, 9) > 288)
-            return false;
-        const std::size_t switching = bit + 12 + 9 + 8 + compressBits;
-        if (field(switching, 1) && field(switching + 1, 2) == 0)
-            return false;
-    }
-    const std::size_t room = std::size_t(MainDataBegin(frame, h)) + h.length - h.DataOffset();
-    return mainBits <= 8 * room;
-}
-
 int LastBlockType(const std::uint8_t *frame, const FrameHeader &h, int ch) {
     BitReader bits(frame + 4 + (h.crc ? 2 : 0), 0);
     if (h.Mpeg1())

@@ -36,10 +36,6 @@ int MainDataBegin(const std::uint8_t *frame, const FrameHeader &h);
 void SetMainDataBegin(std::uint8_t *frame, const FrameHeader &h, int value);
 // Bytes of the frame's main data: its granules' part2_3_length bits, rounded up.
 std::size_t MainDataBytes(const std::uint8_t *frame, const FrameHeader &h);
-// Whether decoders take the frame's side information: no granule with more than 288 big
-// values or a switched window of the reserved block type 0, and main data that fits in what
-// the bit reservoir and the frame itself can hold.
-bool SideInfoDecodable(const std::uint8_t *frame, const FrameHeader &h);
 // Block type (0 normal, 1 start, 2 short, 3 stop) of the frame's last granule in channel ch.
 int LastBlockType(const std::uint8_t *frame, const FrameHeader &h, int ch);
 // Sets the bitrate index in the header and rewrites the CRC when the frame carries one.

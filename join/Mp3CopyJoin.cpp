@@ -108,10 +108,9 @@ bool CopyJoin::InputsUnchanged(int sourceError, std::size_t copiesDone) {
     return Fail(MsgText(Msg::CouldNotRead, {req_.inputs[input].path, SystemError(sourceError)}));
 }
 
-// False when a frame changes the rate or the channel count part-way (two files joined by cat),
-// or its side information is damaged so that decoders refuse it: such frames cannot be
-// copied, and notKept_ says why.
-bool CopyJoin::Accepts(const Mp3Frame &f, const std::uint8_t *data) {
+// False when a frame changes the rate or the channel count part-way (two files joined by cat):
+// such frames cannot be copied, and notKept_ says why.
+bool CopyJoin::Accepts(const Mp3Frame &f) {
     if (f.sampleRate != format_.sampleRate || f.samples != format_.samples) {
         notKept_ =
             MsgText(Msg::FramesRate, {req_.inputs[current_].path, std::to_string(f.sampleRate),
@@ -123,11 +122,6 @@ bool CopyJoin::Accepts(const Mp3Frame &f, const std::uint8_t *data) {
                                                  req_.inputs[0].path, format_.mono ? "1" : "2"});
         return false;
     }
-    mp3::FrameHeader h;
-    if (!mp3::ParseHeader(data, std::size_t(f.bytes), h) || !mp3::SideInfoDecodable(data, h)) {
-        notKept_ = MsgText(Msg::FramesDamaged, {req_.inputs[current_].path});
-        return false;
-    }
     return true;
 }
 
@@ -137,7 +131,7 @@ bool CopyJoin::ReadFrames(Mp3CopyInput &in, mp3::EncodedRun &run, std::int64_t c
         const std::uint8_t *data = in.frames->Next(f);
         if (!data)
             break;
-        if (!Accepts(f, data))
+        if (!Accepts(f))
             return false;
         AppendFrame(run, data, std::size_t(f.bytes));
         ++framesRead_;
@@ -247,7 +241,7 @@ bool CopyJoin::ScanRest(Scanned &s, bool last) {
     Mp3FrameSpans spans(s.body, *s.in.frames, s.in.fd, std::size_t(tail), kSpanBytes);
     Mp3Frame f;
     while (const std::uint8_t *data = s.in.frames->Next(f)) {
-        if (!Accepts(f, data))
+        if (!Accepts(f))
             return false;
         if (s.notes.empty())
             std::copy(data, data + 4, s.firstHeader);

@@ -61,7 +61,7 @@ private:
     bool Copy(std::size_t i);
     bool EmitSeam(std::size_t i);
     bool CopySpans(const Scanned &s, std::size_t i);
-    bool Accepts(const Mp3Frame &f, const std::uint8_t *data);
+    bool Accepts(const Mp3Frame &f);
     bool ReadFrames(Mp3CopyInput &in, mp3::EncodedRun &run, std::int64_t count);
     bool Emit(const mp3::EncodedRun &run, std::int64_t from, std::int64_t to, bool copied);
     void Note(const std::uint8_t *header, int bitrateIndex, std::size_t count, bool copied);

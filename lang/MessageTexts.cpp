@@ -82,7 +82,6 @@ constexpr Entry kEntries[] = {
      "'%1' is too short to keep its frames (less than %2 seconds)"},
     {Msg::FramesSeamFailed, "FramesSeamFailed",
      "the frames of '%1' and '%2' could not be joined without re-encoding"},
-    {Msg::FramesDamaged, "FramesDamaged", "'%1' has a damaged frame"},
     {Msg::NoPlayingDevice, "NoPlayingDevice", "Cannot start default playing device!"},
     {Msg::SettingsNotWritable, "SettingsNotWritable", "Unable to write to %1"},
 };

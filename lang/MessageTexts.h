@@ -71,7 +71,6 @@ enum class Msg {
     FramesChannels,
     FramesTooShort,
     FramesSeamFailed,
-    FramesDamaged,
     // The window.
     NoPlayingDevice,
     SettingsNotWritable,

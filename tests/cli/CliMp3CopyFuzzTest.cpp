@@ -1,7 +1,8 @@
 // Joins that keep the frames, of inputs with bytes changed, cut or moved: every run ends by
 // itself with 0 or 1, and an output that is left is whole: its frames follow each other to the
 // end at one rate, its Info frame counts them, its LAME tag's CRCs are those of its bytes, and
-// ffmpeg decodes it without a complaint.
+// ffmpeg decodes it without a complaint unless it has one about the damaged input (whose
+// damaged frames are copied as they are, to decode as they did).
 #include "CliTestSupport.h"
 #include "encoders/Mp3Bitstream.h"
 
@@ -124,16 +125,6 @@ std::string Mutated(std::string bytes, int kind, std::mt19937 &random) {
     return bytes;
 }
 
-// The bit-th bit on of the side information of the frame at `at` (no CRC), count of them set
-// to value.
-void SetBits(std::string &b, std::size_t at, std::size_t bit, int count, unsigned value) {
-    for (int i = 0; i < count; ++i, ++bit) {
-        char &c = b[at + 4 + bit / 8];
-        const auto mask = char(0x80 >> (bit % 8));
-        c = char((value >> (count - 1 - i)) & 1 ? c | mask : c & ~mask);
-    }
-}
-
 } // namespace
 
 TEST(CliMp3CopyFuzz, MutatedInputsGiveAWholeOutputOrNone) {
@@ -152,11 +143,13 @@ TEST(CliMp3CopyFuzz, MutatedInputsGiveAWholeOutputOrNone) {
         const int input = (i / 6) % 3, kind = i % 6;
         SCOPED_TRACE("case " + std::to_string(i) + ": input " + std::to_string(input) + ", kind " +
                      std::to_string(kind));
-        std::string inputs;
+        std::string inputs, damaged;
         for (int k = 0; k < 3; ++k) {
             const std::string name = dir.File("in" + std::to_string(k) + ".mp3");
             WriteFile(name, k == input ? Mutated(originals[k], kind, random) : originals[k]);
             inputs += " " + Quote(name);
+            if (k == input)
+                damaged = name;
         }
         const std::string out = dir.File("out.mp3");
         const auto run =
@@ -171,50 +164,12 @@ TEST(CliMp3CopyFuzz, MutatedInputsGiveAWholeOutputOrNone) {
         }
         ++joined;
         EXPECT_EQ(Flaws(ReadFile(out)), "");
-        EXPECT_EQ(testutil::Run("ffmpeg -v error -i " + Quote(out) + " -f null - 2>&1").output, "");
+        const auto complaints = [](const std::string &path) {
+            return testutil::Run("ffmpeg -v error -i " + Quote(path) + " -f null - 2>&1").output;
+        };
+        const std::string said = complaints(out);
+        EXPECT_TRUE(said.empty() || !complaints(damaged).empty()) << said;
         ::unlink(out.c_str());
     }
     EXPECT_GT(joined, 36); // most damage is skipped as a decoder would
-}
-
-// A frame whose side information decoders refuse is not copied into the output: the join
-// re-encodes and says which input has it.
-TEST(CliMp3CopyFuzz, AFrameDecodersRefuseMakesTheJoinReencode) {
-    TempDir dir;
-    const auto made = testutil::Run("cd " + Quote(dir.Path()) +
-                                    " && sox -n -r 44100 -c 2 -b 16 s.wav synth 5 pinknoise vol"
-                                    " 0.3 2>&1 && lame --quiet -b 128 s.wav a.mp3");
-    ASSERT_EQ(made.exitCode, 0) << made.output;
-    const std::string clean = ReadFile(dir.File("a.mp3"));
-    std::size_t at = 0; // the 100th frame
-    for (int k = 0; k < 100; ++k) {
-        mp3::FrameHeader h;
-        ASSERT_TRUE(HeaderAt(clean, at, h));
-        at += h.length;
-    }
-    // Granule 0, channel 0 starts at bit 20 of a stereo MPEG-1 frame's side information; a
-    // granule has 59 bits.
-    std::string bigValues = clean, blockType = clean, mainData = clean;
-    SetBits(bigValues, at, 20 + 12, 9, 289);
-    SetBits(blockType, at, 20 + 59 + 33, 3, 4); // switched window, block type 0
-    for (std::size_t block = 0; block < 4; ++block)
-        SetBits(mainData, at, 20 + 59 * block, 12, 4095);
-    for (const auto &[name, bytes] :
-         {std::pair{"big values", bigValues}, std::pair{"block type", blockType},
-          std::pair{"main data", mainData}}) {
-        SCOPED_TRACE(name);
-        WriteFile(dir.File("b.mp3"), bytes);
-        const CliResult r = RunCli(
-            dir.Path(), {"--mp3-copy", "--json", "--force", "-o", "out.mp3", "a.mp3", "b.mp3"});
-        ASSERT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_TRUE(Contains(r.out, "\"frames_kept\": false")) << r.out;
-        EXPECT_TRUE(Contains(r.err, "'b.mp3' has a damaged frame") ||
-                    Contains(r.err, "/b.mp3' has a damaged frame"))
-            << r.err;
-        EXPECT_EQ(Flaws(ReadFile(dir.File("out.mp3"))), "");
-        EXPECT_EQ(
-            testutil::Run("ffmpeg -v error -i " + Quote(dir.File("out.mp3")) + " -f null - 2>&1")
-                .output,
-            "");
-    }
 }
