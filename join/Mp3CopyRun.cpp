@@ -163,7 +163,7 @@ JoinStatus CopyOutput::Run(JoinSummary *summary) {
     if ((!joined && !join.Stopped()) || (join.Stopped() && discard) || out.Failed()) {
         notKept_ = join.NotKept();
         out.Close();
-        file.Discard();
+        file.Discard(!notKept_.empty()); // made again by re-encoding
         return join.Stopped() && !out.Failed() ? JoinStatus::Stopped : JoinStatus::Failed;
     }
     if (Finish(join, file, out, metadata, rate) != JoinStatus::Ok)

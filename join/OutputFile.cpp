@@ -208,12 +208,12 @@ void OutputFile::CloseAll() {
     fd_ = targetFd_ = -1;
 }
 
-void OutputFile::Discard() {
+void OutputFile::Discard(bool again) {
     if (mode_ == Mode::Direct && keepBytes_ >= 0 && fd_ >= 0) {
         (void)::ftruncate(fd_, keepBytes_);
-        // The offset is shared with the descriptor we were given: what is written next (the
-        // join made again) goes where this one began.
-        if (startedAt_ >= 0)
+        // The offset is shared with the descriptor we were given: the join made again is
+        // written where this one began. Otherwise it stays, to tell how far this one wrote.
+        if (again && startedAt_ >= 0)
             (void)::lseek(fd_, startedAt_, SEEK_SET);
     }
     keepBytes_ = startedAt_ = -1;

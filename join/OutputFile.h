@@ -54,8 +54,9 @@ public:
     // keepAlive is called between the steps of a copy into place, which is not stopped.
     bool Commit(const std::function<void()> &keepAlive = nullptr);
     // Forgets the written data; the chosen name keeps what it had. A regular file behind one
-    // of our own descriptors is cut back to where the join began.
-    void Discard();
+    // of our own descriptors is cut back to where the join began; again: the join is made
+    // again there (its descriptor's offset goes back too).
+    void Discard(bool again = false);
     int Error() const { return error_; }
 
 private:

@@ -423,3 +423,25 @@ TEST(CliMp3, PipedInfoFrameStatesTheStreamExactly) {
                   std::size_t(std::lround(80 * 44100.0) + std::lround(30.3 * 44100)));
     }
 }
+
+// Standard output sent to a file, a join that keeps MP3 frames is made again by re-encoding
+// once an input turns out to change rate part-way, after the first input's frames were written:
+// the join made again starts where the file began, with nothing of the first one before it.
+TEST(CliStreams, AJoinMadeAgainStartsWhereStandardOutputsFileBegan) {
+    TempDir dir;
+    const auto made =
+        testutil::Run("cd " + Quote(dir.Path()) +
+                      " && sox -n -r 44100 -c 2 a.wav synth 3 pinknoise vol 0.3 2>&1"
+                      " && sox -n -r 48000 -c 2 c.wav synth 3 pinknoise vol 0.3 2>&1"
+                      " && lame --quiet -b 128 a.wav a.mp3 && lame --quiet -b 128 c.wav c.mp3"
+                      " && cat a.mp3 c.mp3 > ac.mp3");
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    const auto joined =
+        testutil::Run("cd " + Quote(dir.Path()) + " && " + Quote(Cli()) +
+                      " -q --mp3-copy --threads 1 -f mp3 -o - a.mp3 a.mp3 ac.mp3 > out.mp3");
+    ASSERT_EQ(joined.exitCode, 0) << joined.output;
+    const std::string out = ReadFile(dir.File("out.mp3"));
+    ASSERT_GT(out.size(), 4u);
+    EXPECT_EQ(std::uint8_t(out[0]), 0xFF) << "the first bytes are not the output's own";
+    EXPECT_LT(std::abs(ProbeDuration(dir.File("out.mp3")) - 12.0), 0.2);
+}

@@ -447,9 +447,9 @@ TEST_F(OutputTest, EncoderWriteFailuresNameTheFileAndTheReason) {
 
 } // namespace
 
-// Standard output sent to a regular file: a join that is thrown away (a join that keeps MP3
-// frames and is made again by re-encoding) leaves the file, and the place the next writes go
-// to, where it began.
+// Standard output sent to a regular file: a join thrown away to be made again (one that keeps
+// MP3 frames, made again by re-encoding) leaves the file, and the place the next writes go to,
+// where it began.
 TEST_F(OutputTest, AThrownAwayJoinOntoOurOwnDescriptorLeavesItWhereItBegan) {
     const std::string path = out_.File("out.bin");
     for (const std::string before : {"", "kept:"}) {
@@ -462,7 +462,7 @@ TEST_F(OutputTest, AThrownAwayJoinOntoOurOwnDescriptorLeavesItWhereItBegan) {
         OutputFile first;
         ASSERT_TRUE(first.Open(name, nullptr));
         ASSERT_EQ(write(first.Fd(), "thrown away", 11), 11);
-        first.Discard();
+        first.Discard(true);
         EXPECT_EQ(lseek(fd, 0, SEEK_CUR), off_t(before.size()));
         OutputFile second;
         ASSERT_TRUE(second.Open(name, nullptr));
