@@ -1,5 +1,6 @@
 #include "audio/Mp3Header.h"
 
+#include "audio/ByteOrder.h"
 #include "audio/FileAccess.h"
 #include "audio/Mp3Frames.h"
 
@@ -14,16 +15,6 @@ constexpr int kDecoderDelay = 529;
 // How far after the tags the first frame, and with it the Xing/Info header, is looked for.
 constexpr std::uint64_t kFirstFrameSearch = 64 * 1024;
 
-std::uint32_t BE32(const unsigned char *p) {
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
-           p[3];
-}
-
-std::uint32_t LE32(const unsigned char *p) {
-    return (std::uint32_t(p[3]) << 24) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) |
-           p[0];
-}
-
 // The bytes of the tag that ends at `end` (APE, Lyrics3 version 2, or ID3v2 with a footer), as
 // it states them; 0 when none ends there. One read tells them all apart.
 std::uint64_t TrailingTagBytes(int fd, std::uint64_t end) {
@@ -31,7 +22,7 @@ std::uint64_t TrailingTagBytes(int fd, std::uint64_t end) {
     if (end < 32 || !ReadAt(fd, end - 32, b, 32))
         return 0;
     if (std::memcmp(b, "APETAGEX", 8) == 0) {
-        const std::uint64_t size = LE32(b + 12) + ((LE32(b + 20) & 0x80000000u) ? 32 : 0);
+        const std::uint64_t size = Le32(b + 12) + ((Le32(b + 20) & 0x80000000u) ? 32 : 0);
         return size >= 32 ? size : 0;
     }
     const unsigned char *lyrics = b + 32 - 15, *id3 = b + 32 - 10;
@@ -47,8 +38,7 @@ std::uint64_t TrailingTagBytes(int fd, std::uint64_t end) {
                    : 0;
     }
     if (std::memcmp(id3, "3DI", 3) == 0 && ((id3[6] | id3[7] | id3[8] | id3[9]) & 0x80) == 0)
-        return 20 + ((std::uint64_t(id3[6]) << 21) | (std::uint64_t(id3[7]) << 14) |
-                     (std::uint64_t(id3[8]) << 7) | id3[9]);
+        return 20 + Syncsafe(id3 + 6);
     return 0;
 }
 
@@ -77,19 +67,19 @@ void ParseXing(const unsigned char *b, std::size_t n, const Mp3Frame &f, Mp3Head
     std::size_t at = 4 + (f.mpeg1 ? (f.mono ? 17 : 32) : (f.mono ? 9 : 17));
     if (at + 8 > n || (std::memcmp(b + at, "Xing", 4) != 0 && std::memcmp(b + at, "Info", 4) != 0))
         return;
-    std::uint32_t flags = BE32(b + at + 4);
+    std::uint32_t flags = Be32(b + at + 4);
     at += 8;
     if (flags & 1) {
         if (at + 4 > n)
             return;
-        h.frames = BE32(b + at);
+        h.frames = Be32(b + at);
         h.hasFrameCount = true;
         at += 4;
     }
     if ((flags & 2) && at + 4 <= n)
-        h.statedBytes = BE32(b + at);
+        h.statedBytes = Be32(b + at);
     // A tag stating neither frames nor bytes is decoded as an ordinary frame.
-    if (at + ((flags & 2) ? 4 : 0) <= n && (h.frames != 0 || ((flags & 2) && BE32(b + at) != 0)))
+    if (at + ((flags & 2) ? 4 : 0) <= n && (h.frames != 0 || ((flags & 2) && Be32(b + at) != 0)))
         h.infoFrameBytes = std::uint32_t(f.bytes);
     at += (flags & 2 ? 4 : 0) + (flags & 4 ? 100 : 0) + (flags & 8 ? 4 : 0);
     if (at + 24 > n)
@@ -108,7 +98,7 @@ bool AudioOrTagAt(int fd, std::uint64_t at, std::uint64_t fileSize) {
     unsigned char b[4];
     Mp3Frame f;
     return at + 4 <= fileSize && ReadAt(fd, at, b, 4) &&
-           (std::memcmp(b, "ID3", 3) == 0 || ParseMp3Frame(BE32(b), f));
+           (std::memcmp(b, "ID3", 3) == 0 || ParseMp3Frame(Be32(b), f));
 }
 
 // Skips ID3v2 tags by their headers alone: the body is never read or allocated. A size
@@ -126,7 +116,7 @@ std::uint64_t SkipId3v2Tags(int fd, std::uint64_t fileSize) {
         const std::uint64_t safe =
             head + ((std::uint64_t(tag[6]) << 21) | (std::uint64_t(tag[7]) << 14) |
                     (std::uint64_t(tag[8]) << 7) | tag[9]);
-        const std::uint64_t plain = head + BE32(tag + 6);
+        const std::uint64_t plain = head + Be32(tag + 6);
         // A size past the end of the file is no size: the frames are looked for after the
         // tag's header instead.
         if (safe >= fileSize && plain >= fileSize) {
@@ -198,14 +188,14 @@ Mp3Header ReadMp3Header(int fd, std::uint64_t fileSize) {
     unsigned char buf[256] = {};
     Mp3Frame f;
     // Padding or junk between the tags and the first frame: the header is that frame's.
-    if (!ReadAt(fd, h.audioStart, buf, 4) || !ParseMp3Frame(BE32(buf), f)) {
+    if (!ReadAt(fd, h.audioStart, buf, 4) || !ParseMp3Frame(Be32(buf), f)) {
         Mp3Frames frames(fd, h.audioStart, h.audioEnd);
         if (frames.FindFirst(kFirstFrameSearch))
             h.audioStart = frames.Position();
     }
     std::size_t n =
         static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buf, fileSize - h.audioStart));
-    if (n < 4 || !ReadAt(fd, h.audioStart, buf, n) || !ParseMp3Frame(BE32(buf), f))
+    if (n < 4 || !ReadAt(fd, h.audioStart, buf, n) || !ParseMp3Frame(Be32(buf), f))
         return h;
     h.frameFound = true;
     h.sampleRate = f.sampleRate;

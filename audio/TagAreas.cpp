@@ -1,5 +1,6 @@
 #include "audio/TagAreas.h"
 
+#include "audio/ByteOrder.h"
 #include "audio/FileAccess.h"
 
 #include <algorithm>
@@ -15,19 +16,6 @@ constexpr int kMaxWalk = 4096; // chunks, blocks or atoms looked at
 // More ID3v2 frames than any real tag has (a frame each for a thousand chapters and lyrics
 // lines): each would cost a reader an object.
 constexpr int kMaxId3Frames = 4096;
-
-std::uint32_t Be32(const unsigned char *p) {
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
-
-std::uint32_t Le32(const unsigned char *p) {
-    return std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
-}
-
-std::uint64_t Syncsafe(const unsigned char *p) {
-    return std::uint64_t(p[0] & 0x7F) << 21 | (p[1] & 0x7F) << 14 | (p[2] & 0x7F) << 7 |
-           (p[3] & 0x7F);
-}
 
 // An ID3v2 tag at the start: its size from the four 7-bit bytes of its header, or "too
 // large" when it holds more frames than a reader should build objects for.

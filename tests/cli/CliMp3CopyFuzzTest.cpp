@@ -6,6 +6,7 @@
 #include "CliTestSupport.h"
 #include "encoders/Mp3Bitstream.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -26,15 +27,10 @@ std::uint32_t Be32(const std::string &b, std::size_t i) {
            std::uint32_t(At(b, i + 2)) << 8 | At(b, i + 3);
 }
 
-// CRC-16 (polynomial 0x8005 reflected) a bit at a time, as the LAME tag's CRCs are.
 std::uint16_t BitwiseCrc(const std::string &b, std::size_t from, std::size_t to) {
-    std::uint16_t crc = 0;
-    for (std::size_t i = from; i < to; ++i) {
-        crc ^= At(b, i);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc & 1) ? std::uint16_t((crc >> 1) ^ 0xA001) : std::uint16_t(crc >> 1);
-    }
-    return crc;
+    to = std::min(to, b.size());
+    return testutil::BitwiseCrc16(0, reinterpret_cast<const std::uint8_t *>(b.data()) + from,
+                                  from < to ? to - from : 0);
 }
 
 bool HeaderAt(const std::string &b, std::size_t at, mp3::FrameHeader &h) {

@@ -404,14 +404,7 @@ TEST(SplicedOutput, MusicCrcMatchesTheBitwiseCrc) {
     std::vector<std::uint8_t> data(4099);
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = std::uint8_t(i * 2654435761u >> 13);
-    const auto bitwise = [](std::uint16_t crc, const std::uint8_t *d, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
-            crc ^= d[i];
-            for (int k = 0; k < 8; ++k)
-                crc = (crc & 1) ? std::uint16_t((crc >> 1) ^ 0xA001) : std::uint16_t(crc >> 1);
-        }
-        return crc;
-    };
+    const auto bitwise = testutil::BitwiseCrc16;
     for (std::size_t n : {0, 1, 7, 8, 9, 16, 17, 255, 256, 257, 319, 320, 1000, 4096})
         for (std::uint16_t start : {0x0000, 0x1234, 0xFFFF})
             for (std::size_t at : {0, 1, 3})

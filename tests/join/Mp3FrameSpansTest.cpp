@@ -15,15 +15,9 @@ using testutil::TempDir;
 
 namespace {
 
-// CRC-16 (polynomial 0x8005 reflected) a bit at a time.
 std::uint16_t BitwiseCrc(const std::string &bytes, std::uint64_t from, std::uint64_t count) {
-    std::uint16_t crc = 0;
-    for (std::uint64_t i = from; i < from + count; ++i) {
-        crc ^= std::uint8_t(bytes[std::size_t(i)]);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc & 1) ? std::uint16_t((crc >> 1) ^ 0xA001) : std::uint16_t(crc >> 1);
-    }
-    return crc;
+    return testutil::BitwiseCrc16(0, reinterpret_cast<const std::uint8_t *>(bytes.data()) + from,
+                                  std::size_t(count));
 }
 
 struct Gathered {

@@ -115,6 +115,15 @@ std::uint32_t GetLE32(const std::string &b, std::size_t at) {
     return v;
 }
 
+std::uint16_t BitwiseCrc16(std::uint16_t crc, const std::uint8_t *data, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        crc ^= data[i];
+        for (int k = 0; k < 8; ++k)
+            crc = (crc & 1) ? std::uint16_t((crc >> 1) ^ 0xA001) : std::uint16_t(crc >> 1);
+    }
+    return crc;
+}
+
 std::string BuildWav(const WavLayout &s) {
     std::string fmt = wavbytes::FormatBody(s.formatTag, s.channels, s.sampleRate, s.bits);
     fmt.resize(s.formatSize, '\0');

@@ -71,6 +71,8 @@ bool Exists(const std::string &path);
 void PutLE16(std::string &out, std::uint16_t v);
 void PutLE32(std::string &out, std::uint32_t v);
 std::uint32_t GetLE32(const std::string &bytes, std::size_t at);
+// CRC-16 (polynomial 0x8005 reflected, as the LAME tag's) a bit at a time, from crc.
+std::uint16_t BitwiseCrc16(std::uint16_t crc, const std::uint8_t *data, std::size_t count);
 
 // A WAV file built by hand: RIFF header, "fmt " chunk (formatSize bytes, padded with zeros),
 // the extra chunks in order, then a "data" chunk holding data.
